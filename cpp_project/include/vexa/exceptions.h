@@ -1,0 +1,116 @@
+// The one family of failures the device library throws. Errors mean the
+// caller asked for something invalid or impossible; notifications mean the
+// environment or the device let us down. Every object records where it was
+// thrown.
+#ifndef VEXA_EXCEPTIONS_H_
+#define VEXA_EXCEPTIONS_H_
+
+#include <cstdint>
+#include <string>
+
+namespace Vexa {
+
+// "file:line (function)\n", cut to 999 characters so an oversized path can
+// never overrun the formatting buffer.
+std::string formatLocation(const char* file, int line, const char* function);
+
+class Exception {
+ public:
+  explicit Exception(std::string location) : location_(std::move(location)) {}
+  virtual ~Exception() = default;
+  virtual std::string getDescription() const;
+  const std::string& location() const { return location_; }
+
+ private:
+  std::string location_;
+};
+
+class ErrorException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+class NotifException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+namespace Error {
+
+class InvalidParameter : public ErrorException {
+ public:
+  using ErrorException::ErrorException;
+  std::string getDescription() const override;
+};
+
+class InvalidOperation : public ErrorException {
+ public:
+  InvalidOperation(std::string location, int32_t code)
+      : ErrorException(std::move(location)), code(code) {}
+  std::string getDescription() const override;
+  int32_t code;
+};
+
+class NotSupported : public ErrorException {
+ public:
+  using ErrorException::ErrorException;
+  std::string getDescription() const override;
+};
+
+class InvalidInstance : public ErrorException {
+ public:
+  using ErrorException::ErrorException;
+  std::string getDescription() const override;
+};
+
+class MissingModule : public ErrorException {
+ public:
+  MissingModule(std::string location, std::string moduleName)
+      : ErrorException(std::move(location)), moduleName(std::move(moduleName)) {}
+  std::string getDescription() const override;
+  std::string moduleName;
+};
+
+}  // namespace Error
+
+namespace Notification {
+
+class ContactingDevice : public NotifException {
+ public:
+  using NotifException::NotifException;
+  std::string getDescription() const override;
+};
+
+class OpeningPort : public NotifException {
+ public:
+  using NotifException::NotifException;
+  std::string getDescription() const override;
+};
+
+class InitializingPort : public NotifException {
+ public:
+  using NotifException::NotifException;
+  std::string getDescription() const override;
+};
+
+class AdapterNotFound : public NotifException {
+ public:
+  using NotifException::NotifException;
+  std::string getDescription() const override;
+};
+
+class DeviceNotFound : public NotifException {
+ public:
+  using NotifException::NotifException;
+  std::string getDescription() const override;
+};
+
+}  // namespace Notification
+}  // namespace Vexa
+
+// Builds the location at the throw site, then throws by value. Extra
+// arguments (an error code, a module name) follow the location.
+#define VEXA_THROW(Type, function, ...) \
+  throw Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__)
+
+#endif  // VEXA_EXCEPTIONS_H_

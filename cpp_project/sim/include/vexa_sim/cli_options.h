@@ -1,0 +1,35 @@
+// Command-line options of the vexa-sim tool and the model they describe.
+#ifndef VEXA_SIM_CLI_OPTIONS_H_
+#define VEXA_SIM_CLI_OPTIONS_H_
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vexa_sim/current_device_config.h"
+#include "vexa_sim/device_model.h"
+
+namespace vexa_sim {
+
+enum class Family { kCurrent, kCadrium, kQuillbox };
+
+struct CliOptions {
+  bool help = false;
+  Family family = Family::kCurrent;
+  CurrentDeviceConfig current;             // family current
+  std::optional<std::string> versionLine;  // legacy families; ends in '\n'
+};
+
+// args excludes the program name. Throws std::invalid_argument with a
+// message fit for the user on an unknown, repeated, malformed or
+// out-of-range option, or one that does not apply to the chosen family.
+CliOptions parseCliOptions(const std::vector<std::string>& args);
+
+std::unique_ptr<DeviceModel> makeModel(const CliOptions& options);
+
+std::string cliUsage(const std::string& program);
+
+}  // namespace vexa_sim
+
+#endif  // VEXA_SIM_CLI_OPTIONS_H_

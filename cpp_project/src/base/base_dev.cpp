@@ -1,0 +1,29 @@
+#include "vexa/base_dev.h"
+
+#include "base/x.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+
+BaseDev::BaseDev(const std::string& path) : x(std::make_unique<X>(path, this)) {}
+
+BaseDev::BaseDev(const std::string& path, std::unique_ptr<IO> io)
+    : x(std::make_unique<X>(path, this, std::move(io))) {}
+
+BaseDev::~BaseDev() = default;
+
+bool BaseDev::onEvent(const Event&) { return false; }
+bool BaseDev::onTimeout() { return false; }
+bool BaseDev::onInterrupt(void*) { return false; }
+
+Properties BaseDev::getProperties() const {
+  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::getProperties");
+  return x->properties;
+}
+
+void BaseDev::setTimeout(int ms) {
+  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::setTimeout");
+  x->loopTimeout = ms;
+}
+
+}  // namespace Vexa

@@ -1,0 +1,108 @@
+// The device loop and its interrupt from another thread.
+#include "base/x.h"
+#include "signals/signals_x.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace {
+
+constexpr int kReplyTimeoutMs = 5000;
+
+}  // namespace
+
+void BaseDev::loop() {
+  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::loop");
+  // Checked under the lock, so two threads cannot both start a loop.
+  x->mutex.lock();
+  if (x->state != kIdle) {
+    x->mutex.unlock();
+    VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::loop", 0);
+  }
+  x->state = kDispatching;
+  try {
+    if (x->family == 0 || x->family == 3) {
+      x->loopOld_Bit();
+    } else {
+      x->loop();
+    }
+  } catch (...) {
+    // While receiving, the loop thread does not hold the mutex.
+    const bool held = x->state != kReceiving;
+    x->state = kIdle;
+    if (held) x->mutex.unlock();
+    throw;
+  }
+  x->state = kIdle;
+  x->mutex.unlock();
+}
+
+void BaseDev::interrupt(void* param) {
+  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::interrupt");
+  int32_t seen;
+  bool acquiring = false;
+  {
+    std::lock_guard<std::recursive_mutex> lock(x->mutex);
+    seen = x->state;
+    if (seen == kReceiving) {
+      x->interruptParam = param;
+      acquiring = x->acquiring();
+      x->state = acquiring ? kInterruptAcquiring : kInterruptIdle;
+    }
+  }
+  // No loop waits for data (none runs, or this is a callback of the loop).
+  if (seen != kReceiving) VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::interrupt", 0);
+  // A streaming device wakes the loop with its next frame.
+  if (acquiring) return;
+  // An idle device is made to answer so that the waiting receive ends.
+  if (x->family == 0) {
+    static const uint8_t kVersionProbe = 'V';
+    x->io->send(&kVersionProbe, 1);
+  } else if (x->family == 3) {
+    static const uint8_t kVersionRequest = 0x07;
+    x->io->send(&kVersionRequest, 1);
+  } else {
+    x->sendCommand({0x03, 0x00}, true);
+  }
+}
+
+void BaseDev::X::loop() {
+  if (dispatchPending()) return;
+  for (;;) {
+    state = kReceiving;
+    mutex.unlock();
+    uint16_t len = 0;
+    uint16_t code = recvMsg(len, loopTimeout, false);
+    mutex.lock();
+
+    bool stop = false;
+    switch (state) {
+      case kReceiving:
+        state = kDispatching;
+        stop = code == kNoMessage ? dev->onTimeout() : dispatchMsg(code, rxBuf.data(), len);
+        break;
+      case kInterruptAcquiring:
+        if (code != kNoMessage) queueMsg(code, len);
+        stop = dev->onInterrupt(interruptParam);
+        break;
+      case kInterruptIdle:
+        // The interrupt sent the version command: read up to its reply,
+        // keeping whatever else arrives for later.
+        while (code != 0x00) {
+          if (code == 0x01) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::loop");
+          if (code != kNoMessage) queueMsg(code, len);
+          code = recvMsg(len, kReplyTimeoutMs, false);
+          // A device that stays silent for a whole reply time-out will not
+          // answer; waiting on would hang the caller for ever.
+          if (code == kNoMessage) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::loop");
+        }
+        stop = dev->onInterrupt(interruptParam);
+        break;
+      default:
+        break;
+    }
+    if (stop) return;
+    if (dispatchPending()) return;
+  }
+}
+
+}  // namespace Vexa

@@ -1,0 +1,34 @@
+// Serial-port transport. The platform part (handle, waits) lives in
+// com_posix.cpp or com_win.cpp; the time-out bookkeeping is shared.
+#ifndef VEXA_SRC_IO_COM_H_
+#define VEXA_SRC_IO_COM_H_
+
+#include <memory>
+#include <string>
+
+#include "vexa/io.h"
+
+namespace Vexa {
+
+class COM : public IO {
+ public:
+  // portName is the whole connection path, e.g. "COM7" or "COM/dev/ttyUSB0".
+  explicit COM(const std::string& portName);
+  ~COM() override;
+
+  // Stores timeout > 0 unchanged, 0 as 1 (a 1 ms poll) and any negative
+  // value as 0 (no limit); an unchanged value is skipped.
+  void setRcvTimeout(int timeout) override;
+  int recv(void* buf, int len) override;
+  void send(const void* buf, int len) override;
+
+ private:
+  struct Port;  // platform handles
+  // Programs the port with a stored time-out (see setRcvTimeout).
+  void applyReadTimeout(int stored);
+  std::unique_ptr<Port> port_;
+};
+
+}  // namespace Vexa
+
+#endif  // VEXA_SRC_IO_COM_H_

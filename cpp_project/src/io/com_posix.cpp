@@ -1,0 +1,164 @@
+// Serial-port transport for Linux and other POSIX systems.
+//
+// "COM" followed by an absolute path opens that device (COM/dev/ttyUSB0,
+// COM/dev/rfcomm0, COM/dev/pts/3); "COMn" opens /dev/ttyS(n-1), the port
+// Windows would call COMn. The port is locked exclusively and switched to
+// raw 8-bit mode; its speed stays as it was. Waits use poll(), so one thread
+// can send while another is blocked receiving.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "com.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace {
+
+constexpr size_t kMaxDevicePath = 255;
+constexpr int kWriteTimeoutMs = 5000;
+constexpr size_t kReadAhead = 4096;
+
+// The device a connection path names, or "" when the name is not usable.
+std::string devicePathOf(const std::string& portName) {
+  if (portName.size() < 4 || portName.size() - 3 > kMaxDevicePath) return "";
+  if (portName.find('\0') != std::string::npos) return "";
+  std::string rest = portName.substr(3);
+  if (rest[0] == '/') return rest;
+  if (rest.size() > 3 || !std::all_of(rest.begin(), rest.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    return "";
+  }
+  int number = std::stoi(rest);
+  if (number < 1) return "";
+  return "/dev/ttyS" + std::to_string(number - 1);
+}
+
+// Milliseconds to give poll() for a stored time-out: 0 and below wait
+// without limit (the stored -2 before any time-out is set, too).
+int pollTimeout(int stored) { return stored > 0 ? stored : -1; }
+
+}  // namespace
+
+struct COM::Port {
+  explicit Port(int fd) : fd(fd) {}
+  ~Port() {
+    if (restoreSettings) tcsetattr(fd, TCSANOW, &saved);
+    // The exclusive-use flag belongs to the terminal, not to this file: it
+    // would outlive the close while anyone else holds the line open.
+    ioctl(fd, TIOCNXCL);
+    close(fd);  // also drops the lock
+  }
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  int fd;
+  termios saved{};
+  bool restoreSettings = false;
+  // Bytes read from the port but not yet handed out: one read() serves many
+  // small recv calls of the message reader.
+  uint8_t ahead[kReadAhead];
+  size_t aheadPos = 0;
+  size_t aheadEnd = 0;
+};
+
+COM::COM(const std::string& portName) {
+  const std::string device = devicePathOf(portName);
+  if (device.empty()) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  auto port = std::make_unique<Port>(fd);  // closes fd if anything below throws
+
+  termios tio{};
+  if (!isatty(fd) || tcgetattr(fd, &tio) != 0) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  // One user of the port at a time, in this process or any other.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  ioctl(fd, TIOCEXCL);
+
+  port->saved = tio;
+  cfmakeraw(&tio);  // no echo, no translation, 8 data bits; speed untouched
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cflag &= ~CRTSCTS;
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) VEXA_THROW(Notification::InitializingPort, "COM::COM");
+  port->restoreSettings = true;
+  // Bytes left over from an earlier user of the port belong to no one now.
+  tcflush(fd, TCIOFLUSH);
+  port_ = std::move(port);
+}
+
+COM::~COM() = default;
+
+// poll() takes the time-out on every wait, so there is nothing to program.
+void COM::applyReadTimeout(int) {}
+
+int COM::recv(void* buf, int len) {
+  if (len <= 0) return 0;
+  Port& p = *port_;
+  if (p.aheadPos == p.aheadEnd) {
+    using Clock = std::chrono::steady_clock;
+    const int timeout = pollTimeout(rcvTimeout);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout);
+    for (;;) {
+      int wait = timeout;
+      if (timeout > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        wait = static_cast<int>(std::max<decltype(left)>(left, 0));
+      }
+      pollfd pfd{p.fd, POLLIN, 0};
+      int ready = poll(&pfd, 1, wait);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+      if (ready == 0) return 0;
+      ssize_t n = read(p.fd, p.ahead, kReadAhead);
+      if (n > 0) {
+        p.aheadPos = 0;
+        p.aheadEnd = static_cast<size_t>(n);
+        break;
+      }
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      // End of file or an error (EIO once the other end hung up).
+      VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+    }
+  }
+  size_t take = std::min(static_cast<size_t>(len), p.aheadEnd - p.aheadPos);
+  std::memcpy(buf, p.ahead + p.aheadPos, take);
+  p.aheadPos += take;
+  return static_cast<int>(take);
+}
+
+void COM::send(const void* buf, int len) {
+  if (len <= 0) return;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t left = static_cast<size_t>(len);
+  while (left > 0) {
+    ssize_t n = write(port_->fd, p, left);
+    if (n > 0) {
+      p += n;
+      left -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) VEXA_THROW(Notification::ContactingDevice, "COM::send");
+    // The output queue is full: wait for room until the write time-out.
+    auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd pfd{port_->fd, POLLOUT, 0};
+    if (wait <= 0 || poll(&pfd, 1, static_cast<int>(wait)) <= 0) {
+      VEXA_THROW(Notification::ContactingDevice, "COM::send");
+    }
+  }
+}
+
+}  // namespace Vexa

@@ -1,0 +1,203 @@
+// Serial-port transport for Windows.
+//
+// The port is opened for overlapped I/O. A handle opened for synchronous I/O
+// serialises every operation on it, so a send from a second thread (the
+// loop's interrupt) would wait until the loop thread's pending read returned:
+// up to the receive time-out, or for ever when there is none. Reads and
+// writes therefore each have their own OVERLAPPED and manual-reset event, and
+// every call waits for its own operation to finish before it returns, so the
+// caller's buffer is never touched by the kernel after recv or send returns.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "com.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+
+namespace {
+
+// "\\.\" names the port in the Win32 device namespace.
+constexpr char kDevicePrefix[] = "\\\\.\\";
+// The device name fits a 40-byte buffer with its terminator, so the port name
+// itself holds at most 35 characters.
+constexpr std::size_t kDeviceNameSize = 40;
+constexpr std::size_t kMaxPortNameLength = kDeviceNameSize - (sizeof kDevicePrefix - 1) - 1;
+
+// Every write may take at most this long before it ends short.
+constexpr DWORD kWriteTimeoutMs = 5000;
+
+// Owns one kernel handle. CreateFileA reports failure with
+// INVALID_HANDLE_VALUE and CreateEvent with null; both count as empty.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      reset();
+      h_ = std::exchange(other.h_, nullptr);
+    }
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+
+  void reset() {
+    if (valid()) CloseHandle(h_);
+    h_ = nullptr;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+// One direction of transfer: its operation record and the event the driver
+// signals when the operation completes. The lock keeps two callers of the
+// same direction from sharing the record while the kernel owns it.
+struct Channel {
+  UniqueHandle event;
+  OVERLAPPED ov{};
+  std::mutex lock;
+};
+
+// True once the kernel has written the final status of the operation. The
+// status word is written by another agent, so it is read through volatile.
+bool completed(const OVERLAPPED& ov) {
+  return *static_cast<const volatile ULONG_PTR*>(&ov.Internal) != STATUS_PENDING;
+}
+
+// Waits for an operation that ReadFile or WriteFile started (pending or
+// already complete) and reports its byte count. Returns false when the
+// operation failed or could not be waited for; either way it is over when
+// this returns, so the OVERLAPPED and the data buffer may be reused or freed.
+bool finish(HANDLE file, OVERLAPPED& ov, DWORD& transferred) {
+  if (WaitForSingleObject(ov.hEvent, INFINITE) != WAIT_OBJECT_0) {
+    // Without a working wait the kernel could still write into the caller's
+    // buffer after we return: cancel, then hold on until it has let go.
+    CancelIoEx(file, &ov);
+    while (!completed(ov)) Sleep(1);
+    transferred = 0;
+    return false;
+  }
+  return GetOverlappedResult(file, &ov, &transferred, FALSE) != FALSE;
+}
+
+// Clears the operation record for the next transfer, keeping its event.
+void prepare(OVERLAPPED& ov) {
+  HANDLE event = ov.hEvent;
+  ov = OVERLAPPED{};
+  ov.hEvent = event;
+}
+
+UniqueHandle makeEvent() {
+  // Manual reset, initially clear; ReadFile and WriteFile clear it again when
+  // an operation starts.
+  return UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+}  // namespace
+
+struct COM::Port {
+  Channel reader;
+  Channel writer;
+  // Declared last so that it is closed first, before the events it uses.
+  UniqueHandle file;
+};
+
+COM::COM(const std::string& portName) {
+  // A longer name cannot be stored whole; cutting it could name another
+  // port, and so could a name cut short by an embedded terminator.
+  if (portName.size() > kMaxPortNameLength || portName.find('\0') != std::string::npos)
+    VEXA_THROW(Notification::OpeningPort, "COM::COM");
+
+  auto port = std::make_unique<Port>();
+  port->reader.event = makeEvent();
+  port->writer.event = makeEvent();
+  if (!port->reader.event.valid() || !port->writer.event.valid())
+    VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  port->reader.ov.hEvent = port->reader.event.get();
+  port->writer.ov.hEvent = port->writer.event.get();
+
+  // Exclusive read/write access to an existing port. No line parameters are
+  // set: baud rate, framing, flow control and time-outs stay as the driver
+  // has them until the first setRcvTimeout.
+  const std::string deviceName = kDevicePrefix + portName;
+  port->file = UniqueHandle(CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  if (!port->file.valid()) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+
+  port_ = std::move(port);
+}
+
+COM::~COM() = default;
+
+void COM::applyReadTimeout(int stored) {
+  COMMTIMEOUTS timeouts{};
+  // A read returns when the full count has arrived or when the constant has
+  // passed since it began, with whatever arrived. 0 means no limit; a
+  // negative value can only mean "no limit" too, and must not turn into a
+  // huge unsigned wait.
+  timeouts.ReadIntervalTimeout = 0;
+  timeouts.ReadTotalTimeoutMultiplier = 0;
+  timeouts.ReadTotalTimeoutConstant = stored > 0 ? static_cast<DWORD>(stored) : 0;
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
+  if (!SetCommTimeouts(port_->file.get(), &timeouts))
+    VEXA_THROW(Notification::ContactingDevice, "COM::setRcvTimeout");
+}
+
+int COM::recv(void* buf, int len) {
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, "COM::recv");
+  if (len == 0) return 0;
+
+  Channel& ch = port_->reader;
+  std::lock_guard<std::mutex> guard(ch.lock);
+  prepare(ch.ov);
+  if (!ReadFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
+      GetLastError() != ERROR_IO_PENDING)
+    VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+
+  // A time-out is not a failure: the read completes with what arrived,
+  // possibly nothing.
+  DWORD got = 0;
+  if (!finish(port_->file.get(), ch.ov, got))
+    VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+  return static_cast<int>(got);
+}
+
+void COM::send(const void* buf, int len) {
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, "COM::send");
+  if (len == 0) return;
+
+  Channel& ch = port_->writer;
+  std::lock_guard<std::mutex> guard(ch.lock);
+  prepare(ch.ov);
+  if (!WriteFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
+      GetLastError() != ERROR_IO_PENDING)
+    VEXA_THROW(Notification::ContactingDevice, "COM::send");
+
+  // A write that ran into the write time-out ends short; the device would
+  // see a truncated command, so that is a failure as well.
+  DWORD sent = 0;
+  if (!finish(port_->file.get(), ch.ov, sent) || sent != static_cast<DWORD>(len))
+    VEXA_THROW(Notification::ContactingDevice, "COM::send");
+}
+
+}  // namespace Vexa

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "signals/signals_x.h"
+#include "support/scripted_device.h"
+
+namespace vexa_test {
+namespace {
+
+using Vexa::Event;
+namespace Events = Vexa::Events;
+
+class Dispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dev = connectScripted({}, &io);
+    dev->stopOnEvent = [this](const Event& ev) {
+      last = &ev;
+      check(ev);
+      return false;
+    };
+  }
+  bool dispatch(uint8_t code, Bytes payload) {
+    return dev->impl()->dispatchEvent(code, payload.data(), static_cast<uint16_t>(payload.size()));
+  }
+
+  FakeIO* io = nullptr;
+  std::unique_ptr<RecordingDev> dev;
+  const Event* last = nullptr;
+  std::function<void(const Event&)> check = [](const Event&) {};
+};
+
+TEST_F(Dispatch, LengthRules) {
+  struct Row {
+    uint8_t code;
+    size_t goodLength;
+    std::vector<size_t> badLengths;
+  } rows[] = {
+      {3, 6, {0, 5, 7}},   {4, 5, {4, 6}},  {5, 10, {0, 5, 9, 11}}, {7, 14, {13, 15}}, {8, 1, {0, 2}},
+      {9, 1, {0, 2}},      {10, 2, {1, 3}}, {11, 1, {0, 3}},        {13, 1, {0, 2}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.code));
+    EXPECT_FALSE(dispatch(row.code, Bytes(row.goodLength, 1)));
+    for (size_t bad : row.badLengths) {
+      EXPECT_THROW(dispatch(row.code, Bytes(bad, 1)), Vexa::Notification::ContactingDevice);
+    }
+  }
+  EXPECT_NO_THROW(dispatch(5, Bytes(15, 1)));
+  EXPECT_NO_THROW(dispatch(11, Bytes(2, 1)));
+  EXPECT_NO_THROW(dispatch(12, {}));
+  EXPECT_NO_THROW(dispatch(14, Bytes(300, 2)));
+}
+
+TEST_F(Dispatch, CodesThatAreNoEvents) {
+  for (int code : {0, 1, 2, 6, 15, 64, 111}) {
+    SCOPED_TRACE(code);
+    EXPECT_THROW(dispatch(static_cast<uint8_t>(code), {1}), Vexa::Notification::ContactingDevice);
+  }
+  EXPECT_TRUE(dev->eventTypes.empty());
+}
+
+TEST_F(Dispatch, RecordFields) {
+  check = [](const Event& ev) {
+    switch (ev.type) {
+      case Event::kDigitalInput: {
+        auto& e = static_cast<const Events::DigitalInput&>(ev);
+        EXPECT_EQ(e.clockSource, 2);
+        EXPECT_EQ(e.clockValue, 0xF4030201u);
+        EXPECT_EQ(e.input, 0);
+        EXPECT_TRUE(e.state);
+        break;
+      }
+      case Event::kClockStamp: {
+        auto& e = static_cast<const Events::ClockStamp&>(ev);
+        EXPECT_EQ(e.clockValue, 0xFFFFFFFFull);
+        break;
+      }
+      case Event::kClockStampList: {
+        auto& e = static_cast<const Events::ClockStampList&>(ev);
+        ASSERT_EQ(e.stamps.size(), 2u);
+        EXPECT_EQ(e.stamps[1], (std::pair<int32_t, uint32_t>{7, 0x0100}));
+        break;
+      }
+      case Event::kCounters: {
+        auto& e = static_cast<const Events::Counters&>(ev);
+        EXPECT_EQ(e.value, 0x04030201u);
+        EXPECT_EQ(e.values16[0], 0xFFFEu);
+        EXPECT_EQ(e.values16[4], 0x0201u);
+        break;
+      }
+      case Event::kFlag: {
+        auto& e = static_cast<const Events::Flag&>(ev);
+        EXPECT_EQ(e.length, 1);
+        EXPECT_TRUE(e.flag);
+        break;
+      }
+      case Event::kBattery: {
+        auto& e = static_cast<const Events::Battery&>(ev);
+        EXPECT_NEAR(e.voltage, 4.1504f, 1e-4);
+        EXPECT_NEAR(e.percentage, 96.9f, 0.05);
+        break;
+      }
+      case 14: {
+        auto& e = static_cast<const Events::RawData&>(ev);
+        EXPECT_EQ(e.length, 3);
+        EXPECT_EQ(e.data[2], 0x33);
+        break;
+      }
+      case Event::kApplication: {
+        auto& e = static_cast<const Events::Application&>(ev);
+        EXPECT_EQ(e.code, 127);
+        EXPECT_EQ(e.length, 1);
+        break;
+      }
+    }
+  };
+  dispatch(3, {2, 1, 2, 3, 0xF4, 9});
+  dispatch(4, {1, 0xFF, 0xFF, 0xFF, 0xFF});
+  dispatch(5, {1, 0, 0, 0, 0, 7, 0, 1, 0, 0});
+  dispatch(7, {1, 2, 3, 4, 0xFE, 0xFF, 0, 0, 0, 0, 0, 0, 1, 2});
+  dispatch(9, {0x80});
+  dispatch(10, {0xA4, 0x06});  // 1700
+  dispatch(14, {0x11, 0x22, 0x33});
+  dispatch(127, {0});
+  EXPECT_EQ(dev->eventTypes, (std::vector<int>{3, 4, 5, 7, 9, 10, 14, 112}));
+}
+
+TEST_F(Dispatch, ValueFlag) {
+  struct Row {
+    Bytes payload;
+    int value;
+    bool hasFlag, flag;
+  } rows[] = {{{7}, 7, false, false}, {{7, 1}, 7, true, true}, {{7, 0}, 7, true, false}};
+  for (const Row& row : rows) {
+    check = [&row](const Event& ev) {
+      auto& e = static_cast<const Events::ValueFlag&>(ev);
+      EXPECT_EQ(e.value, row.value);
+      EXPECT_EQ(e.hasFlag, row.hasFlag);
+      EXPECT_EQ(e.flag, row.flag);
+    };
+    dispatch(11, row.payload);
+  }
+}
+
+TEST_F(Dispatch, DisconnectEndsTheAcquisitionEvenWhenMalformed) {
+  auto& sig = *dev->impl()->sigX;
+  sig.setUp({{1, 16, 2}});
+  EXPECT_THROW(dispatch(8, {}), Vexa::Notification::ContactingDevice);
+  EXPECT_EQ(sig.nSources, 0);
+  EXPECT_EQ(sig.totalChannels, 0);
+  EXPECT_TRUE(sig.samples.empty());
+
+  sig.setUp({{1, 16, 2}});
+  check = [](const Event& ev) { EXPECT_EQ(static_cast<const Events::Disconnect&>(ev).reason, 5); };
+  dispatch(8, {5});
+  EXPECT_EQ(sig.nSources, 0);
+  EXPECT_TRUE(io->sent.empty());
+}
+
+TEST_F(Dispatch, PendingInOrderAndClearedOnFailure) {
+  auto& x = *dev->impl();
+  x.pending.push_back({9, {1}});
+  x.pending.push_back({13, {4}});
+  dev->stopOnEvent = [](const Event& ev) { return ev.type == 9; };
+  EXPECT_TRUE(x.dispatchPending());
+  EXPECT_EQ(x.pending.size(), 1u);
+  EXPECT_FALSE(x.dispatchPending());
+  EXPECT_EQ(dev->eventTypes, (std::vector<int>{9, 13}));
+
+  x.pending.push_back({9, {1, 2}});  // malformed
+  x.pending.push_back({13, {4}});
+  EXPECT_THROW(x.dispatchPending(), Vexa::Notification::ContactingDevice);
+  EXPECT_TRUE(x.pending.empty());
+}
+
+TEST_F(Dispatch, FramesWithoutAcquisitionState) {
+  auto& x = *dev->impl();
+  Bytes frame = {1, 2};
+  EXPECT_FALSE(x.dispatchMsg(0x8000, frame.data(), 2));  // no acquisition: dropped
+  x.sigX.reset();
+  EXPECT_THROW(x.dispatchMsg(0x8000, frame.data(), 2), Vexa::Notification::ContactingDevice);
+}
+
+}  // namespace
+}  // namespace vexa_test

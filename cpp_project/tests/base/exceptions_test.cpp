@@ -1,0 +1,83 @@
+#include "vexa/exceptions.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+namespace Vexa {
+namespace {
+
+TEST(Exceptions, DescriptionsAreExact) {
+  const std::string loc = "here";
+  struct Row {
+    std::unique_ptr<Exception> e;
+    std::string text;
+  };
+  Row rows[] = {
+      {std::make_unique<Exception>(loc), "Generic VEXA exception."},
+      {std::make_unique<ErrorException>(loc), "Generic VEXA exception."},
+      {std::make_unique<NotifException>(loc), "Generic VEXA exception."},
+      {std::make_unique<Error::InvalidParameter>(loc), "Invalid parameter."},
+      {std::make_unique<Error::InvalidOperation>(loc, 0), "Invalid operation on current device state (code 0)."},
+      {std::make_unique<Error::InvalidOperation>(loc, -5), "Invalid operation on current device state (code -5)."},
+      {std::make_unique<Error::InvalidOperation>(loc, 255), "Invalid operation on current device state (code 255)."},
+      {std::make_unique<Error::NotSupported>(loc), "Operation not supported by the device."},
+      {std::make_unique<Error::InvalidInstance>(loc), "The object instance is invalid."},
+      {std::make_unique<Error::MissingModule>(loc, "FTD2XX.dll"), "The API module FTD2XX.dll is missing or invalid."},
+      {std::make_unique<Error::MissingModule>(loc, ""), "The API module  is missing or invalid."},
+      {std::make_unique<Notification::ContactingDevice>(loc), "The communication with the device was lost."},
+      {std::make_unique<Notification::OpeningPort>(loc),
+       "The communication port does not exist or it is already being used."},
+      {std::make_unique<Notification::InitializingPort>(loc), "The communication port could not be initialized."},
+      {std::make_unique<Notification::AdapterNotFound>(loc), "No Bluetooth adapter was found."},
+      {std::make_unique<Notification::DeviceNotFound>(loc), "The device could not be found."},
+  };
+  for (const Row& row : rows) EXPECT_EQ(row.e->getDescription(), row.text);
+}
+
+TEST(Exceptions, BranchesCatchOnlyTheirOwn) {
+  auto caughtAs = [](const std::function<void()>& thrower) {
+    try {
+      thrower();
+    } catch (const NotifException&) {
+      return std::string("notification");
+    } catch (const ErrorException&) {
+      return std::string("error");
+    } catch (const Exception&) {
+      return std::string("root");
+    }
+    return std::string("none");
+  };
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::InvalidOperation, "f", 3); }), "error");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::MissingModule, "f", "m"); }), "error");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Notification::OpeningPort, "f"); }), "notification");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Exception, "f"); }), "root");
+}
+
+TEST(Exceptions, ThrowRecordsLocationAndCopiesKeepFields) {
+  try {
+    VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::X::sendCommand", 7);
+  } catch (const Error::InvalidOperation& e) {
+    Error::InvalidOperation copy = e;
+    EXPECT_EQ(copy.code, 7);
+    EXPECT_EQ(copy.location(), e.location());
+    EXPECT_NE(e.location().find("exceptions_test.cpp:"), std::string::npos);
+    EXPECT_NE(e.location().find(" (Vexa::BaseDev::X::sendCommand)\n"), std::string::npos);
+  }
+  Error::MissingModule m("loc", "LibFT4222-64.dll");
+  Error::MissingModule mc = m;
+  EXPECT_EQ(mc.moduleName, "LibFT4222-64.dll");
+  EXPECT_EQ(mc.location(), "loc");
+}
+
+TEST(Exceptions, LocationIsFormattedAndCutAt999Characters) {
+  EXPECT_EQ(formatLocation("io.cpp", 12, "IO::recvAll"), "io.cpp:12 (IO::recvAll)\n");
+  std::string longPath(2000, 'p');
+  std::string cut = formatLocation(longPath.c_str(), 1, "f");
+  EXPECT_EQ(cut.size(), 999u);
+  EXPECT_EQ(cut, std::string(999, 'p'));
+}
+
+}  // namespace
+}  // namespace Vexa

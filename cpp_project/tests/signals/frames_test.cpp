@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include "signals/signals_x.h"
+#include "support/scripted_device.h"
+
+namespace vexa_test {
+namespace {
+
+using Vexa::SourceLayout;
+
+class Frames : public ::testing::Test {
+ protected:
+  void SetUp() override { dev = connectScripted({}, &io); }
+  Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
+  bool frame(uint16_t seq, Bytes payload) {
+    return sig().dispatchFrames(seq, payload.data(), static_cast<uint16_t>(payload.size()));
+  }
+  std::vector<int> seqs() const {
+    std::vector<int> out;
+    for (const Tick& t : dev->ticks) out.push_back(t.nSeq);
+    return out;
+  }
+
+  FakeIO* io = nullptr;
+  std::unique_ptr<RecordingDev> dev;
+};
+
+TEST_F(Frames, DroppedWithoutAcquisition) {
+  EXPECT_FALSE(frame(0, {1, 2}));
+  EXPECT_TRUE(dev->ticks.empty());
+}
+
+TEST_F(Frames, DivisorsKeepUnsampledValues) {
+  sig().setUp({{1, 16, 1}, {2, 16, 1}});
+  EXPECT_FALSE(frame(0, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00}));
+  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {1, 2}}, {1, {3, 2}}}));
+}
+
+TEST_F(Frames, LeadingIdleTicksAreDelivered) {
+  sig().setUp({{2, 8, 1}, {4, 8, 1}});
+  EXPECT_FALSE(frame(0, {7, 8}));  // tick 0: both sources
+  EXPECT_EQ(sig().counter, 1);
+  EXPECT_FALSE(frame(2, {9}));  // tick 1 is idle, tick 2 samples the first
+  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {7, 8}}, {1, {7, 8}}, {2, {9, 8}}}));
+}
+
+TEST_F(Frames, SampleWidths) {
+  sig().setUp({{1, 24, 2}, {1, 16, 1}, {1, 8, 2}});
+  EXPECT_FALSE(frame(0, {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x80, 0x01}));
+  ASSERT_EQ(dev->ticks.size(), 1u);
+  EXPECT_EQ(dev->ticks[0].samples, (std::vector<int>{8388607, -8388608, 65535, 128, 1}));
+}
+
+TEST_F(Frames, SequenceJumpsWithinLimits) {
+  struct Row {
+    int counter;
+    uint16_t seq;
+    bool ok;
+    int firstTick;
+  } rows[] = {
+      {0, 1000, true, 1000},      {0, 1001, false, 0},   {5, 4, false, 0},
+      {32767, 0, true, 32768},    {32768 + 100, 50, false, 0},
+      {32767, 999, true, 33767},  {65535, 0x7FFF, true, 65535},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.counter);
+    dev->ticks.clear();
+    sig().setUp({{1, 16, 1}});
+    sig().counter = row.counter;
+    if (!row.ok) {
+      EXPECT_THROW(frame(row.seq, {1, 0}), Vexa::Notification::ContactingDevice);
+      EXPECT_TRUE(dev->ticks.empty());
+      continue;
+    }
+    frame(row.seq, {1, 0, 2, 0});
+    EXPECT_EQ(seqs(), (std::vector<int>{row.firstTick, row.firstTick + 1}));
+  }
+}
+
+TEST_F(Frames, PayloadEndingInsideATick) {
+  sig().setUp({{1, 16, 2}});
+  EXPECT_THROW(frame(0, {1, 0, 2, 0, 3, 0, 4}), Vexa::Notification::ContactingDevice);
+  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {1, 2}}}));
+  EXPECT_EQ(sig().counter, 1);
+}
+
+TEST_F(Frames, StopRequestedMidFrameDeliversTheRest) {
+  sig().setUp({{1, 8, 1}});
+  dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
+  EXPECT_TRUE(frame(0, {10, 11, 12, 13}));
+  EXPECT_EQ(seqs(), (std::vector<int>{0, 1, 2, 3}));
+}
+
+TEST_F(Frames, StopDuringLeadingIdleTicksRequeuesTheFrame) {
+  sig().setUp({{3, 8, 1}});
+  frame(0, {5});
+  dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
+  EXPECT_TRUE(frame(3, {6}));
+  auto& x = *dev->impl();
+  ASSERT_EQ(x.pending.size(), 1u);
+  EXPECT_EQ(x.pending.front().code, 0x8003);
+  EXPECT_EQ(x.pending.front().data, Bytes{6});
+  dev->stopOnFrame = nullptr;
+  EXPECT_FALSE(x.dispatchPending());
+  EXPECT_EQ(seqs(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(dev->ticks.back().samples, std::vector<int>{6});
+}
+
+TEST_F(Frames, StopFromInsideACallbackEndsDecodingSafely) {
+  sig().setUp({{1, 16, 4}});
+  dev->stopOnFrame = [this](int) {
+    dev->stop();  // releases the layout the decoder walks
+    return false;
+  };
+  EXPECT_FALSE(frame(0, Bytes(8 * 4, 1)));
+  EXPECT_EQ(dev->ticks.size(), 1u);
+  EXPECT_EQ(sig().nSources, 0);
+}
+
+TEST_F(Frames, SourcesWithoutChannelsCannotCarryBytes) {
+  sig().setUp({{1, 16, 0}});
+  EXPECT_FALSE(frame(0, {}));
+  EXPECT_THROW(frame(0, {1, 2}), Vexa::Notification::ContactingDevice);
+}
+
+}  // namespace
+}  // namespace vexa_test

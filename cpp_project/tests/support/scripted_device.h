@@ -1,0 +1,66 @@
+// Plays a current-generation device on a FakeIO: enough of the command set
+// to get through the handshake, and a hook for whatever a test adds.
+#ifndef VEXA_TESTS_SUPPORT_SCRIPTED_DEVICE_H_
+#define VEXA_TESTS_SUPPORT_SCRIPTED_DEVICE_H_
+
+#include <memory>
+#include <string>
+
+#include "support/fake_io.h"
+#include "support/messages.h"
+#include "support/recording_dev.h"
+
+namespace vexa_test {
+
+struct DeviceScript {
+  std::string description = "tessarimodular";
+  uint16_t productId = 0x0201;
+  uint16_t fwVersion = 0x0300;
+  uint16_t hwVersion = 0xFFFF;
+  Bytes uid = {0x01, 0x02};
+  uint8_t color = 4;
+  uint16_t batteryRaw = 1700;
+  // Answers a framed command (payload) with the bytes to feed, or returns
+  // false to let the default answers run.
+  std::function<bool(const Bytes& payload, FakeIO& io)> extra;
+};
+
+// Connects a RecordingDev through a FakeIO that plays `script`.
+inline std::unique_ptr<RecordingDev> connectScripted(const DeviceScript& script, FakeIO** ioOut,
+                                                     const std::string& path = "COMtest") {
+  auto io = std::make_unique<FakeIO>();
+  io->onSend = [script](const Bytes& chunk, FakeIO& self) {
+    if (chunk == Bytes{'V'}) {
+      self.feed(reply(Bytes(script.description.begin(), script.description.end())));
+      return;
+    }
+    if (chunk.size() < 3 || chunk[0] != 0xAA) return;
+    Bytes payload(chunk.begin() + 2, chunk.end() - 1);
+    if (script.extra && script.extra(payload, self)) return;
+    if (payload == Bytes{0x03, 0x00}) {
+      self.feed(reply({static_cast<uint8_t>(script.productId >> 8), static_cast<uint8_t>(script.productId),
+                       static_cast<uint8_t>(script.fwVersion >> 8), static_cast<uint8_t>(script.fwVersion),
+                       static_cast<uint8_t>(script.hwVersion >> 8), static_cast<uint8_t>(script.hwVersion)}));
+    } else if (payload == Bytes{0x03, 0x03}) {
+      self.feed(reply(script.uid));
+    } else if (payload == Bytes{0x03, 0x04}) {
+      self.feed(reply({script.color}));
+    } else if (payload == Bytes{0x04, 0x00}) {
+      self.feed(reply({static_cast<uint8_t>(script.batteryRaw), static_cast<uint8_t>(script.batteryRaw >> 8)}));
+    } else {
+      self.feed(reply({}));
+    }
+  };
+  FakeIO* raw = io.get();
+  auto dev = std::make_unique<RecordingDev>(path, std::move(io));
+  if (ioOut) *ioOut = raw;
+  raw->sent.clear();
+  raw->sends.clear();
+  raw->recvCalls = 0;
+  raw->timeouts.clear();
+  return dev;
+}
+
+}  // namespace vexa_test
+
+#endif  // VEXA_TESTS_SUPPORT_SCRIPTED_DEVICE_H_

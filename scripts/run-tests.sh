@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The whole test suite: native build and tests, the same tests under
+# AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, and the Windows cross-build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/ensure-packages.sh
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "native build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default -- -j2
+ctest --preset default -j2
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset sanitize >/dev/null
+cmake --build --preset sanitize -- -j2
+ctest --preset sanitize -j2
+
+step "ThreadSanitizer (threaded tests)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -- -j2
+ctest --preset tsan -j2 -L threads
+
+step "Windows x86-64 cross-build"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -- -j2
+
+step "all passed"
