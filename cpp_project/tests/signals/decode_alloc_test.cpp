@@ -1,0 +1,74 @@
+// Decoding a stream of frames must not allocate per frame: the receive
+// buffer and the sample array are reused. Global operator new is counted, so
+// this test has an executable of its own.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+#include "signals/signals_x.h"
+#include "support/scripted_device.h"
+
+namespace {
+std::atomic<long> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace vexa_test {
+namespace {
+
+// Counts ticks without storing them, and ends the loop after the last one.
+class CountingDev : public Vexa::SignalsDev {
+ public:
+  using SignalsDev::SignalsDev;
+  using BaseDev::impl;
+  bool onRawFrame(int nSeq, const int data[]) override {
+    sum += data[0];
+    return ++ticks == stopAfter;
+  }
+  long sum = 0;
+  int ticks = 0;
+  int stopAfter = 0;
+};
+
+TEST(DecodeAllocations, NoneOncePerFrame) {
+  auto io = std::make_unique<FakeIO>();
+  FakeIO* raw = io.get();
+  DeviceScript script;
+  raw->onSend = [script](const Bytes& c, FakeIO& self) {
+    if (c == Bytes{'V'}) self.feed(reply({'a', 'b', 'c', 'd'}));
+    if (c.size() > 2 && c[2] == 0x03) self.feed(reply({0x02, 0x01, 0x03, 0x00, 0xFF, 0xFF}));
+  };
+  CountingDev dev("COM1", std::move(io));
+  dev.impl()->sigX->setUp({{1, 16, 8}, {2, 24, 4}});
+
+  // 2000 frames of 10 ticks each, queued up front.
+  const int kFrames = 2000, kTicksPerFrame = 10;
+  for (int f = 0; f < kFrames; ++f) {
+    Bytes payload;
+    for (int t = 0; t < kTicksPerFrame; ++t) {
+      payload.insert(payload.end(), 16, static_cast<uint8_t>(t));
+      if (t % 2 == 0) payload.insert(payload.end(), 12, 0x80);
+    }
+    raw->feed(message(static_cast<uint16_t>(0x8000 | (f * kTicksPerFrame & 0x7FFF)), payload));
+  }
+  raw->timeouts.reserve(4 * kFrames);  // the fake records every time-out set
+  dev.stopAfter = kTicksPerFrame;  // first frame: warms the receive buffer
+  dev.loop();
+  long before = allocations.load();
+  dev.stopAfter = kFrames * kTicksPerFrame;
+  dev.loop();
+  EXPECT_EQ(allocations.load() - before, 0);
+  EXPECT_EQ(dev.ticks, kFrames * kTicksPerFrame);
+}
+
+}  // namespace
+}  // namespace vexa_test
