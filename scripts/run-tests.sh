@@ -13,6 +13,7 @@ step "native build and tests"
 cmake --preset default >/dev/null
 cmake --build --preset default -- -j2
 ctest --preset default -j2
+scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interface.so
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
@@ -27,5 +28,6 @@ ctest --preset tsan -j2 -L threads
 step "Windows x86-64 cross-build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -- -j2
+scripts/check-exports.sh build/windows/vexa_unity_interface/vexa_unity_interface.dll
 
 step "all passed"

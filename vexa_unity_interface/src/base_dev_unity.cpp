@@ -1,0 +1,50 @@
+#include "base_dev_unity.h"
+
+#include <cstdio>
+
+#include "host_handlers.h"
+
+namespace Vexa {
+
+using Unity::callHandler;
+using Unity::handlers;
+
+BaseDevUnity::BaseDevUnity(const std::string& path) : SignalsDev(path) {}
+
+bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
+  callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
+  return false;
+}
+
+bool BaseDevUnity::onEvent(const Event& ev) {
+  std::printf("New Event raised: %d\n", ev.type);
+  if (ev.type == Event::kDisconnect) {
+    const auto& disconnect = static_cast<const Events::Disconnect&>(ev);
+    std::printf("Disconnect event - Reason: %d\n", disconnect.reason);
+    callHandler(handlers().disconnectEvent, disconnect.reason);
+    return true;
+  }
+  if (ev.type == Event::kDigitalInput) {
+    const auto& in = static_cast<const Events::DigitalInput&>(ev);
+    std::printf("Digital input event - Clock source: %d  Clock value: %d  New input state: %d\n", in.clockSource,
+                static_cast<int>(in.clockValue), in.state ? 1 : 0);
+    callHandler(handlers().digInEvent, in.clockSource, static_cast<int>(in.clockValue), in.input, in.state);
+    return false;
+  }
+  std::printf("Other Event: %d\n", ev.type);
+  return false;
+}
+
+bool BaseDevUnity::onTimeout() {
+  std::printf("Timeout");
+  callHandler(handlers().disconnectEvent, 1);
+  return true;
+}
+
+bool BaseDevUnity::onInterrupt(void*) {
+  std::printf("onInterrupt\n");
+  communicationFlag = false;
+  return true;
+}
+
+}  // namespace Vexa

@@ -1,0 +1,36 @@
+// The device object the exported interface creates: it traces every
+// callback of the device loop to the log and forwards it to the host.
+#ifndef VEXA_UNITY_BASE_DEV_UNITY_H_
+#define VEXA_UNITY_BASE_DEV_UNITY_H_
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "vexa/signals_dev.h"
+
+namespace Vexa {
+
+class BaseDevUnity : public SignalsDev {
+ public:
+  explicit BaseDevUnity(const std::string& path);
+  ~BaseDevUnity() override = default;
+
+  bool onEvent(const Event& ev) override;
+  bool onTimeout() override;
+  bool onInterrupt(void* param) override;
+  bool onRawFrame(int nSeq, const int data[]) override;
+
+  using BaseDev::impl;
+
+  // The port of each acquired channel, in delivery order; its size is the
+  // channel count handed to the host with every frame.
+  std::vector<int32_t> channelPorts;
+  // Raised by the start exports, lowered by an interrupt; read from any
+  // thread by GetCommunicationFlag.
+  std::atomic<bool> communicationFlag{false};
+};
+
+}  // namespace Vexa
+
+#endif  // VEXA_UNITY_BASE_DEV_UNITY_H_

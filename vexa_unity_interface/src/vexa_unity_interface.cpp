@@ -1,0 +1,309 @@
+// The exported functions of the plug-in. Every export that may fail either
+// reports through the host's exception handler (the wrapped ones) or returns
+// a safe value: no failure ever leaves as a fault into the host.
+#include "vexa_unity_interface.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base_dev_unity.h"
+#include "host_handlers.h"
+#include "report.h"
+#include "signals/signals_x.h"
+
+using Vexa::BaseDevUnity;
+using Vexa::Unity::callHandler;
+using Vexa::Unity::ExportCodes;
+using Vexa::Unity::handlers;
+using Vexa::Unity::reported;
+
+extern "C" {
+VEXA_UNITY_API BaseDevUnity* vexaDev = nullptr;
+}
+
+namespace Vexa {
+namespace Unity {
+
+HostHandlers& handlers() {
+  static HostHandlers slots;
+  return slots;
+}
+
+const char* interfaceFileName() { return baseName(__FILE__); }
+
+}  // namespace Unity
+}  // namespace Vexa
+
+namespace {
+
+// Code / log line of each kind of failure, per export.
+constexpr ExportCodes kConnect = {1, 384, 2, 390, 3, 396, 408};
+constexpr ExportCodes kStartByNbr = {5, 437, 6, 443, 7, 449, 461};
+constexpr ExportCodes kStartBySources = {9, 480, 10, 486, 11, 492, 504};
+constexpr ExportCodes kStart = {13, 542, 14, 548, 15, 554, 566};
+constexpr ExportCodes kStartStrandelo = {17, 590, 18, 596, 19, 602, 614};
+constexpr ExportCodes kStartLoop = {21, 0, 21, 0, 24, 644, 656};
+constexpr ExportCodes kDetect = {26, 692, 27, 698, 28, 704, 716};
+constexpr ExportCodes kProductId = {30, 791, 31, 797, 32, 803, 815};
+constexpr ExportCodes kDeviceType = {34, 862, 35, 868, 36, 874, 886};
+constexpr ExportCodes kSetParameter = {38, 928, 39, 934, 40, 940, 952};
+
+constexpr int kLoopTimeoutMs = 2000;
+
+// The current device, or Error::InvalidInstance for the wrapper to report.
+BaseDevUnity& current(const char* function) {
+  if (vexaDev == nullptr) VEXA_THROW(Vexa::Error::InvalidInstance, function);
+  return *vexaDev;
+}
+
+void requireArgument(bool ok, const char* function) {
+  if (!ok) VEXA_THROW(Vexa::Error::InvalidParameter, function);
+}
+
+void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Source>& sources) {
+  dev.start(static_cast<float>(baseFreq), sources);
+}
+
+}  // namespace
+
+extern "C" {
+
+VEXA_UNITY_API int WelcomeFunction(void) {
+  if (std::freopen("vexa_logs_file.txt", "w", stdout) != nullptr) std::setvbuf(stdout, nullptr, _IONBF, 0);
+  return std::rand() % 100;
+}
+
+VEXA_UNITY_API void VexaDevUnity(const char* path) {
+  reported(kConnect, [path] {
+    requireArgument(path != nullptr, "VexaDevUnity");
+    auto dev = std::make_unique<BaseDevUnity>(path);
+    dev->setTimeout(kLoopTimeoutMs);
+    // The earlier device goes only once the new one is connected, so a
+    // failed connection leaves the host's current device in place.
+    std::unique_ptr<BaseDevUnity> earlier(vexaDev);
+    vexaDev = dev.release();
+  });
+}
+
+VEXA_UNITY_API void DisconnectVexaDevUnity(void) {
+  std::unique_ptr<BaseDevUnity> dev(vexaDev);
+  vexaDev = nullptr;
+}
+
+VEXA_UNITY_API void SetNewDeviceFoundHandler(VexaNewDeviceFoundHandler handler) { handlers().newDeviceFound = handler; }
+VEXA_UNITY_API void SetOnRawDataHandler(VexaRawDataHandler handler) { handlers().rawData = handler; }
+VEXA_UNITY_API void SetOnExceptionRaisedHandler(VexaExceptionRaisedHandler handler) {
+  handlers().exceptionRaised = handler;
+}
+VEXA_UNITY_API void SetOnEventDetectedHandlers(VexaDisconnectEventHandler disconnect, VexaDigInEventHandler digIn) {
+  handlers().disconnectEvent = disconnect;
+  handlers().digInEvent = digIn;
+}
+
+VEXA_UNITY_API void OnNewDeviceFound(const char* path) { callHandler(handlers().newDeviceFound, path); }
+VEXA_UNITY_API void OnExceptionRaised(int code, const char* message) {
+  callHandler(handlers().exceptionRaised, code, message);
+}
+VEXA_UNITY_API void OnDisconnectEventDetected(int reason) { callHandler(handlers().disconnectEvent, reason); }
+VEXA_UNITY_API void OnDigInEventDetected(int clockSource, int clockValue, int input, bool state) {
+  callHandler(handlers().digInEvent, clockSource, clockValue, input, state);
+}
+
+VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBits) {
+  reported(kStart, [=] {
+    BaseDevUnity& dev = current("StartAcquisition");
+    requireArgument(channels != nullptr, "StartAcquisition");
+    std::vector<int> ports;
+    for (int position = 1; channels[position - 1] != '\0'; ++position) {
+      if (channels[position - 1] == '1') ports.push_back(position);
+    }
+    dev.communicationFlag = true;
+    dev.start(static_cast<float>(baseFreq), ports, nBits);
+    dev.channelPorts.assign(ports.begin(), ports.end());
+  });
+}
+
+VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits) {
+  reported(kStartByNbr, [=] {
+    BaseDevUnity& dev = current("StartAcquisitionByNbr");
+    const auto mask = static_cast<uint32_t>(channelMask);
+    dev.communicationFlag = true;
+    const int family = dev.impl()->family;
+    if (family == 0) {
+      dev.impl()->sigX->startOld(static_cast<float>(baseFreq), channelMask, nBits);
+    } else if (family == 3) {
+      dev.impl()->sigX->startBit(static_cast<float>(baseFreq), channelMask, nBits);
+    } else {
+      std::vector<Vexa::Source> sources;
+      for (int bit = 0; bit < 32; ++bit) {
+        if (mask & (1u << bit)) sources.push_back(Vexa::Source{bit + 1, 1, nBits, 1});
+      }
+      startSources(dev, baseFreq, sources);
+    }
+    dev.channelPorts.clear();
+    for (int bit = 0; bit < 32; ++bit) {
+      if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
+    }
+  });
+}
+
+VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* sources, int nSources) {
+  reported(kStartBySources, [=] {
+    BaseDevUnity& dev = current("StartAcquisitionBySources");
+    requireArgument(nSources <= 0 || sources != nullptr, "StartAcquisitionBySources");
+    dev.communicationFlag = true;
+    dev.channelPorts.clear();
+    std::vector<Vexa::Source> list;
+    for (int i = 0; i < nSources; ++i) {
+      const VexaSource& s = sources[i];
+      list.push_back(Vexa::Source{s.port, s.freqDivisor, s.nBits, s.chMask});
+      for (uint32_t m = static_cast<uint32_t>(s.chMask) & 0xFFFF; m != 0; m &= m - 1) {
+        dev.channelPorts.push_back(s.port);
+      }
+      // This port's sensor needs its gain set before it acquires all four
+      // channels.
+      if (s.port == 9 && s.chMask == 15) {
+        const uint8_t gain[] = {80, 40};
+        dev.setParameter(9, 3, gain, 2);
+      }
+    }
+    startSources(dev, baseFreq, list);
+  });
+}
+
+VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int channelFreq) {
+  reported(kStartStrandelo, [=] {
+    BaseDevUnity& dev = current("StartAcquisitionStrandelo");
+    // Guards the division: by zero, or the one quotient that overflows.
+    requireArgument(channelFreq != 0 && !(baseFreq == INT_MIN && channelFreq == -1), "StartAcquisitionStrandelo");
+    const int divisor = baseFreq / channelFreq;
+    dev.communicationFlag = true;
+    startSources(dev, baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
+    dev.channelPorts.assign(1, 1);
+  });
+}
+
+VEXA_UNITY_API void StartLoop(void) {
+  try {
+    current("StartLoop").loop();
+  } catch (const Vexa::Exception& e) {
+    Vexa::Unity::reportBare(kStartLoop.notification, e.getDescription());
+  } catch (const std::exception& e) {
+    Vexa::Unity::report(kStartLoop, Vexa::Unity::FailureKind::kStandard, e.what());
+  } catch (...) {
+    Vexa::Unity::report(kStartLoop, Vexa::Unity::FailureKind::kOther, nullptr);
+  }
+}
+
+VEXA_UNITY_API void InterruptAcquisition(void) {
+  try {
+    if (vexaDev != nullptr) vexaDev->interrupt(nullptr);
+  } catch (...) {
+    // No loop waits (or the device is gone): there is nothing to interrupt.
+  }
+}
+
+VEXA_UNITY_API void StopAcquisition(void) {
+  try {
+    if (vexaDev != nullptr) vexaDev->stop();
+  } catch (...) {
+    // Nothing runs, or the device no longer answers: nothing left to stop.
+  }
+}
+
+VEXA_UNITY_API void GetDetectableDevices(const char* domain) {
+  reported(kDetect, [domain] {
+    for (const Vexa::DevInfo& info : Vexa::BaseDev::findDevices(domain != nullptr ? domain : "")) {
+      callHandler(handlers().newDeviceFound, info.path.c_str());
+    }
+  });
+}
+
+VEXA_UNITY_API void GetAllDetectableDevices(void) {
+  try {
+    for (const Vexa::DevInfo& info : Vexa::BaseDev::findDevices("")) {
+      callHandler(handlers().newDeviceFound, info.path.c_str());
+    }
+  } catch (...) {
+    // A failed search finds nothing.
+  }
+}
+
+VEXA_UNITY_API int GetProductId(void) {
+  int productId = 0;
+  reported(kProductId, [&productId] { productId = current("GetProductId").getProperties()["productID"].asInt(); });
+  return productId;
+}
+
+VEXA_UNITY_API const char* GetDeviceType(void) {
+  const char* type = "";
+  reported(kDeviceType, [&type] {
+    Vexa::Properties props = current("GetDeviceType").getProperties();
+    auto it = props.find("description");
+    if (it == props.end()) {
+      type = "undefined_device";
+      return;
+    }
+    const std::string& description = it->second.asString();
+    std::printf("%s\n", description.c_str());
+    static const char* const kKnown[][2] = {
+        {"tessarimodular", "tessarimodular"}, {"Quillbox", "Quillbox"},       {"quillbox_rev", "Quillbox"},
+        {"Strandelo QZ Vexa", "Strandelo QZ Vexa"}, {"FernlitVexa", "FernlitVexa"}, {"Cadrium", "Cadrium"},
+    };
+    type = "Not supported device";
+    for (const auto& row : kKnown) {
+      if (description == row[0]) {
+        type = row[1];
+        break;
+      }
+    }
+  });
+  return type;
+}
+
+VEXA_UNITY_API int GetBattery(void) {
+  try {
+    return vexaDev != nullptr ? static_cast<int>(vexaDev->getBattery()) : -1;
+  } catch (...) {
+    return -1;  // no reading to be had
+  }
+}
+
+VEXA_UNITY_API int GetNbrChannels(void) {
+  if (vexaDev == nullptr || !vexaDev->impl()->sigX) return 0;
+  return vexaDev->impl()->sigX->totalChannels;
+}
+
+VEXA_UNITY_API bool GetCommunicationFlag(void) { return vexaDev != nullptr && vexaDev->communicationFlag; }
+
+VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataType) {
+  reported(kSetParameter, [=] {
+    uint8_t bytes[2];
+    int length;
+    if (dataType == 2 && index == 3) {
+      requireArgument(data != nullptr, "SetParameter");
+      bytes[0] = static_cast<uint8_t>(data[0]);
+      bytes[1] = static_cast<uint8_t>(data[1]);
+      length = 2;
+    } else if (dataType == 1 && index >= 1 && index <= 3) {
+      requireArgument(data != nullptr, "SetParameter");
+      bytes[0] = static_cast<uint8_t>(data[0]);
+      length = 1;
+    } else {
+      throw std::invalid_argument("The type of input provided is not currently supported.");
+    }
+    current("SetParameter").setParameter(port, index, bytes, length);
+  });
+}
+
+}  // extern "C"
+
+// Takes a C++ list, so it stays outside the C block's declarations.
+extern "C" VEXA_UNITY_API void OnDataReceived(int nSeq, const int* samples, std::vector<int> channels) {
+  callHandler(handlers().rawData, nSeq, samples, static_cast<int>(channels.size()));
+}
