@@ -1,4 +1,5 @@
 #include "base/x.h"
+#include "vexa/quillbox_dev.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -40,7 +41,12 @@ float batteryPercent(float v) {
 
 float BaseDev::getBattery() {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::getBattery");
-  if (x->family == 0 || x->family == 3) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::getBattery");
+  if (x->family == 0) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::getBattery");
+  if (x->family == 3) {
+    // The compact board reports its battery in its state, 3.3 V over 512.
+    const float volts = static_cast<float>(QuillboxDev::getState(*x).battery) * 3.3f * 0.001953125f;
+    return batteryPercent(volts);
+  }
   if (x->sendCommand({0x04, 0x00}) != 2) {
     VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::getBattery");
   }

@@ -1,0 +1,35 @@
+#include "base/banner_sync.h"
+
+#include <cstring>
+#include <vector>
+
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace {
+
+// Far more than a stream can hold between a stop and the banner.
+constexpr size_t kMaxScannedBytes = size_t{1} << 20;
+
+}  // namespace
+
+void awaitBanner(const char* banner, size_t bannerLength, const uint8_t* first, int already,
+                 const std::function<uint8_t()>& nextByte, const char* function) {
+  size_t scanned = 0;
+  auto next = [&]() -> uint8_t {
+    if (++scanned > kMaxScannedBytes) VEXA_THROW(Notification::ContactingDevice, function);
+    return nextByte();
+  };
+  std::vector<uint8_t> window(bannerLength);
+  size_t filled = 0;
+  for (int i = 0; i < already && filled < bannerLength; ++i) window[filled++] = first[i];
+  while (filled < bannerLength) window[filled++] = next();
+  while (std::memcmp(window.data(), banner, bannerLength) != 0) {
+    std::memmove(window.data(), window.data() + 1, bannerLength - 1);
+    window[bannerLength - 1] = next();
+  }
+  while (next() != 0x0A) {
+  }
+}
+
+}  // namespace Vexa
