@@ -1,0 +1,1 @@
+# Sources of this transport, appended to the device library.
