@@ -1,6 +1,7 @@
 #include "vexa_sim/cli_options.h"
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -12,8 +13,32 @@
 namespace vexa_sim {
 namespace {
 
-const std::set<std::string> kCurrentOnly = {"--description", "--product", "--fw",
-                                            "--hw",          "--battery", "--color"};
+// The families each option applies to.
+const std::map<std::string, std::set<Family>> kOptions = {
+    {"--family", {Family::kCurrent, Family::kCadrium, Family::kQuillbox}},
+    {"--description", {Family::kCurrent}},
+    {"--product", {Family::kCurrent}},
+    {"--fw", {Family::kCurrent}},
+    {"--hw", {Family::kCurrent}},
+    {"--color", {Family::kCurrent}},
+    {"--ticks-per-frame", {Family::kCurrent}},
+    {"--battery", {Family::kCurrent, Family::kQuillbox}},
+    {"--version-line", {Family::kCadrium, Family::kQuillbox}},
+    {"--firmware", {Family::kCadrium}},
+    {"--digital-inputs", {Family::kCadrium, Family::kQuillbox}},
+};
+
+std::string familyName(Family family) {
+  switch (family) {
+    case Family::kCadrium:
+      return "cadrium";
+    case Family::kQuillbox:
+      return "quillbox";
+    case Family::kCurrent:
+      break;
+  }
+  return "current";
+}
 
 [[noreturn]] void fail(const std::string& message) { throw std::invalid_argument(message); }
 
@@ -48,6 +73,19 @@ Family parseFamily(const std::string& text) {
   fail("--family must be current, cadrium or quillbox, got '" + text + "'");
 }
 
+// Comma-separated numbers 0 to 15: the digital inputs of successive frames.
+std::vector<uint8_t> parseInputs(const std::string& option, const std::string& text) {
+  std::vector<uint8_t> inputs;
+  size_t start = 0;
+  for (;;) {
+    size_t comma = text.find(',', start);
+    inputs.push_back(
+        static_cast<uint8_t>(parseNumber(option, text.substr(start, comma - start), 15)));
+    if (comma == std::string::npos) return inputs;
+    start = comma + 1;
+  }
+}
+
 void apply(CliOptions& options, const std::string& name, const std::string& value) {
   CurrentDeviceConfig& c = options.current;
   if (name == "--family") {
@@ -63,6 +101,14 @@ void apply(CliOptions& options, const std::string& name, const std::string& valu
     c.hwVersion = static_cast<uint16_t>(parseNumber(name, value, 0xFFFF));
   } else if (name == "--battery") {
     c.batteryRaw = static_cast<uint16_t>(parseNumber(name, value, 0xFFFF));
+    options.quillbox.state.battery = c.batteryRaw;
+  } else if (name == "--ticks-per-frame") {
+    c.ticksPerFrame = static_cast<int>(parseNumber(name, value, 0xFFFF));
+  } else if (name == "--firmware") {
+    options.cadrium.firmware = static_cast<uint16_t>(parseNumber(name, value, 0xFFFF));
+  } else if (name == "--digital-inputs") {
+    options.cadrium.digitalInputs = parseInputs(name, value);
+    options.quillbox.digitalInputs = options.cadrium.digitalInputs;
   } else if (name == "--color") {
     c.color = static_cast<uint8_t>(parseNumber(name, value, 0xFF));
   } else if (name == "--version-line") {
@@ -94,20 +140,17 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
     } else if (i + 1 < args.size()) {
       value = args[++i];
     } else {
-      fail(name == "--family" || kCurrentOnly.count(name) || name == "--version-line"
-               ? name + " needs a value"
-               : "unknown option '" + name + "'");
+      fail(kOptions.count(name) ? name + " needs a value" : "unknown option '" + name + "'");
     }
     if (!seen.insert(name).second) fail(name + " given twice");
     apply(options, name, value);
   }
   for (const std::string& name : seen) {
-    if (options.family != Family::kCurrent && kCurrentOnly.count(name)) {
-      fail(name + " applies only to --family current");
-    }
-    if (options.family == Family::kCurrent && name == "--version-line") {
-      fail("--version-line applies only to --family cadrium or quillbox");
-    }
+    const std::set<Family>& families = kOptions.at(name);
+    if (families.count(options.family)) continue;
+    std::string names;
+    for (Family f : families) names += (names.empty() ? "" : " or ") + familyName(f);
+    fail(name + " applies only to --family " + names);
   }
   return options;
 }
@@ -115,12 +158,12 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
 std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
   switch (options.family) {
     case Family::kCadrium: {
-      CadriumConfig config;
+      CadriumConfig config = options.cadrium;
       if (options.versionLine) config.versionLine = *options.versionLine;
       return std::make_unique<CadriumModel>(config);
     }
     case Family::kQuillbox: {
-      QuillboxConfig config;
+      QuillboxConfig config = options.quillbox;
       if (options.versionLine) config.versionLine = *options.versionLine;
       return std::make_unique<QuillboxModel>(config);
     }
@@ -142,10 +185,16 @@ std::string cliUsage(const std::string& program) {
          "  --product N           current: product identifier (default 0x0201)\n"
          "  --fw N                current: firmware version (default 0x0304)\n"
          "  --hw N                current: hardware version, 0xFFFF none (default 0x0102)\n"
-         "  --battery N           current: raw battery reading (default 1700)\n"
+         "  --battery N           current: raw battery reading (default 1700);\n"
+         "                        quillbox: battery of the state reply (default 800)\n"
          "  --color N             current: colour byte (default 2)\n"
+         "  --ticks-per-frame N   current: ticks per data frame, 0 about 10 ms (default 0)\n"
          "  --version-line TEXT   cadrium/quillbox: version line; a line feed is added\n"
          "                        when missing\n"
+         "  --firmware N          cadrium: firmware version, below 0x0200 the 'Z' start\n"
+         "                        (default: read from the version line)\n"
+         "  --digital-inputs LIST cadrium/quillbox: inputs of successive frames, repeated,\n"
+         "                        e.g. 0,1,1 (quillbox: 0 to 15, bit 3 is input 0)\n"
          "  --help                show this text\n"
          "Numbers are decimal or hexadecimal with 0x.\n";
 }

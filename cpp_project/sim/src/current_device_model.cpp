@@ -26,6 +26,7 @@ void validate(const CurrentDeviceConfig& config) {
   if (config.uid.size() > kMaxMessagePayload) {
     throw std::invalid_argument("uid longer than 65535 bytes");
   }
+  if (config.ticksPerFrame < 0) throw std::invalid_argument("ticksPerFrame must not be negative");
 }
 
 }  // namespace
@@ -38,6 +39,7 @@ void CurrentDeviceModel::setConfig(CurrentDeviceConfig config) {
 }
 
 void CurrentDeviceModel::onHostBytes(const uint8_t* data, size_t len, TimePoint now) {
+  emitDueFrames(now);
   for (size_t i = 0; i < len; ++i) {
     CommandParser::Input in = parser_.push(data[i], now);
     switch (in.kind) {
@@ -48,7 +50,7 @@ void CurrentDeviceModel::onHostBytes(const uint8_t* data, size_t len, TimePoint 
         break;
       case CommandParser::Input::Kind::kCommand:
         commands_.push_back(in.payload);
-        if (!silent_) handleCommand(in.payload);
+        if (!silent_) handleCommand(in.payload, now);
         break;
       case CommandParser::Input::Kind::kBadFrame:
         ++badFrames_;  // a real device cannot trust any of it: no answer
@@ -67,7 +69,7 @@ void CurrentDeviceModel::handleRawByte(uint8_t byte) {
   }
 }
 
-void CurrentDeviceModel::handleCommand(const std::vector<uint8_t>& payload) {
+void CurrentDeviceModel::handleCommand(const std::vector<uint8_t>& payload, TimePoint now) {
   if (failNextCommand_) {
     uint8_t code = *failNextCommand_;
     failNextCommand_.reset();
@@ -90,20 +92,12 @@ void CurrentDeviceModel::handleCommand(const std::vector<uint8_t>& payload) {
   } else if (payload.size() >= 4 && payload[0] == 0x01 && payload[1] == 0x05) {
     reply({});  // set parameter: port, index, data; acknowledged
   } else if (!payload.empty() && payload[0] == 0x07) {
-    handleStart(payload);
+    handleStart(payload, now);
   } else if (is(payload, 0x09, 0x00)) {
-    acquiring_ = false;
-    reply({});
+    handleStop();
   } else {
     replyError(kUnknownCommandError);
   }
-}
-
-void CurrentDeviceModel::handleStart(const std::vector<uint8_t>& payload) {
-  // Acknowledged only for now. Streaming will decode the source list here
-  // and schedule data frames through nextWake()/onWake().
-  acquiring_ = true;
-  reply({});
 }
 
 void CurrentDeviceModel::reply(std::vector<uint8_t> payload) { emitMessage(kReplyOk, payload); }

@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "vexa_sim/current_device_model.h"
+
 namespace vexa_sim {
 namespace {
 
@@ -31,6 +33,27 @@ TEST(CliOptionsTest, VersionLineEndsInExactlyOneLineFeed) {
             "Quillbox_v4.2\n");
 }
 
+TEST(CliOptionsTest, StreamingAndLegacySettingsReachTheModels) {
+  CliOptions current = parseCliOptions({"--ticks-per-frame", "25"});
+  EXPECT_EQ(current.current.ticksPerFrame, 25);
+  EXPECT_EQ(dynamic_cast<CurrentDeviceModel&>(*makeModel(current)).config().ticksPerFrame, 25);
+
+  CliOptions cadrium =
+      parseCliOptions({"--family", "cadrium", "--firmware", "0x0105", "--digital-inputs", "0,1,1",
+                       "--version-line", "Cadrium EMG v.1.5"});
+  auto cadriumModel = makeModel(cadrium);
+  auto& c = dynamic_cast<CadriumModel&>(*cadriumModel);
+  EXPECT_EQ(c.firmware(), 0x0105);
+  EXPECT_EQ(c.config().digitalInputs, (std::vector<uint8_t>{0, 1, 1}));
+  EXPECT_EQ(c.config().versionLine, "Cadrium EMG v.1.5\n");
+
+  auto quillboxModel =
+      makeModel(parseCliOptions({"--family=quillbox", "--battery=900", "--digital-inputs=15"}));
+  auto& q = dynamic_cast<QuillboxModel&>(*quillboxModel);
+  EXPECT_EQ(q.config().state.battery, 900);
+  EXPECT_EQ(q.config().digitalInputs, std::vector<uint8_t>{15});
+}
+
 TEST(CliOptionsTest, RefusesBadInputWithAReason) {
   struct Case {
     Args args;
@@ -55,6 +78,14 @@ TEST(CliOptionsTest, RefusesBadInputWithAReason) {
       {{"--verbose"}, "unknown option '--verbose'"},
       {{"--verbose", "1"}, "unknown option '--verbose'"},
       {{"stray"}, "stray"},
+      {{"--ticks-per-frame", "-1"}, "--ticks-per-frame"},
+      {{"--family", "quillbox", "--ticks-per-frame", "5"}, "applies only to --family current"},
+      {{"--firmware", "0x0105"}, "applies only to --family cadrium"},
+      {{"--family", "cadrium", "--battery", "5"}, "applies only to --family current or quillbox"},
+      {{"--family", "cadrium", "--digital-inputs", "0,,1"}, "--digital-inputs"},
+      {{"--family", "quillbox", "--digital-inputs", "16"}, "at most 15"},
+      {{"--family", "quillbox", "--digital-inputs", "1,"}, "--digital-inputs"},
+      {{"--firmware"}, "--firmware needs a value"},
   };
   for (const auto& c : cases) {
     try {

@@ -29,8 +29,12 @@ TEST(LegacyModelsTest, AnswerOnlyTheirOwnProbeWithTheirLine) {
   const Case cases[] = {
       {"cadrium", [] { return std::make_unique<CadriumModel>(); }, 'V', 0x07, "Cadrium 2 v.3.1\n"},
       {"cadrium configured",
-       [] { return std::make_unique<CadriumModel>(CadriumConfig{"Cadrium EMG v.1.5\n"}); }, 'V',
-       0x07, "Cadrium EMG v.1.5\n"},
+       [] {
+         CadriumConfig config;
+         config.versionLine = "Cadrium EMG v.1.5\n";
+         return std::make_unique<CadriumModel>(config);
+       },
+       'V', 0x07, "Cadrium EMG v.1.5\n"},
       {"quillbox", [] { return std::make_unique<QuillboxModel>(); }, 0x07, 'V', "Quillbox_v5.1\n"},
   };
   for (const auto& c : cases) {

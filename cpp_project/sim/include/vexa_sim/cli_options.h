@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "vexa_sim/cadrium_model.h"
 #include "vexa_sim/current_device_config.h"
 #include "vexa_sim/device_model.h"
+#include "vexa_sim/quillbox_model.h"
 
 namespace vexa_sim {
 
@@ -19,6 +21,8 @@ struct CliOptions {
   Family family = Family::kCurrent;
   CurrentDeviceConfig current;             // family current
   std::optional<std::string> versionLine;  // legacy families; ends in '\n'
+  CadriumConfig cadrium;                   // family cadrium, but the line
+  QuillboxConfig quillbox;                 // family quillbox, but the line
 };
 
 // args excludes the program name. Throws std::invalid_argument with a

@@ -18,6 +18,8 @@ struct CurrentDeviceConfig {
   std::vector<uint8_t> uid = {0x00, 0x12, 0xAB, 0xFF};
   uint8_t color = 2;
   uint16_t batteryRaw = 1700;
+  // Ticks of the base rate per data frame; 0 picks about 10 ms worth.
+  int ticksPerFrame = 0;
 };
 
 }  // namespace vexa_sim

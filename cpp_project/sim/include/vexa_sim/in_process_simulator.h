@@ -11,9 +11,14 @@
 
 namespace vexa_sim {
 
+// How the host's transport carries the device's output: as a byte stream
+// (serial-like) or cut into packets of up to 20 bytes (BLE-like).
+enum class HostLink { kStream, kPackets };
+
 class InProcessSimulator {
  public:
-  explicit InProcessSimulator(std::unique_ptr<DeviceModel> model);
+  explicit InProcessSimulator(std::unique_ptr<DeviceModel> model,
+                              HostLink kind = HostLink::kStream);
 
   // The host's transport, to hand to the device library; null after the
   // first call. Destroying it closes the link and ends the engine's thread.
