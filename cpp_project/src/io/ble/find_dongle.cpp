@@ -1,0 +1,28 @@
+// Finding the dongle among the candidate ports and resetting it.
+#include <chrono>
+#include <thread>
+
+#include "io/ble/bgapi.h"
+#include "io/ble/com_ble.h"
+#include "io/ble/dongle_ports.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+
+std::string COM_BLE::find_ble_dongle(int restartPauseMs) {
+  const bgapi::Bytes reset = bgapi::systemReset();
+  for (const std::string& port : donglePorts()) {
+    try {
+      COM probe(port);
+      probe.send(reset.data(), static_cast<int>(reset.size()));
+    } catch (const Exception&) {
+      continue;  // absent, in use, or refused the reset: try the next one
+    }
+    // The port is closed again; the dongle restarts before it is reopened.
+    std::this_thread::sleep_for(std::chrono::milliseconds(restartPauseMs));
+    return port;
+  }
+  VEXA_THROW(Notification::AdapterNotFound, "COM_BLE::find_ble_dongle");
+}
+
+}  // namespace Vexa
