@@ -1,0 +1,278 @@
+#include "fake_adapters.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "vexa_sim/cadrium_model.h"
+#include "vexa_sim/current_device_model.h"
+#include "vexa_sim/quillbox_model.h"
+
+namespace fake_ftdi {
+namespace {
+
+constexpr Vexa::ftdi::Dword kLibraryVersion = 0x01040400;
+
+std::unique_ptr<vexa_sim::DeviceModel> makeModel(const std::string& kind) {
+  if (kind == "current") return std::make_unique<vexa_sim::CurrentDeviceModel>();
+  if (kind == "quillbox") return std::make_unique<vexa_sim::QuillboxModel>();
+  if (kind == "cadrium") return std::make_unique<vexa_sim::CadriumModel>();
+  return nullptr;
+}
+
+std::string tagged(const char* build, const char* function) {
+  return build[0] != '\0' ? std::string(build) + ":" + function : std::string(function);
+}
+
+}  // namespace
+
+Adapters& Adapters::instance() {
+  static Adapters adapters;
+  return adapters;
+}
+
+void Adapters::reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& adapter : adapters_) closeAdapter(*adapter);
+  adapters_.clear();
+  faults_.clear();
+  shortWrite_ = 0;
+  log_.clear();
+}
+
+int Adapters::add(uint32_t flags, uint32_t type, uint32_t id, uint32_t chipVersion, const std::string& model) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto adapter = std::make_unique<Adapter>();
+  adapter->flags = flags;
+  adapter->type = type;
+  adapter->id = id;
+  adapter->chipVersion = chipVersion;
+  adapter->model = model;
+  adapters_.push_back(std::move(adapter));
+  return static_cast<int>(adapters_.size()) - 1;
+}
+
+void Adapters::failCall(const std::string& function, Status status, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_[function] = Fault{status, times};
+}
+
+void Adapters::shortenNextWrite(uint16_t missing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  shortWrite_ = missing;
+}
+
+std::string Adapters::log() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+int Adapters::openCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int count = 0;
+  for (const auto& adapter : adapters_) count += adapter->open ? 1 : 0;
+  return count;
+}
+
+bool Adapters::record(const std::string& call, const char* function, Status* status) {
+  log_ += call;
+  log_ += '\n';
+  auto fault = faults_.find(function);
+  if (fault == faults_.end() || fault->second.times == 0) return false;
+  if (fault->second.times > 0) --fault->second.times;
+  *status = fault->second.status;
+  return true;
+}
+
+Adapter* Adapters::find(Handle h) {
+  for (auto& adapter : adapters_) {
+    if (adapter.get() == h && adapter->open) return adapter.get();
+  }
+  return nullptr;
+}
+
+void Adapters::closeAdapter(Adapter& adapter) {
+  // Joins the engine's thread: no signal reaches the host after this.
+  adapter.engine.reset();
+  adapter.wire.reset();
+  adapter.open = false;
+  adapter.spiSlave = false;
+}
+
+Status Adapters::createDeviceInfoList(Vexa::ftdi::Dword* count) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_CreateDeviceInfoList", "FT_CreateDeviceInfoList", &status)) return status;
+  if (count == nullptr) return kInvalidParameter;
+  *count = static_cast<Vexa::ftdi::Dword>(adapters_.size());
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::getDeviceInfoDetail(Vexa::ftdi::Dword index, Vexa::ftdi::Dword* flags, Vexa::ftdi::Dword* type,
+                                     Vexa::ftdi::Dword* id, Vexa::ftdi::Dword* location, char* serial,
+                                     char* description, Handle* handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_GetDeviceInfoDetail " + std::to_string(index), "FT_GetDeviceInfoDetail", &status)) return status;
+  if (index >= adapters_.size()) return kDeviceNotFound;
+  const Adapter& adapter = *adapters_[index];
+  *flags = adapter.flags | (adapter.open ? Vexa::ftdi::kFlagOpened : 0);
+  *type = adapter.type;
+  *id = adapter.id;
+  *location = index + 1;
+  std::snprintf(serial, 16, "FAKE%04u", static_cast<unsigned>(index));
+  std::snprintf(description, 64, "FT4222 fake %u", static_cast<unsigned>(index));
+  *handle = adapter.open ? adapters_[index].get() : nullptr;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::open(int index, Handle* handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_Open " + std::to_string(index), "FT_Open", &status)) return status;
+  if (index < 0 || static_cast<size_t>(index) >= adapters_.size()) return kDeviceNotFound;
+  Adapter& adapter = *adapters_[static_cast<size_t>(index)];
+  if (adapter.open) return kDeviceNotOpened;
+  adapter.open = true;
+  adapter.wire = std::make_shared<Wire>();
+  if (auto model = makeModel(adapter.model)) {
+    adapter.engine = std::make_unique<vexa_sim::Engine>(std::make_unique<WireLink>(adapter.wire), std::move(model));
+  }
+  *handle = &adapter;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::setLatencyTimer(Handle h, uint8_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_SetLatencyTimer " + std::to_string(ms), "FT_SetLatencyTimer", &status)) return status;
+  return find(h) ? Vexa::ftdi::kOk : kInvalidHandle;
+}
+
+Status Adapters::getStatus(Handle h, Vexa::ftdi::Dword* rx, Vexa::ftdi::Dword* tx, Vexa::ftdi::Dword* events) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_GetStatus", "FT_GetStatus", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  *rx = static_cast<Vexa::ftdi::Dword>(adapter->wire->waiting());
+  *tx = 0;
+  *events = 0;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::setUsbParameters(Handle h, uint32_t in, uint32_t out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_SetUSBParameters " + std::to_string(in) + " " + std::to_string(out), "FT_SetUSBParameters",
+             &status)) {
+    return status;
+  }
+  return find(h) ? Vexa::ftdi::kOk : kInvalidHandle;
+}
+
+Status Adapters::close(Handle h) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record("FT_Close", "FT_Close", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  closeAdapter(*adapter);
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::getVersion(const char* build, Handle h, Vexa::ftdi::Version* version) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_GetVersion"), "FT4222_GetVersion", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  version->chipVersion = adapter->chipVersion;
+  version->dllVersion = kLibraryVersion;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::spiSlaveInit(const char* build, Handle h) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SPISlave_Init"), "FT4222_SPISlave_Init", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  adapter->spiSlave = true;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::setClock(const char* build, Handle h, int clock) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SetClock") + " " + std::to_string(clock), "FT4222_SetClock", &status)) {
+    return status;
+  }
+  return find(h) ? Vexa::ftdi::kOk : kInvalidHandle;
+}
+
+Status Adapters::setEventNotification(const char* build, Handle h, uint32_t mask, void* param) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SetEventNotification") + " " + std::to_string(mask),
+             "FT4222_SetEventNotification", &status)) {
+    return status;
+  }
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  adapter->wire->setEvent(mask, param);
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::getRxStatus(const char* build, Handle h, uint16_t* waiting) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SPISlave_GetRxStatus"), "FT4222_SPISlave_GetRxStatus", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  if (!adapter->spiSlave) return kNotSpiSlave;
+  const size_t n = adapter->wire->waiting();
+  *waiting = static_cast<uint16_t>(n > 0xFFFF ? 0xFFFF : n);
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::read(const char* build, Handle h, uint8_t* buf, uint16_t len, uint16_t* got) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SPISlave_Read") + " " + std::to_string(len), "FT4222_SPISlave_Read", &status)) {
+    return status;
+  }
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  if (!adapter->spiSlave) return kNotSpiSlave;
+  *got = static_cast<uint16_t>(adapter->wire->hostRead(buf, len));
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::write(const char* build, Handle h, const uint8_t* buf, uint16_t len, uint16_t* written) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_SPISlave_Write") + " " + std::to_string(len), "FT4222_SPISlave_Write",
+             &status)) {
+    return status;
+  }
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  if (!adapter->spiSlave) return kNotSpiSlave;
+  const uint16_t taken = shortWrite_ < len ? static_cast<uint16_t>(len - shortWrite_) : 0;
+  shortWrite_ = 0;
+  adapter->wire->hostWrite(buf, taken);
+  *written = taken;
+  return Vexa::ftdi::kOk;
+}
+
+Status Adapters::unInitialize(const char* build, Handle h) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Status status;
+  if (record(tagged(build, "FT4222_UnInitialize"), "FT4222_UnInitialize", &status)) return status;
+  Adapter* adapter = find(h);
+  if (adapter == nullptr) return kInvalidHandle;
+  adapter->spiSlave = false;
+  return Vexa::ftdi::kOk;
+}
+
+}  // namespace fake_ftdi

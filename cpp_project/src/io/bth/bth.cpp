@@ -1,0 +1,133 @@
+#include "io/bth/bth.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "base/x.h"
+#include "io/bth/bth_address.h"
+#include "io/bth/bth_search.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace {
+
+// Offered first, and again on a retry when the device turned it down.
+constexpr char kFirstPin[] = "580";
+constexpr char kSecondPin[] = "7093";
+
+// Family 2 devices take commands two bytes at a time, 5 ms apart; compact
+// boards (family 3) need 200 ms of quiet before each write.
+constexpr int kPacedFamily = 2;
+constexpr int kPacedPiece = 2;
+constexpr std::chrono::milliseconds kPiecePause{5};
+constexpr int kSettlingFamily = 3;
+constexpr std::chrono::milliseconds kSettlingPause{200};
+
+void checkBuffer(const void* buf, int len, const char* function) {
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, function);
+}
+
+}  // namespace
+
+BTH::BTH(const std::string& path) : BTH(path, &bth::openLink) {}
+
+BTH::BTH(const std::string& path, const LinkOpener& openLink) {
+  rcvTimeout = -2;
+  const std::optional<uint64_t> address = bth::parseAddress(path);
+  if (!address) VEXA_THROW(Error::InvalidParameter, "BTH::BTH");
+  link_ = openLink(*address);
+
+  bth::ConnectResult result = link_->connect(kFirstPin);
+  if (result == bth::ConnectResult::kPinRejected) result = link_->connect(kSecondPin);
+  // Throwing from here destroys link_, which closes the socket.
+  switch (result) {
+    case bth::ConnectResult::kConnected:
+      return;
+    case bth::ConnectResult::kAdapterDown:
+      VEXA_THROW(Notification::AdapterNotFound, "BTH::BTH");
+    case bth::ConnectResult::kNoAnswer:
+      VEXA_THROW(Notification::DeviceNotFound, "BTH::BTH");
+    case bth::ConnectResult::kPinRejected:
+    case bth::ConnectResult::kFailed:
+      break;
+  }
+  VEXA_THROW(Notification::OpeningPort, "BTH::BTH");
+}
+
+BTH::~BTH() = default;
+
+std::vector<DevInfo> BTH::findDevices() {
+  bth::SearchState& state = bth::processSearchState();
+  // The radio's notifications go to one listener per process at a time.
+  std::unique_lock<std::mutex> one(state.busy, std::try_to_lock);
+  if (!one.owns_lock()) VEXA_THROW(Exception, "BTH::findDevices");
+  std::unique_ptr<bth::Radio> radio = bth::openRadio();
+  return bth::searchOn(*radio, state);
+}
+
+void BTH::setRcvTimeout(int timeout) {
+  if (timeout == rcvTimeout) return;
+  rcvTimeout = timeout;
+}
+
+int BTH::recv(void* buf, int len) {
+  checkBuffer(buf, len, "BTH::recv");
+  if (len == 0) return 0;
+  // -2 (never set) waits without limit like any negative value.
+  switch (link_->waitReadable(rcvTimeout < 0 ? -1 : rcvTimeout)) {
+    case bth::WaitResult::kTimedOut:
+      return 0;
+    case bth::WaitResult::kFailed:
+      VEXA_THROW(Notification::ContactingDevice, "BTH::recv");
+    case bth::WaitResult::kReadable:
+      break;
+  }
+  const int n = link_->receive(static_cast<uint8_t*>(buf), len);
+  // 0: the device closed the link.
+  if (n <= 0) VEXA_THROW(Notification::ContactingDevice, "BTH::recv");
+  return n;
+}
+
+void BTH::send(const void* buf, int len) {
+  checkBuffer(buf, len, "BTH::send");
+  const auto* data = static_cast<const uint8_t*>(buf);
+  // Before the handshake has run there is no family: the plain case.
+  const int family = owner != nullptr ? owner->family : 0;
+  if (family == kPacedFamily) {
+    sendPaced(data, len);
+    return;
+  }
+  if (family == kSettlingFamily) link_->pause(kSettlingPause);
+  if (!sendWhole(data, len)) {
+    std::fputs("[BTHWIN] ERROR in write", stdout);
+    std::fflush(stdout);
+    VEXA_THROW(Notification::ContactingDevice, "BTH::send");
+  }
+}
+
+void BTH::sendPaced(const uint8_t* data, int len) {
+  for (int at = 0; at < len; at += kPacedPiece) {
+    const int piece = len - at < kPacedPiece ? len - at : kPacedPiece;
+    if (!sendWhole(data + at, piece)) VEXA_THROW(Notification::ContactingDevice, "BTH::send");
+    link_->pause(kPiecePause);
+  }
+}
+
+bool BTH::sendWhole(const uint8_t* data, int len) {
+  // A stream socket may take part of a buffer and the rest on the next
+  // call; only a call that takes nothing means the link failed.
+  while (len > 0) {
+    const int n = link_->transmit(data, len);
+    if (n <= 0) return false;
+    data += n;
+    len -= n;
+  }
+  return true;
+}
+
+void bth::Link::pause(std::chrono::milliseconds time) { std::this_thread::sleep_for(time); }
+
+}  // namespace Vexa

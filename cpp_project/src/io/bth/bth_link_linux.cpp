@@ -1,0 +1,133 @@
+// RFCOMM sockets of the Linux kernel's own Bluetooth stack. Pairing belongs
+// to the system (bluetoothctl or the desktop's settings), so the PIN is not
+// used here and a refused connection is never retried.
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "io/bth/bth_platform.h"
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace bth {
+namespace {
+
+// The kernel's values, declared here so that no Bluetooth library or its
+// headers are needed.
+constexpr int kRfcommProtocol = 3;
+constexpr uint8_t kChannel = 1;
+constexpr int kReceiveBuffer = 131072;
+
+// The kernel's RFCOMM socket address: family, address least significant
+// byte first, channel.
+struct RfcommAddress {
+  sa_family_t family;
+  uint8_t address[6];
+  uint8_t channel;
+};
+static_assert(sizeof(RfcommAddress) == 10, "layout of the kernel's RFCOMM address");
+
+ConnectResult resultOf(int error) {
+  switch (error) {
+    case 0:
+      return ConnectResult::kConnected;
+    case EHOSTUNREACH:  // no radio that is up to route through
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENODEV:
+      return ConnectResult::kAdapterDown;
+    case EHOSTDOWN:  // page time-out: the device is off or out of range
+    case ETIMEDOUT:
+      return ConnectResult::kNoAnswer;
+    default:
+      return ConnectResult::kFailed;
+  }
+}
+
+class LinuxLink : public Link {
+ public:
+  LinuxLink(int fd, uint64_t address) : fd_(fd), address_(address) {}
+  ~LinuxLink() override { close(fd_); }
+
+  ConnectResult connect(const std::string&) override {
+    RfcommAddress to{};
+    to.family = AF_BLUETOOTH;
+    for (int i = 0; i < 6; ++i) to.address[i] = static_cast<uint8_t>(address_ >> (8 * i));
+    to.channel = kChannel;
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return ConnectResult::kConnected;
+    if (errno != EINTR) return resultOf(errno);
+    // Interrupted: the connection goes on in the background; wait for it.
+    pollfd pfd{fd_, POLLOUT, 0};
+    while (poll(&pfd, 1, -1) < 0) {
+      if (errno != EINTR) return ConnectResult::kFailed;
+    }
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return ConnectResult::kFailed;
+    return resultOf(error);
+  }
+
+  WaitResult waitReadable(int timeoutMs) override {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+      int wait = -1;
+      if (timeoutMs >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        wait = left > 0 ? static_cast<int>(left) : 0;
+      }
+      pollfd pfd{fd_, POLLIN, 0};
+      const int ready = poll(&pfd, 1, wait);
+      if (ready > 0) return WaitResult::kReadable;  // hang-ups show in receive
+      if (ready == 0) return WaitResult::kTimedOut;
+      if (errno != EINTR) return WaitResult::kFailed;
+    }
+  }
+
+  int receive(uint8_t* buf, int len) override {
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buf, static_cast<size_t>(len), 0);
+      if (n >= 0) return static_cast<int>(n);
+      if (errno != EINTR) return -1;
+    }
+  }
+
+  int transmit(const uint8_t* buf, int len) override {
+    for (;;) {
+      // No SIGPIPE: a device that went away must not end the host process.
+      const ssize_t n = ::send(fd_, buf, static_cast<size_t>(len), MSG_NOSIGNAL);
+      if (n >= 0) return static_cast<int>(n);
+      if (errno != EINTR) return -1;
+    }
+  }
+
+ private:
+  int fd_;
+  uint64_t address_;
+};
+
+}  // namespace
+
+std::unique_ptr<Link> openLink(uint64_t address) {
+  const int fd = socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, kRfcommProtocol);
+  if (fd < 0) {
+    // A kernel without Bluetooth has no adapter to offer.
+    if (errno == EAFNOSUPPORT) VEXA_THROW(Notification::AdapterNotFound, "BTH::BTH");
+    VEXA_THROW(Notification::InitializingPort, "BTH::BTH");
+  }
+  std::unique_ptr<LinuxLink> link;
+  try {
+    link = std::make_unique<LinuxLink>(fd, address);
+  } catch (...) {
+    close(fd);
+    throw;
+  }
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);  // a hint only
+  return link;
+}
+
+}  // namespace bth
+}  // namespace Vexa

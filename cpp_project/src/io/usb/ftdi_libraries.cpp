@@ -1,0 +1,77 @@
+#include "io/usb/ftdi_libraries.h"
+
+#include "vexa/exceptions.h"
+
+namespace Vexa {
+namespace {
+
+template <class Fn>
+void fill(Fn& entry, const SharedLibrary& module, const std::string& file, const char* function) {
+  entry = reinterpret_cast<Fn>(getProc(module, file, function));
+}
+
+}  // namespace
+
+void* getProc(const SharedLibrary& module, const std::string& file, const char* function) {
+  void* address = module.symbol(function);
+  if (address == nullptr) VEXA_THROW(Error::MissingModule, "getProc", file + ":" + function);
+  return address;
+}
+
+void Ftd2xxDll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
+  std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
+  if (!library) VEXA_THROW(Error::MissingModule, "<unnamed-type-ftd2xx>::load", file);
+  // Filled aside, so that a missing entry leaves this table untouched.
+  Ftd2xxDll table;
+  fill(table.createDeviceInfoList, *library, file, "FT_CreateDeviceInfoList");
+  fill(table.getDeviceInfoDetail, *library, file, "FT_GetDeviceInfoDetail");
+  fill(table.open, *library, file, "FT_Open");
+  fill(table.setLatencyTimer, *library, file, "FT_SetLatencyTimer");
+  fill(table.getStatus, *library, file, "FT_GetStatus");
+  fill(table.setUsbParameters, *library, file, "FT_SetUSBParameters");
+  fill(table.close, *library, file, "FT_Close");
+  table.module = std::move(library);
+  *this = std::move(table);
+}
+
+void USB::FT4222Dll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
+  std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
+  if (!library) VEXA_THROW(Error::MissingModule, "USB::FT4222Dll::load", file);
+  FT4222Dll table;
+  fill(table.getVersion, *library, file, "FT4222_GetVersion");
+  fill(table.spiSlaveInit, *library, file, "FT4222_SPISlave_Init");
+  fill(table.setClock, *library, file, "FT4222_SetClock");
+  fill(table.setEventNotification, *library, file, "FT4222_SetEventNotification");
+  fill(table.getRxStatus, *library, file, "FT4222_SPISlave_GetRxStatus");
+  fill(table.spiSlaveRead, *library, file, "FT4222_SPISlave_Read");
+  fill(table.spiSlaveWrite, *library, file, "FT4222_SPISlave_Write");
+  fill(table.unInitialize, *library, file, "FT4222_UnInitialize");
+  table.module = std::move(library);
+  *this = std::move(table);
+}
+
+FtdiFiles systemFtdiFiles() {
+#ifdef _WIN32
+  return {"FTD2XX.dll", "LibFT4222-64.dll", "LibFT4222AB-64.dll"};
+#else
+  // FTDI ships one LibFT4222 build for Linux, serving every chip revision.
+  return {"libftd2xx.so", "libft4222.so", "libft4222.so"};
+#endif
+}
+
+FtdiLibraries::FtdiLibraries(FtdiFiles files, SharedLibrary::Lifetime lifetime)
+    : files_(std::move(files)), lifetime_(lifetime) {}
+
+FtdiLibraries& FtdiLibraries::process() {
+  static FtdiLibraries libraries(systemFtdiFiles(), SharedLibrary::Lifetime::kProcess);
+  return libraries;
+}
+
+void FtdiLibraries::load() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!d2xx.loaded()) d2xx.load(files_.d2xx, lifetime_);
+  if (!ft4222.loaded()) ft4222.load(files_.ft4222, lifetime_);
+  if (!ft4222ab.loaded()) ft4222ab.load(files_.ft4222ab, lifetime_);
+}
+
+}  // namespace Vexa
