@@ -1,6 +1,9 @@
 // Lists the devices that can be connected, on one kind of link or on all.
 #include <cctype>
 
+#include "io/ble/ble.h"
+#include "io/bth/bth.h"
+#include "io/usb/usb.h"
 #include "vexa/base_dev.h"
 #include "vexa/exceptions.h"
 
@@ -13,11 +16,9 @@ std::string upper(const std::string& text) {
   return out;
 }
 
-// The searches of the links this build carries. A link without its
-// transport reports what a machine without its adapter or library would.
-std::vector<DevInfo> findBluetooth() { VEXA_THROW(Notification::AdapterNotFound, "BTH::findDevices"); }
-std::vector<DevInfo> findBle() { VEXA_THROW(Notification::AdapterNotFound, "BLE::findDevices"); }
-std::vector<DevInfo> findUsb() { VEXA_THROW(Error::MissingModule, "USB::findDevices", "FTD2XX.dll"); }
+std::vector<DevInfo> findBluetooth() { return BTH::findDevices(); }
+std::vector<DevInfo> findBle() { return BLE::findDevices(); }
+std::vector<DevInfo> findUsb() { return USB::findDevices(); }
 
 }  // namespace
 

@@ -2,7 +2,10 @@
 
 #include <cctype>
 
+#include "io/ble/ble.h"
+#include "io/bth/bth.h"
 #include "io/com.h"
+#include "io/usb/usb.h"
 #include "signals/signals_x.h"
 #include "vexa/exceptions.h"
 
@@ -33,12 +36,13 @@ std::unique_ptr<IO> openTransport(const std::string& path) {
     case Link::kSerial:
       return std::make_unique<COM>(path);
     case Link::kUsb:
+      return std::make_unique<USB>(path);
     case Link::kBle:
+      return std::make_unique<BLE>(path);
     case Link::kBluetooth:
       break;
   }
-  // Links whose transport this build does not carry cannot be opened.
-  VEXA_THROW(Notification::OpeningPort, "Vexa::BaseDev::X::X");
+  return std::make_unique<BTH>(path);
 }
 
 BaseDev::X::X(const std::string& path, BaseDev* owner) : dev(owner) {

@@ -98,9 +98,15 @@ TEST(Identify, SilentDeviceAndMissingPort) {
   sim.engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.setSilent(true); });
   EXPECT_THROW(RecordingDev dev(sim.comPath()), Vexa::Notification::ContactingDevice);
   EXPECT_THROW(RecordingDev dev("COM/dev/pts/99999"), Vexa::Notification::OpeningPort);
-  for (const char* path : {"USB0", "BLE00:07:80:00:00:01", "BTH00:11:22:33:44:55"}) {
-    EXPECT_THROW(RecordingDev dev(path), Vexa::Notification::OpeningPort) << path;
-  }
+}
+
+TEST(Identify, EachPrefixPicksItsTransport) {
+  // This machine has no Bluetooth adapter, no BLE dongle and no FTDI
+  // library: each transport fails in its own way, so its choice shows.
+  EXPECT_THROW(RecordingDev dev("usb0"), Vexa::Error::MissingModule);
+  EXPECT_THROW(RecordingDev dev("ble00:07:80:00:00:01"), Vexa::Notification::AdapterNotFound);
+  EXPECT_THROW(RecordingDev dev("BTH00:11:22:33:44:55"), Vexa::Notification::AdapterNotFound);
+  EXPECT_THROW(RecordingDev dev("BT"), Vexa::Error::InvalidParameter);  // too short: Bluetooth classic
 }
 
 }  // namespace
