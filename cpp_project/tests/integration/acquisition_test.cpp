@@ -1,0 +1,165 @@
+// Acquisitions from a simulated device through the real serial transport on
+// a pseudo-terminal, with the loop on one thread and interrupts from another.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "signals/signals_x.h"
+#include "support/pattern_check.h"
+#include "vexa/exceptions.h"
+#include "vexa_sim/current_device_model.h"
+#include "vexa_sim/pty_simulator.h"
+
+namespace vexa_test {
+namespace {
+
+using vexa_sim::CurrentDeviceModel;
+
+// A device that checks every tick against the simulator's pattern.
+class CheckedDev : public Vexa::SignalsDev {
+ public:
+  using SignalsDev::SignalsDev;
+  using BaseDev::impl;
+
+  void begin(float freq, std::vector<Vexa::Source> sources) {
+    checker = PatternChecker(sources);
+    start(freq, sources);
+  }
+  bool onRawFrame(int nSeq, const int data[]) override {
+    checker.check(nSeq, data, impl()->sigX->totalChannels);
+    return stopAtTick >= 0 && nSeq >= stopAtTick;
+  }
+  bool onEvent(const Vexa::Event& ev) override {
+    events.push_back(ev.type);
+    return ev.type == Vexa::Event::kDisconnect;
+  }
+  bool onInterrupt(void*) override {
+    ++interrupts;
+    return true;
+  }
+  bool onTimeout() override { return true; }
+
+  PatternChecker checker{{}};
+  int stopAtTick = -1;
+  int interrupts = 0;
+  std::vector<int> events;
+};
+
+// Polls a state that has no notification of its own, up to 5 s.
+template <class Pred>
+bool eventually(Pred pred) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+class Acquisition : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vexa_sim::CurrentDeviceConfig config;
+    config.productId = 517;  // takes 24-bit sources
+    sim = std::make_unique<vexa_sim::PtySimulator>(std::make_unique<CurrentDeviceModel>(config));
+    dev = std::make_unique<CheckedDev>(sim->comPath());
+    dev->setTimeout(2000);
+  }
+  bool looping() {
+    return eventually([this] { return dev->impl()->state == Vexa::kReceiving; });
+  }
+
+  std::unique_ptr<vexa_sim::PtySimulator> sim;
+  std::unique_ptr<CheckedDev> dev;
+};
+
+const std::vector<Vexa::Source> kMixed = {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}, {3, 1, 24, 0x05}};
+
+TEST_F(Acquisition, SecondsAt1000HzLoseAndRepeatNothing) {
+  dev->begin(1000.0f, kMixed);
+  dev->stopAtTick = 2999;
+  dev->loop();
+  EXPECT_EQ(dev->checker.ticks(), 3000);
+  EXPECT_EQ(dev->checker.lost(), 0);
+  EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
+  dev->stop();
+  EXPECT_EQ(dev->impl()->sigX->nSources, 0);
+}
+
+TEST_F(Acquisition, StopAndRestartStartsAgainAtTickZero) {
+  for (int round = 0; round < 2; ++round) {
+    dev->begin(2000.0f, {{4, 1, 16, 0xFF}});
+    dev->stopAtTick = 199;
+    dev->loop();
+    // The frame that holds tick 199 is delivered to its end.
+    EXPECT_EQ(dev->checker.firstTick(), 0);
+    EXPECT_GE(dev->checker.ticks(), 200);
+    EXPECT_EQ(dev->checker.lost(), 0);
+    EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
+    dev->stop();
+  }
+}
+
+TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
+  dev->begin(1000.0f, kMixed);
+  auto loop = std::async(std::launch::async, [this] { dev->loop(); });
+  ASSERT_TRUE(eventually([this] { return dev->checker.ticks() > 50; }));
+  ASSERT_TRUE(looping());
+  dev->interrupt(nullptr);
+  loop.get();
+  EXPECT_EQ(dev->interrupts, 1);
+  // The loop goes on where it stopped: the queued frame comes first.
+  dev->stopAtTick = dev->checker.lastTick() + 100;
+  dev->loop();
+  EXPECT_EQ(dev->checker.lost(), 0);
+  EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
+}
+
+TEST_F(Acquisition, InterruptFromAnotherThreadWhileIdle) {
+  auto loop = std::async(std::launch::async, [this] { dev->loop(); });
+  ASSERT_TRUE(looping());
+  dev->interrupt(nullptr);
+  loop.get();
+  EXPECT_EQ(dev->interrupts, 1);
+  EXPECT_EQ(dev->impl()->state, Vexa::kIdle);
+}
+
+TEST_F(Acquisition, CallbackAskingToStopEndsTheLoop) {
+  dev->begin(500.0f, {{1, 1, 8, 1}});
+  dev->stopAtTick = 10;
+  dev->loop();
+  EXPECT_GE(dev->checker.lastTick(), 10);
+  dev->stop();
+  // Frames that were still on their way are dropped, not decoded as a new
+  // acquisition's.
+  dev->begin(500.0f, {{2, 1, 8, 1}});
+  dev->stopAtTick = 20;
+  dev->loop();
+  EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
+}
+
+TEST_F(Acquisition, DisconnectEventEndsTheAcquisition) {
+  dev->begin(1000.0f, {{1, 1, 16, 1}});
+  auto loop = std::async(std::launch::async, [this] { dev->loop(); });
+  ASSERT_TRUE(eventually([this] { return dev->checker.ticks() > 20; }));
+  sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.sendEvent(8, {3}); });
+  loop.get();
+  EXPECT_EQ(dev->events, std::vector<int>{8});
+  EXPECT_EQ(dev->impl()->sigX->nSources, 0);
+  EXPECT_THROW(dev->stop(), Vexa::Error::InvalidOperation);
+}
+
+TEST_F(Acquisition, BatteryAndParametersWhileIdle) {
+  EXPECT_NEAR(dev->getBattery(), 96.9f, 0.05);
+  const uint8_t data[] = {1, 2};
+  dev->setParameter(3, 1, data, 2);
+  bool seen = sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) {
+    return m.receivedCommands().back() == std::vector<uint8_t>{0x01, 0x05, 3, 1, 1, 2};
+  });
+  EXPECT_TRUE(seen);
+}
+
+}  // namespace
+}  // namespace vexa_test
