@@ -1,0 +1,275 @@
+// A Windows host for the plug-in, run under Wine by the test script. It
+// loads vexa_unity_interface.dll the way Unity does (LoadLibrary, then
+// GetProcAddress for every export), registers its handlers and drives the
+// main use against a simulated device behind a COM port, checking every
+// tick and sample. Ends with "N passed, N failed".
+//
+//   windows_host.exe DLL PORT FAMILY     FAMILY: current, cadrium, quillbox
+#include <io.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "vexa_sim/sample_pattern.h"
+
+namespace {
+
+struct Source {
+  int port, freqDivisor, nBits, chMask;
+};
+
+using Handler1 = void (*)(int);
+using DigInHandler = void (*)(int, int, int, bool);
+using RawHandler = void (*)(int, const int*, int);
+using ExcHandler = void (*)(int, const char*);
+using PathHandler = void (*)(const char*);
+
+// Every export, looked up by name.
+struct Api {
+  int (*WelcomeFunction)();
+  void (*VexaDevUnity)(const char*);
+  void (*DisconnectVexaDevUnity)();
+  void (*SetNewDeviceFoundHandler)(PathHandler);
+  void (*SetOnRawDataHandler)(RawHandler);
+  void (*SetOnExceptionRaisedHandler)(ExcHandler);
+  void (*SetOnEventDetectedHandlers)(Handler1, DigInHandler);
+  void (*OnNewDeviceFound)(const char*);
+  void (*OnExceptionRaised)(int, const char*);
+  void (*OnDisconnectEventDetected)(int);
+  void (*OnDigInEventDetected)(int, int, int, bool);
+  void* OnDataReceived;  // takes a C++ list: looked up, not called
+  void (*StartAcquisition)(int, const char*, int);
+  void (*StartAcquisitionByNbr)(int, int, int);
+  void (*StartAcquisitionBySources)(int, const Source*, int);
+  void (*StartAcquisitionStrandelo)(int, int, int, int);
+  void (*StartLoop)();
+  void (*InterruptAcquisition)();
+  void (*StopAcquisition)();
+  void (*GetDetectableDevices)(const char*);
+  void (*GetAllDetectableDevices)();
+  int (*GetProductId)();
+  const char* (*GetDeviceType)();
+  int (*GetBattery)();
+  int (*GetNbrChannels)();
+  bool (*GetCommunicationFlag)();
+  void (*SetParameter)(int, int, const int*, int);
+  void** vexaDev;
+};
+
+int passed = 0, failed = 0;
+// WelcomeFunction sends standard output to the log file: the results keep
+// a handle on the console of their own.
+FILE* console = stdout;
+
+void check(bool ok, const std::string& what) {
+  std::fprintf(console, "%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
+  std::fflush(console);
+  (ok ? passed : failed)++;
+}
+
+template <class T>
+bool lookUp(HMODULE dll, const char* name, T& out) {
+  out = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  if (out == nullptr) check(false, std::string("export ") + name);
+  return out != nullptr;
+}
+
+// --- what the handlers saw --------------------------------------------------
+std::mutex seenLock;
+std::vector<std::pair<int, std::string>> reports;
+std::atomic<long long> ticks{0}, lost{0}, wrong{0};
+std::atomic<int> lastTick{-1};
+std::string family;
+// The sources of the running acquisition, for the pattern of current devices.
+std::vector<Source> running;
+
+int expected(int tick, size_t sample) {
+  if (family == "current") {
+    size_t k = 0;
+    for (size_t i = 0; i < running.size(); ++i) {
+      for (int ch = 0; ch < 16; ++ch) {
+        if (!(running[i].chMask & (1 << ch))) continue;
+        if (k++ == sample) {
+          const int at = tick - tick % running[i].freqDivisor;
+          return vexa_sim::samplePattern(at, static_cast<int>(i), ch, running[i].nBits);
+        }
+      }
+    }
+    return -1;
+  }
+  return -2;  // legacy families: checked for ticks only
+}
+
+void onFrame(int nSeq, const int* samples, int n) {
+  const int last = lastTick.exchange(nSeq);
+  if (last >= 0 && nSeq != last + 1) lost += 1;
+  ++ticks;
+  if (family != "current") return;
+  for (int i = 0; i < n; ++i) {
+    if (samples[i] != expected(nSeq, static_cast<size_t>(i))) {
+      ++wrong;
+      break;
+    }
+  }
+}
+void onException(int code, const char* message) {
+  std::lock_guard<std::mutex> l(seenLock);
+  reports.emplace_back(code, message);
+}
+void onDisconnect(int) {}
+void onDigIn(int, int, int, bool) {}
+void onDevice(const char*) {}
+
+int lastReportCode() {
+  std::lock_guard<std::mutex> l(seenLock);
+  return reports.empty() ? 0 : reports.back().first;
+}
+
+std::string readFile(const char* path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs StartLoop on a worker thread until `count` more ticks arrived, then
+// interrupts it from this thread; true when the loop ended.
+bool acquire(const Api& api, long long count) {
+  const long long target = ticks + count;
+  std::thread loop([&api] { api.StartLoop(); });
+  const DWORD began = GetTickCount();
+  while (ticks < target && GetTickCount() - began < 10000) Sleep(5);
+  // The loop may sit between two frames; an interrupt lands at the next one.
+  api.InterruptAcquisition();
+  loop.join();
+  return ticks >= target;
+}
+
+void runAcquisition(const Api& api, const std::string& name, const std::function<void()>& start,
+                    std::vector<Source> sources, int channels) {
+  running = std::move(sources);
+  lastTick = -1;
+  lost = 0;
+  wrong = 0;
+  const size_t before = reports.size();
+  start();
+  check(reports.size() == before, name + ": started");
+  check(api.GetCommunicationFlag(), name + ": communication flag raised");
+  check(api.GetNbrChannels() == channels, name + ": " + std::to_string(channels) + " channels");
+  check(acquire(api, 300), name + ": loop delivered 300 ticks and ended on interrupt");
+  check(!api.GetCommunicationFlag(), name + ": interrupt lowered the flag");
+  check(lost == 0, name + ": no tick lost or repeated");
+  check(wrong == 0, name + ": every sample matches the pattern");
+  api.StopAcquisition();
+  check(api.GetNbrChannels() == 0, name + ": stopped");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: windows_host DLL PORT FAMILY\n");
+    return 2;
+  }
+  family = argv[3];
+  HMODULE dll = LoadLibraryA(argv[1]);
+  check(dll != nullptr, "LoadLibrary");
+  if (dll == nullptr) return 1;
+  Api api{};
+  bool all = lookUp(dll, "WelcomeFunction", api.WelcomeFunction) & lookUp(dll, "VexaDevUnity", api.VexaDevUnity) &
+             lookUp(dll, "DisconnectVexaDevUnity", api.DisconnectVexaDevUnity) &
+             lookUp(dll, "SetNewDeviceFoundHandler", api.SetNewDeviceFoundHandler) &
+             lookUp(dll, "SetOnRawDataHandler", api.SetOnRawDataHandler) &
+             lookUp(dll, "SetOnExceptionRaisedHandler", api.SetOnExceptionRaisedHandler) &
+             lookUp(dll, "SetOnEventDetectedHandlers", api.SetOnEventDetectedHandlers) &
+             lookUp(dll, "OnNewDeviceFound", api.OnNewDeviceFound) &
+             lookUp(dll, "OnExceptionRaised", api.OnExceptionRaised) &
+             lookUp(dll, "OnDisconnectEventDetected", api.OnDisconnectEventDetected) &
+             lookUp(dll, "OnDigInEventDetected", api.OnDigInEventDetected) &
+             lookUp(dll, "OnDataReceived", api.OnDataReceived) &
+             lookUp(dll, "StartAcquisition", api.StartAcquisition) &
+             lookUp(dll, "StartAcquisitionByNbr", api.StartAcquisitionByNbr) &
+             lookUp(dll, "StartAcquisitionBySources", api.StartAcquisitionBySources) &
+             lookUp(dll, "StartAcquisitionStrandelo", api.StartAcquisitionStrandelo) &
+             lookUp(dll, "StartLoop", api.StartLoop) & lookUp(dll, "InterruptAcquisition", api.InterruptAcquisition) &
+             lookUp(dll, "StopAcquisition", api.StopAcquisition) &
+             lookUp(dll, "GetDetectableDevices", api.GetDetectableDevices) &
+             lookUp(dll, "GetAllDetectableDevices", api.GetAllDetectableDevices) &
+             lookUp(dll, "GetProductId", api.GetProductId) & lookUp(dll, "GetDeviceType", api.GetDeviceType) &
+             lookUp(dll, "GetBattery", api.GetBattery) & lookUp(dll, "GetNbrChannels", api.GetNbrChannels) &
+             lookUp(dll, "GetCommunicationFlag", api.GetCommunicationFlag) &
+             lookUp(dll, "SetParameter", api.SetParameter) & lookUp(dll, "vexaDev", api.vexaDev);
+  check(all, "every export found by name");
+  if (!all) return 1;
+
+  console = _fdopen(_dup(_fileno(stdout)), "w");
+  const int welcome = api.WelcomeFunction();
+  check(welcome >= 0 && welcome <= 99, "WelcomeFunction returns 0 to 99");
+  check(readFile("vexa_logs_file.txt").empty(), "log file created empty");
+  api.SetOnExceptionRaisedHandler(onException);
+  api.SetOnRawDataHandler(onFrame);
+  api.SetOnEventDetectedHandlers(onDisconnect, onDigIn);
+  api.SetNewDeviceFoundHandler(onDevice);
+
+  // Failures reported with their codes.
+  api.StartAcquisition(1000, "1", 16);
+  check(lastReportCode() == 14, "start without a device reports 14");
+  api.VexaDevUnity("COM250");
+  check(lastReportCode() == 1 && *api.vexaDev == nullptr, "missing port reports 1");
+  check(readFile("vexa_logs_file.txt").find("line number 384 in file vexa_unity_interface.cpp") != std::string::npos,
+        "failure logged to the file");
+
+  const size_t before = reports.size();
+  api.VexaDevUnity(argv[2]);
+  check(reports.size() == before && *api.vexaDev != nullptr, std::string("connected on ") + argv[2]);
+  if (*api.vexaDev == nullptr) {
+    for (const auto& r : reports) std::fprintf(console, "  report %d: %s", r.first, r.second.c_str());
+    std::fprintf(console, "%d passed, %d failed\n", passed, failed);
+    return 1;
+  }
+
+  if (family == "current") {
+    check(std::strcmp(api.GetDeviceType(), "tessarimodular") == 0, "device type");
+    check(api.GetProductId() == 513, "product identifier");
+    check(api.GetBattery() == 96, "battery");
+    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "1011", 16); },
+                   {{1, 1, 16, 1}, {3, 1, 16, 1}, {4, 1, 16, 1}}, 3);
+    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(1000, 5, 16); },
+                   {{1, 1, 16, 1}, {3, 1, 16, 1}}, 2);
+    const Source sources[] = {{2, 1, 16, 0x83}, {5, 4, 8, 0x3}};
+    runAcquisition(api, "StartAcquisitionBySources", [&] { api.StartAcquisitionBySources(2000, sources, 2); },
+                   {sources[0], sources[1]}, 5);
+    runAcquisition(api, "StartAcquisitionStrandelo", [&] { api.StartAcquisitionStrandelo(1000, 0, 16, 250); },
+                   {{1, 4, 16, 1}}, 1);
+    const int bad[] = {1};
+    api.SetParameter(1, 4, bad, 1);
+    check(lastReportCode() == 40, "unsupported parameter type reports 40");
+    api.StartAcquisitionStrandelo(1000, 0, 16, 0);
+    check(lastReportCode() == 18, "channel frequency 0 reports 18");
+  } else if (family == "cadrium") {
+    check(std::strcmp(api.GetDeviceType(), "Cadrium") == 0, "device type");
+    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "11110000", 12); }, {}, 4);
+    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(1000, 0xFF, 8); }, {}, 8);
+  } else {
+    check(std::strcmp(api.GetDeviceType(), "Quillbox") == 0, "device type");
+    check(api.GetBattery() >= 0, "battery from the board's state");
+    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "111111", 16); }, {}, 6);
+    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(100, 0x05, 16); }, {}, 2);
+  }
+
+  api.DisconnectVexaDevUnity();
+  check(*api.vexaDev == nullptr, "disconnected");
+  api.DisconnectVexaDevUnity();
+  check(api.GetBattery() == -1 && api.GetNbrChannels() == 0, "queries without a device are safe");
+  std::fprintf(console, "%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
