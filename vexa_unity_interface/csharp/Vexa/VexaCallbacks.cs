@@ -1,0 +1,177 @@
+using System;
+using System.Collections.Generic;
+using System.Runtime.InteropServices;
+using AOT;
+
+namespace Vexa
+{
+    // The handlers the library calls. They run on the library's thread (the
+    // loop's, or the caller's during a synchronous export), copy what they
+    // are given at once (the pointers die when they return) and hand it on:
+    // to the call in progress on this thread, or to the inbox.
+    internal static class VexaCallbacks
+    {
+        // The library keeps only the function pointers: these fields keep the
+        // delegates behind them alive for as long as the process runs.
+        private static readonly NewDeviceFoundHandler NewDeviceFoundDelegate = OnNewDeviceFound;
+        private static readonly RawDataHandler RawDataDelegate = OnRawData;
+        private static readonly ExceptionRaisedHandler ExceptionRaisedDelegate = OnExceptionRaised;
+        private static readonly DisconnectEventHandler DisconnectDelegate = OnDisconnect;
+        private static readonly DigInEventHandler DigInDelegate = OnDigIn;
+
+        private static readonly object Gate = new object();
+        private static bool registered;
+
+        // Set while a synchronous call runs on this thread: its failure is
+        // thrown to the caller instead of queued, and a scan collects paths.
+        [ThreadStatic] private static bool capturing;
+        [ThreadStatic] private static VexaException captured;
+        [ThreadStatic] private static List<string> scanned;
+
+        internal static void EnsureRegistered()
+        {
+            lock (Gate)
+            {
+                if (registered) return;
+                VexaNative.SetOnExceptionRaisedHandler(ExceptionRaisedDelegate);
+                VexaNative.SetOnRawDataHandler(RawDataDelegate);
+                VexaNative.SetOnEventDetectedHandlers(DisconnectDelegate, DigInDelegate);
+                VexaNative.SetNewDeviceFoundHandler(NewDeviceFoundDelegate);
+                registered = true;
+            }
+        }
+
+        // The library skips empty slots, so nothing calls into managed code
+        // that may be about to go away (an editor domain reload).
+        internal static void Unregister()
+        {
+            lock (Gate)
+            {
+                if (!registered) return;
+                VexaNative.SetOnExceptionRaisedHandler(null);
+                VexaNative.SetOnRawDataHandler(null);
+                VexaNative.SetOnEventDetectedHandlers(null, null);
+                VexaNative.SetNewDeviceFoundHandler(null);
+                registered = false;
+            }
+        }
+
+        // Runs an export; a failure it reports becomes a VexaException.
+        internal static void Call(Action export)
+        {
+            EnsureRegistered();
+            capturing = true;
+            captured = null;
+            try
+            {
+                export();
+            }
+            finally
+            {
+                capturing = false;
+            }
+            VexaException failure = captured;
+            captured = null;
+            if (failure != null) throw failure;
+        }
+
+        // Runs a scan export and returns the paths it announced.
+        internal static List<string> CallScan(Action export)
+        {
+            List<string> found = new List<string>();
+            scanned = found;
+            try
+            {
+                Call(export);
+            }
+            finally
+            {
+                scanned = null;
+            }
+            return found;
+        }
+
+        [MonoPInvokeCallback(typeof(RawDataHandler))]
+        private static void OnRawData(int nSeq, IntPtr samples, int nChannels)
+        {
+            // A managed exception must never unwind through the library.
+            try
+            {
+                int[] copy = new int[nChannels > 0 ? nChannels : 0];
+                if (copy.Length > 0 && samples != IntPtr.Zero) Marshal.Copy(samples, copy, 0, copy.Length);
+                VexaInbox.AddFrame(new VexaFrame(nSeq, copy));
+            }
+            catch (Exception)
+            {
+            }
+        }
+
+        [MonoPInvokeCallback(typeof(ExceptionRaisedHandler))]
+        private static void OnExceptionRaised(int code, IntPtr message)
+        {
+            try
+            {
+                string text = message == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(message);
+                // The first failure of a call is the one that stopped it.
+                if (capturing && captured == null)
+                {
+                    captured = new VexaException(code, text);
+                    return;
+                }
+                VexaInbox.AddEvent(new VexaEvent { Kind = VexaEventKind.Failure, Code = code, Message = text });
+            }
+            catch (Exception)
+            {
+            }
+        }
+
+        [MonoPInvokeCallback(typeof(DisconnectEventHandler))]
+        private static void OnDisconnect(int reason)
+        {
+            try
+            {
+                VexaInbox.AddEvent(new VexaEvent { Kind = VexaEventKind.Disconnect, Reason = reason });
+            }
+            catch (Exception)
+            {
+            }
+        }
+
+        [MonoPInvokeCallback(typeof(DigInEventHandler))]
+        private static void OnDigIn(int clockSource, int clockValue, int input, bool state)
+        {
+            try
+            {
+                VexaInbox.AddEvent(new VexaEvent
+                {
+                    Kind = VexaEventKind.DigitalInput,
+                    ClockSource = clockSource,
+                    ClockValue = clockValue,
+                    Input = input,
+                    State = state,
+                });
+            }
+            catch (Exception)
+            {
+            }
+        }
+
+        [MonoPInvokeCallback(typeof(NewDeviceFoundHandler))]
+        private static void OnNewDeviceFound(IntPtr path)
+        {
+            try
+            {
+                string text = path == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(path);
+                if (scanned != null)
+                {
+                    scanned.Add(text);
+                    return;
+                }
+                VexaInbox.AddEvent(new VexaEvent { Kind = VexaEventKind.DeviceFound, Path = text });
+            }
+            catch (Exception)
+            {
+            }
+        }
+    }
+}

@@ -1,0 +1,23 @@
+using System;
+using System.Runtime.InteropServices;
+
+namespace Vexa
+{
+    // The five handler signatures of the library, cdecl like every export.
+    // Strings arrive as pointers: they are valid only during the call.
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void NewDeviceFoundHandler(IntPtr path);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void RawDataHandler(int nSeq, IntPtr samples, int nChannels);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void ExceptionRaisedHandler(int code, IntPtr message);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void DisconnectEventHandler(int reason);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void DigInEventHandler(int clockSource, int clockValue, int input,
+                                           [MarshalAs(UnmanagedType.I1)] bool state);
+}

@@ -1,0 +1,109 @@
+using System;
+using System.Runtime.InteropServices;
+
+namespace Vexa
+{
+    // The library's C exports, one to one. Scripts normally use VexaDevice,
+    // which registers the handlers and copies everything the library hands
+    // over before it goes stale.
+    //
+    // Not declared: OnDataReceived takes a C++ std::vector by value, which
+    // has no C layout and cannot be passed from C#; vexaDev is a data
+    // symbol, not a function.
+    public static class VexaNative
+    {
+        // libvexa_unity_interface.so on Linux, vexa_unity_interface.dll on
+        // Windows: the runtime adds prefix and extension.
+        public const string Library = "vexa_unity_interface";
+
+        // Redirects the library's log (its standard output, which is the
+        // whole process's) to vexa_logs_file.txt in the working directory.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int WelcomeFunction();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern void VexaDevUnity([MarshalAs(UnmanagedType.LPStr)] string path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void DisconnectVexaDevUnity();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void SetNewDeviceFoundHandler(NewDeviceFoundHandler handler);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void SetOnRawDataHandler(RawDataHandler handler);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void SetOnExceptionRaisedHandler(ExceptionRaisedHandler handler);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void SetOnEventDetectedHandlers(DisconnectEventHandler disconnect,
+                                                             DigInEventHandler digIn);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern void OnNewDeviceFound([MarshalAs(UnmanagedType.LPStr)] string path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern void OnExceptionRaised(int code, [MarshalAs(UnmanagedType.LPStr)] string message);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void OnDisconnectEventDetected(int reason);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void OnDigInEventDetected(int clockSource, int clockValue, int input,
+                                                       [MarshalAs(UnmanagedType.I1)] bool state);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern void StartAcquisition(int baseFreq, [MarshalAs(UnmanagedType.LPStr)] string channels,
+                                                   int nBits);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StartAcquisitionBySources(int baseFreq, [In] VexaSource[] sources, int nSources);
+
+        // The second argument is not used by the library.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StartAcquisitionStrandelo(int baseFreq, int ignored, int nBits, int channelFreq);
+
+        // Blocks the calling thread until the loop ends; every frame and
+        // event handler runs on that thread.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StartLoop();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void InterruptAcquisition();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StopAcquisition();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern void GetDetectableDevices([MarshalAs(UnmanagedType.LPStr)] string domain);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void GetAllDetectableDevices();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int GetProductId();
+
+        // Static text owned by the library: read it with PtrToStringAnsi,
+        // never let the marshaller free it.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr GetDeviceType();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int GetBattery();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int GetNbrChannels();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        [return: MarshalAs(UnmanagedType.I1)]
+        public static extern bool GetCommunicationFlag();
+
+        // dataType 1 reads data[0], dataType 2 reads data[0] and data[1].
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void SetParameter(int port, int index, [In] int[] data, int dataType);
+    }
+}
