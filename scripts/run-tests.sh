@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -14,6 +14,9 @@ cmake --preset default >/dev/null
 cmake --build --preset default -- -j2
 ctest --preset default -j2
 scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interface.so
+
+step "C# binding under Mono"
+scripts/run-mono-tests.sh build/default
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
@@ -29,5 +32,8 @@ step "Windows x86-64 cross-build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -- -j2
 scripts/check-exports.sh build/windows/vexa_unity_interface/vexa_unity_interface.dll
+
+step "The Windows DLL under Wine"
+scripts/run-wine-tests.sh build/windows build/default
 
 step "all passed"

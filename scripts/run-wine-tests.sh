@@ -45,4 +45,11 @@ for family in current cadrium quillbox; do
   sim_pid=
   exec {sim_out}<&-
 done
+
+echo "--- USB device behind the fake FTDI libraries"
+cp "$windows"/fake_ftdi/*.dll "$work/"
+(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll - usb) || status=1
+echo "--- USB without LibFT4222-64.dll"
+rm "$work/LibFT4222-64.dll"
+(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll - usb-missing) || status=1
 exit $status

@@ -4,7 +4,11 @@
 // main use against a simulated device behind a COM port, checking every
 // tick and sample. Ends with "N passed, N failed".
 //
-//   windows_host.exe DLL PORT FAMILY     FAMILY: current, cadrium, quillbox
+//   windows_host.exe DLL PORT FAMILY
+//
+// FAMILY is current, cadrium or quillbox for a device behind PORT; usb for
+// a current device behind the fake FTDI libraries beside the DLL (PORT is
+// then found by a scan); usb-missing when one of those libraries is absent.
 #include <io.h>
 #include <windows.h>
 
@@ -127,7 +131,20 @@ void onException(int code, const char* message) {
 }
 void onDisconnect(int) {}
 void onDigIn(int, int, int, bool) {}
-void onDevice(const char*) {}
+std::vector<std::string> found;
+void onDevice(const char* path) { found.push_back(path); }
+
+// Adds an FT4222H adapter playing a current device to the fake FTDI
+// library that the DLL will load from the same folder.
+bool addFakeAdapter() {
+  HMODULE fake = LoadLibraryA("FTD2XX.dll");
+  using AddAdapter = int (*)(uint32_t, uint32_t, uint32_t, uint32_t, const char*);
+  auto add = fake ? reinterpret_cast<AddAdapter>(reinterpret_cast<void*>(GetProcAddress(fake, "FakeFtdi_AddAdapter")))
+                  : nullptr;
+  if (add == nullptr) return false;
+  // High speed, FT4222H, the adapter's identifier, chip revision B.
+  return add(2, 12, 0x0403601C, 0x42220200, "current") == 0;
+}
 
 int lastReportCode() {
   std::lock_guard<std::mutex> l(seenLock);
@@ -228,9 +245,28 @@ int main(int argc, char** argv) {
   check(readFile("vexa_logs_file.txt").find("line number 384 in file vexa_unity_interface.cpp") != std::string::npos,
         "failure logged to the file");
 
+  std::string port = argv[2];
+  if (family == "usb-missing") {
+    api.GetDetectableDevices("usb");
+    check(lastReportCode() == 27 && reports.back().second.find("The API module LibFT4222-64.dll is missing or "
+                                                               "invalid.") != std::string::npos,
+          "a missing FTDI library is reported as a missing module");
+    api.VexaDevUnity("USB0");
+    check(lastReportCode() == 2, "connecting without it reports 2");
+    std::fprintf(console, "%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+  }
+  if (family == "usb") {
+    check(addFakeAdapter(), "fake FTDI adapter added");
+    api.GetDetectableDevices("USB");
+    check(found == std::vector<std::string>{"USB0"}, "the USB scan finds USB0");
+    port = found.empty() ? "USB0" : found[0];
+    family = "current";
+  }
+
   const size_t before = reports.size();
-  api.VexaDevUnity(argv[2]);
-  check(reports.size() == before && *api.vexaDev != nullptr, std::string("connected on ") + argv[2]);
+  api.VexaDevUnity(port.c_str());
+  check(reports.size() == before && *api.vexaDev != nullptr, "connected on " + port);
   if (*api.vexaDev == nullptr) {
     for (const auto& r : reports) std::fprintf(console, "  report %d: %s", r.first, r.second.c_str());
     std::fprintf(console, "%d passed, %d failed\n", passed, failed);
