@@ -69,7 +69,10 @@ TEST_F(Callbacks, DigitalInputAndOtherEventsKeepTheLoopGoing) {
     startLoop();
     event(3, {2, 0x10, 0, 0, 0, 1});
     event(13, {9});
-    ASSERT_TRUE(eventually([] { return !seen().digIns.empty(); }));
+    ASSERT_TRUE(eventually([] {
+      std::lock_guard<std::mutex> l(seen().lock);
+      return !seen().digIns.empty();
+    }));
     ASSERT_TRUE(waiting());
     InterruptAcquisition();
     loop.join();

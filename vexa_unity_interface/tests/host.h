@@ -47,10 +47,21 @@ inline void onException(int code, const char* message) {
   std::lock_guard<std::mutex> l(seen().lock);
   seen().reports.push_back({code, message});
 }
-inline void onDevice(const char* path) { seen().devices.push_back(path); }
-inline void onDisconnect(int reason) { seen().disconnects.push_back(reason); }
-inline void onDigIn(int a, int b, int c, bool d) { seen().digIns.push_back({a, b, c, d}); }
+// The handlers run on the loop's thread while a test watches from its own.
+inline void onDevice(const char* path) {
+  std::lock_guard<std::mutex> l(seen().lock);
+  seen().devices.push_back(path);
+}
+inline void onDisconnect(int reason) {
+  std::lock_guard<std::mutex> l(seen().lock);
+  seen().disconnects.push_back(reason);
+}
+inline void onDigIn(int a, int b, int c, bool d) {
+  std::lock_guard<std::mutex> l(seen().lock);
+  seen().digIns.push_back({a, b, c, d});
+}
 inline void onFrame(int nSeq, const int* samples, int n) {
+  std::lock_guard<std::mutex> l(seen().lock);
   seen().frames.emplace_back(nSeq, std::vector<int>(samples, samples + n));
 }
 
