@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: native build and tests, the same tests under
-# AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, and the Windows cross-build.
+# The whole test suite: native build and tests, the C# binding under Mono,
+# the same native tests under AddressSanitizer with UndefinedBehaviorSanitizer,
+# the threaded tests under ThreadSanitizer, the Windows cross-build and the
+# Windows DLL run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -25,7 +26,8 @@ ctest --preset sanitize -j2
 
 step "ThreadSanitizer (threaded tests)"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -- -j2
+cmake --build --preset tsan --target vexa_sim_tests vexa_integration_tests vexa_ble_tests vexa_usb_tests \
+  vexa_unity_tests -- -j2
 ctest --preset tsan -j2 -L threads
 
 step "Windows x86-64 cross-build"
