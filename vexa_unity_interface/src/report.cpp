@@ -24,35 +24,30 @@ const char* baseName(const char* path) {
 }
 
 void report(const ExportCodes& codes, FailureKind kind, const char* detail) {
-  const char* file = interfaceFileName();
-  int code = -1;
-  // snprintf cuts a long report to the buffer, never past it.
-  switch (kind) {
-    case FailureKind::kNotification:
-      code = codes.notification;
-      std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer,
-                    "VEXA Notification Exception at line number %d in file %s (v%d): %s\n", codes.notificationLine, file,
-                    kVersion, detail);
-      break;
-    case FailureKind::kError:
-      code = codes.error;
-      std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer,
-                    "VEXA Error Exception at line number %d in file %s (v%d): %s\n", codes.errorLine, file, kVersion,
-                    detail);
-      break;
-    case FailureKind::kStandard:
-      code = codes.standard;
-      std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer,
-                    "C++ Exception at line number %d in file %s (v%d): %s\n", codes.standardLine, file, kVersion,
-                    detail);
-      break;
-    case FailureKind::kOther:
-      std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer,
-                    "Not recognized exception at line number %d in file %s (v%d).\n", codes.otherLine, file, kVersion);
-      break;
-  }
+  struct Clause {
+    const char* format;
+    int code, line;
+  };
+  const Clause clause = [&codes, kind]() -> Clause {
+    switch (kind) {
+      case FailureKind::kNotification:
+        return {"VEXA Notification Exception at line number %d in file %s (v%d): %s\n", codes.notification,
+                codes.notificationLine};
+      case FailureKind::kError:
+        return {"VEXA Error Exception at line number %d in file %s (v%d): %s\n", codes.error, codes.errorLine};
+      case FailureKind::kStandard:
+        return {"C++ Exception at line number %d in file %s (v%d): %s\n", codes.standard, codes.standardLine};
+      case FailureKind::kOther:
+        break;
+    }
+    return {"Not recognized exception at line number %d in file %s (v%d).\n", -1, codes.otherLine};
+  }();
+  // snprintf cuts a long report to the buffer, never past it; the last
+  // format has no place for the detail and ignores it.
+  std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer, clause.format, clause.line, interfaceFileName(),
+                kVersion, detail != nullptr ? detail : "");
   std::fputs(errorMessageBuffer, stdout);  // verbatim: a % in the text stays
-  callHandler(handlers().exceptionRaised, code, static_cast<const char*>(errorMessageBuffer));
+  callHandler(handlers().exceptionRaised, clause.code, static_cast<const char*>(errorMessageBuffer));
 }
 
 void reportBare(int code, const std::string& description) {

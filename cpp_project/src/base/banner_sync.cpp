@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "vexa/exceptions.h"
+#include "vexa/io.h"
 
 namespace Vexa {
 namespace {
@@ -30,6 +31,14 @@ void awaitBanner(const char* banner, size_t bannerLength, const uint8_t* first, 
   }
   while (next() != 0x0A) {
   }
+}
+
+std::function<uint8_t()> streamBytes(IO& io) {
+  return [&io] {
+    uint8_t b;
+    IO::recvAll(io, &b, 1);
+    return b;
+  };
 }
 
 }  // namespace Vexa

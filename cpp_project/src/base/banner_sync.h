@@ -17,6 +17,10 @@ namespace Vexa {
 void awaitBanner(const char* banner, size_t bannerLength, const uint8_t* first, int already,
                  const std::function<uint8_t()>& nextByte, const char* function);
 
+class IO;
+// Single bytes from a byte stream, each within the stream's time-out.
+std::function<uint8_t()> streamBytes(IO& io);
+
 }  // namespace Vexa
 
 #endif  // VEXA_SRC_BASE_BANNER_SYNC_H_

@@ -87,14 +87,7 @@ bool SignalsX::recvFrameOld() {
 
 void BaseDev::X::syncOld(int already) {
   io->setRcvTimeout(kSyncTimeoutMs);
-  IO& link = *io;
-  awaitBanner("Cadrium ", 8, rxBuf.data(), already != 0 ? 1 : 0,
-              [&link] {
-                uint8_t b;
-                IO::recvAll(link, &b, 1);
-                return b;
-              },
-              "Vexa::BaseDev::X::syncOld");
+  awaitBanner("Cadrium ", 8, rxBuf.data(), already != 0 ? 1 : 0, streamBytes(*io), "Vexa::BaseDev::X::syncOld");
 }
 
 }  // namespace Vexa

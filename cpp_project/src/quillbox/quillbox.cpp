@@ -131,14 +131,7 @@ bool SignalsX::recvFrameBit() {
 void BaseDev::X::syncBit(int already) {
   io->setRcvTimeout(kSyncTimeoutMs);
   if (packetSize == 0) {
-    IO& link = *io;
-    awaitBanner("Quillbox_v", 10, rxBuf.data(), already != 0 ? 1 : 0,
-                [&link] {
-                  uint8_t b;
-                  IO::recvAll(link, &b, 1);
-                  return b;
-                },
-                "Vexa::BaseDev::X::syncBit");
+    awaitBanner("Quillbox_v", 10, rxBuf.data(), already != 0 ? 1 : 0, streamBytes(*io), "Vexa::BaseDev::X::syncBit");
     return;
   }
   // On a packet link the bytes come a packet at a time into rxBuf; the
