@@ -3,12 +3,15 @@
 // a safe value: no failure ever leaves as a fault into the host.
 #include "vexa_unity_interface.h"
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base_dev_unity.h"
@@ -55,6 +58,22 @@ constexpr ExportCodes kSetParameter = {38, 928, 39, 934, 40, 940, 952};
 
 constexpr int kLoopTimeoutMs = 2000;
 
+// Whether StartLoop runs, and on which thread, for InterruptAcquisition.
+std::atomic<bool> loopRunning{false};
+std::atomic<std::thread::id> loopThread{};
+
+// Marks the calling thread as the loop's for as long as StartLoop runs.
+struct LoopMark {
+  LoopMark() {
+    loopThread = std::this_thread::get_id();
+    loopRunning = true;
+  }
+  ~LoopMark() {
+    loopRunning = false;
+    loopThread = std::thread::id();
+  }
+};
+
 // The current device, or Error::InvalidInstance for the wrapper to report.
 BaseDevUnity& current(const char* function) {
   if (vexaDev == nullptr) VEXA_THROW(Vexa::Error::InvalidInstance, function);
@@ -67,6 +86,18 @@ void requireArgument(bool ok, const char* function) {
 
 void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Source>& sources) {
   dev.start(static_cast<float>(baseFreq), sources);
+}
+
+// A device is released only once no loop uses it: a loop running on
+// another thread is interrupted and awaited first. False when the caller is
+// the loop itself (a handler), which must not release its own device.
+bool endLoopBeforeRelease() {
+  if (loopThread.load() == std::this_thread::get_id()) return false;
+  while (loopRunning) {
+    InterruptAcquisition();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
 }
 
 }  // namespace
@@ -85,12 +116,14 @@ VEXA_UNITY_API void VexaDevUnity(const char* path) {
     dev->setTimeout(kLoopTimeoutMs);
     // The earlier device goes only once the new one is connected, so a
     // failed connection leaves the host's current device in place.
+    if (vexaDev != nullptr && !endLoopBeforeRelease()) VEXA_THROW(Vexa::Error::InvalidOperation, "VexaDevUnity", 0);
     std::unique_ptr<BaseDevUnity> earlier(vexaDev);
     vexaDev = dev.release();
   });
 }
 
 VEXA_UNITY_API void DisconnectVexaDevUnity(void) {
+  if (vexaDev == nullptr || !endLoopBeforeRelease()) return;
   std::unique_ptr<BaseDevUnity> dev(vexaDev);
   vexaDev = nullptr;
 }
@@ -189,6 +222,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
 }
 
 VEXA_UNITY_API void StartLoop(void) {
+  const LoopMark mark;
   try {
     current("StartLoop").loop();
   } catch (const Vexa::Exception& e) {
@@ -201,10 +235,22 @@ VEXA_UNITY_API void StartLoop(void) {
 }
 
 VEXA_UNITY_API void InterruptAcquisition(void) {
-  try {
-    if (vexaDev != nullptr) vexaDev->interrupt(nullptr);
-  } catch (...) {
-    // No loop waits (or the device is gone): there is nothing to interrupt.
+  BaseDevUnity* dev = vexaDev;
+  // From inside the loop's own callbacks there is no waiting loop to wake.
+  if (dev == nullptr || loopThread.load() == std::this_thread::get_id()) return;
+  for (;;) {
+    try {
+      dev->interrupt(nullptr);
+      return;
+    } catch (const Vexa::Error::InvalidOperation&) {
+      // The loop is handling a message and takes an interrupt only while it
+      // waits for the next: try again until it waits, or until it has ended.
+      // Dropping the request here would leave a streaming loop running.
+      if (!loopRunning) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    } catch (...) {
+      return;  // the device is gone: nothing to interrupt
+    }
   }
 }
 

@@ -67,8 +67,8 @@ TEST_F(Callbacks, DisconnectEndsTheLoopAndKeepsTheFlag) {
 TEST_F(Callbacks, DigitalInputAndOtherEventsKeepTheLoopGoing) {
   std::string log = logOf([&] {
     startLoop();
-    event(3, {2, 0x10, 0, 0, 0, 1});
     event(13, {9});
+    event(3, {2, 0x10, 0, 0, 0, 1});
     ASSERT_TRUE(eventually([] {
       std::lock_guard<std::mutex> l(seen().lock);
       return !seen().digIns.empty();
@@ -77,8 +77,8 @@ TEST_F(Callbacks, DigitalInputAndOtherEventsKeepTheLoopGoing) {
     InterruptAcquisition();
     loop.join();
   });
-  EXPECT_NE(log.find("New Event raised: 3\nDigital input event - Clock source: 2  Clock value: 16  New input "
-                     "state: 1\nNew Event raised: 13\nOther Event: 13\n"),
+  EXPECT_NE(log.find("New Event raised: 13\nOther Event: 13\nNew Event raised: 3\nDigital input event - Clock "
+                     "source: 2  Clock value: 16  New input state: 1\n"),
             std::string::npos)
       << log;
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{2, 16, 0, true}}));
@@ -107,6 +107,47 @@ TEST_F(Callbacks, InterruptWhileIdleLowersTheFlag) {
   InterruptAcquisition();
   loop.join();
   EXPECT_TRUE(reports().empty());
+}
+
+// A host whose frame handler is slow keeps the loop handling messages most
+// of the time; the interrupt must still end it, not be dropped.
+void slowFrame(int nSeq, const int* samples, int n) {
+  onFrame(nSeq, samples, n);
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+}
+
+TEST_F(Callbacks, InterruptReachesABusyLoop) {
+  SetOnRawDataHandler(slowFrame);
+  logOf([&] {
+    StartAcquisition(1000, "1", 16);
+    startLoop();
+    ASSERT_TRUE(eventually([] {
+      std::lock_guard<std::mutex> l(seen().lock);
+      return seen().frames.size() > 20;
+    }));
+    InterruptAcquisition();
+    loop.join();
+  });
+  EXPECT_FALSE(GetCommunicationFlag());
+  StopAcquisition();
+}
+
+TEST_F(Callbacks, DisconnectingEndsTheLoopBeforeReleasingTheDevice) {
+  StartAcquisition(1000, "11", 16);
+  startLoop();
+  logOf([] { DisconnectVexaDevUnity(); });
+  loop.join();
+  EXPECT_EQ(vexaDev, nullptr);
+}
+
+TEST_F(Callbacks, AHandlerCannotReleaseItsOwnDevice) {
+  SetOnEventDetectedHandlers([](int) { DisconnectVexaDevUnity(); }, onDigIn);
+  logOf([&] {
+    startLoop();
+    event(8, {2});
+    loop.join();
+  });
+  EXPECT_NE(vexaDev, nullptr);
 }
 
 TEST_F(Callbacks, LoopFailuresReportTheBareDescription) {
