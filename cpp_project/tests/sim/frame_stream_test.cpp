@@ -1,131 +1,146 @@
+// The current generation's start command, the sample pattern's pinned
+// values and the data frames built from them, against hand-computed bytes.
 #include "vexa_sim/frame_stream.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
+#include <string>
+#include <tuple>
 
 #include "sim_test_util.h"
-#include "vexa_sim/message_codec.h"
+#include "vexa_sim/sample_pattern.h"
+#include "vexa_sim/start_request.h"
 
-namespace vexa_sim {
+namespace vexa_sim::test {
 namespace {
 
-using std::chrono::microseconds;
-using vexa_sim_test::Bytes;
-using Clock = std::chrono::steady_clock;
+// The sources of a start payload as (port, width, divisor, mask).
+using Sources = std::vector<std::tuple<int, int, int, int>>;
+Sources sourcesOf(const Bytes& payload) {
+  Sources out;
+  for (const StreamSource& s : parseStartCommand(payload).sources)
+    out.emplace_back(s.port, s.nBits, s.divisor, s.chMask);
+  return out;
+}
 
-const Clock::time_point kT0{};
+TEST(StartRequestTest, AcceptedStarts) {
+  const Bytes libraryExample = {0x07, 0x01, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF,
+                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x7A, 0x44,
+                                0x02, 0x81, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00, 0x02,
+                                0x0A, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
+  EXPECT_EQ(parseStartCommand(libraryExample).baseRate, 1000.0f);
+  EXPECT_EQ(sourcesOf(libraryExample), (Sources{{1, 16, 1, 0x03}, {2, 8, 10, 0x01}}));
+  EXPECT_EQ(sourcesOf(startPayload(500, {{0x40 | 63, 1, 1}})), (Sources{{63, 24, 1, 1}}));
+  // Both width bits: 16-bit.
+  EXPECT_EQ(sourcesOf(startPayload(500, {{0xC0 | 7, 1, 1}})), (Sources{{7, 16, 1, 1}}));
+  EXPECT_EQ(sourcesOf(startPayload(500, {{0x81, 1, 0x0100}}, 2)), (Sources{{1, 16, 1, 0x0100}}));
+  EXPECT_EQ(parseStartCommand(startPayload(kMaxBaseRate, {{1, 1, 1}})).baseRate, kMaxBaseRate);
+}
 
-StartRequest request(float rate, std::vector<StreamSource> sources) {
+TEST(StartRequestTest, RefusesMalformedStartsWithAReason) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Bytes shortByOne = startPayload(500, {{0x01, 1, 1}});
+  shortByOne.pop_back();
+  Bytes format3 = startPayload(500, {{0x01, 1, 1}});
+  format3[1] = 3;
+  Bytes format2Entries = startPayload(500, {{0x01, 1, 1}}, 2);
+  format2Entries[1] = 1;  // 9-byte entries announced as format 1
+  const std::pair<Bytes, const char*> cases[] = {
+      {{0x07, 0x01}, "22 bytes"},
+      {format3, "format 3"},
+      {startPayload(500, {}), "no source"},
+      {shortByOne, "29 bytes for 1 sources"},
+      {format2Entries, "31 bytes for 1 sources of format 1"},
+      {startPayload(0, {{0x01, 1, 1}}), "rate"},
+      {startPayload(nan, {{0x01, 1, 1}}), "rate"},
+      {startPayload(kMaxBaseRate * 2, {{0x01, 1, 1}}), "rate"},
+      {startPayload(500, {{0x01, 1, 1}, {0x02, 0, 1}}), "source 1: frequency divisor 0"},
+      {startPayload(500, {{0x01, 1, 0}}), "source 0: no channel"},
+      {startPayload(500, {{0x01, 1, 1}, {0x81, 1, 2}}), "port 1 given twice"},  // other width
+  };
+  for (const auto& [payload, mentions] : cases) {
+    try {
+      parseStartCommand(payload);
+      ADD_FAILURE() << "accepted, should mention " << mentions;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_NE(std::string(e.what()).find(mentions), std::string::npos) << e.what();
+    }
+  }
+}
+
+const TickClock::TimePoint kStart{};
+
+FrameStream stream(float rate, std::vector<StreamSource> sources, int ticksPerFrame) {
   StartRequest r;
   r.baseRate = rate;
   r.sources = std::move(sources);
-  return r;
+  return FrameStream(r, ticksPerFrame, kStart);
 }
 
-struct Expected {
-  int64_t firstTick;
-  uint16_t seq;
-  Bytes payload;
-};
+// The next n frames of a 1000 Hz stream, after skipping some ticks.
+using Frames = std::vector<std::tuple<int64_t, int, Bytes>>;  // first tick, sequence, payload
+Frames take(std::vector<StreamSource> sources, int ticksPerFrame, size_t n, int64_t skip = 0) {
+  FrameStream s = stream(1000, std::move(sources), ticksPerFrame);
+  s.skipTicks(skip);
+  Frames out;
+  while (out.size() < n) {
+    DataFrame f = s.takeFrame();
+    out.emplace_back(f.firstTick, f.seq, f.payload);
+  }
+  return out;
+}
 
-void expectFrames(FrameStream& stream, const std::vector<Expected>& want, const char* name) {
-  for (const Expected& w : want) {
-    DataFrame f = stream.takeFrame();
-    EXPECT_EQ(f.firstTick, w.firstTick) << name;
-    EXPECT_EQ(f.seq, w.seq) << name << " at " << w.firstTick;
-    EXPECT_EQ(f.payload, w.payload) << name << " at " << w.firstTick;
+// Pinned so that recorded streams and hand-computed frames stay valid.
+TEST(SamplePatternTest, KnownValues) {
+  const std::tuple<int64_t, int, int, int, int32_t> cases[] = {
+      // tick, source, channel, width, value
+      {0, 0, 0, 8, 0},        {1, 0, 0, 8, 21},        {0, 0, 1, 8, 249},
+      {0, 1, 0, 16, 60239},   {1, 0, 0, 16, 31765},    {32768, 0, 0, 16, 32768},
+      {0, 0, 1, 24, 3635705}, {1, 0, 1, 24, -8260082}, {2, 1, 1, 24, -6201998},
+  };
+  for (const auto& [tick, source, channel, nBits, value] : cases) {
+    EXPECT_EQ(samplePattern(tick, source, channel, nBits), value)
+        << tick << "/" << source << "/" << channel << "/" << nBits;
+  }
+  for (int nBits : {0, 17, 23, 32}) {
+    EXPECT_THROW(samplePattern(0, 0, 0, nBits), std::invalid_argument) << nBits;
   }
 }
 
-// Values from samplePattern (see its pinned test), written little-endian.
+// Values from samplePattern (pinned above), written little-endian.
 TEST(FrameStreamTest, HandComputedFrames) {
-  struct Case {
-    const char* name;
-    std::vector<StreamSource> sources;
-    int ticksPerFrame;
-    std::vector<Expected> frames;
-  };
-  const Case cases[] = {
-      {"divisors 1 and 2, 16-bit: the second source only at even ticks",
-       {{1, 16, 1, 0x01}, {2, 16, 2, 0x01}},
-       2,
-       {{0, 0, {0x00, 0x00, 0x4F, 0xEB, 0x15, 0x7C}},
-        {2, 2, {0x2A, 0xF8, 0x79, 0xE3, 0x3F, 0x74}}}},
-      {"24-bit, two channels, negative values in two's complement",
-       {{1, 24, 1, 0x03}},
-       2,
-       {{0, 0, {0x00, 0x00, 0x00, 0xF9, 0x79, 0x37, 0x15, 0x7C, 0x4A, 0x0E, 0xF6, 0x81}}}},
-      {"8-bit, the channel number picks the value",
-       {{1, 8, 1, 0x02}},
-       1,
-       {{0, 0, {0xF9}}, {1, 1, {0x0E}}}},
-      {"divisor 4 over 3-tick frames: idle ticks take no bytes and never start a frame",
-       {{1, 8, 4, 0x01}},
-       3,
-       {{0, 0, {0x00}}, {4, 4, {84}}, {8, 8, {168}}}},
-  };
-  for (const auto& c : cases) {
-    FrameStream stream(request(1000, c.sources), c.ticksPerFrame, kT0);
-    expectFrames(stream, c.frames, c.name);
-  }
-}
-
-TEST(FrameStreamTest, SequenceWrapsFrom32767ToZeroWhileTicksGoOn) {
-  FrameStream stream(request(1000, {{1, 16, 1, 0x01}}), 1, kT0);
-  stream.skipTicks(32766);
-  expectFrames(stream,
-               {{32766, 0x7FFE, {0xD6, 0x87}},
-                {32767, 0x7FFF, {0xEB, 0x03}},
-                {32768, 0x0000, {0x00, 0x80}},
-                {32769, 0x0001, {0x15, 0xFC}}},
-               "wrap");
-}
-
-TEST(FrameStreamTest, FrameIsDueWhenItsLastTickIs) {
-  // 2000 Hz: tick k at k * 500 us; 4 ticks per frame.
-  FrameStream stream(request(2000, {{1, 8, 1, 0x01}}), 4, kT0);
-  EXPECT_EQ(stream.nextDue(), kT0 + microseconds(1500));
-  stream.takeFrame();
-  EXPECT_EQ(stream.nextDue(), kT0 + microseconds(3500));
-  stream.skipTicks(10);  // ticks 4 to 13 are never sent but take their time
-  EXPECT_EQ(stream.nextDue(), kT0 + microseconds(8500));
-  EXPECT_EQ(stream.takeFrame().seq, 14);
-  EXPECT_EQ(stream.nextTick(), 18);
-  // Divisor 8: the next frame waits for tick 8 to begin.
-  FrameStream sparse(request(2000, {{1, 8, 8, 0x01}}), 4, kT0);
-  sparse.takeFrame();
-  EXPECT_EQ(sparse.nextDue(), kT0 + microseconds(5500));
+  // Divisors 1 and 2, 16-bit: the second source only at even ticks.
+  EXPECT_EQ(take({{1, 16, 1, 0x01}, {2, 16, 2, 0x01}}, 2, 2),
+            (Frames{{0, 0, {0x00, 0x00, 0x4F, 0xEB, 0x15, 0x7C}},
+                    {2, 2, {0x2A, 0xF8, 0x79, 0xE3, 0x3F, 0x74}}}));
+  // 24-bit, two channels, negative values in two's complement.
+  EXPECT_EQ(take({{1, 24, 1, 0x03}}, 2, 1),
+            (Frames{{0, 0, {0, 0, 0, 0xF9, 0x79, 0x37, 0x15, 0x7C, 0x4A, 0x0E, 0xF6, 0x81}}}));
+  // 8-bit: the channel number picks the value.
+  EXPECT_EQ(take({{1, 8, 1, 0x02}}, 1, 2), (Frames{{0, 0, {0xF9}}, {1, 1, {0x0E}}}));
+  // Divisor 4 over 3-tick frames: idle ticks take no bytes, never start a frame.
+  EXPECT_EQ(take({{1, 8, 4, 0x01}}, 3, 3), (Frames{{0, 0, {0}}, {4, 4, {84}}, {8, 8, {168}}}));
+  // The sequence wraps from 32767 to 0 while the ticks go on.
+  EXPECT_EQ(take({{1, 16, 1, 0x01}}, 1, 4, 32766), (Frames{{32766, 0x7FFE, {0xD6, 0x87}},
+                                                           {32767, 0x7FFF, {0xEB, 0x03}},
+                                                           {32768, 0, {0x00, 0x80}},
+                                                           {32769, 1, {0x15, 0xFC}}}));
 }
 
 TEST(FrameStreamTest, TicksPerFrameKeepPayloadsShort) {
-  struct Case {
-    const char* name;
-    float rate;
-    std::vector<StreamSource> sources;
-    int configured;
-    int want;
+  auto ticks = [](float rate, std::vector<StreamSource> sources, int configured) {
+    return stream(rate, std::move(sources), configured).ticksPerFrame();
   };
-  const Case cases[] = {
-      {"1000 Hz: 10 ms", 1000, {{1, 16, 1, 0x01}}, 0, 10},
-      {"8 channels of 16 bits at 10 kHz: 15 ticks of 16 bytes fit 254",
-       10000,
-       {{1, 16, 1, 0xFF}},
-       0,
-       15},
-      {"divisor 10 counts one sample per 10 ticks", 10000, {{1, 16, 10, 0xFF}}, 0, 100},
-      {"configured value lowered to fit one message", 1000, {{1, 16, 1, 0xFFFF}}, 100000, 1562},
-  };
-  for (const auto& c : cases) {
-    FrameStream stream(request(c.rate, c.sources), c.configured, kT0);
-    EXPECT_EQ(stream.ticksPerFrame(), c.want) << c.name;
-    EXPECT_LE(stream.takeFrame().payload.size(), kMaxMessagePayload) << c.name;
-  }
+  EXPECT_EQ(ticks(1000, {{1, 16, 1, 0x01}}, 0), 10);           // about 10 ms
+  EXPECT_EQ(ticks(10000, {{1, 16, 1, 0xFF}}, 0), 15);          // 15 ticks of 16 bytes fit 254
+  EXPECT_EQ(ticks(10000, {{1, 16, 10, 0xFF}}, 0), 100);        // divisor 10: a sample per 10 ticks
+  EXPECT_EQ(ticks(1000, {{1, 16, 1, 0xFFFF}}, 100000), 1562);  // lowered to fit one message
   // One tick of 288 bytes: still one tick per frame, in the long-length form.
-  std::vector<StreamSource> wide(6, StreamSource{1, 24, 1, 0xFFFF});
-  EXPECT_EQ(FrameStream(request(1000, wide), 0, kT0).ticksPerFrame(), 1);
-  EXPECT_THROW(FrameStream(request(1000, {{1, 8, 1, 1}}), -1, kT0), std::invalid_argument);
+  EXPECT_EQ(ticks(1000, std::vector<StreamSource>(6, {1, 24, 1, 0xFFFF}), 0), 1);
+  EXPECT_THROW(ticks(1000, {{1, 8, 1, 1}}, -1), std::invalid_argument);
 }
 
 }  // namespace
-}  // namespace vexa_sim
+}  // namespace vexa_sim::test

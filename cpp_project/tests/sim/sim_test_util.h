@@ -1,30 +1,109 @@
-// Helpers shared by the simulator tests.
+// Helpers shared by the simulator tests, which live in this namespace too.
+// Messages and start commands are built field by field here, independently
+// of the simulator's own code.
 #ifndef VEXA_TESTS_SIM_SIM_TEST_UTIL_H_
 #define VEXA_TESTS_SIM_SIM_TEST_UTIL_H_
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
-namespace vexa_sim_test {
+#include "vexa/crc.h"
+#include "vexa/io.h"
+#include "vexa_sim/device_model.h"
+
+namespace vexa_sim::test {
 
 using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+constexpr milliseconds kPatience{5000};
 
 inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
-inline Bytes concat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
+inline Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// A model driven with explicit times, in ms after kT0: what it answers to
+// the host's bytes, and what it writes when woken.
+inline const DeviceModel::TimePoint kT0 = DeviceModel::Clock::now();
+inline Bytes talk(DeviceModel& m, const Bytes& in, int ms = 0) {
+  m.onHostBytes(in.data(), in.size(), kT0 + milliseconds(ms));
+  return m.takeOutput();
+}
+inline Bytes wake(DeviceModel& m, int ms) {
+  m.onWake(kT0 + milliseconds(ms));
+  return m.takeOutput();
+}
+
+// A device-to-host message with a payload below 255 bytes: code (two bytes,
+// high first, from 0x8000 on), length, payload, CRC-8 of all of it.
+inline Bytes message(uint16_t code, const Bytes& payload) {
+  Bytes m;
+  if (code & 0x8000) m.push_back(static_cast<uint8_t>(code >> 8));
+  m.push_back(static_cast<uint8_t>(code));
+  m.push_back(static_cast<uint8_t>(payload.size()));
+  m.insert(m.end(), payload.begin(), payload.end());
+  m.push_back(Vexa::crc8(m.data(), m.size()));
+  return m;
+}
+
+// The message or frame with its last byte, a CRC-8, spoiled as the faults do.
+inline Bytes withBadCrc(Bytes m) {
+  m.back() ^= 0xFF;
+  return m;
+}
+
+// The start payload: 07, format, fixed fields, the rate as a float at 16,
+// the source count, 8-byte entries (9 in format 2: 16-bit masks), a last 0.
+struct Entry {
+  uint8_t portByte;  // port, ORed with 0x80 (16-bit) or 0x40 (24-bit)
+  uint16_t divisor;
+  uint16_t mask;
+};
+inline Bytes startPayload(float rate, const std::vector<Entry>& entries, int format = 1) {
+  Bytes p(20, 0);
+  p[0] = 0x07;
+  p[1] = static_cast<uint8_t>(format);
+  std::fill(p.begin() + 6, p.begin() + 10, 0xFF);
+  std::memcpy(&p[16], &rate, 4);  // the tests run on little-endian hosts
+  p.push_back(static_cast<uint8_t>(entries.size()));
+  for (const Entry& e : entries) {
+    Bytes entry = {e.portByte, static_cast<uint8_t>(e.divisor),
+                   static_cast<uint8_t>(e.divisor >> 8), static_cast<uint8_t>(e.mask)};
+    if (format == 2) entry.push_back(static_cast<uint8_t>(e.mask >> 8));
+    p = cat({p, entry, {0, 0, 0, 0}});
+  }
+  p.push_back(0);
+  return p;
+}
+
+// A payload framed as a host command: AA n payload crc8(payload).
+inline Bytes command(const Bytes& payload) {
+  return cat({{0xAA, static_cast<uint8_t>(payload.size())},
+              payload,
+              {Vexa::crc8(payload.data(), payload.size())}});
+}
+
+// Exactly n bytes from the host's transport, under its receive time-out.
+inline Bytes recvN(Vexa::IO& io, size_t n) {
+  Bytes b(n);
+  Vexa::IO::recvAll(io, b.data(), static_cast<int>(n));
+  return b;
 }
 
 // Whole milliseconds since start; prints readably in a failed expectation.
-inline long long msSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                               start)
-      .count();
+inline long long msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
 
-}  // namespace vexa_sim_test
+}  // namespace vexa_sim::test
 
 #endif  // VEXA_TESTS_SIM_SIM_TEST_UTIL_H_
