@@ -1,72 +1,205 @@
-// Opening, receiving from and writing to an adapter through the fake FTDI
-// libraries: the calls made, their order, and what each failure leaves.
+// The USB transport through its own loading code and the fake FTDI
+// libraries: loading them, listing adapters, the calls made to open,
+// receive and write with what each failure leaves, and whole connections to
+// the simulated devices behind an adapter.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <functional>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "fake_ftdi.h"
+#include "io/usb/ftdi_api.h"
 #include "io/usb/ftdi_libraries.h"
+#include "io/usb/shared_library.h"
 #include "io/usb/usb.h"
-#include "usb/fake_ftdi_control.h"
+#include "support/pattern_check.h"
+#include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 
 namespace vexa_test {
 namespace {
 
+constexpr uint32_t kFreeHighSpeed = Vexa::ftdi::kFlagHighSpeed;
+constexpr uint32_t kRevB = 0x42220200;
+constexpr uint32_t kRevC = 0x42220300;
+
+#ifdef _WIN32
+constexpr char kD2xxName[] = "FTD2XX.dll";
+constexpr char kFt4222Name[] = "LibFT4222-64.dll";
+constexpr char kFt4222AbPath[] = "/LibFT4222AB-64.dll";
+#else
+constexpr char kD2xxName[] = "libftd2xx.so";
+constexpr char kFt4222Name[] = "libft4222.so";
+constexpr char kFt4222AbPath[] = "/ab/libft4222.so";
+#endif
+
+std::string fakePath(const std::string& relative) { return std::string(FAKE_FTDI_DIR) + "/" + relative; }
+
+// The three fakes by absolute path.
+Vexa::FtdiFiles fakeFiles() {
+  return {fakePath(kD2xxName), fakePath(kFt4222Name), std::string(FAKE_FTDI_DIR) + kFt4222AbPath};
+}
+
+// Drives the fake FTDI libraries: loads the fake D2XX library by path (the
+// transport's own loading then finds the same module) and resolves its
+// FakeFtdi_* controls.
+class FakeFtdi {
+ public:
+  FakeFtdi() {
+    library_ = Vexa::SharedLibrary::open(fakePath(kD2xxName), Vexa::SharedLibrary::Lifetime::kObject);
+    if (!library_) throw std::runtime_error("fake D2XX library not found");
+    resolve(reset_, "FakeFtdi_Reset");
+    resolve(add_, "FakeFtdi_AddAdapter");
+    resolve(fail_, "FakeFtdi_FailCall");
+    resolve(shorten_, "FakeFtdi_ShortenNextWrite");
+    resolve(log_, "FakeFtdi_Log");
+    resolve(openCount_, "FakeFtdi_OpenCount");
+    reset_();
+  }
+  ~FakeFtdi() { reset_(); }
+
+  // A free FT4222H adapter (or any listing the test chooses).
+  int addAdapter(const char* model = "current", uint32_t chip = kRevC, uint32_t flags = kFreeHighSpeed,
+                 uint32_t type = Vexa::ftdi::kTypeFt4222H, uint32_t id = Vexa::ftdi::kAdapterId) {
+    return add_(flags, type, id, chip, model);
+  }
+  void failCall(const char* function, int times = -1, uint32_t status = 4) { fail_(function, status, times); }
+  void shortenNextWrite(uint16_t missing) { shorten_(missing); }
+  int openCount() { return openCount_(); }
+  // The calls logged since the last time, one a line.
+  std::vector<std::string> takeLog() {
+    std::string text(log_(nullptr, 0) + 1, '\0');
+    log_(&text[0], text.size());
+    std::vector<std::string> lines;
+    std::istringstream in(text.c_str());
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    const std::vector<std::string> fresh(lines.begin() + static_cast<std::ptrdiff_t>(seen_), lines.end());
+    seen_ = lines.size();
+    return fresh;
+  }
+
+ private:
+  template <class Fn>
+  void resolve(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(library_->symbol(name));
+    if (fn == nullptr) throw std::runtime_error(name);
+  }
+
+  std::unique_ptr<Vexa::SharedLibrary> library_;
+  void (*reset_)();
+  int (*add_)(uint32_t, uint32_t, uint32_t, uint32_t, const char*);
+  void (*fail_)(const char*, uint32_t, int);
+  void (*shorten_)(uint16_t);
+  size_t (*log_)(char*, size_t);
+  int (*openCount_)();
+  size_t seen_ = 0;
+};
+
 using Lines = std::vector<std::string>;
+using Vexa::FtdiFiles;
+using Vexa::FtdiLibraries;
 using Vexa::USB;
+using Vexa::Notification::ContactingDevice;
+
+TEST(UsbLoading, MissingLibraryNamesItsModuleAndLocation) {
+  const std::string missing = fakePath("absent/none.so");
+  const FtdiFiles good = fakeFiles();
+  const std::pair<FtdiFiles, const char*> cases[] = {
+      {{missing, good.ft4222, good.ft4222ab}, "(<unnamed-type-ftd2xx>::load)"},
+      {{good.d2xx, missing, good.ft4222ab}, "(USB::FT4222Dll::load)"},
+      {{good.d2xx, good.ft4222, missing}, "(USB::FT4222Dll::load)"},
+  };
+  for (const auto& [files, location] : cases) {
+    FtdiLibraries libraries(files);
+    try {
+      libraries.load();
+      ADD_FAILURE() << "loaded without " << missing;
+    } catch (const Vexa::Error::MissingModule& e) {
+      EXPECT_EQ(e.moduleName, missing);
+      EXPECT_NE(e.location().find(location), std::string::npos) << e.location();
+    }
+  }
+}
+
+TEST(UsbLoading, MissingEntryPointLeavesTheTableEmpty) {
+  FtdiFiles files = fakeFiles();
+  files.ft4222 = fakePath(std::string("no_uninit/") + kFt4222Name);
+  FtdiLibraries libraries(files);
+  try {
+    libraries.load();
+    FAIL() << "loaded without FT4222_UnInitialize";
+  } catch (const Vexa::Error::MissingModule& e) {
+    EXPECT_EQ(e.moduleName, files.ft4222 + ":FT4222_UnInitialize");
+    EXPECT_NE(e.location().find("(getProc)"), std::string::npos) << e.location();
+  }
+  EXPECT_TRUE(libraries.d2xx.loaded());
+  EXPECT_FALSE(libraries.ft4222.loaded());
+  // Nothing of the failed library is kept half-filled.
+  EXPECT_EQ(libraries.ft4222.getVersion, nullptr);
+  EXPECT_FALSE(libraries.ft4222ab.loaded());
+}
 
 class UsbTransport : public ::testing::Test {
  protected:
-  Vexa::FtdiLibraries libraries{fakeFiles()};
+  FtdiLibraries libraries{fakeFiles()};
   FakeFtdi fake;
 };
 
-const Lines kOpenSequence = {"FT_Open 1",          "FT_SetUSBParameters 65536 0",    "FT_SetLatencyTimer 1",
-                             "FT4222_GetVersion",  "FT4222_SPISlave_Init",           "FT4222_SetClock 3",
-                             "FT4222_SetEventNotification 8"};
-
 // The log from FT_Open on, leaving out the adapter search before it.
 Lines fromOpen(const Lines& log) {
-  for (size_t i = 0; i < log.size(); ++i) {
-    if (log[i].rfind("FT_Open", 0) == 0) return Lines(log.begin() + static_cast<std::ptrdiff_t>(i), log.end());
-  }
-  return {};
+  return Lines(std::find_if(log.begin(), log.end(), [](const std::string& c) { return c.rfind("FT_Open", 0) == 0; }),
+               log.end());
 }
 
-TEST_F(UsbTransport, OpensInSpiSlaveModeAndClosesInReverse) {
-  fake.addAdapter();
-  fake.addAdapter();
-  {
-    USB usb("USB1", libraries);
-    EXPECT_EQ(fromOpen(fake.log()), kOpenSequence);
-    EXPECT_EQ(fake.openCount(), 1);
-    fake.takeLog();
+TEST_F(UsbTransport, SearchListsOnlyTheFreeHighSpeedFt4222hAdaptersItCanRead) {
+  using Vexa::ftdi::kTypeFt4222H;
+  fake.addAdapter("", kRevC, kFreeHighSpeed);                            // 0: listed
+  fake.addAdapter("", kRevC, kFreeHighSpeed | Vexa::ftdi::kFlagOpened);  // 1: in use elsewhere
+  fake.addAdapter("", kRevC, 0);                                         // 2: full speed only
+  fake.addAdapter("", kRevC, kFreeHighSpeed, 8);                         // 3: another chip
+  fake.addAdapter("", kRevC, kFreeHighSpeed, kTypeFt4222H, 0x04036001);  // 4: another product
+  fake.addAdapter("", kRevB, kFreeHighSpeed);                            // 5: listed, index kept
+  auto listing = [this] {
+    Lines out;
+    for (const Vexa::DevInfo& info : USB::findDevices(libraries)) out.push_back(info.path + "=" + info.description);
+    return out;
+  };
+  EXPECT_EQ(listing(), (Lines{"USB0=VEXA USB Adapter", "USB5=VEXA USB Adapter"}));
+  fake.failCall("FT_GetDeviceInfoDetail", 1);  // adapter 0's
+  EXPECT_EQ(listing(), Lines{"USB5=VEXA USB Adapter"});
+  // No list at all is an error of its own.
+  fake.failCall("FT_CreateDeviceInfoList", 1);
+  try {
+    listing();
+    FAIL() << "list failure ignored";
+  } catch (const Vexa::Notification::InitializingPort& e) {
+    EXPECT_NE(e.location().find("(USB::findDevices)"), std::string::npos);
   }
-  EXPECT_EQ(fake.takeLog(), (Lines{"FT4222_UnInitialize", "FT_Close"}));
-  EXPECT_EQ(fake.openCount(), 0);
 }
 
-TEST_F(UsbTransport, ChipVersionPicksTheLibraryBuild) {
-  struct Case {
-    uint32_t chip;
-    const char* prefix;
-  } const cases[] = {{kRevB, "AB:"}, {0x42220100, "AB:"}, {kRevC, ""}, {0x42220400, ""}};
-  for (const Case& c : cases) {
+TEST_F(UsbTransport, OpensInSpiSlaveModeWithTheBuildForTheChipAndClosesInReverse) {
+  const std::pair<uint32_t, std::string> cases[] = {{kRevB, "AB:"}, {0x42220100, "AB:"}, {kRevC, ""}, {0x42220400, ""}};
+  for (const auto& [chip, p] : cases) {
     FakeFtdi fresh;
-    fresh.addAdapter("current", c.chip);
+    fresh.addAdapter("current", chip);
     {
       USB usb("USB0", libraries);
-      uint8_t probe = 0x07;
+      EXPECT_EQ(fresh.openCount(), 1);
+      const uint8_t probe = 0x07;
       usb.send(&probe, 1);
     }
-    const std::string p = c.prefix;
+    EXPECT_EQ(fresh.openCount(), 0);
     // The version always comes from the first build, to choose.
-    EXPECT_EQ(fromOpen(fresh.log()),
+    EXPECT_EQ(fromOpen(fresh.takeLog()),
               (Lines{"FT_Open 0", "FT_SetUSBParameters 65536 0", "FT_SetLatencyTimer 1", "FT4222_GetVersion",
                      p + "FT4222_SPISlave_Init", p + "FT4222_SetClock 3", p + "FT4222_SetEventNotification 8",
                      p + "FT4222_SPISlave_Write 1", p + "FT4222_UnInitialize", "FT_Close"}))
-        << std::hex << c.chip;
+        << std::hex << chip;
   }
 }
 
@@ -78,10 +211,10 @@ TEST_F(UsbTransport, IndexIsTheNumberAfterThePrefix) {
     const char* open;
     bool opens;
   } const cases[] = {
-      {"USB", "FT_Open 0", true},        {"USB1", "FT_Open 1", true},
-      {"usb1x", "FT_Open 1", true},      {"USB 1", "FT_Open 1", true},
-      {"USBx", "FT_Open 0", true},       {"USB2", "FT_Open 2", false},
-      {"USB-1", "FT_Open -1", false},    {"USB99999999999", "FT_Open 2147483647", false},
+      {"USB", "FT_Open 0", true},     {"USB1", "FT_Open 1", true},
+      {"usb1x", "FT_Open 1", true},   {"USB 1", "FT_Open 1", true},
+      {"USBx", "FT_Open 0", true},    {"USB2", "FT_Open 2", false},
+      {"USB-1", "FT_Open -1", false}, {"USB99999999999", "FT_Open 2147483647", false},
   };
   for (const Case& c : cases) {
     fake.takeLog();
@@ -96,32 +229,31 @@ TEST_F(UsbTransport, IndexIsTheNumberAfterThePrefix) {
 }
 
 TEST_F(UsbTransport, EveryOpeningFailureUndoesWhatWasDone) {
-  struct Case {
-    const char* failing;
-    std::function<void()> expectThrow;
-    Lines tail;  // the calls after the failing one
+  const std::pair<const char*, Lines> cases[] = {
+      // The failing call, and the calls after it.
+      {"FT_Open", {}},
+      {"FT_SetUSBParameters", {"FT_Close"}},
+      {"FT_SetLatencyTimer", {"FT_Close"}},
+      {"FT4222_GetVersion", {"FT_Close"}},
+      {"FT4222_SPISlave_Init", {"FT_Close"}},
+      {"FT4222_SetClock", {"FT4222_UnInitialize", "FT_Close"}},
+      {"FT4222_SetEventNotification", {"FT4222_UnInitialize", "FT_Close"}},
   };
-  auto initializing = [this] { EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::InitializingPort); };
-  const Case cases[] = {
-      {"FT_Open", [this] { EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::OpeningPort); }, {}},
-      {"FT_SetUSBParameters", initializing, {"FT_Close"}},
-      {"FT_SetLatencyTimer", initializing, {"FT_Close"}},
-      {"FT4222_GetVersion", initializing, {"FT_Close"}},
-      {"FT4222_SPISlave_Init", initializing, {"FT_Close"}},
-      {"FT4222_SetClock", initializing, {"FT4222_UnInitialize", "FT_Close"}},
-      {"FT4222_SetEventNotification", initializing, {"FT4222_UnInitialize", "FT_Close"}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [failing, tail] : cases) {
     FakeFtdi fresh;
     fresh.addAdapter();
-    fresh.failCall(c.failing, 1);
-    c.expectThrow();
-    Lines log = fromOpen(fresh.log());
-    size_t at = 0;
-    while (at < log.size() && log[at].find(c.failing) == std::string::npos) ++at;
-    ASSERT_LT(at, log.size()) << c.failing;
-    EXPECT_EQ(Lines(log.begin() + static_cast<std::ptrdiff_t>(at) + 1, log.end()), c.tail) << c.failing;
-    EXPECT_EQ(fresh.openCount(), 0) << c.failing;
+    fresh.failCall(failing, 1);
+    if (std::string(failing) == "FT_Open") {
+      EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::OpeningPort);
+    } else {
+      EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::InitializingPort) << failing;
+    }
+    const Lines log = fromOpen(fresh.takeLog());
+    const auto at =
+        std::find_if(log.begin(), log.end(), [f = failing](const std::string& c) { return c.find(f) == 0; });
+    ASSERT_NE(at, log.end()) << failing;
+    EXPECT_EQ(Lines(at + 1, log.end()), tail) << failing;
+    EXPECT_EQ(fresh.openCount(), 0) << failing;
   }
 }
 
@@ -134,9 +266,9 @@ TEST_F(UsbTransport, WritesWholeBuffersAndRefusesShortWrites) {
   EXPECT_EQ(fake.takeLog(), Lines{"FT4222_SPISlave_Write 300"});
 
   fake.shortenNextWrite(1);
-  EXPECT_THROW(usb.send(data.data(), 300), Vexa::Notification::ContactingDevice);
+  EXPECT_THROW(usb.send(data.data(), 300), ContactingDevice);
   fake.failCall("FT4222_SPISlave_Write", 1);
-  EXPECT_THROW(usb.send(data.data(), 300), Vexa::Notification::ContactingDevice);
+  EXPECT_THROW(usb.send(data.data(), 300), ContactingDevice);
 
   // Beyond the library's 16-bit length: in pieces, none cut short.
   std::vector<uint8_t> big(70000, 1);
@@ -145,60 +277,57 @@ TEST_F(UsbTransport, WritesWholeBuffersAndRefusesShortWrites) {
   EXPECT_EQ(fake.takeLog(), (Lines{"FT4222_SPISlave_Write 65535", "FT4222_SPISlave_Write 4465"}));
 }
 
-TEST_F(UsbTransport, ReceivesWhatTheDeviceAnswers) {
-  fake.addAdapter("cadrium");
-  USB usb("USB0", libraries);
-  usb.setRcvTimeout(2000);
-  const uint8_t probe = 'V';
-  usb.send(&probe, 1);
-  uint8_t line[64] = {};
-  int got = 0;
-  while (got == 0 || line[got - 1] != '\n') {
-    const int n = usb.recv(line + got, 3);
-    ASSERT_GT(n, 0);
-    ASSERT_LE(n, 3);
-    got += n;
-  }
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(line), got).rfind("Cadrium", 0), 0u);
-  // Reads ask only for what is there, and never more than asked.
-  for (const std::string& call : fake.log()) {
-    if (call.rfind("FT4222_SPISlave_Read", 0) == 0) {
-      EXPECT_LE(std::stoi(call.substr(21)), 3) << call;
-    }
-  }
-}
-
-TEST_F(UsbTransport, ReceiveFailuresAreALostLink) {
+TEST_F(UsbTransport, ReceivesWhatTheDeviceAnswersAndFailsOnALostLink) {
   fake.addAdapter("cadrium");
   USB usb("USB0", libraries);
   usb.setRcvTimeout(2000);
   uint8_t buf[8];
   fake.failCall("FT4222_SPISlave_GetRxStatus", 1);
-  EXPECT_THROW(usb.recv(buf, 8), Vexa::Notification::ContactingDevice);
+  EXPECT_THROW(usb.recv(buf, 8), ContactingDevice);
   const uint8_t probe = 'V';
   usb.send(&probe, 1);
+  std::string line;
+  while (line.empty() || line.back() != '\n') {
+    const int n = usb.recv(buf, 3);
+    ASSERT_GT(n, 0);
+    ASSERT_LE(n, 3);
+    line.append(buf, buf + n);
+  }
+  EXPECT_EQ(line.rfind("Cadrium", 0), 0u) << line;
+  // Reads ask only for what is there, and never more than asked.
+  for (const std::string& call : fake.takeLog()) {
+    if (call.rfind("FT4222_SPISlave_Read", 0) == 0) {
+      EXPECT_LE(std::stoi(call.substr(21)), 3) << call;
+    }
+  }
+  // Every byte is taken; the signals they raised must not pass for new data.
+  usb.setRcvTimeout(300);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(usb.recv(buf, 8), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+
+  usb.setRcvTimeout(2000);
+  usb.send(&probe, 1);
   fake.failCall("FT4222_SPISlave_Read", 1);
-  EXPECT_THROW(while (usb.recv(buf, 8) == 0) {}, Vexa::Notification::ContactingDevice);
+  EXPECT_THROW(while (usb.recv(buf, 8) == 0){}, ContactingDevice);
   EXPECT_THROW(usb.recv(nullptr, 8), Vexa::Error::InvalidParameter);
   EXPECT_EQ(usb.recv(buf, 0), 0);
 }
 
 // Real waits: each case takes up to its time-out.
 TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
-  using std::chrono::milliseconds;
   struct Case {
     int timeout;
     bool adapterGone;
     int probes;
-    milliseconds atLeast;
-    milliseconds below;
+    int atLeastMs, belowMs;
   } const cases[] = {
-      {0, false, 1, milliseconds(0), milliseconds(500)},
-      {0, true, 1, milliseconds(0), milliseconds(500)},
-      {300, false, 1, milliseconds(300), milliseconds(1000)},
-      {1500, false, 2, milliseconds(1500), milliseconds(2500)},
+      {0, false, 1, 0, 500},
+      {0, true, 1, 0, 500},
+      {300, false, 1, 300, 1000},
+      {1500, false, 2, 1500, 2500},
       // Waiting without limit still notices a removed adapter within a slice.
-      {-1, true, 1, milliseconds(1000), milliseconds(2000)},
+      {-1, true, 1, 1000, 2000},
   };
   fake.addAdapter("");
   USB usb("USB0", libraries);
@@ -209,33 +338,43 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
     uint8_t buf[4];
     const auto start = std::chrono::steady_clock::now();
     if (c.adapterGone) {
-      EXPECT_THROW(usb.recv(buf, 4), Vexa::Notification::ContactingDevice) << c.timeout;
+      EXPECT_THROW(usb.recv(buf, 4), ContactingDevice) << c.timeout;
     } else {
       EXPECT_EQ(usb.recv(buf, 4), 0) << c.timeout;
     }
     const auto took = std::chrono::steady_clock::now() - start;
-    int probes = 0;
-    for (const std::string& call : fake.takeLog()) probes += call == "FT_GetStatus" ? 1 : 0;
-    EXPECT_EQ(probes, c.probes) << c.timeout;
-    EXPECT_GE(took, c.atLeast) << c.timeout;
-    EXPECT_LT(took, c.below) << c.timeout;
+    const Lines calls = fake.takeLog();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_GetStatus"), c.probes) << c.timeout;
+    EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs)) << c.timeout;
+    EXPECT_LT(took, std::chrono::milliseconds(c.belowMs)) << c.timeout;
   }
 }
 
-TEST_F(UsbTransport, SignalForBytesAlreadyTakenDoesNotCutTheWaitShort) {
-  fake.addAdapter("cadrium");
-  USB usb("USB0", libraries);
-  usb.setRcvTimeout(2000);
-  const uint8_t probe = 'V';
-  usb.send(&probe, 1);
-  uint8_t line[64];
-  int got = 0;
-  while (got == 0 || line[got - 1] != '\n') got += usb.recv(line + got, static_cast<int>(sizeof line) - got);
-  // Every byte is taken; the signals they raised must not pass for new data.
-  usb.setRcvTimeout(300);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(usb.recv(line, 8), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+using UsbConnection = UsbTransport;
+
+TEST_F(UsbConnection, EveryFamilyIsIdentified) {
+  for (const auto& [model, family] : {std::pair<const char*, int>{"current", 1}, {"cadrium", 0}, {"quillbox", 3}}) {
+    FakeFtdi fresh;
+    fresh.addAdapter(model);
+    EXPECT_EQ(RecordingDev("USB0", std::make_unique<USB>("USB0", libraries)).impl()->family, family) << model;
+  }
+}
+
+TEST_F(UsbConnection, CurrentDeviceStreamsASecondWithoutLoss) {
+  fake.addAdapter("current");
+  RecordingDev dev("USB0", std::make_unique<USB>("USB0", libraries));
+  const std::vector<Vexa::Source> sources = {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}};
+  dev.stopOnFrame = [](int nSeq) { return nSeq >= 999; };
+  dev.setTimeout(2000);
+  dev.start(1000.0f, sources);
+  dev.loop();
+  dev.stop();
+  PatternChecker checker(sources);
+  for (const Tick& t : dev.ticks) checker.check(t.nSeq, t.samples.data(), static_cast<int>(t.samples.size()));
+  EXPECT_GE(checker.ticks(), 1000);
+  EXPECT_EQ(checker.firstTick(), 0);
+  EXPECT_EQ(checker.lost(), 0);
+  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
 }
 
 }  // namespace

@@ -1,0 +1,247 @@
+// The dongle link without the simulated dongle: finding the dongle's port,
+// reading paths, what read_ble makes of each message from a raw
+// pseudo-terminal peer, and what ends the waits and when.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "ble_test_support.h"
+#include "io/ble/bgapi.h"
+#include "io/ble/ble.h"
+#include "io/ble/com_ble.h"
+#include "vexa/exceptions.h"
+#include "vexa_sim/pty_link.h"
+
+namespace vexa_test {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr int kLimitMs = 300;
+constexpr int kReadMs = 100;
+
+Bytes cat(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+// One BGAPI message: type (0 response, 0x80 event), length, class, id.
+Bytes message(uint8_t type, uint8_t cls, uint8_t id, const Bytes& payload) {
+  return cat({type, static_cast<uint8_t>(payload.size()), cls, id}, payload);
+}
+Bytes response(uint8_t cls, uint8_t id, const Bytes& payload) { return message(0x00, cls, id, payload); }
+Bytes event(uint8_t cls, uint8_t id, const Bytes& payload) { return message(0x80, cls, id, payload); }
+
+TEST(FriendlyName, SplitsDescriptionAndPort) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"Bluegiga Bluetooth Low Energy (COM7)", "Bluegiga Bluetooth Low Energy|COM7"},
+      {"  Bluegiga Bluetooth Low Energy  ( COM12 ) tail", "Bluegiga Bluetooth Low Energy|COM12"},
+      {"USB Serial Port (COM3", "USB Serial Port|COM3"},
+      {"(COM4)", "|COM4"},
+      {"Communications Port", "not split"},
+  };
+  for (const auto& [name, split] : cases) {
+    const std::optional<Vexa::PortFriendlyName> got = Vexa::splitFriendlyName(name);
+    EXPECT_EQ(got ? got->description + "|" + got->port : "not split", split) << name;
+  }
+}
+
+TEST(UsbTtyPorts, KeepsTheDonglesIdentityInNameOrder) {
+  // A sysfs-like tree: class/tty/<name>/device links to a device directory
+  // some levels below the USB device that holds idVendor and idProduct.
+  char pattern[] = "/tmp/vexa-sysfs-XXXXXX";
+  const fs::path root = mkdtemp(pattern);
+  auto addTty = [&root](const std::string& name, const char* vendor, const char* product, int usbLevelsUp) {
+    const fs::path usb = root / "devices" / name / "usb";
+    fs::path device = usb;
+    for (int i = 0; i < usbLevelsUp; ++i) device /= "level" + std::to_string(i);
+    fs::create_directories(device);
+    if (vendor) std::ofstream(usb / "idVendor") << vendor << "\n";
+    if (product) std::ofstream(usb / "idProduct") << product << "\n";
+    fs::create_directories(root / "class/tty" / name);
+    fs::create_directory_symlink(device, root / "class/tty" / name / "device");
+  };
+  addTty("ttyACM1", "2458", "0001", 1);
+  addTty("ttyACM0", "2458", "0001", 1);
+  addTty("ttyUSB1", "2458", "0001", 2);  // behind a USB-serial port
+  addTty("ttyUSB0", "0403", "6001", 2);  // another vendor's adapter
+  addTty("ttyACM2", "2458", "0002", 1);  // the vendor's other product
+  addTty("ttyACM3", "2458", nullptr, 1);
+  fs::create_directories(root / "class/tty/tty0");  // virtual: no device
+  EXPECT_EQ(Vexa::usbTtyPorts((root / "class/tty").string(), 0x2458, 0x0001),
+            (std::vector<std::string>{"COM/dev/ttyACM0", "COM/dev/ttyACM1", "COM/dev/ttyUSB1"}));
+  EXPECT_TRUE(Vexa::usbTtyPorts("/nonexistent/class/tty", 0x2458, 0x0001).empty());
+  fs::remove_all(root);
+}
+
+TEST(FindDongle, TakesTheFirstPortThatOpensElseThereIsNoAdapter) {
+  vexa_sim::PtyLink dongle;
+  {
+    DonglePorts ports({"COM/dev/vexa-no-such-port", dongle.comPath()});
+    EXPECT_EQ(Vexa::COM_BLE::find_ble_dongle(0), dongle.comPath());
+  }
+  Vexa::COM holder(dongle.comPath());  // held exclusively
+  for (Vexa::DonglePortLister lister : std::vector<Vexa::DonglePortLister>{
+           [] { return std::vector<std::string>{}; },
+           [&dongle] { return std::vector<std::string>{dongle.comPath()}; },
+           []() -> std::vector<std::string> { throw std::runtime_error("no list"); },
+       }) {
+    DonglePorts ports(lister);
+    EXPECT_THROW(Vexa::COM_BLE::find_ble_dongle(0), Vexa::Notification::AdapterNotFound);
+    EXPECT_THROW(Vexa::COM_BLE link(fastTimings()), Vexa::Notification::AdapterNotFound);
+  }
+}
+
+TEST(BlePath, TheAddressWithOrWithoutPrefixInAnyCaseAndNothingElse) {
+  for (const char* path :
+       {"BLE00:07:80:4C:1E:01", "00:07:80:4c:1e:01", "ble0:7:80:4C:1E:1", "Ble 0x00: 7:80:4C:1E:101"}) {
+    Vexa::bgapi::Address address{};
+    EXPECT_TRUE(Vexa::bgapi::parsePath(path, address)) << path;
+    EXPECT_EQ(Vexa::bgapi::pathOf(address), "BLE00:07:80:4C:1E:01") << path;
+  }
+  for (const char* path :
+       {"BLE00:07:80:4C:1E:01x", "BLE00:07:80:4C:1E:01 ", "BLE00:07:80:4C:1E", "BLE00:07:80:4C:1E:01:02", "", "BLE",
+        "BLE00-07-80-4C-1E-01", "BLE00:07:80:4C:1E:0g", "BLE00:07:80::1E:01", "BLE-1:07:80:4C:1E:01"}) {
+    Vexa::bgapi::Address address{};
+    EXPECT_FALSE(Vexa::bgapi::parsePath(path, address)) << path;
+  }
+  // A connection to a bad path is refused before the dongle is looked for.
+  DonglePorts ports([]() -> std::vector<std::string> { throw std::logic_error("the dongle was looked for"); });
+  EXPECT_THROW(Vexa::BLE("BLE00:07:80:4C:1E", fastTimings()), Vexa::Error::InvalidParameter);
+}
+
+long long msSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class BleLink : public ::testing::Test {
+ protected:
+  static Vexa::BleTimings timings() {
+    Vexa::BleTimings t = fastTimings();
+    t.linkTimeoutMs = kReadMs;
+    t.responseMs = t.procedureMs = t.connectMs = kLimitMs;
+    return t;
+  }
+  void say(const Bytes& bytes) { peer.write(bytes.data(), bytes.size()); }
+  int read(const Bytes& bytes, uint8_t* buf = nullptr, int len = 0) {
+    say(bytes);
+    return link.read_ble(buf, len);
+  }
+  // What read_ble gives into a buffer of len bytes, checking that nothing
+  // was written past it.
+  std::string readInto(const Bytes& bytes, int len) {
+    uint8_t buf[64];
+    std::memset(buf, 0xEE, sizeof buf);
+    const int got = read(bytes, buf, len);
+    if (got < 0 || got > len) return "gave " + std::to_string(got);
+    if (std::any_of(buf + got, buf + 64, [](uint8_t b) { return b != 0xEE; }))
+      return "wrote past " + std::to_string(got);
+    return std::string(buf, buf + got);
+  }
+  vexa_sim::PtyLink peer;
+  DonglePorts ports{std::vector<std::string>{peer.comPath()}};
+  Vexa::COM_BLE link{timings()};
+};
+
+const Bytes kValueAbc = event(4, 5, {0x00, 0x09, 0x00, 0x01, 0x03, 'a', 'b', 'c'});
+const Bytes kCompleted = event(4, 1, {0x00, 0x00, 0x00, 0x06, 0x00});
+
+TEST_F(BleLink, ResponsesGiveTheirResultCode) {
+  const std::pair<Bytes, int> cases[] = {
+      {response(3, 0, {0x00, 0x34, 0x12}), 0x1234},               // disconnect
+      {response(4, 3, {0x00, 0x81, 0x01}), 0x0181},               // find information
+      {response(4, 5, {0x00, 0x05, 0x00}), 5},                    // attribute write
+      {response(6, 2, {0x81, 0x01}), 0x0181},                     // discover
+      {response(6, 5, {0x00, 0x00}), -1},                         // not one of them
+      {response(4, 5, {0x00}), -1},                               // too short for a result
+      {message(0x20, 6, 4, {0x00, 0x00}), -1},                    // neither type byte
+      {event(0, 0, {1, 0, 3, 0, 1, 0, 120, 0, 2, 0, 1, 1}), -1},  // boot event
+  };
+  for (const auto& [bytes, result] : cases) EXPECT_EQ(read(bytes), result) << ::testing::PrintToString(bytes);
+}
+
+TEST_F(BleLink, EventsRecordTheHandlesOfTheConnectionServiceAndCharacteristics) {
+  auto uuid = [](const Vexa::bgapi::Uuid& u) { return Bytes(u.begin(), u.end()); };
+  EXPECT_EQ(read(event(3, 0, Bytes(16, 0x07))), Vexa::kBleConnected);
+  EXPECT_EQ(read(event(4, 2, cat({0x07, 0x04, 0x01, 0x0A, 0x02, 0x10}, uuid(Vexa::bgapi::kServiceUuid)))), 0);
+  EXPECT_EQ(read(event(4, 2, {0x07, 0x01, 0x00, 0x03, 0x00, 0x02, 0x00, 0x18})), 0);  // another service
+  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x06, 0x01, 0x10}, uuid(Vexa::bgapi::kCommandCharUuid)))), 0);
+  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x09, 0x00, 0x10}, uuid(Vexa::bgapi::kDataCharUuid)))), 0);
+  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x0C, 0x00, 0x10}, uuid(Vexa::bgapi::kServiceUuid)))), 0);
+  const Vexa::GattHandles h = link.handles();
+  EXPECT_EQ((std::vector<int>{h.connection, h.serviceStart, h.serviceEnd, h.commandValue, h.commandConfig, h.dataValue,
+                              h.dataConfig}),
+            (std::vector<int>{7, 0x0104, 0x020A, 0x0106, 0x0107, 9, 10}));
+}
+
+TEST_F(BleLink, AttributeValueGivesWhatFitsAndDropsTheRest) {
+  const std::string alphabet = "abcdefghijklmnopqrst";
+  struct Case {
+    uint8_t lengthByte;
+    size_t present;
+    int bufLen;
+    size_t got;
+  } const cases[] = {{20, 20, 4, 4}, {20, 20, 0, 0}, {20, 20, 50, 20}, {30, 10, 50, 10}, {0, 0, 50, 0}};
+  for (const Case& c : cases) {
+    const Bytes value(alphabet.begin(), alphabet.begin() + static_cast<std::ptrdiff_t>(c.present));
+    EXPECT_EQ(readInto(event(4, 5, cat({0x00, 0x09, 0x00, 0x01, c.lengthByte}, value)), c.bufLen),
+              alphabet.substr(0, c.got))
+        << int{c.lengthByte} << "/" << c.bufLen;
+  }
+}
+
+TEST_F(BleLink, ScanResponseIsARecordOnlyWhenItFitsWhole) {
+  // From 00:07:80:4C:1E:01, with the given packet type and data.
+  auto scan = [](uint8_t type, uint8_t length, const Bytes& data) {
+    return event(6, 0, cat({0xC4, type, 0x01, 0x1E, 0x4C, 0x80, 0x07, 0x00, 0x00, 0xFF, length}, data));
+  };
+  const Bytes named = {0x0A, 0x09, 'V', 'e', 'x', 'a', '-', '0', '0', '4', '2'};
+  for (int len : {0, 1, 9, 20, 28, 29, 50})
+    EXPECT_EQ(readInto(scan(4, 11, named), len), len < 29 ? "" : "BLE00:07:80:4C:1E:01Vexa-0042") << len;
+  // An advertisement, data too short for a name, a length beyond the data.
+  for (const Bytes& other : {scan(0, 11, named), scan(4, 1, {0x09}), scan(4, 40, named)})
+    EXPECT_EQ(readInto(other, 50), "");
+}
+
+TEST_F(BleLink, OnlyAResponseWithResultZeroEndsAWaitForOne) {
+  // An attribute value and a group-found event also give 0 to the reader;
+  // a refusal is never accepted.
+  say(cat(cat(kValueAbc, event(4, 2, Bytes(22, 0))), response(4, 5, {0x00, 0x81, 0x01})));
+  // The wait runs to its limit, and not much more than one further read.
+  const auto start = Clock::now();
+  EXPECT_THROW(link.wait_response(), Vexa::Notification::ContactingDevice);
+  EXPECT_GE(msSince(start), kLimitMs);
+  EXPECT_LT(msSince(start), kLimitMs + kReadMs + 400);
+  say(response(4, 5, {0x00, 0x00, 0x00}));
+  EXPECT_NO_THROW(link.wait_response());
+}
+
+TEST_F(BleLink, CompletionBeforeTheWaitBeganStillCounts) {
+  link.command(Vexa::bgapi::endProcedure());
+  say(kCompleted);
+  // Someone else (a loop's receive) reads the completion first.
+  uint8_t buf[20];
+  EXPECT_EQ(link.receiveValue(buf, sizeof buf), 0);
+  const auto start = Clock::now();
+  link.wait_prccomplete(false);
+  EXPECT_LT(msSince(start), kLimitMs);
+}
+
+TEST_F(BleLink, ReceiveSkipsOtherMessagesUntilItsTimeOut) {
+  link.setRcvTimeout(kLimitMs);
+  say(cat(cat(response(6, 4, {0x00, 0x00}), event(0, 0, Bytes(12, 0))), kValueAbc));
+  uint8_t buf[20];
+  EXPECT_EQ(link.receiveValue(buf, 2), 2);
+  // The rest of that value is dropped, not left for the next receive.
+  say(response(6, 4, {0x00, 0x00}));
+  const auto start = Clock::now();
+  EXPECT_EQ(link.receiveValue(buf, sizeof buf), 0);
+  EXPECT_GE(msSince(start), kLimitMs - 5);
+}
+
+}  // namespace
+}  // namespace vexa_test

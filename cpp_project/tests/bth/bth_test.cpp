@@ -1,0 +1,330 @@
+// Bluetooth classic above the thin platform layer, over a scripted radio
+// and RFCOMM link: connection paths, the search's names, filter and order,
+// connecting with the PIN retry, the receive time-out and the three ways of
+// sending.
+#include "io/bth/bth.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <typeinfo>
+#include <vector>
+
+#include "base/x.h"
+#include "io/bth/bth_address.h"
+#include "io/bth/bth_platform.h"
+#include "io/bth/bth_search.h"
+#include "support/recording_dev.h"
+#include "vexa/exceptions.h"
+#include "vexa_sim/current_device_model.h"
+#include "vexa_sim/quillbox_model.h"
+
+namespace Vexa {
+namespace bth {
+namespace {
+
+constexpr char kPath[] = "BTH00:11:22:33:44:55";
+
+TEST(BthAddress, ParsesTheAcceptedFormsOnlyAndFormatsMostSignificantFirst) {
+  for (const char* path : {"BTH0A:1B:2C:3D:4E:5F", "bth0a:1b:2c:3d:4e:5f", "Bth0A:1b:2C:3d:4E:5f", "0A:1B:2C:3D:4E:5F",
+                           "BTH(0A:1B:2C:3D:4E:5F)", "(0a:1b:2c:3d:4e:5f)"})
+    EXPECT_EQ(parseAddress(path), 0x0A1B2C3D4E5FULL) << path;
+  for (const char* path :
+       {"", "BTH", "BTH0A:1B:2C:3D:4E", "BTH0A:1B:2C:3D:4E:5F:", "BTH0A-1B-2C-3D-4E-5F", "BTH0A:1B:2C:3D:4E:5G",
+        "BTH 0A:1B:2C:3D:4E:5F", "BTH0A:1B:2C:3D:4E:5F ", "BTH0A:1B:2C:3D:4E5F:", "BTH(0A:1B:2C:3D:4E:5F",
+        "BTHBTH0A:1B:2C:3D:4E:5F", "0A1B2C3D4E5F", "BTH0A:1B:2C:3D:4E:+5"})
+    EXPECT_EQ(parseAddress(path), std::nullopt) << path;
+  EXPECT_EQ(parseAddress(std::string("BTH0A:1B:2C:3D:4E:5F\0", 21)), std::nullopt);
+  EXPECT_EQ(formatPath(0x0A1B2C3D4E5FULL), "BTH0A:1B:2C:3D:4E:5F");
+  EXPECT_EQ(formatPath(0x000000000001ULL), "BTH00:00:00:00:00:01");
+  for (uint64_t address : {0ULL, 0xABCDEF012345ULL, 0xFFFFFFFFFFFFULL})
+    EXPECT_EQ(parseAddress(formatPath(address)), address);
+}
+
+TEST(BthSearch, KeepsFamilyNamesInAnyCaseAnywhere) {
+  for (const char* name : {"Vexa", "VEXA-1234", "my vExA kit", "Quillbox", "qUILLBOX_v5"})
+    EXPECT_TRUE(isFamilyName(name)) << name;
+  for (const char* name : {"vex a", "Headset", "", "QuillBo"}) EXPECT_FALSE(isFamilyName(name)) << name;
+}
+
+using Name = std::optional<std::string>;
+
+// The next entry of a script, or otherwise once it has run out.
+template <class T>
+T next(std::deque<T>& script, T otherwise) {
+  if (script.empty()) return otherwise;
+  T value = script.front();
+  script.pop_front();
+  return value;
+}
+
+class FakeRadio : public Radio {
+ public:
+  void inquire(SearchState& state) override {
+    for (const auto& [address, name] : inRange) state.onInRange(address, name ? &*name : nullptr);
+  }
+  // Scripted answers per address; once they run out the radio still does
+  // not know the name.
+  std::optional<std::string> queryName(uint64_t address) override {
+    queried.push_back(address);
+    return next(answers[address], Name(""));
+  }
+  void pause(std::chrono::milliseconds time) override { pauses.push_back(static_cast<int>(time.count())); }
+
+  std::vector<std::pair<uint64_t, Name>> inRange;
+  std::map<uint64_t, std::deque<Name>> answers;
+  std::vector<uint64_t> queried;
+  std::vector<int> pauses;
+};
+
+std::vector<std::string> listing(const std::vector<Vexa::DevInfo>& found) {
+  std::vector<std::string> out;
+  for (const Vexa::DevInfo& info : found) out.push_back(info.path + "=" + info.description);
+  return out;
+}
+
+TEST(BthSearch, StartsEmptyMergesNotificationsAndOrdersByAddress) {
+  SearchState state;  // what an earlier search left
+  state.foundNames[0x99] = "Vexa stale";
+  state.nameless.insert(0x98);
+  FakeRadio radio;
+  // 0x10 is named later in the same inquiry, the later name of 0x30 wins,
+  // 0x05 is asked for its name afterwards.
+  radio.inRange = {{0x30, Name("Vexa C")}, {0x10, std::nullopt},           {0x20, Name("Headset")},
+                   {0x10, Name("Vexa A")}, {0x30, Name("Vexa C renamed")}, {0x05, std::nullopt},
+                   {0x05, std::nullopt}};
+  radio.answers[0x05] = {Name(""), Name("quillbox B")};
+  EXPECT_EQ(listing(searchOn(radio, state)),
+            (std::vector<std::string>{"BTH00:00:00:00:00:05=quillbox B", "BTH00:00:00:00:00:10=Vexa A",
+                                      "BTH00:00:00:00:00:30=Vexa C renamed"}));
+  // Only the device that never brought its name along was asked, once a
+  // try, with a pause between.
+  EXPECT_EQ(radio.queried, (std::vector<uint64_t>{0x05, 0x05}));
+  EXPECT_EQ(radio.pauses, std::vector<int>{50});
+}
+
+TEST(BthSearch, NamelessDevicesAreAskedAtMost200Times) {
+  FakeRadio radio;
+  radio.inRange = {{0x01, std::nullopt}, {0x02, std::nullopt}, {0x03, std::nullopt}};
+  radio.answers[0x02] = {std::nullopt};  // the query itself fails: no retry
+  radio.answers[0x03] = std::deque<Name>(199, Name(""));
+  radio.answers[0x03].push_back(Name("Vexa late"));
+  SearchState state;
+  EXPECT_EQ(listing(searchOn(radio, state)), std::vector<std::string>{"BTH00:00:00:00:00:03=Vexa late"});
+  int asked[4] = {};
+  for (uint64_t address : radio.queried) ++asked[address];
+  EXPECT_EQ((std::vector<int>{asked[1], asked[2], asked[3]}), (std::vector<int>{200, 1, 200}));
+  EXPECT_EQ(radio.pauses.size(), 199u + 199u);
+}
+
+TEST(BthSearch, OneSearchAtATime) {
+  std::lock_guard<std::mutex> running(processSearchState().busy);
+  try {
+    BTH::findDevices();
+    FAIL() << "second search started";
+  } catch (const Vexa::Exception& e) {
+    EXPECT_EQ(typeid(e), typeid(Vexa::Exception)) << "reached the radio";
+    EXPECT_NE(e.location().find("(BTH::findDevices)"), std::string::npos);
+  }
+}
+
+// What the transport did to its link, kept beyond the link's life.
+struct LinkRecord {
+  // Scripts: one entry per call; when they run out, the defaults apply
+  // (connected; readable when the device has bytes, else timed out; all
+  // bytes taken).
+  std::deque<ConnectResult> connects;
+  std::deque<WaitResult> waits;
+  std::deque<int> receives;   // a result to return instead of reading
+  std::deque<int> transmits;  // at most this many bytes taken; <= 0 fails
+
+  uint64_t address = 0;
+  std::vector<std::string> pins;
+  std::vector<int> waitTimeouts;
+  std::vector<int> transmitSizes;
+  std::vector<int> pauses;
+  bool closed = false;
+  std::deque<uint8_t> inbox;
+  std::unique_ptr<vexa_sim::DeviceModel> device;  // answers what is sent
+};
+
+class FakeLink : public Vexa::bth::Link {
+ public:
+  explicit FakeLink(std::shared_ptr<LinkRecord> record) : r_(std::move(record)) {}
+  ~FakeLink() override { r_->closed = true; }
+
+  ConnectResult connect(const std::string& pin) override {
+    r_->pins.push_back(pin);
+    return next(r_->connects, ConnectResult::kConnected);
+  }
+  WaitResult waitReadable(int timeoutMs) override {
+    r_->waitTimeouts.push_back(timeoutMs);
+    return next(r_->waits, r_->inbox.empty() ? WaitResult::kTimedOut : WaitResult::kReadable);
+  }
+  int receive(uint8_t* buf, int len) override {
+    if (!r_->receives.empty()) return next(r_->receives, 0);
+    const int n = std::min(len, static_cast<int>(r_->inbox.size()));
+    std::copy_n(r_->inbox.begin(), n, buf);
+    r_->inbox.erase(r_->inbox.begin(), r_->inbox.begin() + n);
+    return n;
+  }
+  int transmit(const uint8_t* buf, int len) override {
+    const int taken = std::min(len, next(r_->transmits, len));
+    r_->transmitSizes.push_back(taken);
+    if (taken > 0 && r_->device) {
+      r_->device->onHostBytes(buf, static_cast<size_t>(taken), vexa_sim::DeviceModel::Clock::now());
+      const std::vector<uint8_t> out = r_->device->takeOutput();
+      r_->inbox.insert(r_->inbox.end(), out.begin(), out.end());
+    }
+    return taken;
+  }
+  void pause(std::chrono::milliseconds time) override { r_->pauses.push_back(static_cast<int>(time.count())); }
+
+ private:
+  std::shared_ptr<LinkRecord> r_;
+};
+
+// Opens FakeLinks that all report to one record.
+struct Opened {
+  BTH::LinkOpener opener() {
+    return [r = record](uint64_t address) {
+      r->address = address;
+      return std::make_unique<FakeLink>(r);
+    };
+  }
+  std::shared_ptr<LinkRecord> record = std::make_shared<LinkRecord>();
+};
+
+TEST(BthConnect, PinRetryAndErrorMapping) {
+  // Each result scripted is the answer to one try, the first PIN first.
+  const std::vector<std::string> pins = {"580", "7093"};
+  const std::string none = "none", opening = typeid(Vexa::Notification::OpeningPort).name(),
+                    notFound = typeid(Vexa::Notification::DeviceNotFound).name();
+  const std::pair<std::deque<ConnectResult>, std::string> cases[] = {
+      {{ConnectResult::kConnected}, none},
+      {{ConnectResult::kPinRejected, ConnectResult::kConnected}, none},
+      // The second refusal is reported by its own cause.
+      {{ConnectResult::kPinRejected, ConnectResult::kPinRejected}, opening},
+      {{ConnectResult::kPinRejected, ConnectResult::kNoAnswer}, notFound},
+      {{ConnectResult::kAdapterDown}, typeid(Vexa::Notification::AdapterNotFound).name()},
+      {{ConnectResult::kNoAnswer}, notFound},
+      {{ConnectResult::kFailed}, opening},
+  };
+  for (const auto& [results, failure] : cases) {
+    Opened link;
+    link.record->connects = results;
+    std::unique_ptr<BTH> kept;
+    std::string thrown = none;
+    try {
+      kept = std::make_unique<BTH>("bth00:11:22:33:44:55", link.opener());
+    } catch (const Vexa::Exception& e) {
+      thrown = typeid(e).name();
+    }
+    EXPECT_EQ(thrown, failure);
+    EXPECT_EQ(link.record->address, 0x001122334455ULL);
+    EXPECT_EQ(link.record->pins, std::vector<std::string>(pins.begin(), pins.begin() + results.size()));
+    // A failed connection leaves no socket open; a good one keeps it.
+    EXPECT_EQ(link.record->closed, kept == nullptr);
+  }
+  Opened never;
+  EXPECT_THROW(BTH("BTH00:11:22:33:44", never.opener()), Vexa::Error::InvalidParameter);
+  EXPECT_TRUE(never.record->pins.empty()) << "a bad path was opened";
+}
+
+TEST(BthReceive, TimeoutsAndFailures) {
+  Opened link;
+  BTH bth(kPath, link.opener());
+  LinkRecord& record = *link.record;
+  uint8_t buf[8];
+  EXPECT_EQ(bth.recv(buf, 8), 0);  // never set: no limit
+  for (int timeout : {-1, 0, 250}) {
+    bth.setRcvTimeout(timeout);
+    EXPECT_EQ(bth.recv(buf, 8), 0);
+  }
+  EXPECT_EQ(record.waitTimeouts, (std::vector<int>{-1, -1, 0, 250}));
+
+  record.inbox = {1, 2, 3, 4, 5};
+  EXPECT_EQ(bth.recv(buf, 3), 3);
+  EXPECT_EQ(bth.recv(buf, 8), 2);
+  EXPECT_EQ(buf[1], 5);
+
+  record.waits = {WaitResult::kFailed};
+  EXPECT_THROW(bth.recv(buf, 8), Vexa::Notification::ContactingDevice);
+  for (int result : {0, -1}) {  // closed by the device; a socket error
+    record.waits = {WaitResult::kReadable};
+    record.receives = {result};
+    EXPECT_THROW(bth.recv(buf, 8), Vexa::Notification::ContactingDevice) << result;
+  }
+  EXPECT_THROW(bth.recv(nullptr, 8), Vexa::Error::InvalidParameter);
+  EXPECT_EQ(bth.recv(buf, 0), 0);
+}
+
+TEST(BthSend, PlainSendsFinishPartialWritesAndReportFailures) {
+  Opened link;
+  BTH bth(kPath, link.opener());
+  const uint8_t data[7] = {1, 2, 3, 4, 5, 6, 7};
+  // A socket that takes part of the buffer gets the rest next.
+  link.record->transmits = {3};
+  bth.send(data, 7);
+  EXPECT_EQ(link.record->transmitSizes, (std::vector<int>{3, 4}));
+  EXPECT_TRUE(link.record->pauses.empty());
+  for (int failure : {0, -1}) {
+    link.record->transmits = {failure};
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(bth.send(data, 7), Vexa::Notification::ContactingDevice);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[BTHWIN] ERROR in write");
+  }
+}
+
+// A device object connected over a FakeLink to a device model, so that the
+// handshake sets the family.
+struct Connected : Opened {
+  explicit Connected(std::unique_ptr<vexa_sim::DeviceModel> model) {
+    record->device = std::move(model);
+    dev = std::make_unique<vexa_test::RecordingDev>(kPath, std::make_unique<BTH>(kPath, opener()));
+    record->transmitSizes.clear();
+    record->pauses.clear();
+  }
+  Vexa::IO& io() { return *dev->impl()->io; }
+
+  std::unique_ptr<vexa_test::RecordingDev> dev;
+};
+
+TEST(BthSend, FamilyTwoTakesTwoBytesAtATime) {
+  vexa_sim::CurrentDeviceConfig config;
+  config.productId = 0x020A;
+  Connected c(std::make_unique<vexa_sim::CurrentDeviceModel>(config));
+  const uint8_t data[5] = {1, 2, 3, 4, 5};
+  c.io().send(data, 5);
+  EXPECT_EQ(c.record->transmitSizes, (std::vector<int>{2, 2, 1}));
+  EXPECT_EQ(c.record->pauses, (std::vector<int>{5, 5, 5}));
+  // Pieces of a partial write still arrive whole.
+  c.record->transmitSizes.clear();
+  c.record->transmits = {1};
+  c.io().send(data, 2);
+  EXPECT_EQ(c.record->transmitSizes, (std::vector<int>{1, 1}));
+  c.record->transmits = {-1};
+  EXPECT_THROW(c.io().send(data, 2), Vexa::Notification::ContactingDevice);
+  // The device reassembles the pieces: a command still gets its answer.
+  EXPECT_NO_THROW(c.dev->getBattery());
+  const auto& model = dynamic_cast<vexa_sim::CurrentDeviceModel&>(*c.record->device);
+  EXPECT_EQ(model.receivedCommands().back(), (std::vector<uint8_t>{0x04, 0x00}));
+}
+
+TEST(BthSend, CompactBoardsGetAPauseBeforeEachWrite) {
+  Connected c(std::make_unique<vexa_sim::QuillboxModel>());
+  const uint8_t data[3] = {0x0B, 0, 0};
+  c.io().send(data, 3);
+  EXPECT_EQ(c.record->pauses, std::vector<int>{200});
+  EXPECT_EQ(c.record->transmitSizes, std::vector<int>{3});
+}
+
+}  // namespace
+}  // namespace bth
+}  // namespace Vexa
