@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "host.h"
+#include "support/eventually.h"
 #include "signals/signals_x.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/pty_simulator.h"
@@ -13,16 +14,7 @@ namespace {
 
 using vexa_sim::CurrentDeviceModel;
 
-// Polls a condition that has no notification of its own, up to 5 s.
-template <class Pred>
-bool eventually(Pred pred) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+using vexa_test::eventually;
 
 class Callbacks : public HostTest {
  protected:

@@ -47,9 +47,13 @@ TEST(Handshake, CurrentGenerationProperties) {
     EXPECT_EQ(props["fwVersion"], PropertyValue(row.fwVersion));
     EXPECT_EQ(props.count("hwVersion"), row.hwVersion == 0xFFFF ? 0u : 1u);
     EXPECT_EQ(props.count("uid"), row.uidText ? 1u : 0u);
-    if (row.uidText) EXPECT_EQ(props["uid"].asString(), row.uidText);
+    if (row.uidText) {
+      EXPECT_EQ(props["uid"].asString(), row.uidText);
+    }
     EXPECT_EQ(props.count("color"), row.color >= 0 ? 1u : 0u);
-    if (row.color >= 0) EXPECT_EQ(props["color"], PropertyValue(row.color));
+    if (row.color >= 0) {
+      EXPECT_EQ(props["color"], PropertyValue(row.color));
+    }
     EXPECT_EQ(dev->impl()->family, row.family);
     std::vector<Bytes> expected = {{0x03, 0x00}};
     expected.insert(expected.end(), row.commandsAfterVersion.begin(), row.commandsAfterVersion.end());

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "signals/signals_x.h"
+#include "support/eventually.h"
 #include "support/pattern_check.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
@@ -51,16 +52,6 @@ class CheckedDev : public Vexa::SignalsDev {
   std::vector<int> events;
 };
 
-// Polls a state that has no notification of its own, up to 5 s.
-template <class Pred>
-bool eventually(Pred pred) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 class Acquisition : public ::testing::Test {
  protected:

@@ -54,11 +54,6 @@ class OldLoop : public ::testing::Test {
   }
   // Runs the loop until the device goes quiet.
   void run() { dev->loop(); }
-  std::vector<int> seqs() {
-    std::vector<int> out;
-    for (const Tick& t : dev->ticks) out.push_back(t.nSeq);
-    return out;
-  }
 
   FakeIO* io = nullptr;
   std::unique_ptr<RecordingDev> dev;

@@ -18,11 +18,6 @@ class Board : public ::testing::Test {
     dev->setTimeout(100);
   }
   Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
-  std::vector<int> seqs() {
-    std::vector<int> out;
-    for (const Tick& t : dev->ticks) out.push_back(t.nSeq);
-    return out;
-  }
 
   FakeIO* io = nullptr;
   std::unique_ptr<RecordingDev> dev;
@@ -101,7 +96,7 @@ TEST_F(Board, SlidesOverStrayBytesAndSkipsLostFrames) {
   dev->start(1000, std::vector<int>{1, 2}, 16);
   io->feed(Bytes{0x13} + bitFrame({5, 6}, 0, 3) + bitFrame({7, 8}, 0, 6) + Bytes{0xB4, 0x5F, 0x7F});
   dev->loop();
-  EXPECT_EQ(seqs(), (std::vector<int>{3, 6}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{3, 6}));
   EXPECT_EQ(dev->ticks[1].samples, (std::vector<int>{7, 8}));
 }
 
@@ -110,7 +105,7 @@ TEST_F(Board, SequenceWrapsForward) {
   dev->start(1000, std::vector<int>{1}, 16);
   io->feed(bitFrame({1}, 0, 14) + bitFrame({2}, 0, 15) + bitFrame({3}, 0, 0) + bitFrame({4}, 0, 2));
   dev->loop();
-  EXPECT_EQ(seqs(), (std::vector<int>{14, 15, 16, 18}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{14, 15, 16, 18}));
 }
 
 TEST_F(Board, StopAndInterruptResynchroniseOnTheBanner) {
@@ -178,11 +173,11 @@ TEST_F(Board, PacketLinkReassemblesSplitFrames) {
   io->feedPacket(Bytes(a.begin(), a.end()) + Bytes(b.begin(), b.begin() + 2));
   io->feedPacket(Bytes(b.begin() + 2, b.end()) + Bytes(c.begin(), c.begin() + 1));
   dev->loop();  // times out in the middle of the third frame
-  EXPECT_EQ(seqs(), (std::vector<int>{0, 1}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1}));
   // The byte already received is kept for the next attempt.
   io->feedPacket(Bytes(c.begin() + 1, c.end()));
   dev->loop();
-  EXPECT_EQ(seqs(), (std::vector<int>{0, 1, 2}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(dev->ticks[2].samples, (std::vector<int>{7, 8, 9}));
 }
 

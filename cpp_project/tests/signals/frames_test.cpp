@@ -15,11 +15,6 @@ class Frames : public ::testing::Test {
   bool frame(uint16_t seq, Bytes payload) {
     return sig().dispatchFrames(seq, payload.data(), static_cast<uint16_t>(payload.size()));
   }
-  std::vector<int> seqs() const {
-    std::vector<int> out;
-    for (const Tick& t : dev->ticks) out.push_back(t.nSeq);
-    return out;
-  }
 
   FakeIO* io = nullptr;
   std::unique_ptr<RecordingDev> dev;
@@ -73,7 +68,7 @@ TEST_F(Frames, SequenceJumpsWithinLimits) {
       continue;
     }
     frame(row.seq, {1, 0, 2, 0});
-    EXPECT_EQ(seqs(), (std::vector<int>{row.firstTick, row.firstTick + 1}));
+    EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{row.firstTick, row.firstTick + 1}));
   }
 }
 
@@ -88,7 +83,7 @@ TEST_F(Frames, StopRequestedMidFrameDeliversTheRest) {
   sig().setUp({{1, 8, 1}});
   dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
   EXPECT_TRUE(frame(0, {10, 11, 12, 13}));
-  EXPECT_EQ(seqs(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2, 3}));
 }
 
 TEST_F(Frames, StopDuringLeadingIdleTicksRequeuesTheFrame) {
@@ -102,7 +97,7 @@ TEST_F(Frames, StopDuringLeadingIdleTicksRequeuesTheFrame) {
   EXPECT_EQ(x.pending.front().data, Bytes{6});
   dev->stopOnFrame = nullptr;
   EXPECT_FALSE(x.dispatchPending());
-  EXPECT_EQ(seqs(), (std::vector<int>{0, 1, 2, 3}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2, 3}));
   EXPECT_EQ(dev->ticks.back().samples, std::vector<int>{6});
 }
 

@@ -45,6 +45,13 @@ class RecordingDev : public Vexa::SignalsDev {
     return stopOnFrame && stopOnFrame(nSeq);
   }
 
+  // The tick numbers delivered so far.
+  std::vector<int> tickNumbers() const {
+    std::vector<int> out;
+    for (const Tick& t : ticks) out.push_back(t.nSeq);
+    return out;
+  }
+
   std::vector<int> eventTypes;
   std::vector<Vexa::Events::DigitalInput> digitalInputs;
   int timeouts = 0;
