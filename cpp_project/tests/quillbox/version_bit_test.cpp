@@ -37,7 +37,9 @@ TEST(VersionLines, CompactBoard) {
     EXPECT_EQ(x.properties["description"].asString(), "Quillbox");
     EXPECT_EQ(x.properties["productID"].asInt(), row.productId);
     EXPECT_EQ(x.properties.count("fwVersion"), row.fwVersion < 0 ? 0u : 1u);
-    if (row.fwVersion >= 0) EXPECT_EQ(x.properties["fwVersion"].asInt(), row.fwVersion);
+    if (row.fwVersion >= 0) {
+      EXPECT_EQ(x.properties["fwVersion"].asInt(), row.fwVersion);
+    }
     EXPECT_EQ(x.family, 3);
   }
 }

@@ -14,6 +14,10 @@ namespace {
 std::atomic<long> allocations{0};
 }  // namespace
 
+// The replacement new takes its memory from malloc, so the matching deletes
+// hand it back with free; the compiler cannot see that pairing.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
 void* operator new(std::size_t size) {
   allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size ? size : 1)) return p;

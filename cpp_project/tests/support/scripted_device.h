@@ -17,7 +17,7 @@ struct DeviceScript {
   uint16_t productId = 0x0201;
   uint16_t fwVersion = 0x0300;
   uint16_t hwVersion = 0xFFFF;
-  Bytes uid = {0x01, 0x02};
+  Bytes uid = Bytes(2, 0x01);
   uint8_t color = 4;
   uint16_t batteryRaw = 1700;
   // Answers a framed command (payload) with the bytes to feed, or returns
