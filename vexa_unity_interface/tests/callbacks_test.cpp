@@ -101,29 +101,6 @@ TEST_F(Callbacks, InterruptWhileIdleLowersTheFlag) {
   EXPECT_TRUE(reports().empty());
 }
 
-// A host whose frame handler is slow keeps the loop handling messages most
-// of the time; the interrupt must still end it, not be dropped.
-void slowFrame(int nSeq, const int* samples, int n) {
-  onFrame(nSeq, samples, n);
-  std::this_thread::sleep_for(std::chrono::milliseconds(5));
-}
-
-TEST_F(Callbacks, InterruptReachesABusyLoop) {
-  SetOnRawDataHandler(slowFrame);
-  logOf([&] {
-    StartAcquisition(1000, "1", 16);
-    startLoop();
-    ASSERT_TRUE(eventually([] {
-      std::lock_guard<std::mutex> l(seen().lock);
-      return seen().frames.size() > 20;
-    }));
-    InterruptAcquisition();
-    loop.join();
-  });
-  EXPECT_FALSE(GetCommunicationFlag());
-  StopAcquisition();
-}
-
 TEST_F(Callbacks, DisconnectingEndsTheLoopBeforeReleasingTheDevice) {
   StartAcquisition(1000, "11", 16);
   startLoop();

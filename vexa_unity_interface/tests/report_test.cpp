@@ -49,12 +49,6 @@ TEST_F(HostTest, ReportsAreCutToTheBufferAndKeepPercentSigns) {
   EXPECT_NE(log.find("): 100% xxx"), std::string::npos);
 }
 
-TEST_F(HostTest, NullHandlerIsSkipped) {
-  SetOnExceptionRaisedHandler(nullptr);
-  std::string log = logOf([] { reported(kCodes, [] { throw 1; }); });
-  EXPECT_FALSE(log.empty());
-}
-
 TEST(BaseName, AfterTheLastSeparator) {
   EXPECT_STREQ(Vexa::Unity::baseName("C:\\src\\vexa_unity_interface.cpp"), "vexa_unity_interface.cpp");
   EXPECT_STREQ(Vexa::Unity::baseName("vexa_unity_interface/src/vexa_unity_interface.cpp"), "vexa_unity_interface.cpp");

@@ -70,11 +70,6 @@ TEST_F(Dispatch, RecordFields) {
         EXPECT_TRUE(e.state);
         break;
       }
-      case Event::kClockStamp: {
-        auto& e = static_cast<const Events::ClockStamp&>(ev);
-        EXPECT_EQ(e.clockValue, 0xFFFFFFFFull);
-        break;
-      }
       case Event::kClockStampList: {
         auto& e = static_cast<const Events::ClockStampList&>(ev);
         ASSERT_EQ(e.stamps.size(), 2u);
@@ -88,28 +83,10 @@ TEST_F(Dispatch, RecordFields) {
         EXPECT_EQ(e.values16[4], 0x0201u);
         break;
       }
-      case Event::kFlag: {
-        auto& e = static_cast<const Events::Flag&>(ev);
-        EXPECT_EQ(e.length, 1);
-        EXPECT_TRUE(e.flag);
-        break;
-      }
       case Event::kBattery: {
         auto& e = static_cast<const Events::Battery&>(ev);
         EXPECT_NEAR(e.voltage, 4.1504f, 1e-4);
         EXPECT_NEAR(e.percentage, 96.9f, 0.05);
-        break;
-      }
-      case 14: {
-        auto& e = static_cast<const Events::RawData&>(ev);
-        EXPECT_EQ(e.length, 3);
-        EXPECT_EQ(e.data[2], 0x33);
-        break;
-      }
-      case Event::kApplication: {
-        auto& e = static_cast<const Events::Application&>(ev);
-        EXPECT_EQ(e.code, 127);
-        EXPECT_EQ(e.length, 1);
         break;
       }
     }

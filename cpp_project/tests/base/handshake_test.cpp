@@ -61,26 +61,6 @@ TEST(Handshake, CurrentGenerationProperties) {
   }
 }
 
-TEST(Handshake, ProbesInOrderOnAStream) {
-  FakeIO* io = nullptr;
-  DeviceScript script;
-  auto io_owned = std::make_unique<FakeIO>();
-  io = io_owned.get();
-  std::vector<Bytes> sends;
-  auto play = [script](const Bytes& chunk, FakeIO& self) {
-    if (chunk == Bytes{'V'}) self.feed(reply({'a', 'b', 'c', 'd'}));
-    if (chunk.size() > 2 && chunk[2] == 0x03) self.feed(reply({0x01, 0x01, 0x01, 0x00, 0xFF, 0xFF}));
-  };
-  io->onSend = play;
-  RecordingDev dev("COM1", std::move(io_owned));
-  ASSERT_GE(io->sends.size(), 3u);
-  EXPECT_EQ(io->sends[0], Bytes{0x07});
-  EXPECT_EQ(io->sends[1], Bytes{'V'});
-  EXPECT_EQ(io->sends[2], (Bytes{0xAA, 0x02, 0x03, 0x00, 0xE8}));
-  EXPECT_EQ(io->timeouts.front(), 1000);
-  EXPECT_EQ(dev.getProperties()["description"].asString(), "abcd");
-}
-
 TEST(Handshake, MalformedAnswersFail) {
   struct Row {
     const char* name;

@@ -90,14 +90,6 @@ TEST_F(MessageReader, FirstByteZeroAppliesToTheFirstAttemptOnly) {
   EXPECT_THROW(x().recvMsg(len, 100, true), Vexa::Notification::ContactingDevice);
 }
 
-TEST_F(MessageReader, PutBackIsReadBeforeTheLink) {
-  io->putBack = {0x00, 0x00};
-  io->feed({0xD7});
-  uint16_t len = 1;
-  EXPECT_EQ(x().recvMsg(len, 100, false), 0x00);
-  EXPECT_EQ(len, 0);
-}
-
 TEST(PacketReader, PacketsAreWholeMessages) {
   DeviceScript script;
   FakeIO* io = nullptr;

@@ -20,11 +20,6 @@ class Frames : public ::testing::Test {
   std::unique_ptr<RecordingDev> dev;
 };
 
-TEST_F(Frames, DroppedWithoutAcquisition) {
-  EXPECT_FALSE(frame(0, {1, 2}));
-  EXPECT_TRUE(dev->ticks.empty());
-}
-
 TEST_F(Frames, DivisorsKeepUnsampledValues) {
   sig().setUp({{1, 16, 1}, {2, 16, 1}});
   EXPECT_FALSE(frame(0, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00}));

@@ -202,29 +202,17 @@ int main(int argc, char** argv) {
   check(dll != nullptr, "LoadLibrary");
   if (dll == nullptr) return 1;
   Api api{};
-  bool all = lookUp(dll, "WelcomeFunction", api.WelcomeFunction) & lookUp(dll, "VexaDevUnity", api.VexaDevUnity) &
-             lookUp(dll, "DisconnectVexaDevUnity", api.DisconnectVexaDevUnity) &
-             lookUp(dll, "SetNewDeviceFoundHandler", api.SetNewDeviceFoundHandler) &
-             lookUp(dll, "SetOnRawDataHandler", api.SetOnRawDataHandler) &
-             lookUp(dll, "SetOnExceptionRaisedHandler", api.SetOnExceptionRaisedHandler) &
-             lookUp(dll, "SetOnEventDetectedHandlers", api.SetOnEventDetectedHandlers) &
-             lookUp(dll, "OnNewDeviceFound", api.OnNewDeviceFound) &
-             lookUp(dll, "OnExceptionRaised", api.OnExceptionRaised) &
-             lookUp(dll, "OnDisconnectEventDetected", api.OnDisconnectEventDetected) &
-             lookUp(dll, "OnDigInEventDetected", api.OnDigInEventDetected) &
-             lookUp(dll, "OnDataReceived", api.OnDataReceived) &
-             lookUp(dll, "StartAcquisition", api.StartAcquisition) &
-             lookUp(dll, "StartAcquisitionByNbr", api.StartAcquisitionByNbr) &
-             lookUp(dll, "StartAcquisitionBySources", api.StartAcquisitionBySources) &
-             lookUp(dll, "StartAcquisitionStrandelo", api.StartAcquisitionStrandelo) &
-             lookUp(dll, "StartLoop", api.StartLoop) & lookUp(dll, "InterruptAcquisition", api.InterruptAcquisition) &
-             lookUp(dll, "StopAcquisition", api.StopAcquisition) &
-             lookUp(dll, "GetDetectableDevices", api.GetDetectableDevices) &
-             lookUp(dll, "GetAllDetectableDevices", api.GetAllDetectableDevices) &
-             lookUp(dll, "GetProductId", api.GetProductId) & lookUp(dll, "GetDeviceType", api.GetDeviceType) &
-             lookUp(dll, "GetBattery", api.GetBattery) & lookUp(dll, "GetNbrChannels", api.GetNbrChannels) &
-             lookUp(dll, "GetCommunicationFlag", api.GetCommunicationFlag) &
-             lookUp(dll, "SetParameter", api.SetParameter) & lookUp(dll, "vexaDev", api.vexaDev);
+  bool all = true;
+#define LOOK_UP(name) all = lookUp(dll, #name, api.name) && all;
+  LOOK_UP(WelcomeFunction) LOOK_UP(VexaDevUnity) LOOK_UP(DisconnectVexaDevUnity) LOOK_UP(SetNewDeviceFoundHandler)
+  LOOK_UP(SetOnRawDataHandler) LOOK_UP(SetOnExceptionRaisedHandler) LOOK_UP(SetOnEventDetectedHandlers)
+  LOOK_UP(OnNewDeviceFound) LOOK_UP(OnExceptionRaised) LOOK_UP(OnDisconnectEventDetected)
+  LOOK_UP(OnDigInEventDetected) LOOK_UP(OnDataReceived) LOOK_UP(StartAcquisition) LOOK_UP(StartAcquisitionByNbr)
+  LOOK_UP(StartAcquisitionBySources) LOOK_UP(StartAcquisitionStrandelo) LOOK_UP(StartLoop)
+  LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition) LOOK_UP(GetDetectableDevices)
+  LOOK_UP(GetAllDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
+  LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(SetParameter) LOOK_UP(vexaDev)
+#undef LOOK_UP
   check(all, "every export found by name");
   if (!all) return 1;
 
