@@ -19,28 +19,6 @@
 namespace vexa_sim::test {
 namespace {
 
-TEST(CliOptionsTest, SettingsReachTheModels) {
-  CliOptions o = parseCliOptions({"--product", "0x020A", "--fw=1029", "--hw", "0xffff", "--color",
-                                  "255", "--ticks-per-frame", "25"});
-  auto model = makeModel(o);
-  const CurrentDeviceConfig& current = dynamic_cast<CurrentDeviceModel&>(*model).config();
-  EXPECT_EQ(current.productId, 0x020A);
-  EXPECT_EQ(current.fwVersion, 1029);
-  EXPECT_EQ(current.hwVersion, kNoHwVersion);
-  EXPECT_EQ(current.color, 255);
-  EXPECT_EQ(current.ticksPerFrame, 25);
-  EXPECT_TRUE(parseCliOptions({"--help"}).help);
-
-  // The version line ends in exactly one line feed.
-  auto cadrium = makeModel(parseCliOptions(
-      {"--family", "cadrium", "--firmware", "0x0200", "--version-line", "Cadrium EMG v.1.5"}));
-  EXPECT_EQ(dynamic_cast<CadriumModel&>(*cadrium).firmware(), 0x0200);  // not the line's 0x0105
-  EXPECT_EQ(dynamic_cast<CadriumModel&>(*cadrium).config().versionLine, "Cadrium EMG v.1.5\n");
-  auto quillbox =
-      makeModel(parseCliOptions({"--family=quillbox", "--version-line=Quillbox_v4.2\n"}));
-  EXPECT_EQ(dynamic_cast<QuillboxModel&>(*quillbox).config().versionLine, "Quillbox_v4.2\n");
-}
-
 TEST(CliOptionsTest, RefusesBadInputWithAReason) {
   const std::pair<std::vector<std::string>, const char*> cases[] = {
       {{"--product", "0x10000"}, "--product"},

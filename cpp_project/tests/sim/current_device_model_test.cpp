@@ -125,20 +125,6 @@ TEST(CurrentDeviceModelTest, FaultsApplyOnceToTheMessageTheyAimAt) {
   EXPECT_EQ(talk(model, kBatteryCmd), kBatteryReply);
 }
 
-TEST(CurrentDeviceModelTest, SendsEventsAndMessagesOnDemand) {
-  CurrentDeviceModel model;
-  model.sendEvent(0x03, {0x01, 0x10, 0x20, 0x30, 0x40, 0x01});
-  model.sendMessage(0x8005, {0xAA, 0xBB});  // two-byte code, high byte first
-  EXPECT_EQ(model.takeOutput(), (Bytes{0x03, 0x06, 0x01, 0x10, 0x20, 0x30, 0x40, 0x01, 0x4A, 0x80,
-                                       0x05, 0x02, 0xAA, 0xBB, 0x84}));
-  // Codes the stream could not carry are refused and emit nothing.
-  using std::invalid_argument;
-  for (uint8_t code : {0x00, 0x01, 0x80}) EXPECT_THROW(model.sendEvent(code, {}), invalid_argument);
-  for (uint16_t c : {0x0080, 0x0100, 0x7FFF})
-    EXPECT_THROW(model.sendMessage(c, {}), invalid_argument);
-  EXPECT_EQ(model.takeOutput(), Bytes{});
-}
-
 TEST(CurrentStreamingTest, FramesGoWhenTheirLastTickIsDueFromAnAcknowledgedStartToTheStop) {
   CurrentDeviceModel m = streaming();
   EXPECT_EQ(talk(m, command(startPayload(1000, {{0x01, 0, 0x01}}))),
@@ -186,14 +172,5 @@ TEST(CurrentStreamingTest, StreamFaults) {
 }
 
 // A host that cannot keep up still gets its commands answered.
-TEST(CurrentStreamingTest, CatchUpComesInBoundedBatches) {
-  CurrentDeviceConfig config;
-  config.ticksPerFrame = 1;
-  CurrentDeviceModel m(config);  // 100 kHz, one 8-bit sample: 1000 frames due at 10 ms
-  talk(m, command(startPayload(100000, {{0x01, 1, 0x01}})));
-  EXPECT_EQ(wake(m, 10).size(), 64u * 5);
-  EXPECT_LE(m.nextWake().value_or(kT0 + milliseconds(11)), kT0 + milliseconds(10));  // more at once
-}
-
 }  // namespace
 }  // namespace vexa_sim::test

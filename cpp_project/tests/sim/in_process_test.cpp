@@ -82,20 +82,6 @@ TEST(EngineTest, WithAndWaitUntilReachTheModelUntilTheLinkCloses) {
   engine.with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.sendEvent(8, {1}); });
 }
 
-TEST(EngineTest, WithMakesAnIdleEngineReplanItsWait) {
-  std::unique_ptr<Vexa::IO> host;
-  std::unique_ptr<Engine> engine = idleEngine(host);
-  // A start handed to the model while the engine waits with nothing planned:
-  // with() must make it plan the first frame rather than sleep out that wait.
-  const Bytes start = command(startPayload(1000, {{0x81, 1, 0x01}}));  // 10-tick frames
-  const auto armed = Clock::now();
-  engine->with<CurrentDeviceModel>(
-      [&](CurrentDeviceModel& m) { m.onHostBytes(start.data(), start.size(), armed); });
-  EXPECT_EQ(recvN(*host, 3), message(0x00, {}));
-  EXPECT_EQ(recvN(*host, 3), (Bytes{0x80, 0x00, 20}));  // the first frame's header
-  EXPECT_LT(msSince(armed), 800);
-}
-
 TEST(EngineTest, StopsPromptlyWhileTheHostIsSilent) {
   std::unique_ptr<Vexa::IO> host;
   std::unique_ptr<Engine> engine = idleEngine(host);
