@@ -7,11 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 sim=build/bench/cpp_project/sim/vexa-sim
 work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; WINEPREFIX=$work/prefix wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+sim_pid=
+trap 'kill $sim_pid 2>/dev/null; WINEPREFIX=$work/prefix wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 mkfifo "$work/hold"
 exec {hold}<>"$work/hold"
 
 exec {out}< <(exec "$sim" --family current <"$work/hold")
+sim_pid=$!
 read -r port <&"$out"
 echo "Linux:   $(LD_LIBRARY_PATH=build/bench/vexa_unity_interface build/bench/bench/vexa_interrupt_bench "$port" 20 | grep "^interrupt")"
 
