@@ -1,6 +1,32 @@
-/* The plug-in's C interface, as a Unity script (or any C or C++ host) calls
- * it. One device at a time; handlers are called on the thread of the export
- * in progress (StartLoop's for frames and events). */
+/**
+ * @file
+ * The plug-in's C interface, as a Unity script (or any C or C++ host) calls
+ * it.
+ *
+ * The library holds at most one connected device. A host registers its
+ * handlers, scans, connects by path, starts an acquisition, runs the loop
+ * with StartLoop on a thread of its own and ends it with
+ * InterruptAcquisition from another; then stops and disconnects.
+ *
+ * **Threads.** Handlers run on the thread of the export in progress:
+ * StartLoop's for frames and events, the scanning thread for found devices,
+ * the failing export's thread for failure reports. Call the exports from one
+ * thread at a time, except InterruptAcquisition (any thread, while StartLoop
+ * runs on another) and the handler setters (any time). From inside a
+ * handler of the loop, DisconnectVexaDevUnity and VexaDevUnity leave the
+ * running device alone, and StartLoop is refused.
+ *
+ * **Failure reports.** Ten exports report every failure through the
+ * exception handler with a code that names the export and the kind of
+ * failure, and one line in the log: notification (the device or the link
+ * let us down), error (the call was invalid), C++ exception, or -1 for any
+ * other. The message is valid only during the handler's call. No failure
+ * ever leaves an export as a fault. The other exports return a safe value
+ * instead (see each).
+ *
+ * **Extension.** The VexaExt exports at the end add what the interface has
+ * no room for: the cause of the last failure, a debug log, the version.
+ */
 #ifndef VEXA_UNITY_INTERFACE_H_
 #define VEXA_UNITY_INTERFACE_H_
 
@@ -22,61 +48,183 @@
 extern "C" {
 #endif
 
-/* One channel source: 16 bytes, four little-endian 32-bit integers. */
+/** One channel source: 16 bytes, four little-endian 32-bit integers. */
 typedef struct VexaSource {
-  int32_t port;        /* 1-based port number */
-  int32_t freqDivisor; /* sampled on every freqDivisor-th tick */
-  int32_t nBits;       /* 8, 16 or 24 */
-  int32_t chMask;      /* bit i: channel i of the port */
+  int32_t port;        /**< 1-based port number */
+  int32_t freqDivisor; /**< sampled on every freqDivisor-th tick */
+  int32_t nBits;       /**< 8, 16 or 24 */
+  int32_t chMask;      /**< bit i: channel i of the port */
 } VexaSource;
 
+/** A device a scan found; path is valid only during the call. */
 typedef void (*VexaNewDeviceFoundHandler)(const char* path);
-/* samples is valid only during the call: copy what you keep. */
+/** One sample instant: its tick number, and nChannels samples in the order
+ * of the started channels. samples is valid only during the call: copy what
+ * you keep. */
 typedef void (*VexaRawDataHandler)(int nSeq, const int* samples, int nChannels);
+/** A failure of an export: its code and text; message is valid only during
+ * the call. */
 typedef void (*VexaExceptionRaisedHandler)(int code, const char* message);
+/** The device reported a disconnect (its reason code), or the loop waited
+ * 2 s without data (reason 1); either ends the loop. */
 typedef void (*VexaDisconnectEventHandler)(int reason);
+/** A digital input changed: clock source, clock value, input number, new
+ * state. */
 typedef void (*VexaDigInEventHandler)(int clockSource, int clockValue, int input, bool state);
 
-VEXA_UNITY_API int WelcomeFunction(void);
-VEXA_UNITY_API void VexaDevUnity(const char* path);
-VEXA_UNITY_API void DisconnectVexaDevUnity(void);
+/** @name Connection */
+/** @{ */
 
+/** Sends the library's log (the process's standard output) to
+ * "vexa_logs_file.txt" in the working directory, emptied, unbuffered.
+ * @return a number from 0 to 99 that carries no meaning. */
+VEXA_UNITY_API int WelcomeFunction(void);
+
+/** Connects to the device at path and makes it the current device,
+ * releasing the earlier one only once the new one is connected; a running
+ * loop on the earlier device is interrupted and awaited first.
+ * Paths: "COM7" or "COM/dev/ttyUSB0" (serial), "BTHXX:XX:XX:XX:XX:XX"
+ * (Bluetooth classic), "BLEXX:XX:XX:XX:XX:XX" (BLE dongle), "USBn" (USB).
+ * Takes about a second (the version handshake).
+ * Reports 1 (port or device failure), 2 (invalid call, null path), 3, -1;
+ * after a failure the earlier device stays current. */
+VEXA_UNITY_API void VexaDevUnity(const char* path);
+
+/** Stops a running acquisition, closes the connection and forgets the
+ * device; a loop running on another thread is interrupted and awaited
+ * first. Does nothing without a device, or from inside the loop's own
+ * handlers. Never reports. */
+VEXA_UNITY_API void DisconnectVexaDevUnity(void);
+/** @} */
+
+/** @name Handlers
+ * Each stores its pointer (null clears the slot, and a null slot is
+ * skipped); any thread, any time, also while a loop runs. The host keeps
+ * the functions alive while they are set. */
+/** @{ */
 VEXA_UNITY_API void SetNewDeviceFoundHandler(VexaNewDeviceFoundHandler handler);
 VEXA_UNITY_API void SetOnRawDataHandler(VexaRawDataHandler handler);
 VEXA_UNITY_API void SetOnExceptionRaisedHandler(VexaExceptionRaisedHandler handler);
 VEXA_UNITY_API void SetOnEventDetectedHandlers(VexaDisconnectEventHandler disconnect, VexaDigInEventHandler digIn);
+/** @} */
 
+/** @name Forwarders
+ * Each calls its handler with its arguments unchanged (a null slot is
+ * skipped); the library itself never calls them. */
+/** @{ */
 VEXA_UNITY_API void OnNewDeviceFound(const char* path);
 VEXA_UNITY_API void OnExceptionRaised(int code, const char* message);
 VEXA_UNITY_API void OnDisconnectEventDetected(int reason);
+/** Passes only the lowest byte of state on. */
 VEXA_UNITY_API void OnDigInEventDetected(int clockSource, int clockValue, int input, bool state);
 #ifdef __cplusplus
-/* Takes a C++ list by value, so only C++ hosts built with the same
- * compiler can call it. */
+/** Calls the raw-data handler with channels.size() as the channel count.
+ * Takes a C++ list by value, so only C++ hosts built with the same compiler
+ * can call it. */
 VEXA_UNITY_API void OnDataReceived(int nSeq, const int* samples, std::vector<int> channels);
 #endif
+/** @} */
 
+/** @name Acquisition
+ * Every start needs a connected device (else an error report) and reports
+ * a device that refuses the set-up as a notification or error with its own
+ * codes. */
+/** @{ */
+
+/** Starts the channels marked '1' in channels: one character per port from
+ * port 1 ("101" acquires ports 1 and 3), at baseFreq Hz with nBits-bit
+ * samples. Reports 13 (device), 14 (invalid call: no device, null text,
+ * unsupported set-up), 15, -1. */
 VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBits);
+/** Starts the ports whose bits are set in channelMask (bit 0: port 1).
+ * Reports 5, 6, 7, -1. */
 VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits);
+/** Starts nSources explicit sources; sources is read during the call only.
+ * Reports 9, 10, 11, -1. */
 VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* sources, int nSources);
+/** Starts port 1 alone, sampled at channelFreq Hz of a baseFreq Hz clock.
+ * The second argument is not used. Reports 17, 18 (also channelFreq 0),
+ * 19, -1. */
 VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int ignored, int nBits, int channelFreq);
+/** Runs the device loop on the calling thread until a handler's call ends
+ * it, InterruptAcquisition is called, or the link fails. Every frame and
+ * event handler runs on this thread. A failure of the library is reported
+ * as code 21 with the bare description and no log line; 24 and -1 as
+ * usual. A second StartLoop while one runs is refused with 21. */
 VEXA_UNITY_API void StartLoop(void);
+/** Ends a running loop from another thread; StartLoop then returns. Waits
+ * until the loop takes the request; does nothing when no loop runs or when
+ * called from the loop's own handlers. Never reports. */
 VEXA_UNITY_API void InterruptAcquisition(void);
+/** Stops the acquisition. Does nothing without a device or when the device
+ * no longer answers. Never reports. */
 VEXA_UNITY_API void StopAcquisition(void);
+/** @} */
 
+/** @name Queries */
+/** @{ */
+
+/** Scans one kind of link ("COM", "BTH", "BLE", "USB"; "" or null for all)
+ * and calls the new-device handler once per device found, on the calling
+ * thread. A Bluetooth scan takes several seconds. Reports 26, 27, 28, -1. */
 VEXA_UNITY_API void GetDetectableDevices(const char* domain);
+/** Scans every kind of link; a failed scan finds nothing. Never reports. */
 VEXA_UNITY_API void GetAllDetectableDevices(void);
+/** The device's product identifier; 0 after a report (30, 31, 32, -1). */
 VEXA_UNITY_API int GetProductId(void);
+/** The device family's name: "tessarimodular", "Quillbox",
+ * "Strandelo QZ Vexa", "FernlitVexa", "Cadrium", "Not supported device" or
+ * "undefined_device"; "" after a report (34, 35, 36, -1). Static text:
+ * never free it. */
 VEXA_UNITY_API const char* GetDeviceType(void);
+/** Battery charge in percent, or -1 when there is no device or no reading.
+ * Never reports. */
 VEXA_UNITY_API int GetBattery(void);
+/** Channels of the current acquisition; 0 without one. */
 VEXA_UNITY_API int GetNbrChannels(void);
+/** True from a start until an interrupt ends the loop. */
 VEXA_UNITY_API bool GetCommunicationFlag(void);
+/** Writes a sensor parameter: dataType 1 sends data[0] for index 1 to 3,
+ * dataType 2 sends data[0] and data[1] for index 3. Reports 38, 39, 40
+ * (also an unsupported combination), -1. */
 VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataType);
+/** @} */
 
 #ifndef VEXA_UNITY_BUILDING
-/* The current device object (opaque to hosts); null when none. */
+/** The current device object (opaque to hosts); null when none. */
 extern VEXA_UNITY_API void* vexaDev;
 #endif
+
+/** @name Extension: failure details, the debug log, the version
+ * Added to the interface above; every name starts with VexaExt. */
+/** @{ */
+
+/** The cause of the last failure reported on the calling thread, as the
+ * system gave it ("open /dev/ttyUSB0: Permission denied (errno 13); ..."),
+ * or "" when it had none. Set before the exception handler is called, so
+ * the handler can read it too. Valid until the next failure on this
+ * thread. */
+VEXA_UNITY_API const char* VexaExtGetLastErrorDetail(void);
+
+/** Levels of the debug log. */
+enum {
+  VEXA_EXT_LOG_OFF = 0,
+  VEXA_EXT_LOG_ERROR = 1,
+  VEXA_EXT_LOG_WARNING = 2,
+  VEXA_EXT_LOG_INFO = 3,
+  VEXA_EXT_LOG_DEBUG = 4
+};
+/** One debug-log message; it may arrive on any of the library's threads,
+ * and message is valid only during the call. */
+typedef void (*VexaExtLogHandler)(int level, const char* message);
+/** Sends the library's debug log from VEXA_EXT_LOG_ERROR up to maxLevel to
+ * handler; null or VEXA_EXT_LOG_OFF turns it off (the default). Any thread,
+ * any time. */
+VEXA_UNITY_API void VexaExtSetLogHandler(VexaExtLogHandler handler, int maxLevel);
+
+/** The library's version, "major.minor.patch". Static text. */
+VEXA_UNITY_API const char* VexaExtGetVersion(void);
+/** @} */
 
 #ifdef __cplusplus
 }

@@ -4,14 +4,18 @@
 #include <cstring>
 
 #include "host_handlers.h"
+#include "vexa/log.h"
 
 namespace Vexa {
 namespace Unity {
 namespace {
 
 constexpr int kVersion = 20220517;
-// Each report overwrites the last; the host copies it during its callback.
-char errorMessageBuffer[200];
+// Each report overwrites the last of its thread; the host copies it during
+// its callback. One per thread, so that two failures at once never garble
+// each other's text.
+thread_local char errorMessageBuffer[200];
+thread_local std::string lastDetail;
 
 }  // namespace
 
@@ -23,7 +27,22 @@ const char* baseName(const char* path) {
   return base;
 }
 
-void report(const ExportCodes& codes, FailureKind kind, const char* detail) {
+const char* lastFailureDetail() { return lastDetail.c_str(); }
+
+void rememberFailure(const std::string& cause) { lastDetail = cause; }
+
+namespace {
+
+// One debug-log line per failure: the report's text, then its cause.
+void logFailure(std::string text, const std::string& cause) {
+  if (!logEnabled(LogLevel::kError)) return;
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  logMessage(LogLevel::kError, cause.empty() ? text : text + " Cause: " + cause);
+}
+
+}  // namespace
+
+void report(const ExportCodes& codes, FailureKind kind, const char* text, const std::string& cause) {
   struct Clause {
     const char* format;
     int code, line;
@@ -45,12 +64,17 @@ void report(const ExportCodes& codes, FailureKind kind, const char* detail) {
   // snprintf cuts a long report to the buffer, never past it; the last
   // format has no place for the detail and ignores it.
   std::snprintf(errorMessageBuffer, sizeof errorMessageBuffer, clause.format, clause.line, interfaceFileName(),
-                kVersion, detail != nullptr ? detail : "");
+                kVersion, text != nullptr ? text : "");
   std::fputs(errorMessageBuffer, stdout);  // verbatim: a % in the text stays
+  rememberFailure(cause);
+  logFailure(errorMessageBuffer, cause);
   callHandler(handlers().exceptionRaised, clause.code, static_cast<const char*>(errorMessageBuffer));
 }
 
-void reportBare(int code, const std::string& description) {
+void reportBare(int code, const Exception& e) {
+  rememberFailure(e.detail());
+  const std::string description = e.getDescription();
+  logFailure(description, e.detail());
   callHandler(handlers().exceptionRaised, code, description.c_str());
 }
 

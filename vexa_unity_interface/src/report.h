@@ -21,21 +21,30 @@ struct ExportCodes {
 
 enum class FailureKind { kNotification, kError, kStandard, kOther };
 
-// Formats the report into the shared buffer, writes it to the log and calls
-// the host's handler. detail is null for failures of unknown kind.
-void report(const ExportCodes& codes, FailureKind kind, const char* detail);
+// Formats the report into the calling thread's buffer, writes it to the
+// log and calls the host's handler. text is null for failures of unknown
+// kind; cause is what the system said, kept as the thread's last detail
+// before the handler runs, so that the handler can read it.
+void report(const ExportCodes& codes, FailureKind kind, const char* text, const std::string& cause = "");
 // StartLoop's own report of the library's failures: the bare description,
 // no log line.
-void reportBare(int code, const std::string& description);
+void reportBare(int code, const Exception& e);
+
+// The detail of the last failure reported on the calling thread ("" when it
+// had none); valid until the next one.
+const char* lastFailureDetail();
+// Keeps cause as the calling thread's last detail, for failures that the
+// exports without a report swallow.
+void rememberFailure(const std::string& cause);
 
 template <class Body>
 void reported(const ExportCodes& codes, Body&& body) {
   try {
     body();
   } catch (const NotifException& e) {
-    report(codes, FailureKind::kNotification, e.getDescription().c_str());
+    report(codes, FailureKind::kNotification, e.getDescription().c_str(), e.detail());
   } catch (const ErrorException& e) {
-    report(codes, FailureKind::kError, e.getDescription().c_str());
+    report(codes, FailureKind::kError, e.getDescription().c_str(), e.detail());
   } catch (const std::exception& e) {
     report(codes, FailureKind::kStandard, e.what());
   } catch (...) {

@@ -226,7 +226,7 @@ VEXA_UNITY_API void StartLoop(void) {
   try {
     current("StartLoop").loop();
   } catch (const Vexa::Exception& e) {
-    Vexa::Unity::reportBare(kStartLoop.notification, e.getDescription());
+    Vexa::Unity::reportBare(kStartLoop.notification, e);
   } catch (const std::exception& e) {
     Vexa::Unity::report(kStartLoop, Vexa::Unity::FailureKind::kStandard, e.what());
   } catch (...) {

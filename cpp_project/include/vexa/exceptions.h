@@ -1,7 +1,8 @@
 // The one family of failures the device library throws. Errors mean the
 // caller asked for something invalid or impossible; notifications mean the
 // environment or the device let us down. Every object records where it was
-// thrown.
+// thrown and may carry a detail: the cause as the system gave it (an OS
+// error text, an adapter library's status), for people, not for programs.
 #ifndef VEXA_EXCEPTIONS_H_
 #define VEXA_EXCEPTIONS_H_
 
@@ -18,11 +19,18 @@ class Exception {
  public:
   explicit Exception(std::string location) : location_(std::move(location)) {}
   virtual ~Exception() = default;
+  /// The fixed text of this kind of failure. Never throws.
   virtual std::string getDescription() const;
+  /// "file:line (function)\n" of the throw.
   const std::string& location() const { return location_; }
+  /// The cause as the system reported it ("open /dev/ttyS0: Permission
+  /// denied (errno 13)"), or "" when there is none to add.
+  const std::string& detail() const { return detail_; }
+  void setDetail(std::string detail) { detail_ = std::move(detail); }
 
  private:
   std::string location_;
+  std::string detail_;
 };
 
 class ErrorException : public Exception {
@@ -108,9 +116,25 @@ class DeviceNotFound : public NotifException {
 }  // namespace Notification
 }  // namespace Vexa
 
+namespace Vexa {
+
+// The exception e with its detail set, for throwing by value in one
+// expression.
+template <class E>
+E withDetail(E e, std::string detail) {
+  e.setDetail(std::move(detail));
+  return e;
+}
+
+}  // namespace Vexa
+
 // Builds the location at the throw site, then throws by value. Extra
 // arguments (an error code, a module name) follow the location.
 #define VEXA_THROW(Type, function, ...) \
   throw Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__)
+
+// The same, with the cause as the system gave it.
+#define VEXA_THROW_DETAIL(detail, Type, function, ...) \
+  throw ::Vexa::withDetail(Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__), detail)
 
 #endif  // VEXA_EXCEPTIONS_H_

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "com.h"
+#include "io/os_error.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -129,13 +130,13 @@ COM::COM(const std::string& portName) {
   // A longer name cannot be stored whole; cutting it could name another
   // port, and so could a name cut short by an embedded terminator.
   if (portName.size() > kMaxPortNameLength || portName.find('\0') != std::string::npos)
-    VEXA_THROW(Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL("the port name is longer than 35 characters", Notification::OpeningPort, "COM::COM");
 
   auto port = std::make_unique<Port>();
   port->reader.event = makeEvent();
   port->writer.event = makeEvent();
   if (!port->reader.event.valid() || !port->writer.event.valid())
-    VEXA_THROW(Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL("CreateEvent: " + windowsErrorText(GetLastError()), Notification::OpeningPort, "COM::COM");
   port->reader.ov.hEvent = port->reader.event.get();
   port->writer.ov.hEvent = port->writer.event.get();
 
@@ -145,7 +146,13 @@ COM::COM(const std::string& portName) {
   const std::string deviceName = kDevicePrefix + portName;
   port->file = UniqueHandle(CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
-  if (!port->file.valid()) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  // Windows reports a port that another program holds as access denied.
+  if (!port->file.valid()) {
+    const DWORD err = GetLastError();
+    std::string detail = "open " + deviceName + ": " + windowsErrorText(err);
+    if (err == ERROR_ACCESS_DENIED) detail += "; another program may hold the port";
+    VEXA_THROW_DETAIL(detail, Notification::OpeningPort, "COM::COM");
+  }
 
   port_ = std::move(port);
 }
@@ -163,8 +170,10 @@ void COM::applyReadTimeout(int stored) {
   timeouts.ReadTotalTimeoutConstant = stored > 0 ? static_cast<DWORD>(stored) : 0;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
-  if (!SetCommTimeouts(port_->file.get(), &timeouts))
-    VEXA_THROW(Notification::ContactingDevice, "COM::setRcvTimeout");
+  if (!SetCommTimeouts(port_->file.get(), &timeouts)) {
+    VEXA_THROW_DETAIL("SetCommTimeouts: " + windowsErrorText(GetLastError()), Notification::ContactingDevice,
+                      "COM::setRcvTimeout");
+  }
 }
 
 int COM::recv(void* buf, int len) {
@@ -176,7 +185,7 @@ int COM::recv(void* buf, int len) {
   prepare(ch.ov);
   if (!ReadFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+    VEXA_THROW_DETAIL("ReadFile: " + windowsErrorText(GetLastError()), Notification::ContactingDevice, "COM::recv");
 
   // A time-out is not a failure: the read completes with what arrived,
   // possibly nothing.
@@ -195,7 +204,7 @@ void COM::send(const void* buf, int len) {
   prepare(ch.ov);
   if (!WriteFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW(Notification::ContactingDevice, "COM::send");
+    VEXA_THROW_DETAIL("WriteFile: " + windowsErrorText(GetLastError()), Notification::ContactingDevice, "COM::send");
 
   // A write that ran into the write time-out ends short; the device would
   // see a truncated command, so that is a failure as well.

@@ -30,7 +30,8 @@ namespace Vexa.Tests
         {
             Check.True(File.Exists(ExportsFile ?? ""), "exports list (VEXA_EXPORTS): " + ExportsFile);
             HashSet<string> exported = new HashSet<string>(
-                File.ReadAllLines(ExportsFile).Select(line => line.Trim()).Where(line => line.Length > 0));
+                File.ReadAllLines(ExportsFile).Select(line => line.Trim())
+                    .Where(line => line.Length > 0 && !line.StartsWith("#")));
             HashSet<string> declared = new HashSet<string>();
             foreach (MethodInfo method in typeof(VexaNative).GetMethods(BindingFlags.Public | BindingFlags.Static))
             {

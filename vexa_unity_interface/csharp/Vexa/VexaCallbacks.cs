@@ -45,6 +45,7 @@ namespace Vexa
         // that may be about to go away (an editor domain reload).
         internal static void Unregister()
         {
+            VexaLog.SetHandler(null, 0);
             lock (Gate)
             {
                 if (!registered) return;
@@ -112,13 +113,18 @@ namespace Vexa
             try
             {
                 string text = message == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(message);
+                // The library keeps the cause for this thread before it calls.
+                string detail = Marshal.PtrToStringAnsi(VexaNative.VexaExtGetLastErrorDetail()) ?? "";
                 // The first failure of a call is the one that stopped it.
                 if (capturing && captured == null)
                 {
-                    captured = new VexaException(code, text);
+                    captured = new VexaException(code, text, detail);
                     return;
                 }
-                VexaInbox.AddEvent(new VexaEvent { Kind = VexaEventKind.Failure, Code = code, Message = text });
+                VexaInbox.AddEvent(new VexaEvent
+                {
+                    Kind = VexaEventKind.Failure, Code = code, Message = text, Detail = detail
+                });
             }
             catch (Exception)
             {

@@ -20,4 +20,7 @@ namespace Vexa
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void DigInEventHandler(int clockSource, int clockValue, int input,
                                            [MarshalAs(UnmanagedType.I1)] bool state);
+
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void LogHandler(int level, IntPtr message);
 }

@@ -8,7 +8,7 @@ namespace Vexa
         // A digital input changed: ClockSource, ClockValue, Input, State.
         DigitalInput,
         // The library reported a failure outside a call that could throw it,
-        // typically one that ended the loop: Code, Message.
+        // typically one that ended the loop: Code, Message, Detail.
         Failure,
         // A device path announced outside a scan: Path.
         DeviceFound,
@@ -25,6 +25,7 @@ namespace Vexa
         public bool State;
         public int Code;
         public string Message;
+        public string Detail;
         public string Path;
 
         public override string ToString()

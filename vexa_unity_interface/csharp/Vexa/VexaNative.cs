@@ -105,5 +105,19 @@ namespace Vexa
         // dataType 1 reads data[0], dataType 2 reads data[0] and data[1].
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void SetParameter(int port, int index, [In] int[] data, int dataType);
+
+        // --- Extension (VexaExt): failure details, the debug log, the version.
+
+        // The cause of the last failure reported on the calling thread, or
+        // "": library text valid until the next failure on this thread.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr VexaExtGetLastErrorDetail();
+
+        // Levels 0 (off) to 4 (debug); the handler may run on any thread.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void VexaExtSetLogHandler(LogHandler handler, int maxLevel);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern IntPtr VexaExtGetVersion();
     }
 }

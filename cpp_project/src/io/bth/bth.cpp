@@ -10,6 +10,7 @@
 #include "io/bth/bth_address.h"
 #include "io/bth/bth_search.h"
 #include "vexa/exceptions.h"
+#include "vexa/log.h"
 
 namespace Vexa {
 namespace {
@@ -43,18 +44,19 @@ BTH::BTH(const std::string& path, const LinkOpener& openLink) {
   bth::ConnectResult result = link_->connect(kFirstPin);
   if (result == bth::ConnectResult::kPinRejected) result = link_->connect(kSecondPin);
   // Throwing from here destroys link_, which closes the socket.
+  const std::string cause = link_->lastError();
   switch (result) {
     case bth::ConnectResult::kConnected:
       return;
     case bth::ConnectResult::kAdapterDown:
-      VEXA_THROW(Notification::AdapterNotFound, "BTH::BTH");
+      VEXA_THROW_DETAIL(cause, Notification::AdapterNotFound, "BTH::BTH");
     case bth::ConnectResult::kNoAnswer:
-      VEXA_THROW(Notification::DeviceNotFound, "BTH::BTH");
+      VEXA_THROW_DETAIL(cause, Notification::DeviceNotFound, "BTH::BTH");
     case bth::ConnectResult::kPinRejected:
     case bth::ConnectResult::kFailed:
       break;
   }
-  VEXA_THROW(Notification::OpeningPort, "BTH::BTH");
+  VEXA_THROW_DETAIL(cause, Notification::OpeningPort, "BTH::BTH");
 }
 
 BTH::~BTH() = default;
@@ -81,13 +83,13 @@ int BTH::recv(void* buf, int len) {
     case bth::WaitResult::kTimedOut:
       return 0;
     case bth::WaitResult::kFailed:
-      VEXA_THROW(Notification::ContactingDevice, "BTH::recv");
+      VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::recv");
     case bth::WaitResult::kReadable:
       break;
   }
   const int n = link_->receive(static_cast<uint8_t*>(buf), len);
   // 0: the device closed the link.
-  if (n <= 0) VEXA_THROW(Notification::ContactingDevice, "BTH::recv");
+  if (n <= 0) VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::recv");
   return n;
 }
 
@@ -102,16 +104,17 @@ void BTH::send(const void* buf, int len) {
   }
   if (family == kSettlingFamily) link_->pause(kSettlingPause);
   if (!sendWhole(data, len)) {
-    std::fputs("[BTHWIN] ERROR in write", stdout);
-    std::fflush(stdout);
-    VEXA_THROW(Notification::ContactingDevice, "BTH::send");
+    logMessage(LogLevel::kWarning, "[BTHWIN] ERROR in write: " + link_->lastError());
+    VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::send");
   }
 }
 
 void BTH::sendPaced(const uint8_t* data, int len) {
   for (int at = 0; at < len; at += kPacedPiece) {
     const int piece = len - at < kPacedPiece ? len - at : kPacedPiece;
-    if (!sendWhole(data + at, piece)) VEXA_THROW(Notification::ContactingDevice, "BTH::send");
+    if (!sendWhole(data + at, piece)) {
+      VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::send");
+    }
     link_->pause(kPiecePause);
   }
 }

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "io/bth/bth_platform.h"
+#include "io/os_error.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -58,16 +59,16 @@ class LinuxLink : public Link {
     for (int i = 0; i < 6; ++i) to.address[i] = static_cast<uint8_t>(address_ >> (8 * i));
     to.channel = kChannel;
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return ConnectResult::kConnected;
-    if (errno != EINTR) return resultOf(errno);
+    if (errno != EINTR) return failed("connect", errno);
     // Interrupted: the connection goes on in the background; wait for it.
     pollfd pfd{fd_, POLLOUT, 0};
     while (poll(&pfd, 1, -1) < 0) {
-      if (errno != EINTR) return ConnectResult::kFailed;
+      if (errno != EINTR) return failed("poll", errno);
     }
     int error = 0;
     socklen_t size = sizeof error;
-    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return ConnectResult::kFailed;
-    return resultOf(error);
+    if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0) return failed("getsockopt", errno);
+    return error == 0 ? ConnectResult::kConnected : failed("connect", error);
   }
 
   WaitResult waitReadable(int timeoutMs) override {
@@ -83,15 +84,19 @@ class LinuxLink : public Link {
       const int ready = poll(&pfd, 1, wait);
       if (ready > 0) return WaitResult::kReadable;  // hang-ups show in receive
       if (ready == 0) return WaitResult::kTimedOut;
-      if (errno != EINTR) return WaitResult::kFailed;
+      if (errno != EINTR) {
+        remember("poll", errno);
+        return WaitResult::kFailed;
+      }
     }
   }
 
   int receive(uint8_t* buf, int len) override {
     for (;;) {
       const ssize_t n = ::recv(fd_, buf, static_cast<size_t>(len), 0);
+      if (n == 0) lastError_ = "the device closed the link";
       if (n >= 0) return static_cast<int>(n);
-      if (errno != EINTR) return -1;
+      if (errno != EINTR) return remember("recv", errno);
     }
   }
 
@@ -100,13 +105,25 @@ class LinuxLink : public Link {
       // No SIGPIPE: a device that went away must not end the host process.
       const ssize_t n = ::send(fd_, buf, static_cast<size_t>(len), MSG_NOSIGNAL);
       if (n >= 0) return static_cast<int>(n);
-      if (errno != EINTR) return -1;
+      if (errno != EINTR) return remember("send", errno);
     }
   }
 
+  std::string lastError() const override { return lastError_; }
+
  private:
+  int remember(const char* call, int error) {
+    lastError_ = std::string(call) + ": " + errnoText(error);
+    return -1;
+  }
+  ConnectResult failed(const char* call, int error) {
+    remember(call, error);
+    return resultOf(error);
+  }
+
   int fd_;
   uint64_t address_;
+  std::string lastError_;
 };
 
 }  // namespace
@@ -115,8 +132,9 @@ std::unique_ptr<Link> openLink(uint64_t address) {
   const int fd = socket(AF_BLUETOOTH, SOCK_STREAM | SOCK_CLOEXEC, kRfcommProtocol);
   if (fd < 0) {
     // A kernel without Bluetooth has no adapter to offer.
-    if (errno == EAFNOSUPPORT) VEXA_THROW(Notification::AdapterNotFound, "BTH::BTH");
-    VEXA_THROW(Notification::InitializingPort, "BTH::BTH");
+    const std::string cause = "socket: " + errnoText(errno);
+    if (errno == EAFNOSUPPORT) VEXA_THROW_DETAIL(cause, Notification::AdapterNotFound, "BTH::BTH");
+    VEXA_THROW_DETAIL(cause, Notification::InitializingPort, "BTH::BTH");
   }
   std::unique_ptr<LinuxLink> link;
   try {

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "io/bth/bth_platform.h"
+#include "io/os_error.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -29,7 +30,10 @@ class SocketLibrary {
  public:
   SocketLibrary() {
     WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) VEXA_THROW(Notification::InitializingPort, "BTH::BTH");
+    const int error = WSAStartup(MAKEWORD(2, 2), &data);
+    if (error != 0) {
+      VEXA_THROW_DETAIL("WSAStartup: " + windowsErrorText(error), Notification::InitializingPort, "BTH::BTH");
+    }
   }
   ~SocketLibrary() { WSACleanup(); }
   SocketLibrary(const SocketLibrary&) = delete;
@@ -62,9 +66,11 @@ class AuthenticationHandler {
     BLUETOOTH_DEVICE_INFO device{};
     device.dwSize = sizeof device;
     device.Address.ullLong = address;
-    if (BluetoothRegisterForAuthenticationEx(&device, &handle_, answerAuthentication,
-                                             const_cast<std::string*>(pin)) != ERROR_SUCCESS) {
-      VEXA_THROW(Notification::InitializingPort, "BTH::BTH");
+    const DWORD error = BluetoothRegisterForAuthenticationEx(&device, &handle_, answerAuthentication,
+                                                             const_cast<std::string*>(pin));
+    if (error != ERROR_SUCCESS) {
+      VEXA_THROW_DETAIL("BluetoothRegisterForAuthenticationEx: " + windowsErrorText(error),
+                        Notification::InitializingPort, "BTH::BTH");
     }
   }
   ~AuthenticationHandler() { BluetoothUnregisterAuthentication(handle_); }
@@ -92,7 +98,10 @@ class WindowsLink : public Link {
  public:
   explicit WindowsLink(uint64_t address) : address_(address) {
     socket_ = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
-    if (socket_ == INVALID_SOCKET) VEXA_THROW(Notification::InitializingPort, "BTH::BTH");
+    if (socket_ == INVALID_SOCKET) {
+      VEXA_THROW_DETAIL("socket: " + windowsErrorText(WSAGetLastError()), Notification::InitializingPort,
+                        "BTH::BTH");
+    }
     // A hint only: a larger buffer rides out pauses of the reading thread.
     setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&kReceiveBuffer),
                sizeof kReceiveBuffer);
@@ -111,7 +120,9 @@ class WindowsLink : public Link {
     if (::connect(socket_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
       return ConnectResult::kConnected;
     }
-    return resultOf(WSAGetLastError());
+    const int error = WSAGetLastError();
+    remember("connect", error);
+    return resultOf(error);
   }
 
   WaitResult waitReadable(int timeoutMs) override {
@@ -120,25 +131,37 @@ class WindowsLink : public Link {
     FD_SET(socket_, &readable);
     timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     const int ready = select(0, &readable, nullptr, nullptr, timeoutMs < 0 ? nullptr : &limit);
-    if (ready == SOCKET_ERROR) return WaitResult::kFailed;
+    if (ready == SOCKET_ERROR) {
+      remember("select", WSAGetLastError());
+      return WaitResult::kFailed;
+    }
     return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReadable;
   }
 
   int receive(uint8_t* buf, int len) override {
     const int n = ::recv(socket_, reinterpret_cast<char*>(buf), len, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    if (n == 0) lastError_ = "the device closed the link";
+    return n == SOCKET_ERROR ? remember("recv", WSAGetLastError()) : n;
   }
 
   int transmit(const uint8_t* buf, int len) override {
     const int n = ::send(socket_, reinterpret_cast<const char*>(buf), len, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    return n == SOCKET_ERROR ? remember("send", WSAGetLastError()) : n;
   }
 
+  std::string lastError() const override { return lastError_; }
+
  private:
+  int remember(const char* call, int error) {
+    lastError_ = std::string(call) + ": " + windowsErrorText(static_cast<unsigned long>(error));
+    return -1;
+  }
+
   SocketLibrary library_;  // first in, last out: the socket needs it
   SOCKET socket_ = INVALID_SOCKET;
   uint64_t address_;
   std::string pin_;
+  std::string lastError_;
 };
 
 }  // namespace

@@ -45,6 +45,9 @@ class Link {
   virtual int transmit(const uint8_t* buf, int len) = 0;
   // Waits between paced writes.
   virtual void pause(std::chrono::milliseconds time);
+  // The system's text for the last call that failed ("" when none did or
+  // the system gave no cause).
+  virtual std::string lastError() const { return ""; }
 
  protected:
   Link() = default;
