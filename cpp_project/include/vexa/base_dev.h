@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vexa/dev_info.h"
+#include "vexa/device_family.h"
 #include "vexa/event.h"
 #include "vexa/property_value.h"
 
@@ -35,6 +36,7 @@ class BaseDev {
   virtual bool onInterrupt(void* param);
 
   Properties getProperties() const;
+  DeviceFamily family() const;
   // The loop's receive time-out in milliseconds (negative: no limit).
   void setTimeout(int ms);
 

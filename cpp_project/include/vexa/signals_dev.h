@@ -30,7 +30,13 @@ class SignalsDev : public BaseDev {
   void start(float freq, const std::vector<Source>& sources);
   // One channel per port at the base rate; also starts the legacy families.
   void start(float freq, const std::vector<int>& ports, int nBits);
+  // Starts the ports whose bits are set in mask (bit 0: port 1), one
+  // channel each at the base rate, on any family.
+  void startByMask(float freq, uint32_t mask, int nBits);
   void stop();
+  // Channels the running acquisition delivers per sample instant; 0 before
+  // the first start.
+  int channelCount() const;
 
   // Called once per sample instant with the tick counter and one sample per
   // acquired channel; returning true ends the loop.

@@ -21,6 +21,11 @@ Properties BaseDev::getProperties() const {
   return x->properties;
 }
 
+DeviceFamily BaseDev::family() const {
+  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::family");
+  return static_cast<DeviceFamily>(x->family);
+}
+
 void BaseDev::setTimeout(int ms) {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::setTimeout");
   x->loopTimeout = ms;

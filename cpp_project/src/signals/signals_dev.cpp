@@ -27,7 +27,7 @@ void putLe32(std::vector<uint8_t>& out, uint32_t v) {
   putLe16(out, v >> 16);
 }
 
-int32_t channelCount(int32_t chMask) {
+int32_t channelsOfMask(int32_t chMask) {
   int32_t n = 0;
   for (uint32_t m = static_cast<uint32_t>(chMask) & 0xFFFF; m != 0; m &= m - 1) ++n;
   return n;
@@ -109,7 +109,7 @@ void SignalsDev::start(float freq, const std::vector<Source>& sources) {
       command.push_back(static_cast<uint8_t>(s.chMask));
     }
     putLe32(command, 0);
-    layouts.push_back(SourceLayout{s.freqDivisor, s.nBits, channelCount(s.chMask)});
+    layouts.push_back(SourceLayout{s.freqDivisor, s.nBits, channelsOfMask(s.chMask)});
   }
   command.push_back(0x00);
 
@@ -143,6 +143,31 @@ void SignalsDev::start(float freq, const std::vector<int>& ports, int nBits) {
   sources.reserve(ports.size());
   for (int port : ports) sources.push_back(Source{port, 1, nBits, 1});
   start(freq, sources);
+}
+
+void SignalsDev::startByMask(float freq, uint32_t mask, int nBits) {
+  X* x = impl();
+  if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::startByMask");
+  // The legacy families take the mask as it is, high bits included, and
+  // check it themselves.
+  if (x->family == 0) {
+    x->sigX->startOld(freq, static_cast<int>(mask), nBits);
+    return;
+  }
+  if (x->family == 3) {
+    x->sigX->startBit(freq, static_cast<int>(mask), nBits);
+    return;
+  }
+  std::vector<Source> sources;
+  for (int bit = 0; bit < 32; ++bit) {
+    if (mask & (1u << bit)) sources.push_back(Source{bit + 1, 1, nBits, 1});
+  }
+  start(freq, sources);
+}
+
+int SignalsDev::channelCount() const {
+  X* x = impl();
+  return x != nullptr && x->sigX ? x->sigX->totalChannels : 0;
 }
 
 void SignalsDev::stop() {
