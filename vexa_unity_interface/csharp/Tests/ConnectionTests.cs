@@ -76,8 +76,12 @@ namespace Vexa.Tests
             Check.True(e.Message.StartsWith("VEXA Notification Exception at line number 384" + ReportTail),
                        "notification report: " + e.Message);
             Check.True(e.Message.EndsWith("\n"), "report ends its line");
+            Check.Equal("open /dev/nonexistent: No such file or directory (errno 2)", e.Detail, "the cause");
             Check.True(!VexaDevice.IsConnected, "not connected");
-            Check.Reports(35, () => { string unused = VexaDevice.DeviceType; }, "no device after the failure");
+            VexaException other = Check.Reports(35, () => { string unused = VexaDevice.DeviceType; },
+                                                "no device after the failure");
+            Check.Equal("", other.Detail, "a failure without a cause has no stale one");
+            Check.True(VexaLog.Version.Split('.').Length == 3, "version: " + VexaLog.Version);
         }
 
         private static void FailedConnectKeepsDevice()
