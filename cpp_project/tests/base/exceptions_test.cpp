@@ -71,6 +71,24 @@ TEST(Exceptions, ThrowRecordsLocationAndCopiesKeepFields) {
   EXPECT_EQ(mc.location(), "loc");
 }
 
+TEST(Exceptions, FunctionNamesFromCompilerSignatures) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"uint16_t Vexa::BaseDev::X::sendCommand(const uint8_t*, uint16_t, bool)", "Vexa::BaseDev::X::sendCommand"},
+      {"Vexa::COM::COM(const std::string&)", "Vexa::COM::COM"},
+      {"std::vector<Vexa::DevInfo, std::allocator<Vexa::DevInfo> > Vexa::BaseDev::findDevices(const string&)",
+       "Vexa::BaseDev::findDevices"},
+      {"void Vexa::{anonymous}::checkBuffer(const void*, int)", "Vexa::checkBuffer"},
+      {"void Vexa::(anonymous namespace)::checkBuffer(const void *, int)", "Vexa::checkBuffer"},
+      {"Vexa::SignalsX::dispatchFrames(uint16_t, const uint8_t*, uint16_t)::<lambda(int)>",
+       "Vexa::SignalsX::dispatchFrames"},
+      {"auto Vexa::USB::recv(void *, int)::(anonymous class)::operator()() const", "Vexa::USB::recv"},
+      {"bool Vexa::Less::operator()(int, int) const", "Vexa::Less::operator()"},
+      {"void Vexa::put(T) [with T = int]", "Vexa::put"},
+      {"main", "main"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(functionName(row.first), row.second) << row.first;
+}
+
 TEST(Exceptions, LocationIsFormattedAndCutAt999Characters) {
   EXPECT_EQ(formatLocation("io.cpp", 12, "IO::recvAll"), "io.cpp:12 (IO::recvAll)\n");
   std::string longPath(2000, 'p');
