@@ -11,6 +11,8 @@ using Unity::handlers;
 
 BaseDevUnity::BaseDevUnity(const std::string& path) : SignalsDev(path) {}
 
+BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io) : SignalsDev(path, std::move(io)) {}
+
 bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
   callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
   return false;

@@ -4,9 +4,11 @@
 #define VEXA_UNITY_BASE_DEV_UNITY_H_
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "vexa/io.h"
 #include "vexa/signals_dev.h"
 
 namespace Vexa {
@@ -14,6 +16,8 @@ namespace Vexa {
 class BaseDevUnity : public SignalsDev {
  public:
   explicit BaseDevUnity(const std::string& path);
+  // On a transport opened by the caller (the built-in simulated device).
+  BaseDevUnity(const std::string& path, std::unique_ptr<IO> io);
   ~BaseDevUnity() override = default;
 
   bool onEvent(const Event& ev) override;

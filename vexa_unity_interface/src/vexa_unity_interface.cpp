@@ -18,6 +18,7 @@
 #include "host_handlers.h"
 #include "report.h"
 #include "signals/signals_x.h"
+#include "vexa_sim/simulated_device.h"
 
 using Vexa::BaseDevUnity;
 using Vexa::Unity::callHandler;
@@ -112,7 +113,10 @@ VEXA_UNITY_API int WelcomeFunction(void) {
 VEXA_UNITY_API void VexaDevUnity(const char* path) {
   reported(kConnect, [path] {
     requireArgument(path != nullptr, "VexaDevUnity");
-    auto dev = std::make_unique<BaseDevUnity>(path);
+    // "SIM" names the built-in simulated device; every other path a link.
+    auto dev = vexa_sim::isSimulatedDevicePath(path)
+                   ? std::make_unique<BaseDevUnity>(path, vexa_sim::openSimulatedDevice(path))
+                   : std::make_unique<BaseDevUnity>(path);
     dev->setTimeout(kLoopTimeoutMs);
     // The earlier device goes only once the new one is connected, so a
     // failed connection leaves the host's current device in place.

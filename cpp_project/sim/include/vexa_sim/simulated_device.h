@@ -1,0 +1,27 @@
+// The built-in simulated device behind the connection path "SIM": a device
+// model played in-process, so that a host works without hardware on every
+// platform, Windows included.
+#ifndef VEXA_SIM_SIMULATED_DEVICE_H_
+#define VEXA_SIM_SIMULATED_DEVICE_H_
+
+#include <memory>
+#include <string>
+
+#include "vexa/io.h"
+
+namespace vexa_sim {
+
+// "SIM" (any letter case), or "SIM:" followed by a family ("current",
+// "cadrium", "quillbox") and, optionally, more of vexa-sim's options:
+// "SIM:current --description FernlitVexa --battery 1600".
+bool isSimulatedDevicePath(const std::string& path);
+
+// A transport joined to a new simulated device of the kind path names; the
+// device plays until the transport is destroyed. Throws
+// Vexa::Notification::OpeningPort, with the reason as its detail, for
+// options it cannot take.
+std::unique_ptr<Vexa::IO> openSimulatedDevice(const std::string& path);
+
+}  // namespace vexa_sim
+
+#endif  // VEXA_SIM_SIMULATED_DEVICE_H_

@@ -1,0 +1,72 @@
+#include "vexa_sim/simulated_device.h"
+
+#include <cctype>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include "vexa/exceptions.h"
+#include "vexa_sim/cli_options.h"
+#include "vexa_sim/in_process_simulator.h"
+
+namespace vexa_sim {
+namespace {
+
+constexpr char kPrefix[] = "SIM";
+constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+
+// The host's end of an in-process simulator, owning the simulator so that
+// the device plays exactly as long as the transport exists.
+class SimulatedDeviceIO : public Vexa::IO {
+ public:
+  explicit SimulatedDeviceIO(std::unique_ptr<InProcessSimulator> sim)
+      : sim_(std::move(sim)), host_(sim_->takeHostIo()) {}
+
+  void setRcvTimeout(int ms) override {
+    host_->setRcvTimeout(ms);
+    rcvTimeout = host_->rcvTimeout;
+  }
+  int recv(void* buf, int len) override { return host_->recv(buf, len); }
+  void send(const void* buf, int len) override { host_->send(buf, len); }
+
+ private:
+  std::unique_ptr<InProcessSimulator> sim_;
+  // Declared last: closed first, which ends the simulator's thread.
+  std::unique_ptr<Vexa::IO> host_;
+};
+
+// The vexa-sim options that the text after "SIM:" stands for.
+std::vector<std::string> optionsOf(const std::string& path) {
+  std::vector<std::string> args;
+  std::istringstream words(path.substr(kPrefixLength + 1));
+  for (std::string word; words >> word;) args.push_back(word);
+  if (!args.empty() && args[0].rfind("--", 0) != 0) args.insert(args.begin(), "--family");
+  return args;
+}
+
+}  // namespace
+
+bool isSimulatedDevicePath(const std::string& path) {
+  if (path.size() < kPrefixLength) return false;
+  for (size_t i = 0; i < kPrefixLength; ++i) {
+    if (std::toupper(static_cast<unsigned char>(path[i])) != kPrefix[i]) return false;
+  }
+  return path.size() == kPrefixLength || path[kPrefixLength] == ':';
+}
+
+std::unique_ptr<Vexa::IO> openSimulatedDevice(const std::string& path) {
+  if (!isSimulatedDevicePath(path)) {
+    VEXA_THROW_DETAIL("\"" + path + "\" names no simulated device", Vexa::Notification::OpeningPort,
+                      "vexa_sim::openSimulatedDevice");
+  }
+  CliOptions options;
+  try {
+    if (path.size() > kPrefixLength) options = parseCliOptions(optionsOf(path));
+  } catch (const std::invalid_argument& e) {
+    VEXA_THROW_DETAIL(std::string("simulated device: ") + e.what(), Vexa::Notification::OpeningPort,
+                      "vexa_sim::openSimulatedDevice");
+  }
+  return std::make_unique<SimulatedDeviceIO>(std::make_unique<InProcessSimulator>(makeModel(options)));
+}
+
+}  // namespace vexa_sim
