@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: native build and tests, the C# binding under Mono,
-# the same native tests under AddressSanitizer with UndefinedBehaviorSanitizer,
-# the threaded tests under ThreadSanitizer, the Windows cross-build and the
-# Windows DLL run under Wine.
+# The whole test suite: native build and tests, the documentation (warnings
+# are errors), the C# binding under Mono, the same native tests under
+# AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
+# ThreadSanitizer, the Windows cross-build and the Windows DLL run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -15,6 +15,9 @@ cmake --preset default >/dev/null
 cmake --build --preset default -- -j2
 ctest --preset default -j2
 scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interface.so
+
+step "documentation (warnings are errors)"
+scripts/build-docs.sh
 
 step "C# binding under Mono"
 scripts/run-mono-tests.sh build/default

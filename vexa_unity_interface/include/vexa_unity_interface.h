@@ -33,6 +33,9 @@
 #include <stdbool.h>
 #include <stdint.h>
 
+/** @def VEXA_UNITY_API
+ * Marks the exports: exported while the plug-in is built, imported by a
+ * Windows host, default visibility elsewhere. */
 #if defined(_WIN32)
 #if defined(VEXA_UNITY_BUILDING)
 #define VEXA_UNITY_API __declspec(dllexport)
@@ -102,9 +105,13 @@ VEXA_UNITY_API void DisconnectVexaDevUnity(void);
  * skipped); any thread, any time, also while a loop runs. The host keeps
  * the functions alive while they are set. */
 /** @{ */
+/** Sets the handler of the devices a scan finds. */
 VEXA_UNITY_API void SetNewDeviceFoundHandler(VexaNewDeviceFoundHandler handler);
+/** Sets the handler of sample instants. */
 VEXA_UNITY_API void SetOnRawDataHandler(VexaRawDataHandler handler);
+/** Sets the handler of failure reports. */
 VEXA_UNITY_API void SetOnExceptionRaisedHandler(VexaExceptionRaisedHandler handler);
+/** Sets the disconnect and digital-input handlers together. */
 VEXA_UNITY_API void SetOnEventDetectedHandlers(VexaDisconnectEventHandler disconnect, VexaDigInEventHandler digIn);
 /** @} */
 
@@ -112,10 +119,14 @@ VEXA_UNITY_API void SetOnEventDetectedHandlers(VexaDisconnectEventHandler discon
  * Each calls its handler with its arguments unchanged (a null slot is
  * skipped); the library itself never calls them. */
 /** @{ */
+/** Calls the new-device handler. */
 VEXA_UNITY_API void OnNewDeviceFound(const char* path);
+/** Calls the exception handler. */
 VEXA_UNITY_API void OnExceptionRaised(int code, const char* message);
+/** Calls the disconnect handler. */
 VEXA_UNITY_API void OnDisconnectEventDetected(int reason);
-/** Passes only the lowest byte of state on. */
+/** Calls the digital-input handler; passes only the lowest byte of state
+ * on. */
 VEXA_UNITY_API void OnDigInEventDetected(int clockSource, int clockValue, int input, bool state);
 #ifdef __cplusplus
 /** Calls the raw-data handler with channels.size() as the channel count.

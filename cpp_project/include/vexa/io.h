@@ -1,6 +1,7 @@
-// The byte transport between the device layer and one physical link.
-// Concrete transports (serial, Bluetooth classic, BLE dongle, USB) derive
-// from IO and own their platform handles.
+/// @file
+/// The byte transport between the device layer and one physical link.
+/// Concrete transports (serial, Bluetooth classic, BLE dongle, USB) derive
+/// from IO and own their platform handles.
 #ifndef VEXA_IO_H_
 #define VEXA_IO_H_
 
@@ -11,35 +12,49 @@
 
 namespace Vexa {
 
+/// One open link: connected from the end of its constructor until it is
+/// destroyed, which closes it. A constructor that cannot open the link
+/// throws and leaves nothing open.
+///
+/// Threads: one thread reads at a time (the loop's, or the one running a
+/// command); a second thread may send while that read waits. Nothing here
+/// locks.
 class IO {
  public:
+  /// Closes the link and releases its handles.
   virtual ~IO() = default;
-  IO(const IO&) = delete;
-  IO& operator=(const IO&) = delete;
+  IO(const IO&) = delete;             ///< A link has one owner.
+  IO& operator=(const IO&) = delete;  ///< A link has one owner.
 
-  // Later recv calls wait at most ms milliseconds; 0 polls; negative waits
-  // without limit.
+  /// Later recv calls wait at most ms milliseconds; 0 polls; negative waits
+  /// without limit.
   virtual void setRcvTimeout(int ms) = 0;
-  // Reads 1..len bytes, or returns 0 when the time-out passed with nothing.
-  // A broken link throws Notification::ContactingDevice.
+  /// Reads 1..len bytes into buf, or returns 0 when the time-out passed
+  /// with nothing; never a negative number.
+  /// @throws Notification::ContactingDevice when the link is broken.
   virtual int recv(void* buf, int len) = 0;
-  // Writes all len bytes or throws Notification::ContactingDevice. One send
-  // from a second thread may overlap a blocked recv.
+  /// Writes all len bytes of buf. One send from a second thread may overlap
+  /// a blocked recv.
+  /// @throws Notification::ContactingDevice on any failure, a short write
+  ///   included.
   virtual void send(const void* buf, int len) = 0;
 
-  // Fills exactly len bytes, first from the put-back buffer, then from recv;
-  // a recv that returns nothing throws Notification::ContactingDevice.
+  /// Fills exactly len bytes of buf, first from the put-back buffer, then
+  /// from recv. The time-out applies to each recv, not to the whole read.
+  /// @throws Notification::ContactingDevice when a recv returns nothing;
+  ///   the bytes read so far are lost with it.
   static void recvAll(IO& io, void* buf, int len);
 
-  // The device implementation that owns this transport; null until set.
+  /// The device implementation that owns this transport; null until set.
   BaseDev::X* owner = nullptr;
-  // The time-out in force, as the transport stored it; -2 until first set.
+  /// The time-out in force, as the transport stored it; -2 until first set.
   int rcvTimeout = -2;
-  // Bytes handed back by the message reader when it resynchronises; read
-  // before anything new from the link.
+  /// Bytes handed back by the message reader when it resynchronises; read
+  /// before anything new from the link.
   std::deque<uint8_t> putBack;
 
  protected:
+  /// For the concrete transports, which open the link.
   IO() = default;
 };
 

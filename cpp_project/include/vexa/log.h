@@ -10,11 +10,17 @@ namespace Vexa {
 
 /// Severity of a log message; a handler receives the levels up to the one
 /// it asked for.
-enum class LogLevel : int { kOff = 0, kError = 1, kWarning = 2, kInfo = 3, kDebug = 4 };
+enum class LogLevel : int {
+  kOff = 0,      ///< the log is off
+  kError = 1,    ///< failures
+  kWarning = 2,  ///< problems met on the way
+  kInfo = 3,     ///< progress
+  kDebug = 4     ///< detail for finding faults
+};
 
 /// Receives one log message. May be called on any of the library's threads
 /// (the loop's, a search's, the caller's); message is valid only during the
-/// call.
+/// call. An exception it throws is dropped.
 using LogHandler = void (*)(LogLevel level, const char* message);
 
 /// Sends messages from kError up to maxLevel to handler; a null handler or

@@ -1,4 +1,5 @@
-// One entry of a device's properties map: empty, an integer or a text.
+/// @file
+/// One entry of a device's properties map: empty, an integer or a text.
 #ifndef VEXA_PROPERTY_VALUE_H_
 #define VEXA_PROPERTY_VALUE_H_
 
@@ -8,19 +9,31 @@
 
 namespace Vexa {
 
+/// One property value: empty, an integer or a text.
 class PropertyValue {
  public:
-  enum Kind : int32_t { kEmpty = 0, kInteger = 2, kString = 4 };
+  /// What the value holds; the numbers are the device library's own codes.
+  enum Kind : int32_t {
+    kEmpty = 0,    ///< nothing (a missing key read with operator[])
+    kInteger = 2,  ///< an integer
+    kString = 4    ///< a text
+  };
 
+  /// An empty value.
   PropertyValue() = default;
+  /// An integer value.
   explicit PropertyValue(int32_t value) : kind_(kInteger), integer_(value) {}
+  /// A text value.
   explicit PropertyValue(std::string text) : kind_(kString), text_(std::move(text)) {}
 
+  /// What the value holds.
   Kind kind() const { return kind_; }
-  // An empty value reads as 0 and as "".
+  /// The integer; 0 for any other kind, so an empty value reads as 0.
   int32_t asInt() const { return kind_ == kInteger ? integer_ : 0; }
+  /// The text; "" for any other kind, so an empty value reads as "".
   const std::string& asString() const { return text_; }
 
+  /// Same kind and same content.
   bool operator==(const PropertyValue& o) const {
     return kind_ == o.kind_ && integer_ == o.integer_ && text_ == o.text_;
   }
@@ -31,6 +44,7 @@ class PropertyValue {
   std::string text_;
 };
 
+/// A device's properties by name ("path", "description", "productID", ...).
 using Properties = std::map<std::string, PropertyValue>;
 
 }  // namespace Vexa
