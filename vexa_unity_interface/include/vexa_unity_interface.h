@@ -87,7 +87,10 @@ VEXA_UNITY_API int WelcomeFunction(void);
  * releasing the earlier one only once the new one is connected; a running
  * loop on the earlier device is interrupted and awaited first.
  * Paths: "COM7" or "COM/dev/ttyUSB0" (serial), "BTHXX:XX:XX:XX:XX:XX"
- * (Bluetooth classic), "BLEXX:XX:XX:XX:XX:XX" (BLE dongle), "USBn" (USB).
+ * (Bluetooth classic), "BLEXX:XX:XX:XX:XX:XX" (BLE dongle), "USBn" (USB),
+ * and "SIM", "SIM:cadrium", "SIM:quillbox" for the built-in simulated device
+ * (after the family, more of the simulator's options may follow:
+ * "SIM:current --description FernlitVexa").
  * Takes about a second (the version handshake).
  * Reports 1 (port or device failure), 2 (invalid call, null path), 3, -1;
  * after a failure the earlier device stays current. */
@@ -160,8 +163,8 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int ignored, int nBi
 /** Runs the device loop on the calling thread until a handler's call ends
  * it, InterruptAcquisition is called, or the link fails. Every frame and
  * event handler runs on this thread. A failure of the library is reported
- * as code 21 with the bare description and no log line; 24 and -1 as
- * usual. A second StartLoop while one runs is refused with 21. */
+ * as code 21 with the bare description and no line in the log file; 24 and
+ * -1 as usual. A second StartLoop while one runs is refused with 21. */
 VEXA_UNITY_API void StartLoop(void);
 /** Ends a running loop from another thread; StartLoop then returns. Waits
  * until the loop takes the request; does nothing when no loop runs or when
@@ -175,9 +178,9 @@ VEXA_UNITY_API void StopAcquisition(void);
 /** @name Queries */
 /** @{ */
 
-/** Scans one kind of link ("COM", "BTH", "BLE", "USB"; "" or null for all)
- * and calls the new-device handler once per device found, on the calling
- * thread. A Bluetooth scan takes several seconds. Reports 26, 27, 28, -1. */
+/** Scans one kind of link ("BTH", "BLE", "USB", any letter case; "" or null
+ * for all) and calls the new-device handler once per device found, on the
+ * calling thread. A Bluetooth scan takes several seconds. Reports 26, 27, 28, -1. */
 VEXA_UNITY_API void GetDetectableDevices(const char* domain);
 /** Scans every kind of link; a failed scan finds nothing. Never reports. */
 VEXA_UNITY_API void GetAllDetectableDevices(void);
