@@ -16,11 +16,12 @@ namespace Vexa {
 /// "file:line (function)\n", cut to 999 characters so an oversized path can
 /// never overrun the formatting buffer.
 std::string formatLocation(const char* file, int line, const char* function);
+/// The same, for a name built at run time.
 std::string formatLocation(const char* file, int line, const std::string& function);
 
-// The qualified name of a function from the compiler's full signature:
-// "uint16_t Vexa::BaseDev::X::sendCommand(const uint8_t*, uint16_t, bool)"
-// gives "Vexa::BaseDev::X::sendCommand"; a lambda gives its function's name.
+/// The qualified name of a function from the compiler's full signature:
+/// "uint16_t Vexa::BaseDev::X::sendCommand(const uint8_t*, uint16_t, bool)"
+/// gives "Vexa::BaseDev::X::sendCommand"; a lambda gives its function's name.
 std::string functionName(const char* signature);
 
 /// The root of every failure the library throws; thrown itself only for a
