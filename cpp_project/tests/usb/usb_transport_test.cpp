@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -59,6 +60,9 @@ class FakeFtdi {
     resolve(shorten_, "FakeFtdi_ShortenNextWrite");
     resolve(log_, "FakeFtdi_Log");
     resolve(openCount_, "FakeFtdi_OpenCount");
+    resolve(hold_, "FakeFtdi_HoldNextCall");
+    resolve(awaitHeld_, "FakeFtdi_AwaitHeld");
+    resolve(arrive_, "FakeFtdi_ArriveAfterNextCount");
     reset_();
   }
   ~FakeFtdi() { reset_(); }
@@ -71,6 +75,14 @@ class FakeFtdi {
   void failCall(const char* function, int times = -1, uint32_t status = 4) { fail_(function, status, times); }
   void shortenNextWrite(uint16_t missing) { shorten_(missing); }
   int openCount() { return openCount_(); }
+  // The next call of function waits inside for a second caller, up to ms.
+  void holdNextCall(const char* function, int ms) { hold_(function, ms); }
+  bool awaitHeld() { return awaitHeld_(5000) != 0; }
+  // Bytes arriving right after the next receive count, signalled without
+  // the flag.
+  void arriveAfterNextCount(const std::string& bytes) {
+    arrive_(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
   // The calls logged since the last time, one a line.
   std::vector<std::string> takeLog() {
     std::string text(log_(nullptr, 0) + 1, '\0');
@@ -97,6 +109,9 @@ class FakeFtdi {
   void (*shorten_)(uint16_t);
   size_t (*log_)(char*, size_t);
   int (*openCount_)();
+  void (*hold_)(const char*, int);
+  int (*awaitHeld_)(int);
+  void (*arrive_)(const uint8_t*, size_t);
   size_t seen_ = 0;
 };
 
@@ -347,6 +362,32 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_GetStatus"), c.probes) << c.timeout;
     EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs)) << c.timeout;
     EXPECT_LT(took, std::chrono::milliseconds(c.belowMs)) << c.timeout;
+  }
+}
+
+// The interrupt writes from its own thread while the loop's receive may be
+// inside the library on the same handle; the fake fails a call that finds
+// another caller there. Each case holds the receive's call up to 300 ms.
+TEST_F(UsbTransport, AWriteWaitsForTheReceiveToLeaveTheLibrary) {
+  const std::pair<const char*, bool> cases[] = {
+      // The call held, and whether the device has answered by then.
+      {"FT4222_SPISlave_GetRxStatus", false},
+      {"FT_GetStatus", false},
+      {"FT4222_SPISlave_Read", true},
+  };
+  for (const auto& [held, answered] : cases) {
+    FakeFtdi fresh;
+    fresh.addAdapter("cadrium");
+    USB usb("USB0", libraries);
+    const uint8_t ask = 'V';
+    if (answered) usb.send(&ask, 1);
+    usb.setRcvTimeout(answered ? 2000 : 0);
+    fresh.holdNextCall(held, 300);
+    uint8_t buf[8];
+    std::future<int> received = std::async(std::launch::async, [&] { return usb.recv(buf, 8); });
+    ASSERT_TRUE(fresh.awaitHeld()) << held;
+    EXPECT_NO_THROW(usb.send(&ask, 1)) << held;
+    EXPECT_NO_THROW(received.get()) << held;
   }
 }
 
