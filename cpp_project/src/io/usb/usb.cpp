@@ -184,6 +184,7 @@ int USB::recv(void* buf, int len) {
   const int timeout = rcvTimeout;  // -2 (never set) waits without limit too
   const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
   bool waited = false;
+  bool lastLook = false;
   for (;;) {
     // Bytes are read only once the library says they are there, so a
     // signal left over from bytes already taken costs one more look, not a
@@ -192,6 +193,7 @@ int USB::recv(void* buf, int len) {
       const uint16_t want = static_cast<uint16_t>(std::min(len, waiting));
       return read(static_cast<uint8_t*>(buf), want);
     }
+    if (lastLook) return 0;
     int slice = kSliceMs;
     bool lastSlice = false;
     if (timeout == 0) {
@@ -210,7 +212,11 @@ int USB::recv(void* buf, int len) {
         continue;
       case RxEvent::Wait::kTimedOut:
         probe();
-        if (lastSlice) return 0;
+        // The bytes are counted once more before giving up: on Linux the
+        // library may signal only the condition, not the flag beside it,
+        // and a signal between the count above and the start of the wait
+        // is then lost while its bytes wait.
+        lastLook = lastSlice;
         continue;
       case RxEvent::Wait::kFailed:
         break;
