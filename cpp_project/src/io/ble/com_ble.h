@@ -97,6 +97,8 @@ class COM_BLE : public COM {
   // Both need the reader's turn.
   Message readMessage(uint8_t* buf, int len);
   Message interpret(const uint8_t* header, int n, uint8_t* buf, int len);
+  // Reads the port through the virtual recv, so a derived link may stand
+  // in for the line.
   bool recvExactly(uint8_t* dst, int n);
   int scanRecord(int n, uint8_t* buf, int len) const;
   // Programs the serial read time-out (reader only).

@@ -53,7 +53,7 @@ int COM_BLE::readScanRecord(uint8_t* buf, int len) {
 
 bool COM_BLE::recvExactly(uint8_t* dst, int n) {
   for (int got = 0; got < n;) {
-    int r = COM::recv(dst + got, n - got);
+    int r = recv(dst + got, n - got);
     if (r <= 0) return false;
     got += r;
   }
