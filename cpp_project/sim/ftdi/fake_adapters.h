@@ -1,9 +1,12 @@
 // Every fake adapter of the process, its state, the faults asked for and
 // the log of calls. One lock guards it all; the device side of an open
-// adapter runs on its own simulator engine thread.
+// adapter runs on its own simulator engine thread. The vendor does not
+// promise that two callers inside the libraries on one handle are safe, so
+// a call that finds another one there fails with kConcurrentCall.
 #ifndef VEXA_SIM_FTDI_FAKE_ADAPTERS_H_
 #define VEXA_SIM_FTDI_FAKE_ADAPTERS_H_
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,6 +25,7 @@ constexpr Status kDeviceNotFound = 2;
 constexpr Status kDeviceNotOpened = 3;
 constexpr Status kInvalidParameter = 6;
 constexpr Status kNotSpiSlave = 1008;
+constexpr Status kConcurrentCall = 1009;
 
 struct Adapter {
   uint32_t flags;
@@ -31,6 +35,7 @@ struct Adapter {
   std::string model;
   // While open:
   bool open = false;
+  std::string openedBy;  // the copy of D2XX that knows the handle
   bool spiSlave = false;
   std::shared_ptr<Wire> wire;
   std::unique_ptr<vexa_sim::Engine> engine;
@@ -47,38 +52,54 @@ class Adapters final : public Hub {
   std::string log();
   int openCount();
 
-  Status createDeviceInfoList(Vexa::ftdi::Dword* count);
-  Status getDeviceInfoDetail(Vexa::ftdi::Dword index, Vexa::ftdi::Dword* flags, Vexa::ftdi::Dword* type,
-                             Vexa::ftdi::Dword* id, Vexa::ftdi::Dword* location, char* serial, char* description,
-                             Handle* handle);
-  Status open(int index, Handle* handle);
-  Status setLatencyTimer(Handle h, uint8_t ms);
-  Status getStatus(Handle h, Vexa::ftdi::Dword* rx, Vexa::ftdi::Dword* tx, Vexa::ftdi::Dword* events);
-  Status setUsbParameters(Handle h, uint32_t in, uint32_t out);
-  Status close(Handle h);
+  // The next call of function that enters alone waits there for another
+  // caller on its handle, at most ms milliseconds.
+  void holdNextCall(const std::string& function, int ms);
+  // Waits at most ms for a held call to be waiting; tells whether one is.
+  bool awaitHeld(int ms);
+  // The next receive status count is followed by these bytes, signalled as
+  // FTDI's Linux library may do it: the condition only, not its flag.
+  void arriveAfterNextCount(const uint8_t* data, size_t len);
 
-  Status getVersion(const char* build, Handle h, Vexa::ftdi::Version* version) override;
-  Status spiSlaveInit(const char* build, Handle h) override;
-  Status setClock(const char* build, Handle h, int clock) override;
-  Status setEventNotification(const char* build, Handle h, uint32_t mask, void* param) override;
-  Status getRxStatus(const char* build, Handle h, uint16_t* waiting) override;
-  Status read(const char* build, Handle h, uint8_t* buf, uint16_t len, uint16_t* got) override;
-  Status write(const char* build, Handle h, const uint8_t* buf, uint16_t len, uint16_t* written) override;
-  Status unInitialize(const char* build, Handle h) override;
+  Status createDeviceInfoList(const Caller& c, Dword* count) override;
+  Status getDeviceInfoDetail(const Caller& c, Dword index, Dword* flags, Dword* type, Dword* id, Dword* location,
+                             char* serial, char* description, Handle* handle) override;
+  Status open(const Caller& c, int index, Handle* handle) override;
+  Status setLatencyTimer(const Caller& c, Handle h, uint8_t ms) override;
+  Status getStatus(const Caller& c, Handle h, Dword* rx, Dword* tx, Dword* events) override;
+  Status setUsbParameters(const Caller& c, Handle h, uint32_t in, uint32_t out) override;
+  Status close(const Caller& c, Handle h) override;
+
+  Status getVersion(const Caller& c, Handle h, Vexa::ftdi::Version* version) override;
+  Status spiSlaveInit(const Caller& c, Handle h) override;
+  Status setClock(const Caller& c, Handle h, int clock) override;
+  Status setEventNotification(const Caller& c, Handle h, uint32_t mask, void* param) override;
+  Status getRxStatus(const Caller& c, Handle h, uint16_t* waiting) override;
+  Status read(const Caller& c, Handle h, uint8_t* buf, uint16_t len, uint16_t* got) override;
+  Status write(const Caller& c, Handle h, const uint8_t* buf, uint16_t len, uint16_t* written) override;
+  Status unInitialize(const Caller& c, Handle h) override;
 
  private:
   struct Fault {
     Status status;
     int times;
   };
-  // Both need mutex_ held. record logs the call and tells whether it is to
-  // fail, and with which status.
-  bool record(const std::string& call, const char* function, Status* status);
-  Adapter* find(Handle h);
+  class Entry;
+  // All three need mutex_ held. record logs the call (tagged with the
+  // caller's build) and tells whether it is to fail, and with which status.
+  bool record(const Caller& c, const Entry& entry, const std::string& call, const char* function, Status* status);
+  // The open adapter behind h, if the caller's copy of D2XX opened it.
+  Adapter* find(const Caller& c, Handle h);
   // Stops the device and forgets the wire; mutex_ held.
   static void closeAdapter(Adapter& adapter);
 
   std::mutex mutex_;
+  std::condition_variable entered_;
+  std::map<Handle, int> inside_;  // callers inside the libraries, by handle
+  std::string holdFunction_;
+  int holdMs_ = 0;
+  bool held_ = false;
+  std::vector<uint8_t> lateBytes_;
   std::vector<std::unique_ptr<Adapter>> adapters_;
   std::map<std::string, Fault> faults_;
   uint16_t shortWrite_ = 0;

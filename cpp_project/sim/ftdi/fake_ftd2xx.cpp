@@ -1,36 +1,12 @@
-// The fake D2XX library's exports: the FT_* calls, the hub that the fake
-// LibFT4222 builds use, and the test controls.
+// The fake D2XX library's exports beside its FT_* calls (fake_d2xx.cpp):
+// the hub that the fake LibFT4222 builds use, and the test controls.
 #include <cstring>
 
 #include "fake_adapters.h"
 
 using fake_ftdi::Adapters;
-using fake_ftdi::Handle;
-using fake_ftdi::Status;
-using Vexa::ftdi::Dword;
 
 extern "C" {
-
-FAKE_FTDI_EXPORT Status FT_CreateDeviceInfoList(Dword* count) { return Adapters::instance().createDeviceInfoList(count); }
-
-FAKE_FTDI_EXPORT Status FT_GetDeviceInfoDetail(Dword index, Dword* flags, Dword* type, Dword* id, Dword* location,
-                                               char* serial, char* description, Handle* handle) {
-  return Adapters::instance().getDeviceInfoDetail(index, flags, type, id, location, serial, description, handle);
-}
-
-FAKE_FTDI_EXPORT Status FT_Open(int index, Handle* handle) { return Adapters::instance().open(index, handle); }
-
-FAKE_FTDI_EXPORT Status FT_SetLatencyTimer(Handle h, uint8_t ms) { return Adapters::instance().setLatencyTimer(h, ms); }
-
-FAKE_FTDI_EXPORT Status FT_GetStatus(Handle h, Dword* rx, Dword* tx, Dword* events) {
-  return Adapters::instance().getStatus(h, rx, tx, events);
-}
-
-FAKE_FTDI_EXPORT Status FT_SetUSBParameters(Handle h, uint32_t in, uint32_t out) {
-  return Adapters::instance().setUsbParameters(h, in, out);
-}
-
-FAKE_FTDI_EXPORT Status FT_Close(Handle h) { return Adapters::instance().close(h); }
 
 FAKE_FTDI_EXPORT fake_ftdi::Hub* FakeFtdi_Hub(void) { return &Adapters::instance(); }
 
@@ -46,6 +22,16 @@ FAKE_FTDI_EXPORT void FakeFtdi_FailCall(const char* function, uint32_t status, i
 }
 
 FAKE_FTDI_EXPORT void FakeFtdi_ShortenNextWrite(uint16_t missing) { Adapters::instance().shortenNextWrite(missing); }
+
+FAKE_FTDI_EXPORT void FakeFtdi_HoldNextCall(const char* function, int ms) {
+  Adapters::instance().holdNextCall(function, ms);
+}
+
+FAKE_FTDI_EXPORT int FakeFtdi_AwaitHeld(int ms) { return Adapters::instance().awaitHeld(ms) ? 1 : 0; }
+
+FAKE_FTDI_EXPORT void FakeFtdi_ArriveAfterNextCount(const uint8_t* data, size_t len) {
+  Adapters::instance().arriveAfterNextCount(data, len);
+}
 
 FAKE_FTDI_EXPORT size_t FakeFtdi_Log(char* out, size_t size) {
   const std::string log = Adapters::instance().log();

@@ -1,4 +1,5 @@
-// On Windows the host hands over an event handle.
+// On Windows the host hands over an event handle, whose state holds the
+// signal until a wait takes it.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -8,6 +9,6 @@
 
 namespace fake_ftdi {
 
-void signalHostEvent(void* param) { SetEvent(static_cast<HANDLE>(param)); }
+void signalHostEvent(void* param, bool /*setFlag*/) { SetEvent(static_cast<HANDLE>(param)); }
 
 }  // namespace fake_ftdi

@@ -42,14 +42,16 @@ int Wire::deviceRead(uint8_t* buf, int len, std::chrono::milliseconds timeout) {
   return static_cast<int>(n);
 }
 
-void Wire::deviceWrite(const uint8_t* data, size_t len) {
+void Wire::deviceWrite(const uint8_t* data, size_t len) { deliver(data, len, true); }
+
+void Wire::deliver(const uint8_t* data, size_t len, bool setFlag) {
   void* param = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     toHost_.insert(toHost_.end(), data, data + len);
     if (eventMask_ & Vexa::ftdi::kEventRxChar) param = eventParam_;
   }
-  if (param != nullptr && len > 0) signalHostEvent(param);
+  if (param != nullptr && len > 0) signalHostEvent(param, setFlag);
 }
 
 void Wire::wakeDevice() {

@@ -15,8 +15,10 @@
 
 namespace fake_ftdi {
 
-// Signals the host's event the way the platform's FTDI library does.
-void signalHostEvent(void* param);
+// Signals the host's event the way the platform's FTDI library does. On
+// Linux, without setFlag only the condition is signalled, not the flag
+// beside it.
+void signalHostEvent(void* param, bool setFlag);
 
 class Wire {
  public:
@@ -25,6 +27,8 @@ class Wire {
   size_t waiting();
   size_t hostRead(uint8_t* buf, size_t len);
   void setEvent(uint32_t mask, void* param);
+  // Bytes from the device reach the host, and the event is signalled.
+  void deliver(const uint8_t* data, size_t len, bool setFlag);
 
   // Device side (the engine's link).
   int deviceRead(uint8_t* buf, int len, std::chrono::milliseconds timeout);

@@ -17,14 +17,15 @@ constexpr size_t kMaxScannedBytes = size_t{1} << 20;
 void awaitBanner(const char* banner, size_t bannerLength, const uint8_t* first, int already,
                  const std::function<uint8_t()>& nextByte, const char* function) {
   size_t scanned = 0;
+  int taken = 0;
   auto next = [&]() -> uint8_t {
     if (++scanned > kMaxScannedBytes) VEXA_THROW(Notification::ContactingDevice, function);
-    return nextByte();
+    // Every byte already received is scanned before anything new is read:
+    // on a packet link the banner's line feed may be among them.
+    return taken < already ? first[taken++] : nextByte();
   };
   std::vector<uint8_t> window(bannerLength);
-  size_t filled = 0;
-  for (int i = 0; i < already && filled < bannerLength; ++i) window[filled++] = first[i];
-  while (filled < bannerLength) window[filled++] = next();
+  for (uint8_t& b : window) b = next();
   while (std::memcmp(window.data(), banner, bannerLength) != 0) {
     std::memmove(window.data(), window.data() + 1, bannerLength - 1);
     window[bannerLength - 1] = next();

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 
@@ -118,6 +119,30 @@ long long msSince(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
+// The dongle link on a port whose bytes can be scripted instead, in
+// chunks. An empty chunk is a pause on the line longer than a poll and
+// shorter than one read of the link's own time-out: a read with a time-out
+// below it gets nothing, a longer one waits it out.
+constexpr int kPauseMs = kReadMs / 2;
+class ScriptedLink : public Vexa::COM_BLE {
+ public:
+  using COM_BLE::COM_BLE;
+  int recv(void* buf, int len) override {
+    if (!chunks.empty() && chunks.front().empty()) {
+      chunks.pop_front();
+      if (rcvTimeout > 0 && rcvTimeout < kPauseMs) return 0;
+    }
+    if (chunks.empty()) return COM::recv(buf, len);
+    Bytes& chunk = chunks.front();
+    const int n = std::min(len, static_cast<int>(chunk.size()));
+    std::copy_n(chunk.begin(), n, static_cast<uint8_t*>(buf));
+    chunk.erase(chunk.begin(), chunk.begin() + n);
+    if (chunk.empty()) chunks.pop_front();
+    return n;
+  }
+  std::deque<Bytes> chunks;
+};
+
 class BleLink : public ::testing::Test {
  protected:
   static Vexa::BleTimings timings() {
@@ -144,7 +169,7 @@ class BleLink : public ::testing::Test {
   }
   vexa_sim::PtyLink peer;
   DonglePorts ports{std::vector<std::string>{peer.comPath()}};
-  Vexa::COM_BLE link{timings()};
+  ScriptedLink link{timings()};
 };
 
 const Bytes kValueAbc = event(4, 5, {0x00, 0x09, 0x00, 0x01, 0x03, 'a', 'b', 'c'});
@@ -229,6 +254,21 @@ TEST_F(BleLink, CompletionBeforeTheWaitBeganStillCounts) {
   const auto start = Clock::now();
   link.wait_prccomplete(false);
   EXPECT_LT(msSince(start), kLimitMs);
+}
+
+TEST_F(BleLink, AMessagePausedMidwayArrivesWholeAndTheNextInStep) {
+  const Bytes value = event(4, 5, {0x00, 0x09, 0x00, 0x01, 0x04, 0x5A, 0xC3, 0x0F, 0x71});
+  // Within the header, between header and payload, within the payload.
+  for (long pauseAt : {2, 4, 7}) {
+    link.setRcvTimeout(0);  // polls
+    link.chunks = {Bytes(value.begin(), value.begin() + pauseAt), {}, Bytes(value.begin() + pauseAt, value.end()),
+                   kValueAbc};
+    uint8_t buf[20];
+    const int first = link.receiveValue(buf, sizeof buf);
+    EXPECT_EQ(Bytes(buf, buf + std::max(first, 0)), (Bytes{0x5A, 0xC3, 0x0F, 0x71})) << pauseAt;
+    const int next = link.receiveValue(buf, sizeof buf);
+    EXPECT_EQ(std::string(buf, buf + std::max(next, 0)), "abc") << pauseAt;
+  }
 }
 
 TEST_F(BleLink, ReceiveSkipsOtherMessagesUntilItsTimeOut) {

@@ -181,13 +181,24 @@ TEST_F(Board, PacketLinkReassemblesSplitFrames) {
   EXPECT_EQ(dev->ticks[2].samples, (std::vector<int>{7, 8, 9}));
 }
 
-TEST_F(Board, PacketLinkBannerAfterStop) {
+TEST_F(Board, PacketLinkBannerAfterIdleInterruptAndStop) {
   auto io_owned = std::make_unique<FakeIO>();
   io = io_owned.get();
+  // The handshake's answer, then the interrupt's after a stray byte.
   io->onSend = [](const Bytes& c, FakeIO& self) {
     if (c == Bytes{0x07} && self.sends.size() == 1) self.feedPacket(text("Quillbox_v5.1\n"));
+    if (c == Bytes{0x07} && self.sends.size() == 2) self.feedPacket(text("\x13Quillbox_v5.1\n"));
   };
   dev = std::make_unique<RecordingDev>("BLE01", std::move(io_owned));
+  // The whole answer to the interrupt's wake-up byte, line feed included,
+  // comes in the one packet the idle loop receives.
+  io->recvCalls = 0;
+  io->beforeRecv = [this](FakeIO& self) {
+    if (self.recvCalls == 1) dev->interrupt(nullptr);
+  };
+  dev->loop();
+  EXPECT_EQ(dev->interrupts.size(), 1u);
+  io->beforeRecv = nullptr;
   dev->start(1000, std::vector<int>{1}, 16);
   io->feedPacket(bitFrame({1}, 0, 0) + text("Quill"));
   io->feedPacket(text("box_v5.1\n"));

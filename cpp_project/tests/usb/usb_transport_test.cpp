@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -59,6 +60,9 @@ class FakeFtdi {
     resolve(shorten_, "FakeFtdi_ShortenNextWrite");
     resolve(log_, "FakeFtdi_Log");
     resolve(openCount_, "FakeFtdi_OpenCount");
+    resolve(hold_, "FakeFtdi_HoldNextCall");
+    resolve(awaitHeld_, "FakeFtdi_AwaitHeld");
+    resolve(arrive_, "FakeFtdi_ArriveAfterNextCount");
     reset_();
   }
   ~FakeFtdi() { reset_(); }
@@ -71,6 +75,14 @@ class FakeFtdi {
   void failCall(const char* function, int times = -1, uint32_t status = 4) { fail_(function, status, times); }
   void shortenNextWrite(uint16_t missing) { shorten_(missing); }
   int openCount() { return openCount_(); }
+  // The next call of function waits inside for a second caller, up to ms.
+  void holdNextCall(const char* function, int ms) { hold_(function, ms); }
+  bool awaitHeld() { return awaitHeld_(5000) != 0; }
+  // Bytes arriving right after the next receive count, signalled without
+  // the flag.
+  void arriveAfterNextCount(const std::string& bytes) {
+    arrive_(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  }
   // The calls logged since the last time, one a line.
   std::vector<std::string> takeLog() {
     std::string text(log_(nullptr, 0) + 1, '\0');
@@ -97,6 +109,9 @@ class FakeFtdi {
   void (*shorten_)(uint16_t);
   size_t (*log_)(char*, size_t);
   int (*openCount_)();
+  void (*hold_)(const char*, int);
+  int (*awaitHeld_)(int);
+  void (*arrive_)(const uint8_t*, size_t);
   size_t seen_ = 0;
 };
 
@@ -321,32 +336,65 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
     bool adapterGone;
     int probes;
     int atLeastMs, belowMs;
+    // Bytes arriving right after the first count, signalled without the
+    // flag: the wait misses them, the receive must not.
+    std::string arriving;
   } const cases[] = {
-      {0, false, 1, 0, 500},
-      {0, true, 1, 0, 500},
-      {300, false, 1, 300, 1000},
-      {1500, false, 2, 1500, 2500},
+      {0, false, 1, 0, 500, ""},
+      {0, true, 1, 0, 500, ""},
+      {300, false, 1, 300, 1000, ""},
+      {1500, false, 2, 1500, 2500, ""},
       // Waiting without limit still notices a removed adapter within a slice.
-      {-1, true, 1, 1000, 2000},
+      {-1, true, 1, 1000, 2000, ""},
+      {0, false, 1, 0, 500, "\x3c\xa5\x01"},
+      {300, false, 1, 0, 1000, "\x5a\x10\xff\x42\x07"},
   };
   fake.addAdapter("");
   USB usb("USB0", libraries);
   for (const Case& c : cases) {
     usb.setRcvTimeout(c.timeout);
     if (c.adapterGone) fake.failCall("FT_GetStatus", 1);
+    fake.arriveAfterNextCount(c.arriving);
     fake.takeLog();
-    uint8_t buf[4];
+    char buf[8];
     const auto start = std::chrono::steady_clock::now();
     if (c.adapterGone) {
-      EXPECT_THROW(usb.recv(buf, 4), ContactingDevice) << c.timeout;
+      EXPECT_THROW(usb.recv(buf, 8), ContactingDevice) << c.timeout;
     } else {
-      EXPECT_EQ(usb.recv(buf, 4), 0) << c.timeout;
+      const int n = usb.recv(buf, 8);
+      EXPECT_EQ(std::string(buf, static_cast<size_t>(std::max(n, 0))), c.arriving) << c.timeout;
     }
     const auto took = std::chrono::steady_clock::now() - start;
     const Lines calls = fake.takeLog();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_GetStatus"), c.probes) << c.timeout;
     EXPECT_GE(took, std::chrono::milliseconds(c.atLeastMs)) << c.timeout;
     EXPECT_LT(took, std::chrono::milliseconds(c.belowMs)) << c.timeout;
+  }
+}
+
+// The interrupt writes from its own thread while the loop's receive may be
+// inside the library on the same handle; the fake fails a call that finds
+// another caller there. Each case holds the receive's call up to 300 ms.
+TEST_F(UsbTransport, AWriteWaitsForTheReceiveToLeaveTheLibrary) {
+  const std::pair<const char*, bool> cases[] = {
+      // The call held, and whether the device has answered by then.
+      {"FT4222_SPISlave_GetRxStatus", false},
+      {"FT_GetStatus", false},
+      {"FT4222_SPISlave_Read", true},
+  };
+  for (const auto& [held, answered] : cases) {
+    FakeFtdi fresh;
+    fresh.addAdapter("cadrium");
+    USB usb("USB0", libraries);
+    const uint8_t ask = 'V';
+    if (answered) usb.send(&ask, 1);
+    usb.setRcvTimeout(answered ? 2000 : 0);
+    fresh.holdNextCall(held, 300);
+    uint8_t buf[8];
+    std::future<int> received = std::async(std::launch::async, [&] { return usb.recv(buf, 8); });
+    ASSERT_TRUE(fresh.awaitHeld()) << held;
+    EXPECT_NO_THROW(usb.send(&ask, 1)) << held;
+    EXPECT_NO_THROW(received.get()) << held;
   }
 }
 

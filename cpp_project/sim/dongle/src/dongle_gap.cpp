@@ -56,6 +56,11 @@ void DongleModel::emitDueAdvertisements(TimePoint now) {
     std::copy(ad.data.begin(), ad.data.end(), p.begin() + 11);
     event(kClassGap, 0, p);
     nextAdvertisement_ += config_.advertisingInterval;
+    if (strayResponse_) {
+      const uint16_t code = *strayResponse_;
+      strayResponse_.reset();
+      response(kClassGap, 2, {static_cast<uint8_t>(code & 0xFF), static_cast<uint8_t>(code >> 8)});
+    }
   }
 }
 

@@ -37,7 +37,9 @@ std::map<std::string, std::string> listen(COM_BLE& link, int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   uint8_t record[kRecordBuffer];
   while (std::chrono::steady_clock::now() < end) {
-    const int n = link.read_ble(record, sizeof record);
+    // Only scan records: a response read meanwhile gives its result code,
+    // which is no length within the record.
+    const int n = link.readScanRecord(record, sizeof record);
     if (n <= kPathLength) continue;
     seen.emplace(std::string(record, record + kPathLength), std::string(record + kPathLength, record + n));
   }

@@ -51,6 +51,10 @@ class COM_BLE : public COM {
 
   // Reads and interprets one message; buf takes len bytes at most.
   int read_ble(uint8_t* buf, int len);
+  // Reads one message. For a scan record written to buf (the path, then the
+  // name) its length; 0 for any other message, whatever read_ble would
+  // give for it (a response's result code is no length).
+  int readScanRecord(uint8_t* buf, int len);
   // Until a response with result 0; Notification::ContactingDevice after
   // responseMs.
   void wait_response();
@@ -83,7 +87,7 @@ class COM_BLE : public COM {
   const BleTimings& timings() const { return timings_; }
 
  private:
-  enum class Kind { kOther, kResponse, kValue };
+  enum class Kind { kOther, kResponse, kValue, kScanRecord };
   struct Message {
     int result;
     Kind kind;
@@ -93,6 +97,8 @@ class COM_BLE : public COM {
   // Both need the reader's turn.
   Message readMessage(uint8_t* buf, int len);
   Message interpret(const uint8_t* header, int n, uint8_t* buf, int len);
+  // Reads the port through the virtual recv, so a derived link may stand
+  // in for the line.
   bool recvExactly(uint8_t* dst, int n);
   int scanRecord(int n, uint8_t* buf, int len) const;
   // Programs the serial read time-out (reader only).

@@ -44,9 +44,16 @@ int COM_BLE::read_ble(uint8_t* buf, int len) {
   return readMessage(buf, len).result;
 }
 
+int COM_BLE::readScanRecord(uint8_t* buf, int len) {
+  ReaderTurn turn(*this);
+  applyTimeout(wantedTimeout());
+  const Message m = readMessage(buf, len);
+  return m.kind == Kind::kScanRecord ? m.result : 0;
+}
+
 bool COM_BLE::recvExactly(uint8_t* dst, int n) {
   for (int got = 0; got < n;) {
-    int r = COM::recv(dst + got, n - got);
+    int r = recv(dst + got, n - got);
     if (r <= 0) return false;
     got += r;
   }
@@ -129,7 +136,7 @@ COM_BLE::Message COM_BLE::interpret(const uint8_t* header, int n, uint8_t* buf, 
     }
     case id(bgapi::kClassGap, 0):  // scan response
       if (n < 11) return unknown;
-      return {scanRecord(n, buf, len), Kind::kOther};
+      return {scanRecord(n, buf, len), Kind::kScanRecord};
     default:
       return unknown;
   }

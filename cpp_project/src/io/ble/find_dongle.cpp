@@ -14,6 +14,10 @@ std::string COM_BLE::find_ble_dongle(int restartPauseMs) {
   for (const std::string& port : donglePorts()) {
     try {
       COM probe(port);
+      // Until its time-outs are set a port may let a write wait for ever
+      // (the driver's own settings): a wedged port would hang the search.
+      // Setting them bounds the reset write by the port's write time-out.
+      probe.setRcvTimeout(BleTimings().linkTimeoutMs);
       probe.send(reset.data(), static_cast<int>(reset.size()));
     } catch (const Exception&) {
       continue;  // absent, in use, or refused the reset: try the next one

@@ -21,6 +21,16 @@ void* getProc(const SharedLibrary& module, const std::string& file, const char* 
 void Ftd2xxDll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
   std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
   if (!library) VEXA_THROW(Error::MissingModule, "<unnamed-type-ftd2xx>::load", file);
+  fillFrom(std::move(library), file);
+}
+
+bool Ftd2xxDll::loadEmbedded(const std::shared_ptr<SharedLibrary>& library, const std::string& file) {
+  if (library->symbol("FT_Open") == nullptr) return false;
+  fillFrom(library, file);
+  return true;
+}
+
+void Ftd2xxDll::fillFrom(std::shared_ptr<SharedLibrary> library, const std::string& file) {
   // Filled aside, so that a missing entry leaves this table untouched.
   Ftd2xxDll table;
   fill(table.createDeviceInfoList, *library, file, "FT_CreateDeviceInfoList");
@@ -70,7 +80,16 @@ FtdiLibraries& FtdiLibraries::process() {
 void FtdiLibraries::load() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!d2xx.loaded()) d2xx.load(files_.d2xx, lifetime_);
-  if (!ft4222.loaded()) ft4222.load(files_.ft4222, lifetime_);
+  if (!ft4222.loaded()) {
+    USB::FT4222Dll table;
+    table.load(files_.ft4222, lifetime_);
+    // Linux's LibFT4222 carries its own copy of D2XX, which knows only the
+    // handles it opened itself: every FT4222 call would refuse a handle
+    // from the separate D2XX library. Its FT_* functions are used whenever
+    // it has them; nothing has been opened through the other table yet.
+    d2xx.loadEmbedded(table.module, files_.ft4222);
+    ft4222 = std::move(table);
+  }
   if (!ft4222ab.loaded()) ft4222ab.load(files_.ft4222ab, lifetime_);
 }
 

@@ -23,6 +23,10 @@ struct Ftd2xxDll {
   // Loads file and looks up every entry, or throws Error::MissingModule
   // and leaves the table as it was.
   void load(const std::string& file, SharedLibrary::Lifetime lifetime);
+  // Takes every entry from a library that carries its own D2XX (it has
+  // FT_Open) and tells so; false, table untouched, when it has none.
+  // Throws Error::MissingModule when it has FT_Open but lacks another.
+  bool loadEmbedded(const std::shared_ptr<SharedLibrary>& library, const std::string& file);
   bool loaded() const { return close != nullptr; }
 
   ftdi::CreateDeviceInfoListFn createDeviceInfoList = nullptr;
@@ -33,6 +37,9 @@ struct Ftd2xxDll {
   ftdi::SetUsbParametersFn setUsbParameters = nullptr;
   ftdi::CloseFn close = nullptr;
   std::shared_ptr<SharedLibrary> module;
+
+ private:
+  void fillFrom(std::shared_ptr<SharedLibrary> library, const std::string& file);
 };
 
 // One LibFT4222 build: version, SPI slave mode, clock, event, transfers.
@@ -70,6 +77,7 @@ class FtdiLibraries {
 
   // Loads whatever is not loaded yet: D2XX, then both LibFT4222 builds.
   // Throws Error::MissingModule for the first library or function missing.
+  // When the first LibFT4222 build has D2XX inside, d2xx is taken from it.
   void load();
 
   Ftd2xxDll d2xx;

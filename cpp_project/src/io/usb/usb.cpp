@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <climits>
+#include <mutex>
 #include <thread>
 
 #include "io/usb/ftdi_libraries.h"
@@ -74,6 +75,11 @@ struct USB::Adapter {
   const Ftd2xxDll* d2xx = nullptr;
   const FT4222Dll* ft4222 = nullptr;  // the build that suits the chip
   ftdi::Handle handle = nullptr;
+  // One caller in the libraries at a time: the interrupt's send runs on
+  // another thread than the receive, and the vendor does not promise that
+  // two calls on one handle at once are safe. Held for a call, never for a
+  // wait on the event.
+  std::mutex calls;
 };
 
 USB::USB(const std::string& path) : USB(path, FtdiLibraries::process()) {}
@@ -147,14 +153,25 @@ void USB::setRcvTimeout(int timeout) { rcvTimeout = timeout; }
 
 int USB::bytesWaiting() {
   uint16_t waiting = 0;
+  std::lock_guard<std::mutex> lock(adapter_->calls);
   if (adapter_->ft4222->getRxStatus(adapter_->handle, &waiting) != ftdi::kOk) {
     VEXA_THROW(Notification::ContactingDevice, "USB::recv");
   }
   return waiting;
 }
 
+int USB::read(uint8_t* buf, uint16_t len) {
+  uint16_t got = 0;
+  std::lock_guard<std::mutex> lock(adapter_->calls);
+  if (adapter_->ft4222->spiSlaveRead(adapter_->handle, buf, len, &got) != ftdi::kOk) {
+    VEXA_THROW(Notification::ContactingDevice, "USB::recv");
+  }
+  return std::min(got, len);
+}
+
 void USB::probe() {
   ftdi::Dword rx = 0, tx = 0, events = 0;
+  std::lock_guard<std::mutex> lock(adapter_->calls);
   if (adapter_->d2xx->getStatus(adapter_->handle, &rx, &tx, &events) != ftdi::kOk) {
     VEXA_THROW(Notification::ContactingDevice, "USB::recv");
   }
@@ -167,18 +184,16 @@ int USB::recv(void* buf, int len) {
   const int timeout = rcvTimeout;  // -2 (never set) waits without limit too
   const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout, 0));
   bool waited = false;
+  bool lastLook = false;
   for (;;) {
     // Bytes are read only once the library says they are there, so a
     // signal left over from bytes already taken costs one more look, not a
     // false time-out.
     if (const int waiting = bytesWaiting(); waiting > 0) {
       const uint16_t want = static_cast<uint16_t>(std::min(len, waiting));
-      uint16_t got = 0;
-      if (adapter_->ft4222->spiSlaveRead(adapter_->handle, static_cast<uint8_t*>(buf), want, &got) != ftdi::kOk) {
-        VEXA_THROW(Notification::ContactingDevice, "USB::recv");
-      }
-      return std::min(got, want);
+      return read(static_cast<uint8_t*>(buf), want);
     }
+    if (lastLook) return 0;
     int slice = kSliceMs;
     bool lastSlice = false;
     if (timeout == 0) {
@@ -197,7 +212,11 @@ int USB::recv(void* buf, int len) {
         continue;
       case RxEvent::Wait::kTimedOut:
         probe();
-        if (lastSlice) return 0;
+        // The bytes are counted once more before giving up: on Linux the
+        // library may signal only the condition, not the flag beside it,
+        // and a signal between the count above and the start of the wait
+        // is then lost while its bytes wait.
+        lastLook = lastSlice;
         continue;
       case RxEvent::Wait::kFailed:
         break;
@@ -214,6 +233,7 @@ void USB::send(const void* buf, int len) {
   while (len > 0) {
     const uint16_t piece = static_cast<uint16_t>(std::min<uint32_t>(static_cast<uint32_t>(len), ftdi::kMaxSpiTransfer));
     uint16_t written = 0;
+    std::lock_guard<std::mutex> lock(adapter_->calls);
     if (adapter_->ft4222->spiSlaveWrite(adapter_->handle, data, piece, &written) != ftdi::kOk || written != piece) {
       VEXA_THROW(Notification::ContactingDevice, "USB::send");
     }

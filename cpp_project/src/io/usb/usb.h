@@ -3,6 +3,7 @@
 #ifndef VEXA_SRC_IO_USB_USB_H_
 #define VEXA_SRC_IO_USB_USB_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ class USB : public IO {
   struct Adapter;
   // Bytes the library holds for us; throws when it cannot say.
   int bytesWaiting();
+  // Reads at most len of them; throws when the library fails.
+  int read(uint8_t* buf, uint16_t len);
   // Checks that the adapter is still there.
   void probe();
 

@@ -65,6 +65,9 @@ class DongleModel : public DeviceModel {
   void failNextProcedure(uint16_t result) { failProcedure_ = result; }
   // The next response carries this result instead of 0.
   void failNextResponse(uint16_t result) { failResponse_ = result; }
+  // While the next scan runs, a response with this result comes among the
+  // advertisements, as from a dongle that answers a command twice.
+  void strayResponseWhileScanning(uint16_t result) { strayResponse_ = result; }
   // A silent dongle still records commands but sends nothing at all.
   void setSilent(bool silent) { silent_ = silent; }
 
@@ -100,6 +103,7 @@ class DongleModel : public DeviceModel {
   size_t valuesSent_ = 0;
   std::optional<uint16_t> failProcedure_;
   std::optional<uint16_t> failResponse_;
+  std::optional<uint16_t> strayResponse_;
 };
 
 }  // namespace vexa_sim
