@@ -254,14 +254,19 @@ TEST_F(UsbTransport, EveryOpeningFailureUndoesWhatWasDone) {
       {"FT4222_SetClock", {"FT4222_UnInitialize", "FT_Close"}},
       {"FT4222_SetEventNotification", {"FT4222_UnInitialize", "FT_Close"}},
   };
+  uint32_t status = 2;
   for (const auto& [failing, tail] : cases) {
     FakeFtdi fresh;
     fresh.addAdapter();
-    fresh.failCall(failing, 1);
-    if (std::string(failing) == "FT_Open") {
-      EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::OpeningPort);
-    } else {
-      EXPECT_THROW(USB("USB0", libraries), Vexa::Notification::InitializingPort) << failing;
+    fresh.failCall(failing, 1, ++status);
+    // The failing call and its status stay with the exception.
+    try {
+      USB("USB0", libraries);
+      ADD_FAILURE() << failing;
+    } catch (const Vexa::NotifException& e) {
+      const bool opening = dynamic_cast<const Vexa::Notification::OpeningPort*>(&e) != nullptr;
+      EXPECT_EQ(opening, std::string(failing) == "FT_Open") << failing;
+      EXPECT_EQ(e.detail(), std::string(failing) + " returned FTDI status " + std::to_string(status));
     }
     const Lines log = fromOpen(fresh.takeLog());
     const auto at =

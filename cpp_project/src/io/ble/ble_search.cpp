@@ -27,7 +27,7 @@ bool isFamilyName(const std::string& name) {
 void commandAndAwait(COM_BLE& link, const bgapi::Bytes& bytes, int bufLen) {
   link.command(bytes);
   if (!link.awaitResponse(bufLen, link.timings().searchReplyMs)) {
-    VEXA_THROW(Notification::InitializingPort, "BLE::findDevices");
+    VEXA_THROW_DETAIL(link.responseFailure(), Notification::InitializingPort, "BLE::findDevices");
   }
 }
 

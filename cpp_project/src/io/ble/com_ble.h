@@ -72,6 +72,9 @@ class COM_BLE : public COM {
   // Reads with a buffer of bufLen bytes until a response with result 0;
   // false if none came within limitMs.
   bool awaitResponse(int bufLen, int limitMs);
+  // Why the last awaitResponse failed: the dongle's refusal with its BGAPI
+  // result, or its silence.
+  const std::string& responseFailure() const { return responseFailure_; }
   // The next attribute value: first from the queue, else from the link
   // within the receive time-out, past any other message. Copies at most len
   // bytes and drops the rest of the value; 0 when none came in time.
@@ -113,6 +116,7 @@ class COM_BLE : public COM {
   std::condition_variable changed_;
   bool reading_ = false;  // a thread holds the reader's turn
   bool disconnected_ = false;
+  std::string responseFailure_;
   int wanted_ = -1;
   uint64_t completions_ = 0;                // successful procedure completions read
   uint64_t procedureMark_ = 0;              // completions_ when the last command went out

@@ -5,6 +5,7 @@
 // wait may overrun by up to one serial read.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #include "io/ble/com_ble.h"
@@ -30,18 +31,27 @@ bool COM_BLE::awaitResponse(int bufLen, int limitMs) {
   const auto deadline = after(limitMs);
   ReaderTurn turn(*this);
   applyTimeout(wantedTimeout());
+  int refusal = 0;
   do {
     // Only a response is one: an event or attribute value that happens to
     // give 0 is not the answer to the command.
     const Message m = readMessage(scratch, len);
     if (m.kind == Kind::kResponse && m.result == 0) return true;
+    if (m.kind == Kind::kResponse) refusal = m.result;
   } while (!past(deadline));
+  char text[80];
+  if (refusal != 0) {
+    std::snprintf(text, sizeof text, "the BLE dongle refused the command: BGAPI result 0x%04X", refusal);
+  } else {
+    std::snprintf(text, sizeof text, "the BLE dongle did not answer within %d ms", limitMs);
+  }
+  responseFailure_ = text;
   return false;
 }
 
 void COM_BLE::wait_response() {
   if (!awaitResponse(0, timings_.responseMs)) {
-    VEXA_THROW(Notification::ContactingDevice, "COM_BLE::wait_response");
+    VEXA_THROW_DETAIL(responseFailure_, Notification::ContactingDevice, "COM_BLE::wait_response");
   }
 }
 

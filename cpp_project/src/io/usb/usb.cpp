@@ -14,6 +14,11 @@
 namespace Vexa {
 namespace {
 
+// The cause of a failed library call, as the exception's detail.
+std::string failed(const char* call, ftdi::Status status) {
+  return std::string(call) + " returned FTDI status " + std::to_string(status);
+}
+
 constexpr char kDescription[] = "VEXA USB Adapter";
 // An adapter just plugged in takes a moment to be listed.
 constexpr int kAdapterPolls = 100;
@@ -96,28 +101,39 @@ USB::USB(const std::string& path, FtdiLibraries& libraries) {
   const Ftd2xxDll& d2xx = libraries.d2xx;
   adapter->d2xx = &d2xx;
   ftdi::Handle handle = nullptr;
-  if (d2xx.open(index, &handle) != ftdi::kOk) VEXA_THROW(Notification::OpeningPort, "USB::USB");
+  if (const ftdi::Status status = d2xx.open(index, &handle); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT_Open", status), Notification::OpeningPort, "USB::USB");
+  }
   adapter->handle = handle;
   adapter->open.d2xx = &d2xx;
   adapter->open.handle = handle;
   // From here on every throw unwinds through adapter, which undoes each
   // step taken so far.
-  if (d2xx.setUsbParameters(handle, ftdi::kUsbInTransferSize, 0) != ftdi::kOk ||
-      d2xx.setLatencyTimer(handle, ftdi::kLatencyMs) != ftdi::kOk) {
-    VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (const ftdi::Status status = d2xx.setUsbParameters(handle, ftdi::kUsbInTransferSize, 0); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT_SetUSBParameters", status), Notification::InitializingPort, "USB::USB");
+  }
+  if (const ftdi::Status status = d2xx.setLatencyTimer(handle, ftdi::kLatencyMs); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT_SetLatencyTimer", status), Notification::InitializingPort, "USB::USB");
   }
   ftdi::Version version{};
-  if (libraries.ft4222.getVersion(handle, &version) != ftdi::kOk) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (const ftdi::Status status = libraries.ft4222.getVersion(handle, &version); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_GetVersion", status), Notification::InitializingPort, "USB::USB");
+  }
   const FT4222Dll& ft4222 = version.chipVersion < ftdi::kFirstRevCChip ? libraries.ft4222ab : libraries.ft4222;
   adapter->ft4222 = &ft4222;
 
-  if (ft4222.spiSlaveInit(handle) != ftdi::kOk) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (const ftdi::Status status = ft4222.spiSlaveInit(handle); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Init", status), Notification::InitializingPort, "USB::USB");
+  }
   adapter->slave.ft4222 = &ft4222;
   adapter->slave.handle = handle;
-  if (ft4222.setClock(handle, ftdi::kClock80MHz) != ftdi::kOk) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (const ftdi::Status status = ft4222.setClock(handle, ftdi::kClock80MHz); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_SetClock", status), Notification::InitializingPort, "USB::USB");
+  }
   adapter->event = std::make_unique<RxEvent>();
-  if (ft4222.setEventNotification(handle, ftdi::kEventRxChar, adapter->event->param()) != ftdi::kOk) {
-    VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (const ftdi::Status status = ft4222.setEventNotification(handle, ftdi::kEventRxChar, adapter->event->param());
+      status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_SetEventNotification", status), Notification::InitializingPort, "USB::USB");
   }
   adapter_ = std::move(adapter);
 }
@@ -130,7 +146,9 @@ std::vector<DevInfo> USB::findDevices(FtdiLibraries& libraries) {
   libraries.load();
   const Ftd2xxDll& d2xx = libraries.d2xx;
   ftdi::Dword count = 0;
-  if (d2xx.createDeviceInfoList(&count) != ftdi::kOk) VEXA_THROW(Notification::InitializingPort, "USB::findDevices");
+  if (const ftdi::Status status = d2xx.createDeviceInfoList(&count); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT_CreateDeviceInfoList", status), Notification::InitializingPort, "USB::findDevices");
+  }
   std::vector<DevInfo> found;
   for (ftdi::Dword index = 0; index < count && index <= INT_MAX; ++index) {
     ftdi::Dword flags = 0, type = 0, id = 0, location = 0;
@@ -154,8 +172,8 @@ void USB::setRcvTimeout(int timeout) { rcvTimeout = timeout; }
 int USB::bytesWaiting() {
   uint16_t waiting = 0;
   std::lock_guard<std::mutex> lock(adapter_->calls);
-  if (adapter_->ft4222->getRxStatus(adapter_->handle, &waiting) != ftdi::kOk) {
-    VEXA_THROW(Notification::ContactingDevice, "USB::recv");
+  if (const ftdi::Status status = adapter_->ft4222->getRxStatus(adapter_->handle, &waiting); status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_GetRxStatus", status), Notification::ContactingDevice, "USB::recv");
   }
   return waiting;
 }
@@ -163,8 +181,9 @@ int USB::bytesWaiting() {
 int USB::read(uint8_t* buf, uint16_t len) {
   uint16_t got = 0;
   std::lock_guard<std::mutex> lock(adapter_->calls);
-  if (adapter_->ft4222->spiSlaveRead(adapter_->handle, buf, len, &got) != ftdi::kOk) {
-    VEXA_THROW(Notification::ContactingDevice, "USB::recv");
+  if (const ftdi::Status status = adapter_->ft4222->spiSlaveRead(adapter_->handle, buf, len, &got);
+      status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Read", status), Notification::ContactingDevice, "USB::recv");
   }
   return std::min(got, len);
 }
@@ -172,8 +191,9 @@ int USB::read(uint8_t* buf, uint16_t len) {
 void USB::probe() {
   ftdi::Dword rx = 0, tx = 0, events = 0;
   std::lock_guard<std::mutex> lock(adapter_->calls);
-  if (adapter_->d2xx->getStatus(adapter_->handle, &rx, &tx, &events) != ftdi::kOk) {
-    VEXA_THROW(Notification::ContactingDevice, "USB::recv");
+  if (const ftdi::Status status = adapter_->d2xx->getStatus(adapter_->handle, &rx, &tx, &events);
+      status != ftdi::kOk) {
+    VEXA_THROW_DETAIL(failed("FT_GetStatus", status), Notification::ContactingDevice, "USB::recv");
   }
 }
 
@@ -234,8 +254,14 @@ void USB::send(const void* buf, int len) {
     const uint16_t piece = static_cast<uint16_t>(std::min<uint32_t>(static_cast<uint32_t>(len), ftdi::kMaxSpiTransfer));
     uint16_t written = 0;
     std::lock_guard<std::mutex> lock(adapter_->calls);
-    if (adapter_->ft4222->spiSlaveWrite(adapter_->handle, data, piece, &written) != ftdi::kOk || written != piece) {
-      VEXA_THROW(Notification::ContactingDevice, "USB::send");
+    const ftdi::Status status = adapter_->ft4222->spiSlaveWrite(adapter_->handle, data, piece, &written);
+    if (status != ftdi::kOk) {
+      VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Write", status), Notification::ContactingDevice, "USB::send");
+    }
+    if (written != piece) {
+      VEXA_THROW_DETAIL("FT4222_SPISlave_Write took " + std::to_string(written) + " of " + std::to_string(piece) +
+                            " bytes",
+                        Notification::ContactingDevice, "USB::send");
     }
     data += piece;
     len -= piece;
