@@ -38,6 +38,7 @@ strip --strip-debug -o "$plugins/libvexa_unity_interface.so" \
 mkdir -p dist
 tarball="dist/com.vexa.devices-$version.tgz"
 rm -f "$tarball"
-(cd dist && npm pack --ignore-scripts --silent "$root/$stage" >/dev/null)
+# Packing a local folder needs no registry; no update check either.
+(cd dist && NPM_CONFIG_UPDATE_NOTIFIER=false npm pack --ignore-scripts --silent "$root/$stage" >/dev/null)
 [ -f "$tarball" ] || { echo "npm pack did not write $tarball" >&2; exit 1; }
 echo "$root/$tarball"
