@@ -31,14 +31,14 @@ for needed in "$lib/libvexa_unity_interface.so" "$sim"; do
   fi
 done
 
-# The binding compiles on its own, as Unity would compile it; the tests
-# reference it like any script. mcs stops at C# 7.2, within Unity's 7.3.
-src="$root/vexa_unity_interface/csharp"
+# The binding (the Unity package's Runtime folder) compiles on its own, as
+# Unity compiles its assembly; the tests reference it like any script. mcs
+# stops at C# 7.2, within Unity's 7.3.
 out="$build/csharp-tests"
 mkdir -p "$out"
-mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -out:"$out/Vexa.dll" "$src"/Vexa/*.cs
+mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -out:"$out/Vexa.dll" "$root"/unity/Runtime/*.cs
 mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:exe -r:"$out/Vexa.dll" -out:"$out/VexaTests.exe" \
-  "$src"/Tests/*.cs
+  "$root"/vexa_unity_interface/csharp/Tests/*.cs
 
 cd "$out"
 VEXA_EXPORTS="$root/vexa_unity_interface/exports.txt" LD_LIBRARY_PATH="$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" mono --debug VexaTests.exe "$sim" "$@"

@@ -2,7 +2,8 @@
 # The whole test suite: native build and tests, the documentation (warnings
 # are errors), the C# binding under Mono, the same native tests under
 # AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
-# ThreadSanitizer, the Windows cross-build and the Windows DLL run under Wine.
+# ThreadSanitizer, the Windows cross-build, the Unity package packed and
+# checked, and the Windows DLL run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -37,6 +38,10 @@ step "Windows x86-64 cross-build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -- -j2
 scripts/check-exports.sh build/windows/vexa_unity_interface/vexa_unity_interface.dll
+
+step "Unity package"
+tarball=$(scripts/pack-unity-package.sh)
+scripts/check-unity-package.sh "$tarball"
 
 step "The Windows DLL under Wine"
 scripts/run-wine-tests.sh build/windows build/default
