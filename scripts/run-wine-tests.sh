@@ -46,6 +46,9 @@ for family in current cadrium quillbox; do
   exec {sim_out}<&-
 done
 
+echo "--- the built-in simulated device"
+(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll SIM current) || status=1
+
 echo "--- USB device behind the fake FTDI libraries"
 cp "$windows"/fake_ftdi/*.dll "$work/"
 (cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll - usb) || status=1

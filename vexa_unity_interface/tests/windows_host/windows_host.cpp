@@ -6,6 +6,7 @@
 //
 //   windows_host.exe DLL PORT FAMILY
 //
+// PORT may be SIM, the plug-in's built-in simulated device.
 // FAMILY is current, cadrium or quillbox for a device behind PORT; usb for
 // a current device behind the fake FTDI libraries beside the DLL (PORT is
 // then found by a scan); usb-missing when one of those libraries is absent.
@@ -67,6 +68,8 @@ struct Api {
   bool (*GetCommunicationFlag)();
   void (*SetParameter)(int, int, const int*, int);
   void** vexaDev;
+  const char* (*VexaExtGetLastErrorDetail)();
+  const char* (*VexaExtGetVersion)();
 };
 
 int passed = 0, failed = 0;
@@ -212,6 +215,7 @@ int main(int argc, char** argv) {
   LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition) LOOK_UP(GetDetectableDevices)
   LOOK_UP(GetAllDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
   LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(SetParameter) LOOK_UP(vexaDev)
+  LOOK_UP(VexaExtGetLastErrorDetail) LOOK_UP(VexaExtGetVersion)
 #undef LOOK_UP
   check(all, "every export found by name");
   if (!all) return 1;
@@ -230,6 +234,10 @@ int main(int argc, char** argv) {
   check(lastReportCode() == 14, "start without a device reports 14");
   api.VexaDevUnity("COM250");
   check(lastReportCode() == 1 && *api.vexaDev == nullptr, "missing port reports 1");
+  const std::string detail = api.VexaExtGetLastErrorDetail();
+  check(detail.find("open \\\\.\\COM250: ") == 0 && detail.find("(error 2)") != std::string::npos,
+        "the system's cause of the failure: " + detail);
+  check(std::strlen(api.VexaExtGetVersion()) >= 5, "version");
   check(readFile("vexa_logs_file.txt").find("line number 384 in file vexa_unity_interface.cpp") != std::string::npos,
         "failure logged to the file");
 
