@@ -209,7 +209,6 @@ class Recorder::Impl {
     const int64_t missing = m.tick - last_ - 1;
     if (missing <= 0) return;
     writeEvents(last_);
-    sink_->gap(last_ + 1, missing);
     if (m.lost > 0) {
       sink_->annotation(m.jumpFrom + 1, m.lost,
                         "Lost " + std::to_string(m.lost) + " ticks: sequence jumped from " +
@@ -219,6 +218,7 @@ class Recorder::Impl {
       sink_->annotation(last_ + 1, missing,
                         "Recorder overflow: " + std::to_string(m.dropped) + " instants dropped");
     }
+    sink_->gap(last_ + 1, missing);
   }
 
   // Instants the ring refused at the very end still count: their ticks are
