@@ -8,10 +8,12 @@
 // are sampled once per interval.
 //
 //   vexa_soak_bench [seconds=600] [rate=100000] [seed=1]
+#include <unistd.h>
+
 #include <algorithm>
-#include <climits>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "soak_probe.h"
 #include "vexa_sim/current_device_model.h"
