@@ -3,11 +3,13 @@
 // as soon as it is complete, and the header's record count follows it, so a
 // copy of the file taken at any moment between records is a valid file.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <vector>
 
+#include "io/os_error.h"
 #include "record/bdf_layout.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
@@ -183,7 +185,9 @@ class BdfSink : public Sink {
     bytes_ += n;
   }
 
-  [[noreturn]] void fail() { VEXA_THROW(NotifException, "Vexa::Recorder::write"); }
+  [[noreturn]] void fail() {
+    VEXA_THROW_DETAIL("write: " + errnoText(errno), NotifException, "Vexa::Recorder::write");
+  }
 
   FilePtr file_;
   RecordPlan plan_;

@@ -2,9 +2,11 @@
 // names, one row per tick (the tick, then the samples) and every event as a
 // comment line at its tick. Ticks without samples (lost or dropped) get rows
 // with empty sample fields, so the tick column stays complete.
+#include <cerrno>
 #include <charconv>
 #include <vector>
 
+#include "io/os_error.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
 
@@ -80,7 +82,9 @@ class CsvSink : public Sink {
     if (std::fwrite(data, 1, n, file_.get()) != n) fail();
     bytes_ += n;
   }
-  [[noreturn]] void fail() { VEXA_THROW(NotifException, "Vexa::Recorder::write"); }
+  [[noreturn]] void fail() {
+    VEXA_THROW_DETAIL("write: " + errnoText(errno), NotifException, "Vexa::Recorder::write");
+  }
 
   FilePtr file_;
   size_t channels_;

@@ -1,5 +1,8 @@
 #include "record/sink.h"
 
+#include <cerrno>
+
+#include "io/os_error.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -7,7 +10,9 @@ namespace record {
 
 FilePtr createFile(const std::string& path) {
   FilePtr file(std::fopen(path.c_str(), "wb"));
-  if (!file) VEXA_THROW(Error::InvalidParameter, "Vexa::Recorder::Recorder");
+  if (!file) {
+    VEXA_THROW_DETAIL("create " + path + ": " + errnoText(errno), Error::InvalidParameter, "Vexa::Recorder::Recorder");
+  }
   return file;
 }
 

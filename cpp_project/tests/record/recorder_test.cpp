@@ -299,6 +299,11 @@ TEST(Recorder, RefusesBadInput) {
     EXPECT_THROW(Vexa::Recorder(c.path, c.info), Vexa::Error::InvalidParameter) << c.name;
   }
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
+  try {
+    Vexa::Recorder(dir + "/none/r.bdf", good);
+  } catch (const Vexa::Exception& e) {
+    EXPECT_EQ(e.detail(), "create " + dir + "/none/r.bdf: No such file or directory (errno 2)");
+  }
 
   Vexa::Recorder rec(dir + "/r.CSV", good);
   const int32_t s[2] = {1, 2};
