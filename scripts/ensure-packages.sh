@@ -18,4 +18,4 @@ ensure_packages() {
 }
 
 # What every native build needs.
-VEXA_BUILD_PACKAGES=(g++ cmake ninja-build googletest libgtest-dev)
+VEXA_BUILD_PACKAGES=(g++ cmake ninja-build googletest libgtest-dev libcli11-dev)

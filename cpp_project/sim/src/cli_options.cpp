@@ -9,6 +9,7 @@
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/message_codec.h"
 #include "vexa_sim/quillbox_model.h"
+#include "vexa_sim/replay_model.h"
 
 namespace vexa_sim {
 namespace {
@@ -26,6 +27,7 @@ const std::map<std::string, std::set<Family>> kOptions = {
     {"--version-line", {Family::kCadrium, Family::kQuillbox}},
     {"--firmware", {Family::kCadrium}},
     {"--digital-inputs", {Family::kCadrium, Family::kQuillbox}},
+    {"--replay", {Family::kCurrent}},
 };
 
 std::string familyName(Family family) {
@@ -111,6 +113,9 @@ void apply(CliOptions& options, const std::string& name, const std::string& valu
     options.quillbox.digitalInputs = options.cadrium.digitalInputs;
   } else if (name == "--color") {
     c.color = static_cast<uint8_t>(parseNumber(name, value, 0xFF));
+  } else if (name == "--replay") {
+    if (value.empty()) fail("--replay needs a file");
+    options.replay = value;
   } else if (name == "--version-line") {
     if (value.empty()) fail("--version-line needs text");
     // The host reads the line up to its line feed.
@@ -152,6 +157,9 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
     for (Family f : families) names += (names.empty() ? "" : " or ") + familyName(f);
     fail(name + " applies only to --family " + names);
   }
+  for (const char* named : {"--description", "--product"}) {
+    if (options.replay && seen.count(named)) fail(std::string(named) + " does not apply with --replay: the recording names the device");
+  }
   return options;
 }
 
@@ -170,6 +178,7 @@ std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
     case Family::kCurrent:
       break;
   }
+  if (options.replay) return std::make_unique<ReplayModel>(options.current, *options.replay);
   return std::make_unique<CurrentDeviceModel>(options.current);
 }
 
@@ -195,6 +204,8 @@ std::string cliUsage(const std::string& program) {
          "                        (default: read from the version line)\n"
          "  --digital-inputs LIST cadrium/quillbox: inputs of successive frames, repeated,\n"
          "                        e.g. 0,1,1 (quillbox: 0 to 15, bit 3 is input 0)\n"
+         "  --replay FILE.bdf     current: play a recording made by the recorder, at its\n"
+         "                        rate, named as in its header; ends with a disconnect\n"
          "  --help                show this text\n"
          "Numbers are decimal or hexadecimal with 0x.\n";
 }

@@ -36,9 +36,14 @@ void CurrentDeviceModel::handleStart(const std::vector<uint8_t>& payload, TimePo
     replyError(kBadStartError);
     return;
   }
+  if (std::string why = refuseStart(request); !why.empty()) {
+    lastStartRefusal_ = why;
+    replyError(kBadStartError);
+    return;
+  }
   reply({});
   lastStartRefusal_.clear();
-  stream_.emplace(request, config_.ticksPerFrame, now);
+  stream_.emplace(request, config_.ticksPerFrame, now, samplesFor(request), endTick());
   lastStart_ = std::move(request);
   ticksPerFrame_ = stream_->ticksPerFrame();
   framesSent_ = 0;
@@ -62,7 +67,10 @@ void CurrentDeviceModel::endAcquisition() {
 void CurrentDeviceModel::emitDueFrames(TimePoint now) {
   for (int i = 0; stream_ && i < kMaxFramesPerWake && stream_->nextDue() <= now; ++i) {
     DataFrame frame = stream_->takeFrame();
-    if (silent_) continue;
+    if (silent_) {
+      if (stream_->finished()) endAcquisition();
+      continue;
+    }
     if (cutNextFrame_) {
       cutNextFrame_ = false;
       if (!frame.payload.empty()) frame.payload.pop_back();
@@ -70,6 +78,7 @@ void CurrentDeviceModel::emitDueFrames(TimePoint now) {
     emitMessage(kFrameCode | frame.seq, frame.payload);
     ++framesSent_;
     ticksSent_ += frame.ticks;
+    if (stream_->finished()) disconnect(kEndOfSignalReason);
   }
 }
 

@@ -32,10 +32,13 @@ int defaultTicksPerFrame(const StartRequest& request) {
   return ticks;
 }
 
-FrameStream::FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start)
+FrameStream::FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start, SampleFn samples,
+                         std::optional<int64_t> endTick)
     : request_(std::move(request)),
       ticksPerFrame_(ticksPerFrame),
-      clock_(start, request_.baseRate) {
+      clock_(start, request_.baseRate),
+      samples_(std::move(samples)),
+      endTick_(endTick) {
   if (ticksPerFrame < 0) throw std::invalid_argument("ticks per frame must not be negative");
   if (ticksPerFrame_ == 0) ticksPerFrame_ = defaultTicksPerFrame(request_);
   while (ticksPerFrame_ > 1 &&
@@ -59,8 +62,14 @@ int64_t FrameStream::firstSampledFrom(int64_t tick) const {
   return first;
 }
 
+int FrameStream::ticksOfFrameAt(int64_t first) const {
+  if (!endTick_) return ticksPerFrame_;
+  return static_cast<int>(std::clamp<int64_t>(*endTick_ - first, 1, ticksPerFrame_));
+}
+
 TickClock::TimePoint FrameStream::nextDue() const {
-  return clock_.dueAt(firstSampledFrom(next_) + ticksPerFrame_ - 1);
+  const int64_t first = firstSampledFrom(next_);
+  return clock_.dueAt(first + ticksOfFrameAt(first) - 1);
 }
 
 void FrameStream::appendTick(int64_t tick, std::vector<uint8_t>& out) const {
@@ -69,7 +78,8 @@ void FrameStream::appendTick(int64_t tick, std::vector<uint8_t>& out) const {
     if (tick % s.divisor != 0) continue;
     for (int ch = 0; ch < 16; ++ch) {
       if (!(s.chMask & (1u << ch))) continue;
-      uint32_t v = static_cast<uint32_t>(samplePattern(tick, static_cast<int>(i), ch, s.nBits));
+      const int index = static_cast<int>(i);
+      uint32_t v = static_cast<uint32_t>(samples_ ? samples_(tick, index, ch) : samplePattern(tick, index, ch, s.nBits));
       for (int b = 0; b < s.sampleBytes(); ++b) out.push_back(static_cast<uint8_t>(v >> (8 * b)));
     }
   }
@@ -78,12 +88,12 @@ void FrameStream::appendTick(int64_t tick, std::vector<uint8_t>& out) const {
 DataFrame FrameStream::takeFrame() {
   DataFrame frame;
   frame.firstTick = firstSampledFrom(next_);
-  frame.ticks = ticksPerFrame_;
+  frame.ticks = ticksOfFrameAt(frame.firstTick);
   frame.seq = static_cast<uint16_t>(frame.firstTick & kSeqMask);
-  for (int64_t t = frame.firstTick; t < frame.firstTick + ticksPerFrame_; ++t) {
+  for (int64_t t = frame.firstTick; t < frame.firstTick + frame.ticks; ++t) {
     if (sampledAt(t)) appendTick(t, frame.payload);
   }
-  next_ = frame.firstTick + ticksPerFrame_;
+  next_ = frame.firstTick + frame.ticks;
   return frame;
 }
 

@@ -39,7 +39,13 @@ class SimulatedDeviceIO : public Vexa::IO {
 std::vector<std::string> optionsOf(const std::string& path) {
   std::vector<std::string> args;
   std::istringstream words(path.substr(kPrefixLength + 1));
-  for (std::string word; words >> word;) args.push_back(word);
+  for (std::string word; words >> word;) {
+    // A recording to play: "SIM:session.bdf".
+    std::string tail = word.size() > 4 ? word.substr(word.size() - 4) : "";
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (tail == ".bdf") args.push_back("--replay");
+    args.push_back(word);
+  }
   if (!args.empty() && args[0].rfind("--", 0) != 0) args.insert(args.begin(), "--family");
   return args;
 }
@@ -59,14 +65,14 @@ std::unique_ptr<Vexa::IO> openSimulatedDevice(const std::string& path) {
     VEXA_THROW_DETAIL("\"" + path + "\" names no simulated device", Vexa::Notification::OpeningPort,
                       "vexa_sim::openSimulatedDevice");
   }
-  CliOptions options;
+  std::unique_ptr<DeviceModel> model;
   try {
-    if (path.size() > kPrefixLength) options = parseCliOptions(optionsOf(path));
+    model = makeModel(path.size() > kPrefixLength ? parseCliOptions(optionsOf(path)) : CliOptions{});
   } catch (const std::invalid_argument& e) {
     VEXA_THROW_DETAIL(std::string("simulated device: ") + e.what(), Vexa::Notification::OpeningPort,
                       "vexa_sim::openSimulatedDevice");
   }
-  return std::make_unique<SimulatedDeviceIO>(std::make_unique<InProcessSimulator>(makeModel(options)));
+  return std::make_unique<SimulatedDeviceIO>(std::make_unique<InProcessSimulator>(std::move(model)));
 }
 
 }  // namespace vexa_sim

@@ -20,6 +20,7 @@ struct CliOptions {
   bool help = false;
   Family family = Family::kCurrent;
   CurrentDeviceConfig current;             // family current
+  std::optional<std::string> replay;       // family current: a BDF+ recording to play
   std::optional<std::string> versionLine;  // legacy families; ends in '\n'
   CadriumConfig cadrium;                   // family cadrium, but the line
   QuillboxConfig quillbox;                 // family quillbox, but the line
@@ -30,6 +31,7 @@ struct CliOptions {
 // out-of-range option, or one that does not apply to the chosen family.
 CliOptions parseCliOptions(const std::vector<std::string>& args);
 
+// Throws std::invalid_argument, saying why, for a recording it cannot play.
 std::unique_ptr<DeviceModel> makeModel(const CliOptions& options);
 
 std::string cliUsage(const std::string& program);

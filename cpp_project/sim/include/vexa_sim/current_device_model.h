@@ -24,6 +24,8 @@ namespace vexa_sim {
 constexpr uint8_t kUnknownCommandError = 0x02;
 constexpr uint8_t kBadStartError = 0x03;          // malformed start command
 constexpr uint8_t kAlreadyAcquiringError = 0x04;  // start while streaming
+// Reason of the disconnect event sent when the signal to play runs out.
+constexpr uint8_t kEndOfSignalReason = 0x00;
 
 class CurrentDeviceModel : public DeviceModel {
  public:
@@ -86,6 +88,16 @@ class CurrentDeviceModel : public DeviceModel {
   void cutNextFrame() { cutNextFrame_ = true; }
   // Event 8 with the reason byte; a device streams nothing after it.
   void disconnect(uint8_t reason);
+
+ protected:
+  // Hooks for devices that play other signals. Why a well-formed start is
+  // refused (answered with kBadStartError); empty accepts it.
+  virtual std::string refuseStart(const StartRequest& request) const { return {}; }
+  // Where an accepted start's samples come from; empty: samplePattern.
+  virtual FrameStream::SampleFn samplesFor(const StartRequest& request) { return {}; }
+  // The tick at which every acquisition ends with a disconnect event
+  // (kEndOfSignalReason); nullopt streams until stopped.
+  virtual std::optional<int64_t> endTick() const { return std::nullopt; }
 
  private:
   void handleRawByte(uint8_t byte);

@@ -8,6 +8,8 @@
 #define VEXA_SIM_FRAME_STREAM_H_
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <vector>
 
 #include "vexa_sim/start_request.h"
@@ -34,10 +36,16 @@ int defaultTicksPerFrame(const StartRequest& request);
 
 class FrameStream {
  public:
+  // The value of one channel (source index, channel number) at one tick.
+  using SampleFn = std::function<int32_t(int64_t tick, int sourceIndex, int channel)>;
+
   // ticksPerFrame 0 picks defaultTicksPerFrame; a value whose payloads would
-  // not fit in one message is lowered until they do. Throws
-  // std::invalid_argument for a negative value.
-  FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start);
+  // not fit in one message is lowered until they do. Samples come from
+  // `samples`, samplePattern when it is empty. With an end tick the stream
+  // stops there: the last frame is cut short and finished() turns true.
+  // Throws std::invalid_argument for a negative value.
+  FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start, SampleFn samples = {},
+              std::optional<int64_t> endTick = std::nullopt);
 
   const StartRequest& request() const { return request_; }
   int ticksPerFrame() const { return ticksPerFrame_; }
@@ -49,15 +57,21 @@ class FrameStream {
   DataFrame takeFrame();
   // The next frame starts at least n ticks later; those are never sent.
   void skipTicks(int64_t n);
+  // Every tick up to the end tick has been sent or skipped.
+  bool finished() const { return endTick_ && firstSampledFrom(next_) >= *endTick_; }
 
  private:
   bool sampledAt(int64_t tick) const;
+  // Ticks of the frame starting at first: fewer than ticksPerFrame at the end.
+  int ticksOfFrameAt(int64_t first) const;
   int64_t firstSampledFrom(int64_t tick) const;
   void appendTick(int64_t tick, std::vector<uint8_t>& out) const;
 
   StartRequest request_;
   int ticksPerFrame_;
   TickClock clock_;
+  SampleFn samples_;
+  std::optional<int64_t> endTick_;
   int64_t next_ = 0;
 };
 

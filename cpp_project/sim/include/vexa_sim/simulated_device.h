@@ -13,13 +13,15 @@ namespace vexa_sim {
 
 // "SIM" (any letter case), or "SIM:" followed by a family ("current",
 // "cadrium", "quillbox") and, optionally, more of vexa-sim's options:
-// "SIM:current --description FernlitVexa --battery 1600".
+// "SIM:current --description FernlitVexa --battery 1600". A word ending in
+// ".bdf" (any case) is a recording to replay: "SIM:session.bdf" (no blanks
+// in its path).
 bool isSimulatedDevicePath(const std::string& path);
 
 // A transport joined to a new simulated device of the kind path names; the
 // device plays until the transport is destroyed. Throws
 // Vexa::Notification::OpeningPort, with the reason as its detail, for
-// options it cannot take.
+// options it cannot take or a recording it cannot play.
 std::unique_ptr<Vexa::IO> openSimulatedDevice(const std::string& path);
 
 }  // namespace vexa_sim
