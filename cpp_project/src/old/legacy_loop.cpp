@@ -16,6 +16,8 @@ PendingMsg frameMarker() { return PendingMsg{0, {}}; }
 }  // namespace
 
 void BaseDev::X::loopOld_Bit() {
+  // A plain device object has no acquisition state to deliver frames with.
+  if (!sigX) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::X::loopOld_Bit");
   const int inputs = family == 0 ? 1 : 4;
   SignalsX& sig = *sigX;
   for (;;) {

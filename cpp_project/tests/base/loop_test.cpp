@@ -6,6 +6,7 @@
 
 #include "signals/signals_x.h"
 #include "support/deadline.h"
+#include "support/legacy_device.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
@@ -165,6 +166,18 @@ TEST(LoopFailure, EndsIdleWithTheMutexFree) {
       return false;
     });
     EXPECT_TRUE(refused);
+  }
+}
+
+// A plain device object of a legacy family has no acquisition state: its
+// loop is refused, and leaves the device idle.
+TEST(LegacyLoop, PlainDeviceObjectIsRefused) {
+  for (const char* line : {"Cadrium 2 v.3.1\n", "Quillbox_v5.1\n"}) {
+    SCOPED_TRACE(line);
+    FakeIO* io = nullptr;
+    auto dev = connectLegacy<Vexa::BaseDev>(line, &io);
+    EXPECT_THROW(dev->loop(), Vexa::Error::InvalidInstance);
+    EXPECT_THROW(dev->loop(), Vexa::Error::InvalidInstance);
   }
 }
 
