@@ -15,6 +15,8 @@ char errorMessageBuffer[200];
 
 }  // namespace
 
+std::atomic<void (*)()> failureInjector{nullptr};
+
 const char* baseName(const char* path) {
   const char* base = path;
   for (const char* p = path; *p != '\0'; ++p) {

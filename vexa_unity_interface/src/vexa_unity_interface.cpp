@@ -234,6 +234,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
 
 VEXA_UNITY_API void StartLoop(void) {
   try {
+    Vexa::Unity::injectFailure();
     runLoop();
   } catch (const Vexa::Exception& e) {
     Vexa::Unity::reportBare(kStartLoop.notification, e.getDescription());
