@@ -1,7 +1,11 @@
 // The host's callback slots and the calls through them. A slot the host
-// left null is skipped: calling it would take the whole host down.
+// left null is skipped: calling it would take the whole host down. The
+// slots are atomic because the host may replace a handler from one thread
+// while the loop calls it on another.
 #ifndef VEXA_UNITY_HOST_HANDLERS_H_
 #define VEXA_UNITY_HOST_HANDLERS_H_
+
+#include <atomic>
 
 #include "vexa_unity_interface.h"
 
@@ -9,11 +13,11 @@ namespace Vexa {
 namespace Unity {
 
 struct HostHandlers {
-  VexaNewDeviceFoundHandler newDeviceFound = nullptr;
-  VexaRawDataHandler rawData = nullptr;
-  VexaExceptionRaisedHandler exceptionRaised = nullptr;
-  VexaDisconnectEventHandler disconnectEvent = nullptr;
-  VexaDigInEventHandler digInEvent = nullptr;
+  std::atomic<VexaNewDeviceFoundHandler> newDeviceFound{nullptr};
+  std::atomic<VexaRawDataHandler> rawData{nullptr};
+  std::atomic<VexaExceptionRaisedHandler> exceptionRaised{nullptr};
+  std::atomic<VexaDisconnectEventHandler> disconnectEvent{nullptr};
+  std::atomic<VexaDigInEventHandler> digInEvent{nullptr};
 };
 
 // Process-wide, as the C interface requires: set by the Set exports, read by
@@ -21,7 +25,8 @@ struct HostHandlers {
 HostHandlers& handlers();
 
 template <class Handler, class... Args>
-void callHandler(Handler handler, Args... args) {
+void callHandler(const std::atomic<Handler>& slot, Args... args) {
+  const Handler handler = slot.load();
   if (handler != nullptr) handler(args...);
 }
 

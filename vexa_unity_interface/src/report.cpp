@@ -19,6 +19,8 @@ thread_local std::string lastDetail;
 
 }  // namespace
 
+std::atomic<void (*)()> failureInjector{nullptr};
+
 const char* baseName(const char* path) {
   const char* base = path;
   for (const char* p = path; *p != '\0'; ++p) {

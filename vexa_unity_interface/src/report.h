@@ -4,6 +4,7 @@
 #ifndef VEXA_UNITY_REPORT_H_
 #define VEXA_UNITY_REPORT_H_
 
+#include <atomic>
 #include <exception>
 
 #include "vexa/exceptions.h"
@@ -37,9 +38,19 @@ const char* lastFailureDetail();
 // exports without a report swallow.
 void rememberFailure(const std::string& cause);
 
+// When set, every wrapped export calls it first, inside its wrapper, so a
+// test can drive each kind of failure through each export's own report.
+// Null in normal use.
+extern std::atomic<void (*)()> failureInjector;
+
+inline void injectFailure() {
+  if (void (*inject)() = failureInjector.load()) inject();
+}
+
 template <class Body>
 void reported(const ExportCodes& codes, Body&& body) {
   try {
+    injectFailure();
     body();
   } catch (const NotifException& e) {
     report(codes, FailureKind::kNotification, e.getDescription().c_str(), e.detail());

@@ -3,32 +3,33 @@
 // a safe value: no failure ever leaves as a fault into the host.
 #include "vexa_unity_interface.h"
 
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base_dev_unity.h"
+#include "current_device.h"
 #include "host_handlers.h"
+#include "loop_mark.h"
 #include "report.h"
 #include "signals/signals_x.h"
 #include "vexa_sim/simulated_device.h"
 
 using Vexa::BaseDevUnity;
+using Vexa::Unity::BorrowedDevice;
 using Vexa::Unity::callHandler;
 using Vexa::Unity::ExportCodes;
 using Vexa::Unity::handlers;
+using Vexa::Unity::loopRunning;
+using Vexa::Unity::onLoopThread;
 using Vexa::Unity::reported;
-
-extern "C" {
-VEXA_UNITY_API BaseDevUnity* vexaDev = nullptr;
-}
 
 namespace Vexa {
 namespace Unity {
@@ -59,26 +60,28 @@ constexpr ExportCodes kSetParameter = {38, 928, 39, 934, 40, 940, 952};
 
 constexpr int kLoopTimeoutMs = 2000;
 
-// Whether StartLoop runs, and on which thread, for InterruptAcquisition.
-std::atomic<bool> loopRunning{false};
-std::atomic<std::thread::id> loopThread{};
-
-// Marks the calling thread as the loop's for as long as StartLoop runs.
-struct LoopMark {
-  LoopMark() {
-    loopThread = std::this_thread::get_id();
-    loopRunning = true;
-  }
-  ~LoopMark() {
-    loopRunning = false;
-    loopThread = std::thread::id();
-  }
-};
-
 // The current device, or Error::InvalidInstance for the wrapper to report.
 BaseDevUnity& current(const char* function) {
   if (vexaDev == nullptr) VEXA_THROW(Vexa::Error::InvalidInstance, function);
   return *vexaDev;
+}
+
+// The current device, for an export that exchanges commands with it. A loop
+// on another thread reads the same link and would take the replies, so the
+// export is refused there; the loop's own handlers may talk to the device.
+BaseDevUnity& deviceForCommands(const char* function) {
+  BaseDevUnity& dev = current(function);
+  if (loopRunning() && !onLoopThread()) VEXA_THROW(Vexa::Error::InvalidOperation, function, 0);
+  return dev;
+}
+
+// Runs read on the device with its mutex held: a loop on another thread
+// changes the device's state (channel count, properties) only while it
+// holds the mutex, and releases it while it waits for data.
+template <class Read>
+auto readLocked(BaseDevUnity& dev, Read read) {
+  std::lock_guard<std::recursive_mutex> lock(dev.impl()->mutex);
+  return read();
 }
 
 void requireArgument(bool ok, const char* function) {
@@ -89,16 +92,26 @@ void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Sourc
   dev.start(static_cast<float>(baseFreq), sources);
 }
 
-// A device is released only once no loop uses it: a loop running on
-// another thread is interrupted and awaited first. False when the caller is
-// the loop itself (a handler), which must not release its own device.
-bool endLoopBeforeRelease() {
-  if (loopThread.load() == std::this_thread::get_id()) return false;
-  while (loopRunning) {
+// A device is released, or stopped, only once no loop uses it: a loop
+// running on another thread is interrupted and awaited first. False when
+// the caller is the loop itself (a handler), which must not release its own
+// device.
+bool endLoopElsewhere() {
+  if (onLoopThread()) return false;
+  while (loopRunning()) {
     InterruptAcquisition();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+// StartLoop's body. The claim on the loop ends before any report, so a host
+// that disconnects from its exception handler may do so.
+void runLoop() {
+  BaseDevUnity& dev = current("StartLoop");
+  const Vexa::Unity::LoopMark mark;
+  if (!mark.owner()) VEXA_THROW(Vexa::Error::InvalidOperation, "StartLoop", 0);
+  dev.loop();
 }
 
 }  // namespace
@@ -120,16 +133,14 @@ VEXA_UNITY_API void VexaDevUnity(const char* path) {
     dev->setTimeout(kLoopTimeoutMs);
     // The earlier device goes only once the new one is connected, so a
     // failed connection leaves the host's current device in place.
-    if (vexaDev != nullptr && !endLoopBeforeRelease()) VEXA_THROW(Vexa::Error::InvalidOperation, "VexaDevUnity", 0);
-    std::unique_ptr<BaseDevUnity> earlier(vexaDev);
-    vexaDev = dev.release();
+    if (vexaDev != nullptr && !endLoopElsewhere()) VEXA_THROW(Vexa::Error::InvalidOperation, "VexaDevUnity", 0);
+    Vexa::Unity::replaceCurrentDevice(dev.release());
   });
 }
 
 VEXA_UNITY_API void DisconnectVexaDevUnity(void) {
-  if (vexaDev == nullptr || !endLoopBeforeRelease()) return;
-  std::unique_ptr<BaseDevUnity> dev(vexaDev);
-  vexaDev = nullptr;
+  if (vexaDev == nullptr || !endLoopElsewhere()) return;
+  Vexa::Unity::replaceCurrentDevice(nullptr);
 }
 
 VEXA_UNITY_API void SetNewDeviceFoundHandler(VexaNewDeviceFoundHandler handler) { handlers().newDeviceFound = handler; }
@@ -153,7 +164,7 @@ VEXA_UNITY_API void OnDigInEventDetected(int clockSource, int clockValue, int in
 
 VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBits) {
   reported(kStart, [=] {
-    BaseDevUnity& dev = current("StartAcquisition");
+    BaseDevUnity& dev = deviceForCommands("StartAcquisition");
     requireArgument(channels != nullptr, "StartAcquisition");
     std::vector<int> ports;
     for (int position = 1; channels[position - 1] != '\0'; ++position) {
@@ -167,7 +178,7 @@ VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBi
 
 VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits) {
   reported(kStartByNbr, [=] {
-    BaseDevUnity& dev = current("StartAcquisitionByNbr");
+    BaseDevUnity& dev = deviceForCommands("StartAcquisitionByNbr");
     const auto mask = static_cast<uint32_t>(channelMask);
     dev.communicationFlag = true;
     dev.startByMask(static_cast<float>(baseFreq), mask, nBits);
@@ -180,7 +191,7 @@ VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBi
 
 VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* sources, int nSources) {
   reported(kStartBySources, [=] {
-    BaseDevUnity& dev = current("StartAcquisitionBySources");
+    BaseDevUnity& dev = deviceForCommands("StartAcquisitionBySources");
     requireArgument(nSources <= 0 || sources != nullptr, "StartAcquisitionBySources");
     dev.communicationFlag = true;
     dev.channelPorts.clear();
@@ -204,7 +215,7 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
 
 VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int channelFreq) {
   reported(kStartStrandelo, [=] {
-    BaseDevUnity& dev = current("StartAcquisitionStrandelo");
+    BaseDevUnity& dev = deviceForCommands("StartAcquisitionStrandelo");
     // Guards the division: by zero, or the one quotient that overflows.
     requireArgument(channelFreq != 0 && !(baseFreq == INT_MIN && channelFreq == -1), "StartAcquisitionStrandelo");
     const int divisor = baseFreq / channelFreq;
@@ -215,9 +226,9 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
 }
 
 VEXA_UNITY_API void StartLoop(void) {
-  const LoopMark mark;
   try {
-    current("StartLoop").loop();
+    Vexa::Unity::injectFailure();
+    runLoop();
   } catch (const Vexa::Exception& e) {
     Vexa::Unity::reportBare(kStartLoop.notification, e);
   } catch (const std::exception& e) {
@@ -228,28 +239,37 @@ VEXA_UNITY_API void StartLoop(void) {
 }
 
 VEXA_UNITY_API void InterruptAcquisition(void) {
-  BaseDevUnity* dev = vexaDev;
   // From inside the loop's own callbacks there is no waiting loop to wake.
-  if (dev == nullptr || loopThread.load() == std::this_thread::get_id()) return;
+  if (onLoopThread()) return;
   for (;;) {
-    try {
-      dev->interrupt(nullptr);
-      return;
-    } catch (const Vexa::Error::InvalidOperation&) {
-      // The loop is handling a message and takes an interrupt only while it
-      // waits for the next: try again until it waits, or until it has ended.
-      // Dropping the request here would leave a streaming loop running.
-      if (!loopRunning) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    } catch (...) {
-      return;  // the device is gone: nothing to interrupt
+    {
+      // Another host thread may release the device meanwhile: it waits
+      // until this attempt is over.
+      const BorrowedDevice dev;
+      if (dev.get() == nullptr) return;
+      try {
+        dev.get()->interrupt(nullptr);
+        return;
+      } catch (const Vexa::Error::InvalidOperation&) {
+        // The loop is handling a message and takes an interrupt only while
+        // it waits for the next: try again until it waits, or until it has
+        // ended. Dropping the request would leave a streaming loop running.
+        if (!loopRunning()) return;
+      } catch (...) {
+        return;  // the link is gone: the loop ends on its own failure
+      }
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
 
 VEXA_UNITY_API void StopAcquisition(void) {
   try {
-    if (vexaDev != nullptr) vexaDev->stop();
+    if (vexaDev == nullptr) return;
+    // The stop's reply comes on the link a loop on another thread reads:
+    // that loop ends first, as nothing is left for it to deliver.
+    endLoopElsewhere();
+    vexaDev->stop();
   } catch (...) {
     // Nothing runs, or the device no longer answers: nothing left to stop.
   }
@@ -275,14 +295,18 @@ VEXA_UNITY_API void GetAllDetectableDevices(void) {
 
 VEXA_UNITY_API int GetProductId(void) {
   int productId = 0;
-  reported(kProductId, [&productId] { productId = current("GetProductId").getProperties()["productID"].asInt(); });
+  reported(kProductId, [&productId] {
+    BaseDevUnity& dev = current("GetProductId");
+    productId = readLocked(dev, [&dev] { return dev.getProperties(); })["productID"].asInt();
+  });
   return productId;
 }
 
 VEXA_UNITY_API const char* GetDeviceType(void) {
   const char* type = "";
   reported(kDeviceType, [&type] {
-    Vexa::Properties props = current("GetDeviceType").getProperties();
+    BaseDevUnity& dev = current("GetDeviceType");
+    Vexa::Properties props = readLocked(dev, [&dev] { return dev.getProperties(); });
     auto it = props.find("description");
     if (it == props.end()) {
       type = "undefined_device";
@@ -307,17 +331,27 @@ VEXA_UNITY_API const char* GetDeviceType(void) {
 
 VEXA_UNITY_API int GetBattery(void) {
   try {
-    return vexaDev != nullptr ? static_cast<int>(vexaDev->getBattery()) : -1;
+    return vexaDev != nullptr ? static_cast<int>(deviceForCommands("GetBattery").getBattery()) : -1;
   } catch (...) {
     return -1;  // no reading to be had
   }
 }
 
 VEXA_UNITY_API int GetNbrChannels(void) {
-  return vexaDev != nullptr ? vexaDev->channelCount() : 0;
+  try {
+    if (vexaDev == nullptr) return 0;
+    BaseDevUnity& dev = *vexaDev;
+    return readLocked(dev, [&dev] { return dev.channelCount(); });
+  } catch (...) {
+    return 0;  // the device's lock failed: no channel count to be had
+  }
 }
 
-VEXA_UNITY_API bool GetCommunicationFlag(void) { return vexaDev != nullptr && vexaDev->communicationFlag; }
+// Any host thread may ask, while another releases the device.
+VEXA_UNITY_API bool GetCommunicationFlag(void) {
+  const BorrowedDevice dev;
+  return dev.get() != nullptr && dev.get()->communicationFlag;
+}
 
 VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataType) {
   reported(kSetParameter, [=] {
@@ -335,7 +369,7 @@ VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataT
     } else {
       throw std::invalid_argument("The type of input provided is not currently supported.");
     }
-    current("SetParameter").setParameter(port, index, bytes, length);
+    deviceForCommands("SetParameter").setParameter(port, index, bytes, length);
   });
 }
 

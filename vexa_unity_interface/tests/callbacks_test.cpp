@@ -109,16 +109,6 @@ TEST_F(Callbacks, DisconnectingEndsTheLoopBeforeReleasingTheDevice) {
   EXPECT_EQ(vexaDev, nullptr);
 }
 
-TEST_F(Callbacks, AHandlerCannotReleaseItsOwnDevice) {
-  SetOnEventDetectedHandlers([](int) { DisconnectVexaDevUnity(); }, onDigIn);
-  logOf([&] {
-    startLoop();
-    event(8, {2});
-    loop.join();
-  });
-  EXPECT_NE(vexaDev, nullptr);
-}
-
 TEST_F(Callbacks, LoopFailuresReportTheBareDescription) {
   std::string log = logOf([&] {
     startLoop();

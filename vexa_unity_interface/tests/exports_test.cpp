@@ -72,31 +72,15 @@ TEST_F(Exports, ConnectedDeviceQueries) {
   EXPECT_TRUE(reports().empty());
 }
 
+// The values of the unwrapped queries without a device (the reports of the
+// others are in the misuse matrix).
 TEST_F(Exports, WithoutADevice) {
-  const int data[] = {1, 2};
-  const VexaSource source = {1, 1, 16, 1};
-  logOf([&] {
-    StartAcquisition(1000, "1", 16);
-    StartAcquisitionByNbr(1000, 1, 16);
-    StartAcquisitionBySources(1000, &source, 1);
-    StartAcquisitionStrandelo(1000, 0, 16, 100);
-    StartLoop();
-    GetProductId();
-    GetDeviceType();
-    SetParameter(1, 1, data, 1);
-  });
-  std::vector<int> codes;
-  for (const Report& r : reports()) codes.push_back(r.code);
-  EXPECT_EQ(codes, (std::vector<int>{14, 6, 10, 18, 21, 31, 35, 39}));
-  EXPECT_EQ(reports()[4].message, "The object instance is invalid.");
   EXPECT_EQ(GetBattery(), -1);
   EXPECT_EQ(GetNbrChannels(), 0);
   EXPECT_FALSE(GetCommunicationFlag());
-  InterruptAcquisition();
-  StopAcquisition();
-  DisconnectVexaDevUnity();
-  DisconnectVexaDevUnity();
-  EXPECT_EQ(reports().size(), 8u);
+  logOf([] { StartLoop(); });
+  ASSERT_EQ(reports().size(), 1u);
+  EXPECT_EQ(reports()[0].message, "The object instance is invalid.");
 }
 
 TEST_F(Exports, ChannelListsOfTheStarts) {

@@ -1,4 +1,5 @@
 // The device loop and its interrupt from another thread.
+#include "base/wait_unlocked.h"
 #include "base/x.h"
 #include "signals/signals_x.h"
 #include "vexa/exceptions.h"
@@ -13,27 +14,20 @@ constexpr int kReplyTimeoutMs = 5000;
 void BaseDev::loop() {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::loop");
   // Checked under the lock, so two threads cannot both start a loop.
-  x->mutex.lock();
-  if (x->state != kIdle) {
-    x->mutex.unlock();
-    VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::loop", 0);
-  }
+  std::unique_lock<std::recursive_mutex> lock(x->mutex);
+  if (x->state != kIdle) VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::loop", 0);
+  // However the loop ends, it is idle again before the mutex is released
+  // (members unwind in reverse order: this one before the lock).
+  struct BackToIdle {
+    X& x;
+    ~BackToIdle() { x.state = kIdle; }
+  } idle{*x};
   x->state = kDispatching;
-  try {
-    if (isLegacy(x->family)) {
-      x->loopOld_Bit();
-    } else {
-      x->loop();
-    }
-  } catch (...) {
-    // While receiving, the loop thread does not hold the mutex.
-    const bool held = x->state != kReceiving;
-    x->state = kIdle;
-    if (held) x->mutex.unlock();
-    throw;
+  if (isLegacy(x->family)) {
+    x->loopOld_Bit();
+  } else {
+    x->loop();
   }
-  x->state = kIdle;
-  x->mutex.unlock();
 }
 
 void BaseDev::interrupt(void* param) {
@@ -69,10 +63,12 @@ void BaseDev::X::loop() {
   if (dispatchPending()) return;
   for (;;) {
     state = kReceiving;
-    mutex.unlock();
     uint16_t len = 0;
-    uint16_t code = recvMsg(len, loopTimeout, false);
-    mutex.lock();
+    uint16_t code;
+    {
+      const WaitUnlocked wait(mutex);
+      code = recvMsg(len, loopTimeout, false);
+    }
 
     bool stop = false;
     switch (state) {

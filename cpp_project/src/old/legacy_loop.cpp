@@ -1,6 +1,7 @@
 // The acquisition loop of the two legacy families, which read fixed-size
 // frames instead of messages. It follows the same state rules as the
 // message loop, so interrupt() works the same way.
+#include "base/wait_unlocked.h"
 #include "signals/signals_x.h"
 #include "vexa/event.h"
 #include "vexa/exceptions.h"
@@ -15,6 +16,8 @@ PendingMsg frameMarker() { return PendingMsg{0, {}}; }
 }  // namespace
 
 void BaseDev::X::loopOld_Bit() {
+  // A plain device object has no acquisition state to deliver frames with.
+  if (!sigX) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::X::loopOld_Bit");
   const int inputs = family == DeviceFamily::kOldest ? 1 : 4;
   SignalsX& sig = *sigX;
   for (;;) {
@@ -35,20 +38,21 @@ void BaseDev::X::loopOld_Bit() {
     }
 
     state = kReceiving;
-    mutex.unlock();
-    io->setRcvTimeout(loopTimeout);
     bool timedOut;
     int idleBytes = 0;
     const bool frameExpected = acquiring();
-    if (frameExpected) {
-      timedOut = family == DeviceFamily::kOldest ? sig.recvFrameOld() : sig.recvFrameBit();
-    } else {
-      const int size = packetSize != 0 ? packetSize : 1;
-      if (rxBuf.size() < static_cast<size_t>(size)) rxBuf.resize(size);
-      idleBytes = io->recv(rxBuf.data(), size);
-      timedOut = idleBytes <= 0;
+    {
+      const WaitUnlocked wait(mutex);
+      io->setRcvTimeout(loopTimeout);
+      if (frameExpected) {
+        timedOut = family == DeviceFamily::kOldest ? sig.recvFrameOld() : sig.recvFrameBit();
+      } else {
+        const int size = packetSize != 0 ? packetSize : 1;
+        if (rxBuf.size() < static_cast<size_t>(size)) rxBuf.resize(size);
+        idleBytes = io->recv(rxBuf.data(), size);
+        timedOut = idleBytes <= 0;
+      }
     }
-    mutex.lock();
 
     switch (state) {
       case kReceiving:

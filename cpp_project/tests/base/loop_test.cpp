@@ -2,7 +2,11 @@
 // interrupt() from inside recv, exactly where another thread would.
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "signals/signals_x.h"
+#include "support/deadline.h"
+#include "support/legacy_device.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
@@ -62,18 +66,6 @@ TEST_F(Loop, OnlyOneLoopAndNoInterruptFromCallbacks) {
   EXPECT_THROW(dev->interrupt(nullptr), Vexa::Error::InvalidOperation);  // no loop runs
 }
 
-TEST_F(Loop, FailuresLeaveTheLoopIdleAndReusable) {
-  io->feed(message(2, {}));  // not an event
-  EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(x().state, Vexa::kIdle);
-  io->broken = true;  // fails while receiving, with the mutex released
-  EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(x().state, Vexa::kIdle);
-  io->broken = false;
-  dev->loop();  // times out at once and ends: the mutex was not left locked
-  EXPECT_EQ(dev->timeouts, 1);
-}
-
 TEST_F(Loop, InterruptWhileIdleWakesTheDevice) {
   int marker = 0;
   io->beforeRecv = [&](FakeIO& self) {
@@ -109,22 +101,84 @@ TEST_F(Loop, InterruptWhileAcquiringSendsNothingAndQueuesTheFrame) {
   EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {7}}, {1, {8}}}));
 }
 
-TEST_F(Loop, ErrorReplyWhileWaitingForTheWakeUpReply) {
-  io->beforeRecv = [&](FakeIO& self) {
-    if (self.recvCalls == 1) dev->interrupt(nullptr);
+// However the loop fails, it ends idle and gives the mutex back exactly as
+// it found it: another thread's interrupt is answered at once (no loop)
+// instead of blocking on a mutex the loop kept. The mutex is recursive, so
+// only another thread sees what the loop left.
+TEST(LoopFailure, EndsIdleWithTheMutexFree) {
+  enum Fault { kBadMessage, kBrokenLink, kBrokenAfterInterrupt, kErrorReplyToWakeUp, kSilentAfterWakeUp };
+  struct Row {
+    const char* name;
+    Fault fault;
+    bool acquiring;
+  } rows[] = {
+      {"failure in dispatch", kBadMessage, false},
+      {"failure in receive", kBrokenLink, false},
+      // The interrupt moved the state on while the receive waited without
+      // the mutex; then the receive fails.
+      {"receive fails after an interrupt while idle", kBrokenAfterInterrupt, false},
+      {"receive fails after an interrupt while acquiring", kBrokenAfterInterrupt, true},
+      {"error reply to the wake-up command", kErrorReplyToWakeUp, false},
+      {"no reply to the wake-up command", kSilentAfterWakeUp, false},
   };
-  io->onSend = [](const Bytes&, FakeIO& self) { self.feed({0x01, 0x01, 0x05, 0x4E}); };
-  EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(x().state, Vexa::kIdle);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeIO* io = nullptr;
+    auto dev = connectScripted({}, &io);
+    dev->setTimeout(2000);
+    if (row.acquiring) dev->impl()->sigX->setUp({{1, 8, 1}});
+    if (row.fault == kBadMessage) io->feed(message(2, {}));  // not an event
+    io->broken = row.fault == kBrokenLink;
+    if (row.fault >= kBrokenAfterInterrupt) {
+      io->beforeRecv = [&](FakeIO& self) {
+        if (self.recvCalls != 1) return;
+        dev->interrupt(nullptr);
+        self.broken = row.fault == kBrokenAfterInterrupt;
+      };
+    }
+    if (row.fault == kErrorReplyToWakeUp) {
+      io->onSend = [](const Bytes&, FakeIO& self) { self.feed({0x01, 0x01, 0x05, 0x4E}); };
+    }
+    if (row.fault == kSilentAfterWakeUp) io->onSend = nullptr;
+    std::recursive_mutex& mutex = dev->impl()->mutex;
+    {
+      // A caller's own hold on the mutex is left exactly as it was: neither
+      // released by the loop nor taken once more.
+      const std::lock_guard<std::recursive_mutex> caller(mutex);
+      EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
+      const bool takenElsewhere = withinDeadline(std::string("try_lock after ") + row.name, [&mutex] {
+        if (!mutex.try_lock()) return false;
+        mutex.unlock();
+        return true;
+      });
+      EXPECT_FALSE(takenElsewhere);
+    }
+    EXPECT_EQ(dev->impl()->state, Vexa::kIdle);
+    if (row.fault == kSilentAfterWakeUp) {
+      EXPECT_EQ(io->timeouts.back(), 5000);
+    }
+    const bool refused = withinDeadline(std::string("interrupt after ") + row.name, [&dev] {
+      try {
+        dev->interrupt(nullptr);
+      } catch (const Vexa::Error::InvalidOperation&) {
+        return true;
+      }
+      return false;
+    });
+    EXPECT_TRUE(refused);
+  }
 }
 
-TEST_F(Loop, SilentDeviceAfterTheWakeUpEndsTheLoop) {
-  io->beforeRecv = [&](FakeIO& self) {
-    if (self.recvCalls == 1) dev->interrupt(nullptr);
-  };
-  io->onSend = nullptr;
-  EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(io->timeouts.back(), 5000);
+// A plain device object of a legacy family has no acquisition state: its
+// loop is refused, and leaves the device idle.
+TEST(LegacyLoop, PlainDeviceObjectIsRefused) {
+  for (const char* line : {"Cadrium 2 v.3.1\n", "Quillbox_v5.1\n"}) {
+    SCOPED_TRACE(line);
+    FakeIO* io = nullptr;
+    auto dev = connectLegacy<Vexa::BaseDev>(line, &io);
+    EXPECT_THROW(dev->loop(), Vexa::Error::InvalidInstance);
+    EXPECT_THROW(dev->loop(), Vexa::Error::InvalidInstance);
+  }
 }
 
 }  // namespace

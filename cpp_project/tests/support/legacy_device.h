@@ -1,5 +1,6 @@
-// Connects a RecordingDev to a scripted legacy device: the oldest family
-// answers 'V' with its version line, the compact board answers 0x07.
+// Connects a RecordingDev (or another device class) to a scripted legacy
+// device: the oldest family answers 'V' with its version line, the compact
+// board answers 0x07.
 #ifndef VEXA_TESTS_SUPPORT_LEGACY_DEVICE_H_
 #define VEXA_TESTS_SUPPORT_LEGACY_DEVICE_H_
 
@@ -14,8 +15,8 @@
 
 namespace vexa_test {
 
-inline std::unique_ptr<RecordingDev> connectLegacy(const std::string& versionLine, FakeIO** ioOut,
-                                                   const std::string& path = "COM1") {
+template <class Dev = RecordingDev>
+std::unique_ptr<Dev> connectLegacy(const std::string& versionLine, FakeIO** ioOut, const std::string& path = "COM1") {
   auto io = std::make_unique<FakeIO>();
   const bool compactBoard = versionLine.rfind("Quillbox", 0) == 0;
   const Bytes line(versionLine.begin(), versionLine.end());
@@ -23,7 +24,7 @@ inline std::unique_ptr<RecordingDev> connectLegacy(const std::string& versionLin
     if (chunk == Bytes{static_cast<uint8_t>(compactBoard ? 0x07 : 'V')}) self.feed(line);
   };
   FakeIO* raw = io.get();
-  auto dev = std::make_unique<RecordingDev>(path, std::move(io));
+  auto dev = std::make_unique<Dev>(path, std::move(io));
   raw->onSend = nullptr;
   raw->sent.clear();
   raw->sends.clear();

@@ -1,0 +1,400 @@
+// Every export in every state of the interface, from every thread a host
+// may call it on, with handlers set and with empty slots, against a
+// simulated device: nothing crashes, every cell ends within a deadline, and
+// where the interface has a report for the misuse it makes exactly that one.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "host.h"
+#include "signals/signals_x.h"
+#include "support/deadline.h"
+#include "vexa_sim/current_device_model.h"
+#include "vexa_sim/pty_simulator.h"
+#include "vexa_sim/quillbox_model.h"
+
+namespace vexa_unity_test {
+namespace {
+
+using vexa_sim::CurrentDeviceModel;
+using vexa_test::awaitWithin;
+
+enum class State {
+  kNoDevice,
+  kIdle,           // connected, not acquiring
+  kAcquiring,      // no loop runs
+  kLoopElsewhere,  // the loop runs on another host thread
+  kInRawData,      // from inside each handler, on the loop's thread
+  kInDigIn,
+  kInDisconnect,
+  kInException,  // StartLoop's report of a failed loop
+  kInNewDevice,
+  kLinkLost,  // while acquiring
+  kDisconnected,
+};
+const char* const kStateNames[] = {"NoDevice",    "Idle",     "Acquiring",    "LoopElsewhere",
+                                   "InRawData",   "InDigIn",  "InDisconnect", "InException",
+                                   "InNewDevice", "LinkLost", "Disconnected"};
+void PrintTo(State s, std::ostream* os) { *os << kStateNames[static_cast<int>(s)]; }
+
+// What an export does with the device, which decides how misuse can fail.
+enum Use {
+  kNone,      // slots, forwarders, scans, the log
+  kForwards,  // hands its code to the exception handler itself
+  kReads,     // reads what the device reported
+  kTalks,     // exchanges commands with the device
+  kLoops,     // StartLoop
+  kEndsLoop,  // from another host thread, ends a running loop first
+};
+
+// The cell in progress: its call, run once by whichever thread or handler
+// the state names, and what it left behind.
+struct Cell {
+  std::function<void()> call;
+  bool probe = false;  // then a release of the device from the same handler must be refused
+  std::vector<int> codes;
+  bool kept = true;
+  std::atomic<bool> started{false}, done{false};
+};
+std::atomic<Cell*> armed{nullptr};
+
+size_t reportCount() {
+  std::lock_guard<std::mutex> l(seen().lock);
+  return seen().reports.size();
+}
+
+void runArmed() {
+  Cell* cell = armed.exchange(nullptr);
+  if (cell == nullptr) return;
+  cell->started = true;
+  const size_t before = reportCount();
+  if (cell->call) cell->call();
+  {
+    std::lock_guard<std::mutex> l(seen().lock);
+    for (size_t i = before; i < seen().reports.size(); ++i) cell->codes.push_back(seen().reports[i].code);
+  }
+  if (cell->probe) {
+    Vexa::BaseDevUnity* dev = vexaDev;
+    DisconnectVexaDevUnity();  // the loop still uses the device
+    cell->kept = vexaDev == dev;
+  }
+  cell->done = true;
+}
+void fromRawData(int, const int*, int) { runArmed(); }
+void fromDigIn(int, int, int, bool) { runArmed(); }
+void fromDisconnect(int) { runArmed(); }
+void fromException(int code, const char* message) {
+  onException(code, message);
+  runArmed();
+}
+void fromNewDevice(const char*) { runArmed(); }
+
+class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<State, bool>> {
+ protected:
+  struct Export {
+    const char* name;
+    std::function<void()> call;
+    Use use;
+    std::vector<int> codes;  // notification, error, standard, other; empty: unwrapped
+  };
+
+  // WelcomeFunction takes standard output over for a log file in the
+  // working directory: both are a scratch directory's and a saved copy here.
+  static void SetUpTestSuite() {
+    std::fflush(stdout);
+    savedStdout = dup(STDOUT_FILENO);
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    home = cwd;
+    char dir[] = "/tmp/vexa-misuse-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    scratch = dir;
+    ASSERT_EQ(chdir(dir), 0);
+  }
+  static void TearDownTestSuite() {
+    restoreStdout();
+    close(savedStdout);
+    EXPECT_EQ(chdir(home.c_str()), 0);
+    unlink((scratch + "/vexa_logs_file.txt").c_str());
+    rmdir(scratch.c_str());
+  }
+  static void restoreStdout() {
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+  }
+
+  void SetUp() override {
+    HostTest::SetUp();
+    std::tie(state, handlersSet) = GetParam();
+    setSlots();
+  }
+  void TearDown() override {
+    HostTest::TearDown();
+    restoreStdout();
+  }
+
+  void setSlots() {
+    SetOnExceptionRaisedHandler(handlersSet ? onException : nullptr);
+    SetNewDeviceFoundHandler(handlersSet ? onDevice : nullptr);
+    SetOnEventDetectedHandlers(handlersSet ? onDisconnect : nullptr, handlersSet ? onDigIn : nullptr);
+    SetOnRawDataHandler(handlersSet ? onFrame : nullptr);
+  }
+
+  std::vector<Export> exports() {
+    static const int data[] = {7, 9};
+    static const VexaSource source = {1, 1, 16, 1};
+    static const std::vector<int> noCodes;
+    const auto codes = [](int notification) {
+      return std::vector<int>{notification, notification + 1, notification + 2, -1};
+    };
+    return {
+        {"WelcomeFunction", [] { EXPECT_LT(static_cast<unsigned>(WelcomeFunction()), 100u); }, kNone, noCodes},
+        {"SetNewDeviceFoundHandler", [this] { SetNewDeviceFoundHandler(handlersSet ? onDevice : nullptr); }, kNone,
+         noCodes},
+        {"SetOnRawDataHandler", [this] { SetOnRawDataHandler(handlersSet ? onFrame : nullptr); }, kNone, noCodes},
+        {"SetOnExceptionRaisedHandler", [this] { SetOnExceptionRaisedHandler(handlersSet ? onException : nullptr); },
+         kNone, noCodes},
+        {"SetOnEventDetectedHandlers",
+         [this] { SetOnEventDetectedHandlers(handlersSet ? onDisconnect : nullptr, handlersSet ? onDigIn : nullptr); },
+         kNone, noCodes},
+        {"OnNewDeviceFound", [] { OnNewDeviceFound("COM/dev/elsewhere"); }, kNone, noCodes},
+        {"OnExceptionRaised", [] { OnExceptionRaised(99, "from the host"); }, kForwards, {99}},
+        {"OnDisconnectEventDetected", [] { OnDisconnectEventDetected(7); }, kNone, noCodes},
+        {"OnDigInEventDetected", [] { OnDigInEventDetected(1, 2, 3, true); }, kNone, noCodes},
+        {"OnDataReceived",
+         [] {
+           OnDataReceived(5, data, {1, 1});
+         },
+         kNone, noCodes},
+        {"StartAcquisition", [] { StartAcquisition(1000, "11", 16); }, kTalks, codes(13)},
+        {"StartAcquisitionByNbr", [] { StartAcquisitionByNbr(1000, 3, 16); }, kTalks, codes(5)},
+        {"StartAcquisitionBySources", [] { StartAcquisitionBySources(1000, &source, 1); }, kTalks, codes(9)},
+        {"StartAcquisitionStrandelo", [] { StartAcquisitionStrandelo(1000, 0, 16, 100); }, kTalks, codes(17)},
+        {"StartLoop", [] { StartLoop(); }, kLoops, {21, 21, 24, -1}},
+        {"InterruptAcquisition", [] { InterruptAcquisition(); }, kEndsLoop, noCodes},
+        {"StopAcquisition", [] { StopAcquisition(); }, kEndsLoop, noCodes},
+        {"GetDetectableDevices", [] { GetDetectableDevices("BLE"); }, kNone, codes(26)},
+        {"GetAllDetectableDevices", [] { GetAllDetectableDevices(); }, kNone, noCodes},
+        {"GetProductId", [] { GetProductId(); }, kReads, codes(30)},
+        {"GetDeviceType", [] { EXPECT_NE(GetDeviceType(), nullptr); }, kReads, codes(34)},
+        {"GetBattery", [] { EXPECT_GE(GetBattery(), -1); }, kTalks, noCodes},
+        {"GetNbrChannels", [] { EXPECT_GE(GetNbrChannels(), 0); }, kReads, noCodes},
+        {"GetCommunicationFlag", [] { GetCommunicationFlag(); }, kReads, noCodes},
+        {"SetParameter", [] { SetParameter(1, 1, data, 1); }, kTalks, codes(38)},
+        {"vexaDev",
+         [] {
+           const Vexa::BaseDevUnity* volatile dev = vexaDev;
+           (void)dev;
+         },
+         kReads, noCodes},
+        // Last: they release the device, which then costs a new connection.
+        {"DisconnectVexaDevUnity", [] { DisconnectVexaDevUnity(); }, kEndsLoop, noCodes},
+        {"VexaDevUnity", [this] { VexaDevUnity(other->comPath().c_str()); }, kEndsLoop, codes(1)},
+    };
+  }
+
+  // The code the misuse must be reported with, when there is exactly one.
+  int required(const Export& e) const {
+    if (e.use == kForwards) return e.codes[0];
+    if (e.codes.empty()) return 0;
+    const bool noDevice = state == State::kNoDevice || state == State::kDisconnected;
+    const bool loopHere = state == State::kInRawData || state == State::kInDigIn || state == State::kInDisconnect;
+    if (noDevice && (e.use == kReads || e.use == kTalks || e.use == kLoops)) return e.codes[1];
+    if (state == State::kLoopElsewhere && (e.use == kTalks || e.use == kLoops)) return e.codes[1];
+    if (loopHere && e.use == kLoops) return e.codes[1];
+    if (state == State::kLinkLost && e.use == kLoops) return e.codes[0];
+    return 0;
+  }
+
+  // --- bringing the interface into the cell's state ----------------------
+
+  bool mainIsCurrent() {
+    return vexaDev != nullptr && sim && vexaDev->getProperties()["path"].asString() == sim->comPath();
+  }
+  void connectMain() {
+    if (mainIsCurrent() && !linkLost) return;
+    DisconnectVexaDevUnity();
+    sim = std::make_unique<vexa_sim::PtySimulator>(std::make_unique<CurrentDeviceModel>());
+    linkLost = false;
+    VexaDevUnity(sim->comPath().c_str());
+    ASSERT_TRUE(mainIsCurrent());
+  }
+  void reach() {
+    // A fresh device to connect to for VexaDevUnity, its handshake quick.
+    other = std::make_unique<vexa_sim::PtySimulator>(std::make_unique<vexa_sim::QuillboxModel>());
+    if (state == State::kNoDevice || state == State::kDisconnected) {
+      if (state == State::kDisconnected && !sim) connectMain();
+      DisconnectVexaDevUnity();
+      return;
+    }
+    if (state == State::kLinkLost) {
+      if (mainIsCurrent() && linkLost) return;
+      connectMain();
+      StartAcquisition(1000, "11", 16);
+      sim->hangUp();
+      linkLost = true;
+      return;
+    }
+    connectMain();
+    const bool acquire = state == State::kAcquiring || state == State::kLoopElsewhere || state == State::kInRawData ||
+                         state == State::kInDigIn;
+    if (acquire != (GetNbrChannels() != 0)) {
+      if (acquire) {
+        StartAcquisition(1000, "11", 16);
+      } else {
+        StopAcquisition();
+      }
+    }
+    ASSERT_EQ(GetNbrChannels() != 0, acquire);
+  }
+
+  // --- one cell ------------------------------------------------------------
+
+  void spawn(std::function<void()> body) {
+    ++running;
+    threads.emplace_back([this, body] {
+      body();
+      --running;
+    });
+  }
+  void waitUntilReceiving(const std::string& what) {
+    awaitWithin(
+        what + ": loop waits", [] { return vexaDev->impl()->state == Vexa::kReceiving; }, [] {});
+  }
+  // Ends whatever loop the cell left running, and its threads.
+  void finish(const std::string& what) {
+    awaitWithin(
+        what, [this] { return running == 0; }, [] { InterruptAcquisition(); });
+    for (std::thread& t : threads) t.join();
+    threads.clear();
+  }
+
+  void run(const Export& e) {
+    const std::string what = e.name;
+    const bool inLoopHandler = state == State::kInRawData || state == State::kInDigIn || state == State::kInDisconnect;
+    Cell cell;
+    cell.call = e.call;
+    cell.probe = handlersSet && inLoopHandler;
+    if (state == State::kInRawData) SetOnRawDataHandler(fromRawData);
+    if (state == State::kInDigIn) SetOnEventDetectedHandlers(onDisconnect, fromDigIn);
+    if (state == State::kInDisconnect) SetOnEventDetectedHandlers(fromDisconnect, onDigIn);
+    if (state == State::kInException) SetOnExceptionRaisedHandler(fromException);
+    if (state == State::kInNewDevice) SetNewDeviceFoundHandler(fromNewDevice);
+    if (inLoopHandler || state == State::kInException || state == State::kLoopElsewhere) {
+      spawn([] { StartLoop(); });
+      waitUntilReceiving(what);
+    }
+    // Armed only now: taking the cell orders this thread's look at the
+    // device before whatever the call does to it.
+    armed = &cell;
+    switch (state) {
+      case State::kInDigIn:
+      case State::kInDisconnect:
+      case State::kInException:
+        sim->engine().with<CurrentDeviceModel>([this](CurrentDeviceModel& m) {
+          if (state == State::kInDigIn) m.sendEvent(3, {2, 0x10, 0, 0, 0, 1});
+          if (state == State::kInDisconnect) m.sendEvent(8, {5});
+          if (state == State::kInException) m.sendMessage(2, {});  // not an event: the loop fails
+        });
+        break;
+      case State::kInRawData:
+        break;  // the frames come
+      case State::kInNewDevice:
+        spawn([] { OnNewDeviceFound("COM/dev/found"); });
+        break;
+      default:
+        spawn(runArmed);
+        break;
+    }
+    // Outside a running loop's handler the call may start a loop of its own
+    // (StartLoop): it is interrupted as a host would.
+    const bool mayInterrupt = !inLoopHandler && state != State::kLoopElsewhere;
+    awaitWithin(
+        what, [&cell] { return cell.done.load(); },
+        [&cell, mayInterrupt] {
+          if (mayInterrupt && cell.started) InterruptAcquisition();
+        });
+    if (state == State::kLoopElsewhere) checkLoopAfter(e, what);
+    finish(what);
+    setSlots();
+
+    EXPECT_TRUE(cell.kept) << "a handler released the device its loop uses";
+    if (!handlersSet) return;
+    const int code = required(e);
+    if (code != 0) {
+      EXPECT_EQ(cell.codes, std::vector<int>{code});
+    } else if (state == State::kLinkLost && e.use == kTalks && !e.codes.empty()) {
+      ASSERT_EQ(cell.codes.size(), 1u);
+      EXPECT_TRUE(cell.codes[0] == e.codes[0] || cell.codes[0] == e.codes[1]) << cell.codes[0];
+    } else {
+      EXPECT_LE(cell.codes.size(), 1u);
+      for (int c : cell.codes) EXPECT_NE(std::find(e.codes.begin(), e.codes.end(), c), e.codes.end()) << c;
+    }
+  }
+
+  // A call from another host thread either ends the loop (those that must)
+  // or leaves it running, still owned by its thread: a release of the device
+  // from its next handler is refused.
+  void checkLoopAfter(const Export& e, const std::string& what) {
+    if (e.use == kEndsLoop) {
+      awaitWithin(
+          what + " ends the loop", [this] { return running == 0; }, [] {});
+      return;
+    }
+    if (!handlersSet) return;
+    Cell probe;
+    probe.probe = true;
+    armed = &probe;
+    SetOnRawDataHandler(fromRawData);
+    awaitWithin(
+        what + ": next frame", [&probe] { return probe.done.load(); }, [] {});
+    EXPECT_TRUE(probe.kept) << "the loop's thread lost its claim";
+  }
+
+  State state;
+  bool handlersSet;
+  std::unique_ptr<vexa_sim::PtySimulator> sim, other;
+  bool linkLost = false;
+  std::vector<std::thread> threads;
+  std::atomic<int> running{0};
+
+  static int savedStdout;
+  static std::string scratch, home;
+};
+
+int Misuse::savedStdout = -1;
+std::string Misuse::scratch, Misuse::home;
+
+TEST_P(Misuse, EveryExport) {
+  for (const Export& e : exports()) {
+    SCOPED_TRACE(e.name);
+    reach();
+    if (HasFatalFailure()) return;
+    run(e);
+    restoreStdout();
+  }
+}
+
+const State kEveryState[] = {State::kNoDevice,    State::kIdle,     State::kAcquiring,    State::kLoopElsewhere,
+                             State::kInRawData,   State::kInDigIn,  State::kInDisconnect, State::kInException,
+                             State::kInNewDevice, State::kLinkLost, State::kDisconnected};
+// Only the states that need no handler run with empty slots.
+const State kWithoutHandlers[] = {State::kNoDevice,      State::kIdle,     State::kAcquiring,
+                                  State::kLoopElsewhere, State::kLinkLost, State::kDisconnected};
+
+std::string cellName(const ::testing::TestParamInfo<std::tuple<State, bool>>& info) {
+  return std::string(kStateNames[static_cast<int>(std::get<0>(info.param))]) +
+         (std::get<1>(info.param) ? "" : "_EmptySlots");
+}
+
+INSTANTIATE_TEST_SUITE_P(Handlers, Misuse,
+                         ::testing::Combine(::testing::ValuesIn(kEveryState), ::testing::Values(true)), cellName);
+INSTANTIATE_TEST_SUITE_P(EmptySlots, Misuse,
+                         ::testing::Combine(::testing::ValuesIn(kWithoutHandlers), ::testing::Values(false)), cellName);
+
+}  // namespace
+}  // namespace vexa_unity_test
