@@ -15,15 +15,14 @@ namespace Unity {
 
 const char kSampleRingOverflowText[] = "The sample ring overflowed: sample instants were dropped.";
 
-SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int channels) {
+SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int channels, std::string& warning) {
   Storage s;
   const int64_t perInstant = std::max(channels, 1);
   int64_t capacity = requested > 0 ? requested : std::max<int64_t>(int64_t{baseFreq} * kDefaultSeconds, 1);
   if (capacity * perInstant > kMaxSamples) {
     const int64_t cut = kMaxSamples / perInstant;
-    logMessage(LogLevel::kWarning, "The sample ring holds " + std::to_string(cut) + " instants of " +
-                                       std::to_string(channels) + " channels, not the " + std::to_string(capacity) +
-                                       " asked for: that would take more than 1 GiB.");
+    warning = "The sample ring holds " + std::to_string(cut) + " instants of " + std::to_string(channels) +
+              " channels, not the " + std::to_string(capacity) + " asked for: that would take more than 1 GiB.";
     capacity = cut;
   }
   try {
@@ -31,9 +30,8 @@ SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int cha
     s.samples.resize(static_cast<size_t>(capacity * channels));
     s.capacity = capacity;
   } catch (const std::exception&) {
-    logMessage(LogLevel::kWarning, "The sample ring could not get memory for " + std::to_string(capacity) +
-                                       " instants of " + std::to_string(channels) +
-                                       " channels: every instant will be dropped.");
+    warning = "The sample ring could not get memory for " + std::to_string(capacity) + " instants of " +
+              std::to_string(channels) + " channels: every instant will be dropped.";
     s = Storage();
   }
   return s;
@@ -46,43 +44,46 @@ void SampleRing::install(Storage& storage) {
 }
 
 void SampleRing::enable(int capacityInstants) {
-  Storage old;
-  std::lock_guard<std::mutex> r(readerLock_);
-  Storage fresh;
-  const bool wasOn = on_.load();
-  if (!wasOn && baseFreq_ > 0) fresh = makeStorage(capacityInstants, baseFreq_, channels_.load());
-  std::lock_guard<std::mutex> p(producerLock_);
-  requested_ = capacityInstants;
-  if (wasOn) return;
-  install(fresh);
-  old = std::move(fresh);
-  on_ = true;
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> r(readerLock_);
+    Storage fresh;
+    const bool wasOn = on_.load();
+    if (!wasOn && baseFreq_ > 0) fresh = makeStorage(capacityInstants, baseFreq_, channels_.load(), warning);
+    std::lock_guard<std::mutex> p(producerLock_);
+    requested_ = capacityInstants;
+    if (!wasOn) {
+      install(fresh);
+      on_ = true;
+    }
+  }  // the old storage goes with fresh, once the loop may go on
+  if (!warning.empty()) logMessage(LogLevel::kWarning, warning);
 }
 
 void SampleRing::disable() {
-  Storage old;
+  Storage old;  // freed last, with no lock held
   std::lock_guard<std::mutex> r(readerLock_);
   std::lock_guard<std::mutex> p(producerLock_);
   on_ = false;
-  Storage none;
-  install(none);
-  old = std::move(none);
+  install(old);
 }
 
 void SampleRing::start(int baseFreq, int channels) {
-  Storage old;
-  std::lock_guard<std::mutex> r(readerLock_);
-  // Allocated before the producer's lock is taken: the loop never waits for
-  // memory.
-  Storage fresh;
-  if (on_) fresh = makeStorage(requested_, baseFreq, std::max(channels, 0));
-  std::lock_guard<std::mutex> p(producerLock_);
-  baseFreq_ = baseFreq;
-  channels_ = std::max(channels, 0);
-  overflow_ = 0;
-  overflowReported_ = false;
-  install(fresh);
-  old = std::move(fresh);
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> r(readerLock_);
+    // Allocated before the producer's lock is taken: the loop never waits
+    // for memory.
+    Storage fresh;
+    if (on_) fresh = makeStorage(requested_, baseFreq, std::max(channels, 0), warning);
+    std::lock_guard<std::mutex> p(producerLock_);
+    baseFreq_ = baseFreq;
+    channels_ = std::max(channels, 0);
+    overflow_ = 0;
+    overflowReported_ = false;
+    install(fresh);
+  }
+  if (!warning.empty()) logMessage(LogLevel::kWarning, warning);
 }
 
 SampleRing::Push SampleRing::push(int tick, const int* data) {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "vexa_unity_interface.h"
@@ -59,8 +60,10 @@ class SampleRing {
     std::vector<int> samples;
   };
   // Storage for an acquisition; empty (capacity 0, every instant dropped
-  // and counted) when the memory cannot be had.
-  static Storage makeStorage(int requested, int baseFreq, int channels);
+  // and counted) when the memory cannot be had. What went wrong lands in
+  // warning, for the caller to log once it holds no lock: the host's log
+  // handler may call back into the ring.
+  static Storage makeStorage(int requested, int baseFreq, int channels, std::string& warning);
   // Puts storage in place and forgets every waiting instant; under both
   // locks. The old storage goes back to the caller, to be freed unlocked.
   void install(Storage& storage);
