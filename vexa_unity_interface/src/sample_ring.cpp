@@ -1,8 +1,7 @@
 #include "sample_ring.h"
 
 #include <algorithm>
-#include <new>
-#include <stdexcept>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -15,6 +14,8 @@ namespace Unity {
 
 const char kSampleRingOverflowText[] = "The sample ring overflowed: sample instants were dropped.";
 
+void SampleRing::FreeMemory::operator()(int* p) const { std::free(p); }
+
 SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int channels, std::string& warning) {
   Storage s;
   const int64_t perInstant = std::max(channels, 1);
@@ -25,15 +26,15 @@ SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int cha
               " channels, not the " + std::to_string(capacity) + " asked for: that would take more than 1 GiB.";
     capacity = cut;
   }
-  try {
-    s.ticks.resize(static_cast<size_t>(capacity));
-    s.samples.resize(static_cast<size_t>(capacity * channels));
-    s.capacity = capacity;
-  } catch (const std::exception&) {
+  const auto bytes = [](int64_t count) { return static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(int); };
+  s.ticks.reset(static_cast<int*>(std::malloc(bytes(capacity))));
+  s.samples.reset(static_cast<int*>(std::malloc(bytes(capacity * channels))));
+  if (!s.ticks || !s.samples) {
     warning = "The sample ring could not get memory for " + std::to_string(capacity) + " instants of " +
               std::to_string(channels) + " channels: every instant will be dropped.";
-    s = Storage();
+    return Storage();
   }
+  s.capacity = capacity;
   return s;
 }
 
@@ -103,7 +104,7 @@ SampleRing::Push SampleRing::push(int tick, const int* data) {
   const size_t slot = static_cast<size_t>(head % capacity);
   const size_t n = static_cast<size_t>(channels_.load(std::memory_order_relaxed));
   storage_.ticks[slot] = tick;
-  if (n > 0) std::copy(data, data + n, storage_.samples.begin() + static_cast<ptrdiff_t>(slot * n));
+  if (n > 0) std::copy(data, data + n, storage_.samples.get() + slot * n);
   head_.store(head + 1, std::memory_order_release);
   return Push::kStored;
 }
@@ -124,8 +125,8 @@ int SampleRing::read(int* ticks, int maxInstants, int* samples, int maxSamples) 
   while (done < count) {
     const size_t slot = static_cast<size_t>((tail + done) % capacity);
     const size_t run = static_cast<size_t>(std::min<uint64_t>(count - done, capacity - slot));
-    std::copy_n(storage_.ticks.begin() + static_cast<ptrdiff_t>(slot), run, ticks + done);
-    std::copy_n(storage_.samples.begin() + static_cast<ptrdiff_t>(slot * n), run * n, samples + done * n);
+    std::copy_n(storage_.ticks.get() + slot, run, ticks + done);
+    std::copy_n(storage_.samples.get() + slot * n, run * n, samples + done * n);
     done += run;
   }
   tail_.store(tail + count, std::memory_order_release);

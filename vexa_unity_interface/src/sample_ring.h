@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "vexa_unity_interface.h"
 
@@ -54,10 +54,17 @@ class SampleRing {
   int64_t overflow() const { return overflow_.load(std::memory_order_acquire); }
 
  private:
+  struct FreeMemory {
+    void operator()(int* p) const;
+  };
+  // Left uninitialised: taking even a large ring costs nothing at the start
+  // (while the device already streams); the loop touches its pages as it
+  // fills them.
+  using Buffer = std::unique_ptr<int[], FreeMemory>;
   struct Storage {
     int64_t capacity = 0;
-    std::vector<int> ticks;
-    std::vector<int> samples;
+    Buffer ticks;
+    Buffer samples;
   };
   // Storage for an acquisition; empty (capacity 0, every instant dropped
   // and counted) when the memory cannot be had. What went wrong lands in
