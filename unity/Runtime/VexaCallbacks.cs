@@ -21,6 +21,9 @@ namespace Vexa
 
         private static readonly object Gate = new object();
         private static bool registered;
+        // While the sample ring is on, the raw-data slot stays empty: no
+        // managed call per sample instant.
+        private static bool pulling;
 
         // Set while a synchronous call runs on this thread: its failure is
         // thrown to the caller instead of queued, and a scan collects paths.
@@ -34,7 +37,7 @@ namespace Vexa
             {
                 if (registered) return;
                 VexaNative.SetOnExceptionRaisedHandler(ExceptionRaisedDelegate);
-                VexaNative.SetOnRawDataHandler(RawDataDelegate);
+                VexaNative.SetOnRawDataHandler(pulling ? null : RawDataDelegate);
                 VexaNative.SetOnEventDetectedHandlers(DisconnectDelegate, DigInDelegate);
                 VexaNative.SetNewDeviceFoundHandler(NewDeviceFoundDelegate);
                 registered = true;
@@ -54,6 +57,17 @@ namespace Vexa
                 VexaNative.SetOnEventDetectedHandlers(null, null);
                 VexaNative.SetNewDeviceFoundHandler(null);
                 registered = false;
+            }
+        }
+
+        // Pulling (the sample ring on) empties the raw-data slot; not pulling
+        // puts the per-sample handler back.
+        internal static void SetPulling(bool on)
+        {
+            lock (Gate)
+            {
+                pulling = on;
+                if (registered) VexaNative.SetOnRawDataHandler(on ? null : RawDataDelegate);
             }
         }
 
@@ -115,6 +129,14 @@ namespace Vexa
                 string text = message == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(message);
                 // The library keeps the cause for this thread before it calls.
                 string detail = Marshal.PtrToStringAnsi(VexaNative.VexaExtGetLastErrorDetail()) ?? "";
+                if (code == VexaNative.SampleRingOverflowCode)
+                {
+                    VexaInbox.AddEvent(new VexaEvent
+                    {
+                        Kind = VexaEventKind.SampleRingOverflow, Code = code, Message = text, Detail = detail
+                    });
+                    return;
+                }
                 // The first failure of a call is the one that stopped it.
                 if (capturing && captured == null)
                 {

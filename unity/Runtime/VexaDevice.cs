@@ -70,12 +70,14 @@ namespace Vexa
             connected = false;
         }
 
-        // Ends the loop, disconnects and detaches the handlers: for
+        // Ends the loop, disconnects, turns the sample ring off and detaches
+        // the handlers: for
         // OnApplicationQuit, or before the managed side goes away. A loop
         // that will not end keeps its device (freeing it under the loop
         // would crash) but loses the handlers, which the library then skips.
         public static void Shutdown()
         {
+            DisableSampleRing();
             if (VexaLoop.Interrupt(LoopEndTimeoutMs))
             {
                 VexaNative.DisconnectVexaDevUnity();

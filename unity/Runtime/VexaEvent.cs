@@ -12,6 +12,10 @@ namespace Vexa
         Failure,
         // A device path announced outside a scan: Path.
         DeviceFound,
+        // The sample ring was full and dropped sample instants (the oldest
+        // stay; VexaDevice.SampleRingOverflow counts the dropped ones).
+        // Queued once per acquisition: Code 100, Message.
+        SampleRingOverflow,
     }
 
     // A device event or a failure, copied out of the library's callback.
@@ -38,6 +42,8 @@ namespace Vexa
                     return "DigitalInput(" + ClockSource + ", " + ClockValue + ", " + Input + ", " + State + ")";
                 case VexaEventKind.Failure:
                     return "Failure(" + Code + ", " + Message + ")";
+                case VexaEventKind.SampleRingOverflow:
+                    return "SampleRingOverflow(" + Message + ")";
                 default:
                     return "DeviceFound(" + Path + ")";
             }

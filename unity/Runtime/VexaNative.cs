@@ -119,5 +119,33 @@ namespace Vexa
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern IntPtr VexaExtGetVersion();
+
+        // --- Extension (VexaExt): the sample ring, pulled instead of one
+        // handler call per sample instant.
+
+        // The code the library reports the ring's first overflow of an
+        // acquisition with.
+        public const int SampleRingOverflowCode = 100;
+
+        // capacityInstants <= 0: 10 s at the base frequency, sized at each start.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void VexaExtEnableSampleRing(int capacityInstants);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void VexaExtDisableSampleRing();
+
+        // Copies the oldest instants: ticks[i], samples[i * channels + c].
+        // Returns how many, or -1 for a null buffer or a negative size. The
+        // arrays are blittable, so the runtime pins them and the library
+        // writes into them directly; [Out] would make Mono copy both arrays
+        // whole on every call (half a millisecond for 1.4 MB).
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtReadSamples(int[] ticks, int maxInstants, int[] samples, int maxSamples);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtGetSampleRingChannels();
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern long VexaExtGetSampleRingOverflow();
     }
 }

@@ -25,7 +25,8 @@
  * instead (see each).
  *
  * **Extension.** The VexaExt exports at the end add what the interface has
- * no room for: the cause of the last failure, a debug log, the version.
+ * no room for: the cause of the last failure, a debug log, the version, and
+ * a sample ring that lets the host pull the data in batches.
  */
 #ifndef VEXA_UNITY_INTERFACE_H_
 #define VEXA_UNITY_INTERFACE_H_
@@ -238,6 +239,47 @@ VEXA_UNITY_API void VexaExtSetLogHandler(VexaExtLogHandler handler, int maxLevel
 
 /** The library's version, "major.minor.patch". Static text. */
 VEXA_UNITY_API const char* VexaExtGetVersion(void);
+/** @} */
+
+/** @name Extension: the sample ring
+ * While it is on, the loop thread also keeps every sample instant (its tick
+ * and as many samples as the raw-data handler's channel count) in a
+ * bounded ring that the host drains with VexaExtReadSamples from any one
+ * other thread, with no call per instant; the raw-data handler, if set, is
+ * still called for every instant. Each start empties the ring, takes the
+ * new channel count and zeroes the overflow count. When the ring is full,
+ * the newest instants are dropped (the oldest stay) and counted; the first
+ * drop of an acquisition is reported once, on the loop's thread, through
+ * the exception handler with code VEXA_EXT_SAMPLE_RING_OVERFLOW and the text
+ * "The sample ring overflowed: sample instants were dropped.", and as a
+ * warning in the debug log. */
+/** @{ */
+
+/** The code of the sample ring's overflow report. */
+#define VEXA_EXT_SAMPLE_RING_OVERFLOW 100
+
+/** Turns the ring on (it is off until then). capacityInstants <= 0 sizes it
+ * at each start for 10 s at the base frequency (base frequency x 10
+ * instants); a positive value is the number of instants, cut to what 1 GiB
+ * holds. A ring turned on while an acquisition runs starts filling at once;
+ * one already on keeps its waiting instants and takes the new capacity from
+ * the next start. Memory is taken at the start, never per instant; when it
+ * cannot be had, every instant is dropped and reported as an overflow. */
+VEXA_UNITY_API void VexaExtEnableSampleRing(int capacityInstants);
+/** Turns the ring off and frees it; waiting instants are dropped. */
+VEXA_UNITY_API void VexaExtDisableSampleRing(void);
+/** Copies the oldest waiting instants, at most maxInstants of them and at
+ * most maxSamples / channels (see VexaExtGetSampleRingChannels): instant i
+ * has its tick in ticks[i] and its samples in samples[i * channels] to
+ * samples[i * channels + channels - 1]. Never blocks on the loop.
+ * @return the number of instants copied, 0 when none waits or the ring is
+ * off, -1 for a null buffer or a negative size. */
+VEXA_UNITY_API int VexaExtReadSamples(int* ticks, int maxInstants, int* samples, int maxSamples);
+/** The samples per instant of the ring's current acquisition (the last
+ * start's); 0 before any start. */
+VEXA_UNITY_API int VexaExtGetSampleRingChannels(void);
+/** The instants dropped because the ring was full, since the last start. */
+VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void);
 /** @} */
 
 #ifdef __cplusplus

@@ -1,8 +1,10 @@
 #include "base_dev_unity.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "host_handlers.h"
+#include "sample_ring.h"
 
 namespace Vexa {
 
@@ -13,7 +15,14 @@ BaseDevUnity::BaseDevUnity(const std::string& path) : SignalsDev(path) {}
 
 BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io) : SignalsDev(path, std::move(io)) {}
 
+void BaseDevUnity::acquisitionStarted(int baseFreq) {
+  // The ring takes what the raw-data handler is told, never more than the
+  // samples the decoder holds.
+  Unity::sampleRing().start(baseFreq, std::min(static_cast<int>(channelPorts.size()), channelCount()));
+}
+
 bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
+  Unity::ringInstant(nSeq, data);
   callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
   return false;
 }

@@ -27,6 +27,10 @@ class BaseDevUnity : public SignalsDev {
 
   using BaseDev::impl;
 
+  // Called by each start export once channelPorts is final: prepares the
+  // sample ring for the new acquisition at baseFreq hertz.
+  void acquisitionStarted(int baseFreq);
+
   // The port of each acquired channel, in delivery order; its size is the
   // channel count handed to the host with every frame.
   std::vector<int32_t> channelPorts;

@@ -173,6 +173,7 @@ VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBi
     dev.communicationFlag = true;
     dev.start(static_cast<float>(baseFreq), ports, nBits);
     dev.channelPorts.assign(ports.begin(), ports.end());
+    dev.acquisitionStarted(baseFreq);
   });
 }
 
@@ -186,6 +187,7 @@ VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBi
     for (int bit = 0; bit < 32; ++bit) {
       if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
     }
+    dev.acquisitionStarted(baseFreq);
   });
 }
 
@@ -210,6 +212,7 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
       }
     }
     startSources(dev, baseFreq, list);
+    dev.acquisitionStarted(baseFreq);
   });
 }
 
@@ -222,6 +225,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
     dev.communicationFlag = true;
     startSources(dev, baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
     dev.channelPorts.assign(1, 1);
+    dev.acquisitionStarted(baseFreq);
   });
 }
 

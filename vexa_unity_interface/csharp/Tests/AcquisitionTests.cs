@@ -1,4 +1,5 @@
 using System;
+using System.Threading;
 
 namespace Vexa.Tests
 {
@@ -14,6 +15,8 @@ namespace Vexa.Tests
             runner.Add("StartMask acquires channel 1 of each set bit's port", ByMask);
             runner.Add("StartSources acquires widths, divisors, wide masks and idle ticks", BySources);
             runner.Add("StartStrandelo acquires port 1 at the channel rate", Strandelo);
+            runner.Add("the sample ring delivers every tick and sample, with no frame per instant", PullPath);
+            runner.Add("the sample ring keeps the oldest, counts and reports its overflow", PullOverflow);
         }
 
         private static void ByChannels()
@@ -45,6 +48,88 @@ namespace Vexa.Tests
         private static void Strandelo()
         {
             Acquire(new string[0], () => VexaDevice.StartStrandelo(1000, 16, 250), new[] { Source(1, 4, 16, 1) });
+        }
+
+        private static void PullPath()
+        {
+            VexaSource[] sources = { Source(1, 1, 16, 0x3), Source(4, 2, 8, 1) };
+            try
+            {
+                VexaDevice.EnableSampleRing(1000);
+                VexaDevice.Connect("SIM");
+                VexaDevice.StartSources(2000, sources);
+                int channels = VexaDevice.SampleRingChannels;
+                Check.Equal(3, channels, "ring channels");
+                Acquisition acquisition = Acquisition.StartLoop();
+                // An odd batch size: reads end at varied places of the ring,
+                // which wraps four times.
+                int[] ticks = new int[97];
+                int[] samples = new int[97 * channels];
+                int next = 0;
+                int deadline = Environment.TickCount + 15000;
+                while (next < 4000 && Environment.TickCount < deadline)
+                {
+                    int n = VexaDevice.ReadSamples(ticks, samples);
+                    if (n == 0) Thread.Sleep(1);
+                    for (int i = 0; i < n; i++, next++) CheckInstant(next, ticks[i], samples, i, sources);
+                }
+                acquisition.Interrupt();
+                Check.True(next >= 4000, "4000 instants pulled, got " + next);
+                Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
+                Check.Equal(0L, VexaDevice.SampleRingOverflow, "instants dropped");
+                Check.Equal(0, acquisition.Events.Count, "no event: " + string.Join(", ", acquisition.Events));
+            }
+            finally
+            {
+                VexaDevice.DisableSampleRing();
+            }
+        }
+
+        private static void PullOverflow()
+        {
+            VexaSource[] sources = { Source(1, 1, 16, 1), Source(3, 1, 16, 1) };
+            try
+            {
+                VexaDevice.EnableSampleRing(16);
+                VexaDevice.Connect("SIM");
+                VexaDevice.StartMask(1000, 0x5, 16);
+                Acquisition acquisition = Acquisition.StartLoop();
+                VexaEvent overflow = acquisition.WaitForEvent();
+                Check.Equal(VexaEventKind.SampleRingOverflow, overflow.Kind, "event");
+                Check.Equal(100, overflow.Code, "code");
+                Check.Equal("The sample ring overflowed: sample instants were dropped.", overflow.Message, "text");
+                Check.True(VexaDevice.SampleRingOverflow > 0, "dropped instants counted");
+                int[] ticks = new int[40];
+                int[] samples = new int[80];
+                Check.Equal(16, VexaDevice.ReadSamples(ticks, samples), "instants kept");
+                for (int i = 0; i < 16; i++) CheckInstant(i, ticks[i], samples, i, sources);
+                acquisition.Interrupt();
+                Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
+                VexaDevice.Stop();
+
+                // Off again: the per-sample frames are back.
+                VexaDevice.DisableSampleRing();
+                VexaDevice.StartMask(1000, 0x5, 16);
+                acquisition = Acquisition.StartLoop();
+                acquisition.WaitForFrames(50);
+                acquisition.Interrupt();
+                SamplePattern.CheckFrames(acquisition.Frames, sources, 0);
+            }
+            finally
+            {
+                VexaDevice.DisableSampleRing();
+            }
+        }
+
+        // Instant i of a batch read from the ring must be tick `expected`.
+        private static void CheckInstant(int expected, int tick, int[] samples, int i, VexaSource[] sources)
+        {
+            Check.Equal(expected, tick, "tick");
+            int[] want = SamplePattern.Expected(tick, sources);
+            for (int c = 0; c < want.Length; c++)
+            {
+                Check.Equal(want[c], samples[i * want.Length + c], "sample " + c + " at tick " + tick);
+            }
         }
 
         private static VexaSource Source(int port, int divisor, int nBits, int chMask)

@@ -1,0 +1,150 @@
+#include "sample_ring.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <utility>
+
+#include "host_handlers.h"
+#include "report.h"
+#include "vexa/log.h"
+
+namespace Vexa {
+namespace Unity {
+
+const char kSampleRingOverflowText[] = "The sample ring overflowed: sample instants were dropped.";
+
+void SampleRing::FreeMemory::operator()(int* p) const { std::free(p); }
+
+SampleRing::Storage SampleRing::makeStorage(int requested, int baseFreq, int channels, std::string& warning) {
+  Storage s;
+  const int64_t perInstant = std::max(channels, 1);
+  int64_t capacity = requested > 0 ? requested : std::max<int64_t>(int64_t{baseFreq} * kDefaultSeconds, 1);
+  if (capacity * perInstant > kMaxSamples) {
+    const int64_t cut = kMaxSamples / perInstant;
+    warning = "The sample ring holds " + std::to_string(cut) + " instants of " + std::to_string(channels) +
+              " channels, not the " + std::to_string(capacity) + " asked for: that would take more than 1 GiB.";
+    capacity = cut;
+  }
+  const auto bytes = [](int64_t count) { return static_cast<size_t>(std::max<int64_t>(count, 1)) * sizeof(int); };
+  s.ticks.reset(static_cast<int*>(std::malloc(bytes(capacity))));
+  s.samples.reset(static_cast<int*>(std::malloc(bytes(capacity * channels))));
+  if (!s.ticks || !s.samples) {
+    warning = "The sample ring could not get memory for " + std::to_string(capacity) + " instants of " +
+              std::to_string(channels) + " channels: every instant will be dropped.";
+    return Storage();
+  }
+  s.capacity = capacity;
+  return s;
+}
+
+void SampleRing::install(Storage& storage) {
+  std::swap(storage_, storage);
+  head_.store(0, std::memory_order_relaxed);
+  tail_.store(0, std::memory_order_relaxed);
+}
+
+void SampleRing::enable(int capacityInstants) {
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> r(readerLock_);
+    Storage fresh;
+    const bool wasOn = on_.load();
+    if (!wasOn && baseFreq_ > 0) fresh = makeStorage(capacityInstants, baseFreq_, channels_.load(), warning);
+    std::lock_guard<std::mutex> p(producerLock_);
+    requested_ = capacityInstants;
+    if (!wasOn) {
+      install(fresh);
+      on_ = true;
+    }
+  }  // the old storage goes with fresh, once the loop may go on
+  if (!warning.empty()) logMessage(LogLevel::kWarning, warning);
+}
+
+void SampleRing::disable() {
+  Storage old;  // freed last, with no lock held
+  std::lock_guard<std::mutex> r(readerLock_);
+  std::lock_guard<std::mutex> p(producerLock_);
+  on_ = false;
+  install(old);
+}
+
+void SampleRing::start(int baseFreq, int channels) {
+  std::string warning;
+  {
+    std::lock_guard<std::mutex> r(readerLock_);
+    // Allocated before the producer's lock is taken: the loop never waits
+    // for memory.
+    Storage fresh;
+    if (on_) fresh = makeStorage(requested_, baseFreq, std::max(channels, 0), warning);
+    std::lock_guard<std::mutex> p(producerLock_);
+    baseFreq_ = baseFreq;
+    channels_ = std::max(channels, 0);
+    overflow_ = 0;
+    overflowReported_ = false;
+    install(fresh);
+  }
+  if (!warning.empty()) logMessage(LogLevel::kWarning, warning);
+}
+
+SampleRing::Push SampleRing::push(int tick, const int* data) {
+  if (!on_.load(std::memory_order_acquire)) return Push::kOff;
+  std::lock_guard<std::mutex> p(producerLock_);
+  if (!on_.load(std::memory_order_relaxed)) return Push::kOff;
+  const uint64_t head = head_.load(std::memory_order_relaxed);
+  const uint64_t tail = tail_.load(std::memory_order_acquire);
+  const auto capacity = static_cast<uint64_t>(storage_.capacity);
+  if (head - tail >= capacity) {
+    // Full: the oldest instants stay, this one goes, and the loss is counted.
+    overflow_.fetch_add(1, std::memory_order_acq_rel);
+    if (overflowReported_) return Push::kDropped;
+    overflowReported_ = true;
+    return Push::kFirstDrop;
+  }
+  const size_t slot = static_cast<size_t>(head % capacity);
+  const size_t n = static_cast<size_t>(channels_.load(std::memory_order_relaxed));
+  storage_.ticks[slot] = tick;
+  if (n > 0) std::copy(data, data + n, storage_.samples.get() + slot * n);
+  head_.store(head + 1, std::memory_order_release);
+  return Push::kStored;
+}
+
+int SampleRing::read(int* ticks, int maxInstants, int* samples, int maxSamples) {
+  if (ticks == nullptr || samples == nullptr || maxInstants < 0 || maxSamples < 0) return -1;
+  std::lock_guard<std::mutex> r(readerLock_);
+  const auto capacity = static_cast<uint64_t>(storage_.capacity);
+  if (capacity == 0) return 0;
+  const uint64_t tail = tail_.load(std::memory_order_relaxed);
+  const uint64_t head = head_.load(std::memory_order_acquire);
+  const size_t n = static_cast<size_t>(channels_.load(std::memory_order_relaxed));
+  uint64_t count = std::min<uint64_t>(head - tail, static_cast<uint64_t>(maxInstants));
+  // An acquisition without channels has ticks only.
+  if (n > 0) count = std::min<uint64_t>(count, static_cast<uint64_t>(maxSamples) / n);
+  // At most two stretches: up to the end of the storage, then from its start.
+  uint64_t done = 0;
+  while (done < count) {
+    const size_t slot = static_cast<size_t>((tail + done) % capacity);
+    const size_t run = static_cast<size_t>(std::min<uint64_t>(count - done, capacity - slot));
+    std::copy_n(storage_.ticks.get() + slot, run, ticks + done);
+    std::copy_n(storage_.samples.get() + slot * n, run * n, samples + done * n);
+    done += run;
+  }
+  tail_.store(tail + count, std::memory_order_release);
+  return static_cast<int>(count);
+}
+
+SampleRing& sampleRing() {
+  static SampleRing ring;
+  return ring;
+}
+
+void ringInstant(int tick, const int* data) {
+  if (sampleRing().push(tick, data) != SampleRing::Push::kFirstDrop) return;
+  // Once per acquisition: the host learns that its reader fell behind.
+  rememberFailure("");
+  logMessage(LogLevel::kWarning, std::string(kSampleRingOverflowText) + " Read more often or enable a larger ring.");
+  callHandler(handlers().exceptionRaised, kSampleRingOverflowCode, kSampleRingOverflowText);
+}
+
+}  // namespace Unity
+}  // namespace Vexa
