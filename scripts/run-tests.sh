@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# The whole test suite: native build and tests, the C# binding under Mono,
+# The whole test suite: native build and tests, a short run of every fuzz
+# target with its kept regression inputs, the C# binding under Mono,
 # the same native tests under AddressSanitizer with UndefinedBehaviorSanitizer,
 # the threaded tests under ThreadSanitizer, the Windows cross-build and the
 # Windows DLL run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64 clang libclang-rt-14-dev
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -15,6 +16,9 @@ cmake --preset default >/dev/null
 cmake --build --preset default -- -j2
 ctest --preset default -j2
 scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interface.so
+
+step "fuzz targets, 15 s each"
+scripts/fuzz.sh 15
 
 step "C# binding under Mono"
 scripts/run-mono-tests.sh build/default
