@@ -51,7 +51,7 @@ for t in "${targets[@]}"; do
   runs=()
   [ -n "${VEXA_FUZZ_RUNS:-}" ] && runs=(-runs="$VEXA_FUZZ_RUNS")
   if [ $ok -eq 1 ] && ! "$exe" "$work" "$fuzz_dir/corpus/$t" -max_total_time="$seconds" "${runs[@]}" \
-      -max_len=2048 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -max_len=512 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$findings/" >"$findings/fuzz.log" 2>&1; then
     echo "vexa_fuzz_$t: finding in $findings (see $findings/fuzz.log)"
     ok=0

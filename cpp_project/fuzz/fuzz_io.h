@@ -44,10 +44,16 @@ class FuzzInput {
     return static_cast<int32_t>(lo | static_cast<uint32_t>(front16()) << 16);
   }
   Bytes frontBytes(size_t n) {
-    n = std::min(n, left());
-    Bytes b(p_, p_ + n);
-    p_ += n;
+    Bytes b(std::min(n, left()));
+    take(b.data(), b.size());
     return b;
+  }
+  // Copies up to n front bytes to out; returns how many.
+  size_t take(uint8_t* out, size_t n) {
+    n = std::min(n, left());
+    std::copy_n(p_, n, out);
+    p_ += n;
+    return n;
   }
 
  private:
@@ -88,9 +94,7 @@ class FuzzIO : public Vexa::IO {
     if ((c & 7) == 7) return 0;
     int n = std::min(len, 1 + (c >> 3));
     if (packetSize_ != 0) n = std::min(n, packetSize_);
-    const Bytes chunk = in_.frontBytes(static_cast<size_t>(n));
-    std::copy(chunk.begin(), chunk.end(), out);
-    return static_cast<int>(chunk.size());
+    return static_cast<int>(in_.take(out, static_cast<size_t>(n)));
   }
 
   void send(const void* buf, int len) override {
