@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The whole test suite: native build and tests, the documentation (warnings
-# are errors), the C# binding under Mono, the same native tests under
+# are errors), a short run of every fuzz target with its kept regression
+# inputs, the C# binding under Mono, the same native tests under
 # AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
 # ThreadSanitizer, the Windows cross-build, the Unity package packed and
 # checked, and the Windows DLL run under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${VEXA_BUILD_PACKAGES[@]}" libedf-dev g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" libedf-dev g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64 clang \
+  libclang-rt-14-dev
 
 step() { printf '\n=== %s\n' "$*"; }
 
@@ -19,6 +21,9 @@ scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interf
 
 step "documentation (warnings are errors)"
 scripts/build-docs.sh
+
+step "fuzz targets, 15 s each"
+scripts/fuzz.sh 15
 
 step "C# binding under Mono"
 scripts/run-mono-tests.sh build/default

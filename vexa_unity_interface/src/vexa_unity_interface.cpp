@@ -196,13 +196,15 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
     BaseDevUnity& dev = deviceForCommands("StartAcquisitionBySources");
     requireArgument(nSources <= 0 || sources != nullptr, "StartAcquisitionBySources");
     dev.communicationFlag = true;
-    dev.channelPorts.clear();
     std::vector<Vexa::Source> list;
+    // Taken over only once the start succeeds: a refused start must not
+    // change the channel count of an acquisition that still runs.
+    std::vector<int32_t> ports;
     for (int i = 0; i < nSources; ++i) {
       const VexaSource& s = sources[i];
       list.push_back(Vexa::Source{s.port, s.freqDivisor, s.nBits, s.chMask});
       for (uint32_t m = static_cast<uint32_t>(s.chMask) & 0xFFFF; m != 0; m &= m - 1) {
-        dev.channelPorts.push_back(s.port);
+        ports.push_back(s.port);
       }
       // This port's sensor needs its gain set before it acquires all four
       // channels.
@@ -212,6 +214,7 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
       }
     }
     startSources(dev, baseFreq, list);
+    dev.channelPorts = std::move(ports);
     dev.acquisitionStarted(baseFreq);
   });
 }

@@ -143,6 +143,13 @@ TEST_F(Exports, FailedStartsKeepTheFlagRaised) {
   EXPECT_EQ(reports()[1].code, 14);
   EXPECT_TRUE(GetCommunicationFlag());
   EXPECT_TRUE(channelPorts().empty());
+
+  // A start refused while another runs leaves that one's channel list.
+  StartAcquisition(1000, "01", 16);
+  const VexaSource three[] = {{3, 1, 16, 0x0B}};
+  logOf([&] { StartAcquisitionBySources(1000, three, 1); });
+  EXPECT_EQ(reports().back().code, 10);
+  EXPECT_EQ(channelPorts(), std::vector<int>{2});
 }
 
 TEST_F(Exports, SetParameterBytes) {

@@ -1,0 +1,34 @@
+// Stands in for the serial port in the targets that reach the library
+// through a connection path: linked into the target itself, it takes the
+// place of the platform's port code. Only the path "COMfuzz" opens, and it
+// reads and writes the transport that `comBackend` points to.
+#include "fake_com.h"
+
+#include "io/com.h"
+#include "vexa/exceptions.h"
+
+namespace vexa_fuzz {
+Vexa::IO* comBackend = nullptr;
+}  // namespace vexa_fuzz
+
+namespace Vexa {
+
+struct COM::Port {
+  IO* backend;
+};
+
+COM::COM(const std::string& portName) {
+  if (portName != "COMfuzz" || vexa_fuzz::comBackend == nullptr) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  port_ = std::make_unique<Port>(Port{vexa_fuzz::comBackend});
+  vexa_fuzz::flushBackend();  // what an earlier user left belongs to no one
+}
+
+COM::~COM() = default;
+
+void COM::applyReadTimeout(int) {}
+
+int COM::recv(void* buf, int len) { return port_->backend->recv(buf, len); }
+
+void COM::send(const void* buf, int len) { port_->backend->send(buf, len); }
+
+}  // namespace Vexa

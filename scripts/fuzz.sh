@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, AddressSanitizer and
+# UndefinedBehaviorSanitizer), replays every kept regression input, then
+# fuzzes each target for SECONDS (default 5) from its seed corpus.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
+#
+# TARGET names a target without its vexa_fuzz_ prefix (default: all).
+# VEXA_FUZZ_RUNS=N also stops a target after N executions;
+# VEXA_FUZZ_NO_BUILD=1 uses the build that is there. New corpus entries go
+# to build/fuzz/corpus/<target>, findings to build/fuzz/findings/<target>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/ensure-packages.sh
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
+
+seconds="${1:-5}"
+shift || true
+fuzz_dir=cpp_project/fuzz
+bin_dir=build/fuzz/cpp_project/fuzz
+if [ $# -gt 0 ]; then
+  targets=("$@")
+else
+  targets=(message_reader packet_reader event_builder frame_decoder old_frames compact_board version_lines
+    start_commands bgapi_reader exports)
+fi
+
+if [ -z "${VEXA_FUZZ_NO_BUILD:-}" ]; then
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz --target vexa_fuzz -- -j2
+fi
+
+# A quarantine far larger than one execution frees still catches every use
+# after free within it; the default's constant fresh pages cost a third of
+# the speed.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
+passed=0
+failed=0
+for t in "${targets[@]}"; do
+  exe="$bin_dir/vexa_fuzz_$t"
+  work="build/fuzz/corpus/$t"
+  findings="build/fuzz/findings/$t"
+  mkdir -p "$work" "$findings"
+  ok=1
+  # Every input that once failed must pass now.
+  mapfile -t regressions < <(find "$fuzz_dir/regressions/$t" -type f 2>/dev/null | sort)
+  if [ ${#regressions[@]} -gt 0 ] && ! "$exe" "${regressions[@]}" >"$findings/replay.log" 2>&1; then
+    echo "vexa_fuzz_$t: a regression input fails again (see $findings/replay.log)"
+    ok=0
+  fi
+  runs=()
+  [ -n "${VEXA_FUZZ_RUNS:-}" ] && runs=(-runs="$VEXA_FUZZ_RUNS")
+  if [ $ok -eq 1 ] && ! "$exe" "$work" "$fuzz_dir/corpus/$t" -max_total_time="$seconds" "${runs[@]}" \
+      -max_len=512 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$findings/" >"$findings/fuzz.log" 2>&1; then
+    echo "vexa_fuzz_$t: finding in $findings (see $findings/fuzz.log)"
+    ok=0
+  fi
+  if [ $ok -eq 1 ]; then
+    echo "vexa_fuzz_$t: $(grep -E '^#[0-9]+.*DONE' "$findings/fuzz.log" | tail -1)"
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+  fi
+done
+echo "fuzz: $passed passed, $failed failed"
+[ $failed -eq 0 ]
