@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${VEXA_BUILD_PACKAGES[@]}" g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" libedf-dev g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64
 
 step() { printf '\n=== %s\n' "$*"; }
 

@@ -171,18 +171,7 @@ VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBi
     BaseDevUnity& dev = current("StartAcquisitionByNbr");
     const auto mask = static_cast<uint32_t>(channelMask);
     dev.communicationFlag = true;
-    const int family = dev.impl()->family;
-    if (family == 0) {
-      dev.impl()->sigX->startOld(static_cast<float>(baseFreq), channelMask, nBits);
-    } else if (family == 3) {
-      dev.impl()->sigX->startBit(static_cast<float>(baseFreq), channelMask, nBits);
-    } else {
-      std::vector<Vexa::Source> sources;
-      for (int bit = 0; bit < 32; ++bit) {
-        if (mask & (1u << bit)) sources.push_back(Vexa::Source{bit + 1, 1, nBits, 1});
-      }
-      startSources(dev, baseFreq, sources);
-    }
+    dev.startByMask(static_cast<float>(baseFreq), mask, nBits);
     dev.channelPorts.clear();
     for (int bit = 0; bit < 32; ++bit) {
       if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
@@ -329,8 +318,7 @@ VEXA_UNITY_API int GetBattery(void) {
 }
 
 VEXA_UNITY_API int GetNbrChannels(void) {
-  if (vexaDev == nullptr || !vexaDev->impl()->sigX) return 0;
-  return vexaDev->impl()->sigX->totalChannels;
+  return vexaDev != nullptr ? vexaDev->channelCount() : 0;
 }
 
 VEXA_UNITY_API bool GetCommunicationFlag(void) { return vexaDev != nullptr && vexaDev->communicationFlag; }

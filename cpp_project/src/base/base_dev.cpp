@@ -23,7 +23,7 @@ Properties BaseDev::getProperties() const {
 
 DeviceFamily BaseDev::family() const {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::family");
-  return static_cast<DeviceFamily>(x->family);
+  return x->family;
 }
 
 void BaseDev::setTimeout(int ms) {

@@ -8,8 +8,8 @@ namespace Vexa {
 // results match the devices' own figures to the bit.
 float BaseDev::X::batteryVoltage(uint16_t raw) {
   const float x = static_cast<float>(raw);
-  if (family == 2) return x * 1.5f / 1360.6912f;
-  if (family == 4) return x * 1.25f * 7.98f * 0.00048828125f;
+  if (family == DeviceFamily::kCurrentPaced) return x * 1.5f / 1360.6912f;
+  if (family == DeviceFamily::kCurrentScaled) return x * 1.25f * 7.98f * 0.00048828125f;
   const int32_t productId = intProperty("productID");
   if (productId == 0x021E || productId == 0x0701 || productId == 0x0215 || productId == 0x0216) {
     return x * 1.5f * 7.88f * 0.00048828125f;
@@ -41,8 +41,8 @@ float batteryPercent(float v) {
 
 float BaseDev::getBattery() {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::getBattery");
-  if (x->family == 0) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::getBattery");
-  if (x->family == 3) {
+  if (x->family == DeviceFamily::kOldest) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::getBattery");
+  if (x->family == DeviceFamily::kCompactBoard) {
     // The compact board reports its battery in its state, 3.3 V over 512.
     const float volts = static_cast<float>(QuillboxDev::getState(*x).battery) * 3.3f * 0.001953125f;
     return batteryPercent(volts);
@@ -57,7 +57,7 @@ float BaseDev::getBattery() {
 
 void BaseDev::setParameter(int port, int index, const uint8_t* data, int dataLen) {
   if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::setParameter");
-  if (x->family == 0 || x->family == 3) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::setParameter");
+  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::setParameter");
   // The message layer refuses payloads over 255 bytes; so does this, before
   // copying anything.
   if (dataLen < 0 || dataLen > 251 || (dataLen > 0 && data == nullptr)) {

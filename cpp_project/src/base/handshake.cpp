@@ -97,11 +97,11 @@ void BaseDev::X::getVersion() {
   }
 
   if (productId == 0x020A) {
-    family = 2;
+    family = DeviceFamily::kCurrentPaced;
   } else if (productId == 0x0502 || productId == 0x0801 || productId == 0x0802 || productId == 0x0803) {
-    family = 4;
+    family = DeviceFamily::kCurrentScaled;
   } else {
-    family = 1;
+    family = DeviceFamily::kCurrent;
   }
 }
 

@@ -20,7 +20,7 @@ void BaseDev::loop() {
   }
   x->state = kDispatching;
   try {
-    if (x->family == 0 || x->family == 3) {
+    if (isLegacy(x->family)) {
       x->loopOld_Bit();
     } else {
       x->loop();
@@ -54,10 +54,10 @@ void BaseDev::interrupt(void* param) {
   // A streaming device wakes the loop with its next frame.
   if (acquiring) return;
   // An idle device is made to answer so that the waiting receive ends.
-  if (x->family == 0) {
+  if (x->family == DeviceFamily::kOldest) {
     static const uint8_t kVersionProbe = 'V';
     x->io->send(&kVersionProbe, 1);
-  } else if (x->family == 3) {
+  } else if (x->family == DeviceFamily::kCompactBoard) {
     static const uint8_t kVersionRequest = 0x07;
     x->io->send(&kVersionRequest, 1);
   } else {

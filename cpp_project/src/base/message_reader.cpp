@@ -11,6 +11,20 @@ namespace {
 constexpr uint8_t kTwoByteCode = 0x80;
 constexpr uint8_t kExtendedLength = 0xFF;
 
+// Reads up to len bytes, put-back bytes first, waiting for the transport
+// only when allowed; fewer than len means its receive time-out ran out.
+int readUpTo(IO& io, uint8_t* out, int len, bool wait) {
+  int got = std::min<int>(len, static_cast<int>(io.putBack.size()));
+  std::copy_n(io.putBack.begin(), got, out);
+  io.putBack.erase(io.putBack.begin(), io.putBack.begin() + got);
+  while (wait && got < len) {
+    int n = io.recv(out + got, len - got);
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+
 }  // namespace
 
 uint16_t BaseDev::X::recvMsg(uint16_t& length, int timeout, bool firstByteIsZero) {
@@ -40,6 +54,10 @@ uint16_t BaseDev::X::recvMsg(uint16_t& length, int timeout, bool firstByteIsZero
   // first attempt only; a retry must start from fresh bytes or it would
   // re-read the same ones forever.
   bool zeroFirst = firstByteIsZero;
+  // Set once a read ran out of time: a stray byte may have announced a
+  // longer message than the device sent, so the bytes that did arrive are
+  // still searched (without waiting again) before the device counts as lost.
+  bool dry = false;
   for (;;) {
     uint8_t header[5];  // code (1 or 2), length, extended length (0 or 2)
     if (zeroFirst) {
@@ -48,28 +66,34 @@ uint16_t BaseDev::X::recvMsg(uint16_t& length, int timeout, bool firstByteIsZero
     } else if (!io->putBack.empty()) {
       header[0] = io->putBack.front();
       io->putBack.pop_front();
+    } else if (dry) {
+      VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::recvMsg");
     } else if (io->recv(header, 1) <= 0) {
       return kNoMessage;
     }
     int h = header[0] < kTwoByteCode ? 2 : 3;
-    IO::recvAll(*io, header + 1, h - 1);
-    size_t len = header[h - 1];
-    if (len == kExtendedLength) {
-      IO::recvAll(*io, header + h, 2);
-      len = header[h] | header[h + 1] << 8;
+    int headerGot = 1 + readUpTo(*io, header + 1, h - 1, !dry);
+    bool whole = headerGot == h;
+    if (whole && header[h - 1] == kExtendedLength) {
       h += 2;
+      headerGot += readUpTo(*io, header + h - 2, 2, !dry);
+      whole = headerGot == h;
     }
-    if (rxBuf.size() < len + 1) rxBuf.resize(len + 1);
-    IO::recvAll(*io, rxBuf.data(), static_cast<int>(len + 1));
-
-    uint8_t crc = crc8(rxBuf.data(), len, crc8(header, h));
-    if (crc == rxBuf[len]) {
-      length = static_cast<uint16_t>(len);
-      return header[0] < kTwoByteCode ? header[0] : static_cast<uint16_t>(header[0] << 8 | header[1]);
+    int bodyGot = 0;
+    if (whole) {
+      const size_t len = h > 3 ? header[h - 2] | header[h - 1] << 8 : header[h - 1];
+      if (rxBuf.size() < len + 1) rxBuf.resize(len + 1);
+      bodyGot = readUpTo(*io, rxBuf.data(), static_cast<int>(len + 1), !dry);
+      whole = static_cast<size_t>(bodyGot) == len + 1;
+      if (whole && crc8(rxBuf.data(), len, crc8(header, h)) == rxBuf[len]) {
+        length = static_cast<uint16_t>(len);
+        return header[0] < kTwoByteCode ? header[0] : static_cast<uint16_t>(header[0] << 8 | header[1]);
+      }
     }
+    dry = dry || !whole;
     // Everything after the first byte goes back, ahead of what is queued.
-    io->putBack.insert(io->putBack.begin(), rxBuf.begin(), rxBuf.begin() + len + 1);
-    io->putBack.insert(io->putBack.begin(), header + 1, header + h);
+    io->putBack.insert(io->putBack.begin(), rxBuf.begin(), rxBuf.begin() + bodyGot);
+    io->putBack.insert(io->putBack.begin(), header + 1, header + headerGot);
   }
 }
 

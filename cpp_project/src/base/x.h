@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "vexa/base_dev.h"
+#include "vexa/device_family.h"
 #include "vexa/io.h"
 #include "vexa/property_value.h"
 
@@ -93,7 +94,7 @@ class BaseDev::X {
   // Read by interrupt() on another thread; atomic so that the loop's
   // unlocked checks are well defined.
   std::atomic<int32_t> state{kIdle};
-  int32_t family = 0;
+  DeviceFamily family = DeviceFamily::kOldest;
 
  private:
   void connect(const std::string& path);

@@ -15,7 +15,7 @@ PendingMsg frameMarker() { return PendingMsg{0, {}}; }
 }  // namespace
 
 void BaseDev::X::loopOld_Bit() {
-  const int inputs = family == 0 ? 1 : 4;
+  const int inputs = family == DeviceFamily::kOldest ? 1 : 4;
   SignalsX& sig = *sigX;
   for (;;) {
     for (int i = 0; i < inputs; ++i) {
@@ -41,7 +41,7 @@ void BaseDev::X::loopOld_Bit() {
     int idleBytes = 0;
     const bool frameExpected = acquiring();
     if (frameExpected) {
-      timedOut = family == 0 ? sig.recvFrameOld() : sig.recvFrameBit();
+      timedOut = family == DeviceFamily::kOldest ? sig.recvFrameOld() : sig.recvFrameBit();
     } else {
       const int size = packetSize != 0 ? packetSize : 1;
       if (rxBuf.size() < static_cast<size_t>(size)) rxBuf.resize(size);
@@ -70,7 +70,7 @@ void BaseDev::X::loopOld_Bit() {
         break;
       case kInterruptIdle:
         // The interrupt asked for the version banner: consume it.
-        if (family == 0) {
+        if (family == DeviceFamily::kOldest) {
           syncOld(idleBytes);
         } else {
           syncBit(idleBytes);

@@ -58,7 +58,7 @@ void BaseDev::X::parseVersionOld(const char* line) {
   insertProperty("description", PropertyValue(std::string("Cadrium")));
   insertProperty("productID", PropertyValue(productId));
   insertProperty("fwVersion", PropertyValue(static_cast<int32_t>((major & 0xFF) * 256 + (minor & 0xFF))));
-  family = 0;
+  family = DeviceFamily::kOldest;
 }
 
 }  // namespace Vexa

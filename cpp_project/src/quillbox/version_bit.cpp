@@ -40,7 +40,7 @@ void BaseDev::X::parseVersionBit(const char* line) {
 
   insertProperty("description", PropertyValue(std::string("Quillbox")));
   insertProperty("productID", PropertyValue(major < 5 ? 1537 : 1538));
-  family = 3;
+  family = DeviceFamily::kCompactBoard;
 }
 
 }  // namespace Vexa

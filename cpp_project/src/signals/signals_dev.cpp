@@ -68,7 +68,7 @@ void SignalsDev::validateSignalsDev() {
 void SignalsDev::start(float freq, const std::vector<Source>& sources) {
   X* x = impl();
   if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::start");
-  if (x->family == 0 || x->family == 3) VEXA_THROW(Error::NotSupported, "Vexa::SignalsDev::start");
+  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported, "Vexa::SignalsDev::start");
   if (!(freq > 0)) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
   if (sources.empty() || sources.size() > kMaxSources) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
   if (x->acquiring()) VEXA_THROW(Error::InvalidOperation, "Vexa::SignalsDev::start", 0);
@@ -125,14 +125,14 @@ void SignalsDev::start(float freq, const std::vector<Source>& sources) {
 void SignalsDev::start(float freq, const std::vector<int>& ports, int nBits) {
   X* x = impl();
   if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::start");
-  if (x->family == 0 || x->family == 3) {
+  if (isLegacy(x->family)) {
     int mask = 0;
     for (int port : ports) {
       if (port < 1 || port > kLegacyMaxPort) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
       if (mask & (1 << (port - 1))) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
       mask |= 1 << (port - 1);
     }
-    if (x->family == 0) {
+    if (x->family == DeviceFamily::kOldest) {
       x->sigX->startOld(freq, mask, nBits);
     } else {
       x->sigX->startBit(freq, mask, nBits);
@@ -150,11 +150,11 @@ void SignalsDev::startByMask(float freq, uint32_t mask, int nBits) {
   if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::startByMask");
   // The legacy families take the mask as it is, high bits included, and
   // check it themselves.
-  if (x->family == 0) {
+  if (x->family == DeviceFamily::kOldest) {
     x->sigX->startOld(freq, static_cast<int>(mask), nBits);
     return;
   }
-  if (x->family == 3) {
+  if (x->family == DeviceFamily::kCompactBoard) {
     x->sigX->startBit(freq, static_cast<int>(mask), nBits);
     return;
   }
@@ -174,11 +174,11 @@ void SignalsDev::stop() {
   X* x = impl();
   if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::stop");
   if (!x->acquiring()) VEXA_THROW(Error::InvalidOperation, "Vexa::SignalsDev::stop", 0);
-  if (x->family == 0) {
+  if (x->family == DeviceFamily::kOldest) {
     static const uint8_t kStopOld[] = {'R', 'V'};
     x->io->send(kStopOld, sizeof kStopOld);
     x->syncOld(0);
-  } else if (x->family == 3) {
+  } else if (x->family == DeviceFamily::kCompactBoard) {
     static const uint8_t kStopBit = 0x00;
     static const uint8_t kVersionRequest = 0x07;
     x->io->send(&kStopBit, 1);

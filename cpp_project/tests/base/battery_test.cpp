@@ -36,7 +36,7 @@ TEST(Battery, VoltageAndPercentByFamilyAndProduct) {
     script.productId = row.productId;
     auto dev = connectScripted(script, nullptr);
     auto& x = *dev->impl();
-    EXPECT_EQ(x.family, row.family);
+    EXPECT_EQ(static_cast<int>(x.family), row.family);
     float v = x.batteryVoltage(row.raw);
     EXPECT_NEAR(v, row.volts, 1e-3);
     EXPECT_NEAR(Vexa::batteryPercent(v), row.percent, 0.05);

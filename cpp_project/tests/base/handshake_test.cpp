@@ -54,7 +54,7 @@ TEST(Handshake, CurrentGenerationProperties) {
     if (row.color >= 0) {
       EXPECT_EQ(props["color"], PropertyValue(row.color));
     }
-    EXPECT_EQ(dev->impl()->family, row.family);
+    EXPECT_EQ(static_cast<int>(dev->impl()->family), row.family);
     std::vector<Bytes> expected = {{0x03, 0x00}};
     expected.insert(expected.end(), row.commandsAfterVersion.begin(), row.commandsAfterVersion.end());
     EXPECT_EQ(commands, expected);
@@ -118,7 +118,7 @@ TEST(Handshake, LegacyLinesOnAStream) {
     FakeIO* raw = io.get();
     RecordingDev dev("COM1", std::move(io));
     auto props = dev.getProperties();
-    EXPECT_EQ(dev.impl()->family, row.family);
+    EXPECT_EQ(static_cast<int>(dev.impl()->family), row.family);
     EXPECT_EQ(props["productID"].asInt(), row.productId);
     EXPECT_EQ(props["fwVersion"].asInt(), row.fwVersion);
     EXPECT_TRUE(raw->inbox.empty());
@@ -155,7 +155,7 @@ TEST(Handshake, PacketTransport) {
     };
     RecordingDev dev("ble00:07:80:00:00:01", std::move(io));
     EXPECT_EQ(dev.getProperties()["description"].asString(), row.description);
-    EXPECT_EQ(dev.impl()->family, row.family);
+    EXPECT_EQ(static_cast<int>(dev.impl()->family), row.family);
   }
   auto silent = std::make_unique<FakeIO>();
   EXPECT_THROW(RecordingDev("BLE1", std::move(silent)), Vexa::Notification::ContactingDevice);

@@ -29,6 +29,10 @@ TEST_F(MessageReader, StreamMessages) {
   } rows[] = {
       {"empty success reply", {0x00, 0x00, 0xD7}, 0x00, {}},
       {"stray byte before reply", {0x05, 0x00, 0x00, 0xD7}, 0x00, {}},
+      // Stray bytes that announce more than the device then sends: the reply
+      // among the bytes that did arrive is still found.
+      {"stray length beyond the last reply", {0x05, 0x40, 0x00, 0x00, 0xD7}, 0x00, {}},
+      {"stray extended length beyond the last event", {0x91, 0x0C, 0xFF, 0x2C, 0x01, 0x08, 0x01, 0x02, 0x61}, 8, {2}},
       {"event", message(8, {5}), 8, {5}},
       {"two-byte code", message(0x8510, {0xAA, 0xBB}), 0x8510, {0xAA, 0xBB}},
       {"extended length", message(0x8001, big), 0x8001, big},

@@ -33,7 +33,7 @@ TEST(Identify, CurrentDeviceOverASerialPort) {
   EXPECT_EQ(props["hwVersion"].asInt(), 0x0102);
   EXPECT_EQ(props["uid"].asString(), "0012ABFF");
   EXPECT_EQ(props.count("color"), 0u);
-  EXPECT_EQ(dev.impl()->family, 1);
+  EXPECT_EQ(static_cast<int>(dev.impl()->family), 1);
   sim.engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) {
     EXPECT_EQ(m.rawBytes(), (std::vector<uint8_t>{0x07, 'V'}));
     EXPECT_EQ(m.receivedCommands(), (Commands{{0x03, 0x00}, {0x03, 0x03}}));
@@ -49,21 +49,21 @@ TEST(Identify, ColourAndFamilyFour) {
   PtySimulator sim(std::make_unique<CurrentDeviceModel>(config));
   RecordingDev dev(sim.comPath());
   EXPECT_EQ(dev.getProperties()["color"].asInt(), 7);
-  EXPECT_EQ(dev.impl()->family, 4);
+  EXPECT_EQ(static_cast<int>(dev.impl()->family), 4);
 }
 
 TEST(Identify, LegacyFamilies) {
   {
     PtySimulator sim(std::make_unique<vexa_sim::CadriumModel>());
     RecordingDev dev(sim.comPath());
-    EXPECT_EQ(dev.impl()->family, 0);
+    EXPECT_EQ(static_cast<int>(dev.impl()->family), 0);
     EXPECT_EQ(dev.getProperties()["productID"].asInt(), 513);
     EXPECT_EQ(dev.getProperties()["fwVersion"].asInt(), 0x0301);
   }
   {
     PtySimulator sim(std::make_unique<vexa_sim::QuillboxModel>());
     RecordingDev dev(sim.comPath());
-    EXPECT_EQ(dev.impl()->family, 3);
+    EXPECT_EQ(static_cast<int>(dev.impl()->family), 3);
     EXPECT_EQ(dev.getProperties()["productID"].asInt(), 1538);
   }
 }

@@ -37,7 +37,7 @@ TEST(VersionLines, OldestFamily) {
     EXPECT_EQ(x.properties["description"].asString(), "Cadrium");
     EXPECT_EQ(x.properties["productID"].asInt(), row.productId);
     EXPECT_EQ(x.properties["fwVersion"].asInt(), row.fwVersion);
-    EXPECT_EQ(x.family, 0);
+    EXPECT_EQ(static_cast<int>(x.family), 0);
   }
 }
 

@@ -40,7 +40,7 @@ TEST(VersionLines, CompactBoard) {
     if (row.fwVersion >= 0) {
       EXPECT_EQ(x.properties["fwVersion"].asInt(), row.fwVersion);
     }
-    EXPECT_EQ(x.family, 3);
+    EXPECT_EQ(static_cast<int>(x.family), 3);
   }
 }
 

@@ -3,28 +3,9 @@
 // this test has an executable of its own.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include "signals/signals_x.h"
+#include "support/alloc_count.h"
 #include "support/scripted_device.h"
-
-namespace {
-std::atomic<long> allocations{0};
-}  // namespace
-
-// The replacement new takes its memory from malloc, so the matching deletes
-// hand it back with free; the compiler cannot see that pairing.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-  allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace vexa_test {
 namespace {
@@ -67,10 +48,10 @@ TEST(DecodeAllocations, NoneOncePerFrame) {
   raw->timeouts.reserve(4 * kFrames);  // the fake records every time-out set
   dev.stopAfter = kTicksPerFrame;  // first frame: warms the receive buffer
   dev.loop();
-  long before = allocations.load();
+  long before = allocationsOnThisThread();
   dev.stopAfter = kFrames * kTicksPerFrame;
   dev.loop();
-  EXPECT_EQ(allocations.load() - before, 0);
+  EXPECT_EQ(allocationsOnThisThread() - before, 0);
   EXPECT_EQ(dev.ticks, kFrames * kTicksPerFrame);
 }
 

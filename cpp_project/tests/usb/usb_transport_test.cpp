@@ -409,7 +409,7 @@ TEST_F(UsbConnection, EveryFamilyIsIdentified) {
   for (const auto& [model, family] : {std::pair<const char*, int>{"current", 1}, {"cadrium", 0}, {"quillbox", 3}}) {
     FakeFtdi fresh;
     fresh.addAdapter(model);
-    EXPECT_EQ(RecordingDev("USB0", std::make_unique<USB>("USB0", libraries)).impl()->family, family) << model;
+    EXPECT_EQ(static_cast<int>(RecordingDev("USB0", std::make_unique<USB>("USB0", libraries)).impl()->family), family) << model;
   }
 }
 

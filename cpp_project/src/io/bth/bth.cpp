@@ -19,12 +19,10 @@ namespace {
 constexpr char kFirstPin[] = "580";
 constexpr char kSecondPin[] = "7093";
 
-// Family 2 devices take commands two bytes at a time, 5 ms apart; compact
-// boards (family 3) need 200 ms of quiet before each write.
-constexpr int kPacedFamily = 2;
+// Paced devices take commands two bytes at a time, 5 ms apart; compact
+// boards need 200 ms of quiet before each write.
 constexpr int kPacedPiece = 2;
 constexpr std::chrono::milliseconds kPiecePause{5};
-constexpr int kSettlingFamily = 3;
 constexpr std::chrono::milliseconds kSettlingPause{200};
 
 void checkBuffer(const void* buf, int len, const char* function) {
@@ -97,12 +95,12 @@ void BTH::send(const void* buf, int len) {
   checkBuffer(buf, len, "BTH::send");
   const auto* data = static_cast<const uint8_t*>(buf);
   // Before the handshake has run there is no family: the plain case.
-  const int family = owner != nullptr ? owner->family : 0;
-  if (family == kPacedFamily) {
+  const DeviceFamily family = owner != nullptr ? owner->family : DeviceFamily::kOldest;
+  if (family == DeviceFamily::kCurrentPaced) {
     sendPaced(data, len);
     return;
   }
-  if (family == kSettlingFamily) link_->pause(kSettlingPause);
+  if (family == DeviceFamily::kCompactBoard) link_->pause(kSettlingPause);
   if (!sendWhole(data, len)) {
     logMessage(LogLevel::kWarning, "[BTHWIN] ERROR in write: " + link_->lastError());
     VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::send");
