@@ -16,6 +16,7 @@
 
 #include "base_dev_unity.h"
 #include "host_handlers.h"
+#include "recording.h"
 #include "report.h"
 #include "signals/signals_x.h"
 #include "vexa_sim/simulated_device.h"
@@ -162,7 +163,7 @@ VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBi
     dev.communicationFlag = true;
     dev.start(static_cast<float>(baseFreq), ports, nBits);
     dev.channelPorts.assign(ports.begin(), ports.end());
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, Vexa::Unity::portSources(dev.channelPorts, nBits));
   });
 }
 
@@ -176,7 +177,7 @@ VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBi
     for (int bit = 0; bit < 32; ++bit) {
       if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
     }
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, Vexa::Unity::portSources(dev.channelPorts, nBits));
   });
 }
 
@@ -201,7 +202,7 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
       }
     }
     startSources(dev, baseFreq, list);
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, list);
   });
 }
 
@@ -214,7 +215,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
     dev.communicationFlag = true;
     startSources(dev, baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
     dev.channelPorts.assign(1, 1);
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
   });
 }
 
@@ -253,7 +254,7 @@ VEXA_UNITY_API void InterruptAcquisition(void) {
 
 VEXA_UNITY_API void StopAcquisition(void) {
   try {
-    if (vexaDev != nullptr) vexaDev->stop();
+    if (vexaDev != nullptr) vexaDev->stopAcquisition();
   } catch (...) {
     // Nothing runs, or the device no longer answers: nothing left to stop.
   }
