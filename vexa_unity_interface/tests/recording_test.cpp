@@ -1,9 +1,12 @@
 // Recording through the extension exports against the simulated device:
 // the files read back against the simulator's pattern, the layout each kind
 // of start describes, every way a recording ends, and the refusals.
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -170,7 +173,8 @@ TEST_F(Recording, LayoutOfEachStartAndEveryEnding) {
 }
 
 TEST_F(Recording, RefusalsSayWhy) {
-  const std::string good = tempPath("refusal.csv");
+  const std::string good = tempPath("refusal.csv"), full = tempPath("full.bdf");
+  fs::create_symlink("/dev/full", full);
   enum State { kNone, kConnected, kAcquiring, kRecording };
   const struct {
     State state;
@@ -183,6 +187,7 @@ TEST_F(Recording, RefusalsSayWhy) {
       {kAcquiring, [] { return VexaExtStartRecording(""); }, "The recording needs a file path."},
       {kAcquiring, [] { return VexaExtStartRecording("take.edf"); }, "must end in .bdf or .csv: take.edf"},
       {kAcquiring, [] { return VexaExtStartRecording("/no/such/dir/take.bdf"); }, "create /no/such/dir/take.bdf"},
+      {kAcquiring, [&] { return VexaExtStartRecording(full.c_str()); }, "No space left on device"},
       {kAcquiring, [] { return VexaExtStopRecording(); }, "No recording is running."},
       {kAcquiring, [] { return VexaExtAddMarker("jump"); }, "No recording is running."},
       {kRecording, [&] { return VexaExtStartRecording(good.c_str()); }, "A recording is already running"},
@@ -204,8 +209,34 @@ TEST_F(Recording, RefusalsSayWhy) {
         << VexaExtGetLastErrorDetail();
   }
   EXPECT_EQ(VexaExtStopRecording(), 0);
+
+  // A file that stops taking data midway (the size limit): the stop fails
+  // with the system's cause.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 2048;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  StopAcquisition();
+  StartAcquisitionByNbr(1000, 0b11, 16);
+  ASSERT_EQ(VexaExtStartRecording(good.c_str()), 0) << VexaExtGetLastErrorDetail();
+  std::thread loop([] { StartLoop(); });
+  EXPECT_TRUE(vexa_test::eventually([] {
+    std::lock_guard<std::mutex> l(seen().lock);
+    return seen().frames.size() > 500;
+  }));
+  InterruptAcquisition();
+  loop.join();
+  EXPECT_EQ(VexaExtStopRecording(), -1);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, savedSignal);
+  EXPECT_NE(std::string(VexaExtGetLastErrorDetail()).find("could not be written: write: File too large"),
+            std::string::npos)
+      << VexaExtGetLastErrorDetail();
   EXPECT_TRUE(reports().empty());
   fs::remove(good);
+  fs::remove(full);
 }
 
 }  // namespace
