@@ -147,5 +147,19 @@ namespace Vexa
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern long VexaExtGetSampleRingOverflow();
+
+        // --- Extension (VexaExt): recording the running acquisition to a
+        // BDF+ or CSV file. Each returns 0, or -1 with the cause as the
+        // calling thread's last error detail.
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
+        public static extern int VexaExtStartRecording([MarshalAs(UnmanagedType.LPStr)] string path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStopRecording();
+
+        // text: UTF-8, NUL-terminated.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtAddMarker(byte[] text);
     }
 }

@@ -26,7 +26,8 @@
  *
  * **Extension.** The VexaExt exports at the end add what the interface has
  * no room for: the cause of the last failure, a debug log, the version, and
- * a sample ring that lets the host pull the data in batches.
+ * a sample ring that lets the host pull the data in batches, and the
+ * recording of an acquisition to a file with the game's markers.
  */
 #ifndef VEXA_UNITY_INTERFACE_H_
 #define VEXA_UNITY_INTERFACE_H_
@@ -280,6 +281,46 @@ VEXA_UNITY_API int VexaExtReadSamples(int* ticks, int maxInstants, int* samples,
 VEXA_UNITY_API int VexaExtGetSampleRingChannels(void);
 /** The instants dropped because the ring was full, since the last start. */
 VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void);
+/** @} */
+
+/** @name Extension: recording
+ * Writes the running acquisition to a file while it runs, on a thread of
+ * its own, so that the loop never waits for the disk: every sample instant
+ * (its samples as the raw-data handler gets them), the digital-input and
+ * disconnect events, and the host's markers. The file's header describes
+ * the recording: device type, product identifier, firmware, connection
+ * path, start time, base frequency, and per channel its port, channel
+ * index, divisor and bits. Ticks the device skipped are filled and noted,
+ * so that time in the file stays true.
+ *
+ * A recording ends, its file completed, with VexaExtStopRecording, and also
+ * by itself when the acquisition ends: a disconnect event, StopAcquisition,
+ * a new start, or the device's release (DisconnectVexaDevUnity, or a new
+ * VexaDevUnity). The next VexaExtStopRecording then returns that ending's
+ * outcome. Stop or disconnect before the plug-in is unloaded: a recording
+ * still running when the process ends keeps only what was written by then.
+ *
+ * Each returns 0, or -1 with the cause as the calling thread's last failure
+ * detail (VexaExtGetLastErrorDetail); none calls the exception handler. */
+/** @{ */
+
+/** Starts recording the running acquisition from its next sample instant
+ * to path: a BDF+ file when path ends in ".bdf", a CSV text when it ends in
+ * ".csv" (any letter case); an existing file is replaced. Call it after a
+ * start export, also while the loop runs. Fails (-1) for a null or empty
+ * path, another extension, no device, no running acquisition, a recording
+ * already running, or a file that cannot be created. */
+VEXA_UNITY_API int VexaExtStartRecording(const char* path);
+/** Finishes the recording: writes what is still queued, completes the
+ * header and closes the file. Fails (-1) when nothing was recording, or
+ * when the file could not be written (the detail says why). */
+VEXA_UNITY_API int VexaExtStopRecording(void);
+/** Adds a marker (a game event) at the current sample instant: the last
+ * one the loop delivered, so one added from the raw-data handler lands on
+ * that handler's instant. text is UTF-8; control characters become blanks
+ * in a BDF+ file. Any thread. Fails (-1) for a null text or when nothing is
+ * recording. */
+VEXA_UNITY_API int VexaExtAddMarker(const char* text);
 /** @} */
 
 #ifdef __cplusplus

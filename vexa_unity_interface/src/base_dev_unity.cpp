@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host_handlers.h"
+#include "recording.h"
 #include "sample_ring.h"
 
 namespace Vexa {
@@ -15,20 +16,34 @@ BaseDevUnity::BaseDevUnity(const std::string& path) : SignalsDev(path) {}
 
 BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io) : SignalsDev(path, std::move(io)) {}
 
-void BaseDevUnity::acquisitionStarted(int baseFreq) {
+BaseDevUnity::~BaseDevUnity() { Unity::recording().end(*this, "the device was released"); }
+
+void BaseDevUnity::acquisitionStarted(int baseFreq, std::vector<Source> sources) {
+  Unity::recording().end(*this, "a new acquisition started");
+  startedFrequency_ = baseFreq;
+  startedSources_ = std::move(sources);
   // The ring takes what the raw-data handler is told, never more than the
   // samples the decoder holds.
   Unity::sampleRing().start(baseFreq, std::min(static_cast<int>(channelPorts.size()), channelCount()));
 }
 
+void BaseDevUnity::stopAcquisition() {
+  Unity::recording().end(*this, "the acquisition stopped");
+  stop();
+}
+
 bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
   Unity::ringInstant(nSeq, data);
+  // Before the host's handler, so that a marker it adds lands on this
+  // instant.
+  Unity::recording().instant(nSeq, data);
   callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
   return false;
 }
 
 bool BaseDevUnity::onEvent(const Event& ev) {
   std::printf("New Event raised: %d\n", ev.type);
+  Unity::recording().event(*this, ev);
   if (ev.type == Event::kDisconnect) {
     const auto& disconnect = static_cast<const Events::Disconnect&>(ev);
     std::printf("Disconnect event - Reason: %d\n", disconnect.reason);

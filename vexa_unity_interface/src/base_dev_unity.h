@@ -18,7 +18,8 @@ class BaseDevUnity : public SignalsDev {
   explicit BaseDevUnity(const std::string& path);
   // On a transport opened by the caller (the built-in simulated device).
   BaseDevUnity(const std::string& path, std::unique_ptr<IO> io);
-  ~BaseDevUnity() override = default;
+  // Finishes a recording of this device's acquisition.
+  ~BaseDevUnity() override;
 
   bool onEvent(const Event& ev) override;
   bool onTimeout() override;
@@ -27,9 +28,17 @@ class BaseDevUnity : public SignalsDev {
 
   using BaseDev::impl;
 
-  // Called by each start export once channelPorts is final: prepares the
-  // sample ring for the new acquisition at baseFreq hertz.
-  void acquisitionStarted(int baseFreq);
+  // Called by each start export once channelPorts is final, with the
+  // sources the acquisition was started with: finishes a recording of the
+  // earlier acquisition, keeps the layout for the next recording and
+  // prepares the sample ring for the new acquisition at baseFreq hertz.
+  void acquisitionStarted(int baseFreq, std::vector<Source> sources);
+  // Finishes a recording of the acquisition, then stops the acquisition.
+  void stopAcquisition();
+
+  // The base frequency and sources of the last successful start.
+  int startedFrequency() const { return startedFrequency_; }
+  const std::vector<Source>& startedSources() const { return startedSources_; }
 
   // The port of each acquired channel, in delivery order; its size is the
   // channel count handed to the host with every frame.
@@ -37,6 +46,10 @@ class BaseDevUnity : public SignalsDev {
   // Raised by the start exports, lowered by an interrupt; read from any
   // thread by GetCommunicationFlag.
   std::atomic<bool> communicationFlag{false};
+
+ private:
+  int startedFrequency_ = 0;
+  std::vector<Source> startedSources_;
 };
 
 }  // namespace Vexa

@@ -18,6 +18,7 @@
 #include "current_device.h"
 #include "host_handlers.h"
 #include "loop_mark.h"
+#include "recording.h"
 #include "report.h"
 #include "signals/signals_x.h"
 #include "vexa_sim/simulated_device.h"
@@ -173,7 +174,7 @@ VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBi
     dev.communicationFlag = true;
     dev.start(static_cast<float>(baseFreq), ports, nBits);
     dev.channelPorts.assign(ports.begin(), ports.end());
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, Vexa::Unity::portSources(dev.channelPorts, nBits));
   });
 }
 
@@ -187,7 +188,7 @@ VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBi
     for (int bit = 0; bit < 32; ++bit) {
       if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
     }
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, Vexa::Unity::portSources(dev.channelPorts, nBits));
   });
 }
 
@@ -215,7 +216,7 @@ VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* so
     }
     startSources(dev, baseFreq, list);
     dev.channelPorts = std::move(ports);
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, list);
   });
 }
 
@@ -228,7 +229,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
     dev.communicationFlag = true;
     startSources(dev, baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
     dev.channelPorts.assign(1, 1);
-    dev.acquisitionStarted(baseFreq);
+    dev.acquisitionStarted(baseFreq, {Vexa::Source{1, divisor, nBits, 1}});
   });
 }
 
@@ -276,7 +277,7 @@ VEXA_UNITY_API void StopAcquisition(void) {
     // The stop's reply comes on the link a loop on another thread reads:
     // that loop ends first, as nothing is left for it to deliver.
     endLoopElsewhere();
-    vexaDev->stop();
+    vexaDev->stopAcquisition();
   } catch (...) {
     // Nothing runs, or the device no longer answers: nothing left to stop.
   }

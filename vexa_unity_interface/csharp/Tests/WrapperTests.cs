@@ -1,5 +1,7 @@
 using System;
 using System.Collections.Generic;
+using System.IO;
+using System.Text;
 using System.Threading;
 
 namespace Vexa.Tests
@@ -14,6 +16,7 @@ namespace Vexa.Tests
         {
             runner.Add("a full frame queue keeps the oldest frames and counts the rest", FullQueue);
             runner.Add("Shutdown ends the loop, disconnects and detaches the handlers", Shutdown);
+            runner.Add("VexaRecording writes the acquisition and a UTF-8 marker to a file", Recording);
         }
 
         private static void FullQueue()
@@ -49,6 +52,37 @@ namespace Vexa.Tests
             finally
             {
                 VexaDevice.MaxQueuedFrames = saved;
+            }
+        }
+
+        private static void Recording()
+        {
+            string path = Path.Combine(Path.GetTempPath(), "vexa_cs_recording_" + Environment.TickCount + ".csv");
+            try
+            {
+                VexaDevice.Connect("SIM");
+                VexaException refused = Check.Throws<VexaException>(() => VexaRecording.Start(path),
+                                                                     "no acquisition yet");
+                Check.Equal(VexaRecording.FailureCode, refused.Code, "code");
+                Check.True(refused.Detail.StartsWith("No acquisition runs"), "detail: " + refused.Detail);
+
+                VexaDevice.StartMask(1000, 0x5, 16);
+                VexaRecording.Start(path);
+                Acquisition acquisition = Acquisition.StartLoop();
+                acquisition.WaitForFrames(100);
+                Check.True(VexaRecording.Marker("boss \u03A9, wave 2"), "marker taken");
+                acquisition.WaitForFrames(200);
+                acquisition.Interrupt();
+                VexaRecording.Stop();
+                Check.True(!VexaRecording.Marker("late"), "no marker after the stop");
+
+                string text = File.ReadAllText(path, Encoding.UTF8);
+                Check.True(text.Contains(": Marker: boss \u03A9, wave 2\n"), "marker in the file");
+                Check.True(text.Split('\n').Length > 100, "rows in the file: " + text.Length + " characters");
+            }
+            finally
+            {
+                File.Delete(path);
             }
         }
 

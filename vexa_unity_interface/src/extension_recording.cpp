@@ -1,0 +1,58 @@
+// The extension exports of recording: the running acquisition to a BDF+ or
+// CSV file, with the host's markers. Each returns 0, or -1 with the cause
+// kept as the calling thread's last failure detail.
+#include <exception>
+#include <string>
+
+#include "current_device.h"
+#include "recording.h"
+#include "report.h"
+#include "vexa_unity_interface.h"
+
+namespace {
+
+template <class Body>
+int outcome(Body&& body) {
+  try {
+    body();
+    return 0;
+  } catch (const Vexa::Exception& e) {
+    Vexa::Unity::rememberFailure(e.detail().empty() ? e.getDescription() : e.detail());
+  } catch (const std::exception& e) {
+    Vexa::Unity::rememberFailure(e.what());
+  } catch (...) {
+    Vexa::Unity::rememberFailure("The recording failed.");
+  }
+  return -1;
+}
+
+}  // namespace
+
+extern "C" {
+
+VEXA_UNITY_API int VexaExtStartRecording(const char* path) {
+  return outcome([path] {
+    if (path == nullptr || *path == '\0') {
+      VEXA_THROW_DETAIL("The recording needs a file path.", Vexa::Error::InvalidParameter, "VexaExtStartRecording");
+    }
+    if (vexaDev == nullptr) {
+      VEXA_THROW_DETAIL("No device is connected.", Vexa::Error::InvalidInstance, "VexaExtStartRecording");
+    }
+    Vexa::Unity::recording().start(*vexaDev, path);
+  });
+}
+
+VEXA_UNITY_API int VexaExtStopRecording(void) {
+  return outcome([] { Vexa::Unity::recording().stop(); });
+}
+
+VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
+  return outcome([text] {
+    if (text == nullptr) {
+      VEXA_THROW_DETAIL("The marker needs a text.", Vexa::Error::InvalidParameter, "VexaExtAddMarker");
+    }
+    Vexa::Unity::recording().marker(text);
+  });
+}
+
+}  // extern "C"

@@ -1,0 +1,243 @@
+// Recording through the extension exports against the simulated device:
+// the files read back against the simulator's pattern, the layout each kind
+// of start describes, every way a recording ends, and the refusals.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "host.h"
+#include "record/read_back.h"
+#include "support/eventually.h"
+#include "support/pattern_check.h"
+#include "vexa/bdf_reader.h"
+
+namespace vexa_unity_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Unique per run: other builds of these tests may share the directory.
+std::string tempPath(const std::string& name) {
+  static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
+  return (fs::temp_directory_path() / ("vexa_unity_rec_" + std::to_string(run) + "_" + name)).string();
+}
+
+// The loop's handler drives the recording at fixed ticks, so that the file's
+// first tick and the marker's tick are known exactly.
+constexpr int kStartTick = 40, kMarkTick = 123, kStopTick = 340, kFreq = 2000;
+const char kMarker[] = "boss \xCE\xA9, wave 2";
+std::string recordPath;
+std::atomic<int> startResult{1}, markResult{1}, stopResult{1};
+std::atomic<bool> stopped{false};
+
+void drivingHandler(int nSeq, const int* samples, int n) {
+  onFrame(nSeq, samples, n);
+  if (nSeq == kStartTick) startResult = VexaExtStartRecording(recordPath.c_str());
+  if (nSeq == kMarkTick) markResult = VexaExtAddMarker(kMarker);
+  if (nSeq == kStopTick) {
+    stopResult = VexaExtStopRecording();
+    stopped = true;
+  }
+}
+
+using Recording = HostTest;
+
+TEST_F(Recording, FilesHoldEveryInstantAndTheMarker) {
+  const std::vector<Vexa::Source> sources = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
+  const VexaSource wire[] = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
+  const std::vector<Vexa::RecordedChannel> channels = {
+      {1, 0, 2, 24}, {1, 1, 2, 24}, {1, 8, 2, 24}, {5, 0, 1, 16}, {5, 3, 1, 16}};
+  constexpr int kFirst = kStartTick + 1, kTicks = kStopTick - kStartTick;
+  for (const char* name : {"run.bdf", "run.CSV"}) {
+    SCOPED_TRACE(name);
+    recordPath = tempPath(name);
+    startResult = markResult = stopResult = 1;
+    stopped = false;
+    SetOnRawDataHandler(drivingHandler);
+    VexaDevUnity("SIM:current --product 0x0205");
+    StartAcquisitionBySources(kFreq, wire, 2);
+    std::thread loop([] { StartLoop(); });
+    EXPECT_TRUE(vexa_test::eventually([] { return stopped.load(); }));
+    InterruptAcquisition();
+    loop.join();
+    DisconnectVexaDevUnity();
+    ASSERT_EQ(startResult, 0) << VexaExtGetLastErrorDetail();
+    EXPECT_EQ(markResult, 0);
+    EXPECT_EQ(stopResult, 0);
+    EXPECT_TRUE(reports().empty());
+
+    if (fs::path(name).extension() == ".bdf") {
+      const Vexa::RecordingInfo info = Vexa::BdfReader(recordPath).recordingInfo();
+      EXPECT_EQ(info.deviceType, "tessarimodular");
+      EXPECT_EQ(info.productId, 0x0205);
+      EXPECT_EQ(info.path, "SIM:current_--product_0x0205");
+      EXPECT_DOUBLE_EQ(info.baseFrequency, kFreq);
+      ASSERT_EQ(info.channels.size(), channels.size());
+      const vexa_test::ReadBack r = vexa_test::readOwn(recordPath);
+      ASSERT_TRUE(r.ok);
+      for (size_t i = 0; i < channels.size(); ++i) {
+        EXPECT_EQ(info.channels[i].port, channels[i].port) << i;
+        EXPECT_EQ(info.channels[i].channel, channels[i].channel) << i;
+        EXPECT_EQ(info.channels[i].freqDivisor, channels[i].freqDivisor) << i;
+        EXPECT_EQ(info.channels[i].nBits, channels[i].nBits) << i;
+        // Sample j was taken at tick first + j * divisor; the last record is
+        // padded with the last values.
+        const int div = channels[i].freqDivisor;
+        ASSERT_GE(r.samples[i].size(), static_cast<size_t>(kTicks / div));
+        int bad = 0;
+        for (size_t j = 0; j < r.samples[i].size(); ++j) {
+          const int64_t t = std::min<int64_t>(kFirst + static_cast<int64_t>(j) * div, kStopTick);
+          bad += r.samples[i][j] != vexa_test::expectedSamples(sources, t)[i];
+        }
+        EXPECT_EQ(bad, 0) << "channel " << i;
+      }
+      const vexa_test::Annotation marker{(kMarkTick - kFirst) * 10000000LL / kFreq, -1,
+                                         std::string("Marker: ") + kMarker};
+      EXPECT_NE(std::find(r.annotations.begin(), r.annotations.end(), marker), r.annotations.end());
+    } else {
+      std::ifstream in(recordPath);
+      std::string line;
+      vexa_test::PatternChecker checker(sources);
+      int markers = 0;
+      while (std::getline(in, line)) {
+        if (line == "# tick " + std::to_string(kMarkTick) + ": Marker: " + kMarker) ++markers;
+        if (line.empty() || line[0] == '#' || line[0] == 't') continue;
+        std::vector<int> row;
+        for (size_t from = 0, to; from <= line.size(); from = to + 1) {
+          to = std::min(line.find(',', from), line.size());
+          row.push_back(std::stoi(line.substr(from, to - from)));
+        }
+        checker.check(row[0], row.data() + 1, static_cast<int>(row.size()) - 1);
+      }
+      EXPECT_EQ(markers, 1);
+      EXPECT_EQ(checker.firstTick(), kFirst);
+      EXPECT_EQ(checker.ticks(), kTicks);
+      EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
+    }
+    fs::remove(recordPath);
+  }
+}
+
+// Each kind of start describes its channels, and whatever ends the
+// acquisition or releases the device completes the file; the next stop
+// returns that ending's outcome, the one after it finds nothing.
+TEST_F(Recording, LayoutOfEachStartAndEveryEnding) {
+  struct Row {
+    const char* path;
+    std::function<void()> start, end;
+    int nextStop;  // what the stop after the ending returns
+    const char* type;
+    std::vector<Vexa::RecordedChannel> channels;
+  };
+  const Row rows[] = {
+      {"SIM", [] { StartAcquisition(500, "0101", 16); }, [] { StopAcquisition(); }, 0, "tessarimodular",
+       {{2, 0, 1, 16}, {4, 0, 1, 16}}},
+      {"SIM", [] { StartAcquisitionStrandelo(1000, 7, 16, 250); }, [] { EXPECT_EQ(VexaExtStopRecording(), 0); },
+       -1, "tessarimodular", {{1, 0, 4, 16}}},
+      {"SIM:cadrium", [] { StartAcquisitionByNbr(1000, 0b1001, 12); }, [] { DisconnectVexaDevUnity(); }, 0,
+       "Cadrium", {{1, 0, 1, 12}, {4, 0, 1, 12}}},
+      // The compact board sends four 10-bit values, then 6-bit ones.
+      {"SIM:quillbox", [] { StartAcquisitionByNbr(1000, 0b111110, 16); }, [] { VexaDevUnity("SIM"); }, 0,
+       "Quillbox", {{2, 0, 1, 10}, {3, 0, 1, 10}, {4, 0, 1, 10}, {5, 0, 1, 10}, {6, 0, 1, 6}}},
+  };
+  const std::string path = tempPath("layout.bdf");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.path + std::string(" ") + row.type);
+    VexaDevUnity(row.path);
+    row.start();
+    ASSERT_EQ(VexaExtStartRecording(path.c_str()), 0) << VexaExtGetLastErrorDetail();
+    row.end();
+    Vexa::BdfReader reader(path);
+    EXPECT_EQ(reader.header().recordsInHeader, 0);  // completed, not still running (-1)
+    const Vexa::RecordingInfo info = reader.recordingInfo();
+    EXPECT_EQ(info.deviceType, row.type);
+    ASSERT_EQ(info.channels.size(), row.channels.size());
+    for (size_t i = 0; i < row.channels.size(); ++i) {
+      EXPECT_EQ(info.channels[i].port, row.channels[i].port) << i;
+      EXPECT_EQ(info.channels[i].freqDivisor, row.channels[i].freqDivisor) << i;
+      EXPECT_EQ(info.channels[i].nBits, row.channels[i].nBits) << i;
+    }
+    EXPECT_EQ(VexaExtStopRecording(), row.nextStop);
+    EXPECT_EQ(VexaExtStopRecording(), -1);
+    DisconnectVexaDevUnity();
+  }
+  EXPECT_TRUE(reports().empty());
+  fs::remove(path);
+}
+
+TEST_F(Recording, RefusalsSayWhy) {
+  const std::string good = tempPath("refusal.csv"), full = tempPath("full.bdf");
+  fs::create_symlink("/dev/full", full);
+  enum State { kNone, kConnected, kAcquiring, kRecording };
+  const struct {
+    State state;
+    std::function<int()> call;
+    const char* detail;
+  } rows[] = {
+      {kNone, [&] { return VexaExtStartRecording(good.c_str()); }, "No device is connected."},
+      {kConnected, [&] { return VexaExtStartRecording(good.c_str()); }, "No acquisition runs"},
+      {kAcquiring, [] { return VexaExtStartRecording(nullptr); }, "The recording needs a file path."},
+      {kAcquiring, [] { return VexaExtStartRecording(""); }, "The recording needs a file path."},
+      {kAcquiring, [] { return VexaExtStartRecording("take.edf"); }, "must end in .bdf or .csv: take.edf"},
+      {kAcquiring, [] { return VexaExtStartRecording("/no/such/dir/take.bdf"); }, "create /no/such/dir/take.bdf"},
+      {kAcquiring, [&] { return VexaExtStartRecording(full.c_str()); }, "No space left on device"},
+      {kAcquiring, [] { return VexaExtStopRecording(); }, "No recording is running."},
+      {kAcquiring, [] { return VexaExtAddMarker("jump"); }, "No recording is running."},
+      {kRecording, [&] { return VexaExtStartRecording(good.c_str()); }, "A recording is already running"},
+      {kRecording, [] { return VexaExtAddMarker(nullptr); }, "The marker needs a text."},
+  };
+  // The rows go in order of state, which only moves forward.
+  State state = kNone;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.detail);
+    for (; state < row.state; state = static_cast<State>(state + 1)) {
+      if (state == kNone) VexaDevUnity("SIM");
+      if (state == kConnected) StartAcquisitionByNbr(1000, 0b11, 16);
+      if (state == kAcquiring) {
+        ASSERT_EQ(VexaExtStartRecording(good.c_str()), 0);
+      }
+    }
+    EXPECT_EQ(row.call(), -1);
+    EXPECT_NE(std::string(VexaExtGetLastErrorDetail()).find(row.detail), std::string::npos)
+        << VexaExtGetLastErrorDetail();
+  }
+  EXPECT_EQ(VexaExtStopRecording(), 0);
+
+  // A file that stops taking data midway (the size limit): the stop fails
+  // with the system's cause.
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 2048;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  StopAcquisition();
+  StartAcquisitionByNbr(1000, 0b11, 16);
+  ASSERT_EQ(VexaExtStartRecording(good.c_str()), 0) << VexaExtGetLastErrorDetail();
+  std::thread loop([] { StartLoop(); });
+  EXPECT_TRUE(vexa_test::eventually([] {
+    std::lock_guard<std::mutex> l(seen().lock);
+    return seen().frames.size() > 500;
+  }));
+  InterruptAcquisition();
+  loop.join();
+  EXPECT_EQ(VexaExtStopRecording(), -1);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, savedSignal);
+  EXPECT_NE(std::string(VexaExtGetLastErrorDetail()).find("could not be written: write: File too large"),
+            std::string::npos)
+      << VexaExtGetLastErrorDetail();
+  EXPECT_TRUE(reports().empty());
+  fs::remove(good);
+  fs::remove(full);
+}
+
+}  // namespace
+}  // namespace vexa_unity_test
