@@ -42,6 +42,7 @@ namespace Vexa.Tests
             LoopTests.Register(runner);
             WrapperTests.Register(runner);
             LogFileTests.Register(runner);
+            WorkerTests.Register(runner);
             return runner.Run(filter) == 0 ? 0 : 1;
         }
 

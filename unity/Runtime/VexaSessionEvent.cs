@@ -1,0 +1,48 @@
+namespace Vexa
+{
+    public enum VexaSessionEventKind
+    {
+        // A device is connected and acquiring: Path, DeviceType, Battery.
+        Connected,
+        // The session ended: Reason is the device's disconnect reason, 1 when
+        // nothing arrived for 2 s, or one of VexaDeviceWorker's Reason*.
+        Disconnected,
+        // Something failed: Code (the library's, or 0 for a failure of the
+        // worker itself), Message, Detail.
+        Failure,
+        // A digital input changed: ClockSource, ClockValue, Input, State.
+        DigitalInput,
+    }
+
+    // What a VexaDeviceWorker reports to the thread that drains it.
+    public struct VexaSessionEvent
+    {
+        public VexaSessionEventKind Kind;
+        public string Path;
+        public string DeviceType;
+        public int Battery;
+        public int Reason;
+        public int Code;
+        public string Message;
+        public string Detail;
+        public int ClockSource;
+        public int ClockValue;
+        public int Input;
+        public bool State;
+
+        public override string ToString()
+        {
+            switch (Kind)
+            {
+                case VexaSessionEventKind.Connected:
+                    return "Connected(" + Path + ", " + DeviceType + ", battery " + Battery + ")";
+                case VexaSessionEventKind.Disconnected:
+                    return "Disconnected(reason " + Reason + ")";
+                case VexaSessionEventKind.Failure:
+                    return "Failure(" + Code + ", " + Message + (string.IsNullOrEmpty(Detail) ? "" : ", " + Detail) + ")";
+                default:
+                    return "DigitalInput(" + ClockSource + ", " + ClockValue + ", " + Input + ", " + State + ")";
+            }
+        }
+    }
+}

@@ -1,0 +1,112 @@
+using System.Collections.Generic;
+using UnityEngine;
+
+namespace Vexa.Samples.LiveSignal
+{
+    // Put on a GameObject facing the camera: scans, connects to the first
+    // device found ("SIM", the built-in simulated device, when none is),
+    // draws every channel live, shows the device, its battery and the last
+    // events, and reconnects by itself after a lost link.
+    [RequireComponent(typeof(VexaDeviceBehaviour))]
+    public sealed class LiveSignal : MonoBehaviour
+    {
+        [Tooltip("Instants shown per trace.")]
+        [SerializeField] private int visibleInstants = 2000;
+        [SerializeField] private float traceWidth = 10;
+        [SerializeField] private float bandHeight = 1.2f;
+        [SerializeField] private float lineWidth = 0.02f;
+        [SerializeField] private int eventLines = 8;
+
+        private readonly Queue<string> recentEvents = new Queue<string>();
+        private VexaDeviceBehaviour device;
+        private SignalTraces traces;
+        private long instants;
+
+        private void Awake()
+        {
+            device = GetComponent<VexaDeviceBehaviour>();
+            // Applies to a worker that is already running, too.
+            device.AutoReconnect = true;
+            traces = new SignalTraces(transform, visibleInstants, traceWidth, bandHeight, lineWidth);
+        }
+
+        private void OnEnable()
+        {
+            device.SamplesRead += OnSamples;
+            device.onConnected.AddListener(OnConnected);
+            device.onDisconnected.AddListener(OnDisconnected);
+            device.onFailure.AddListener(OnFailure);
+            device.onDigitalInput.AddListener(OnDigitalInput);
+        }
+
+        private void OnDisable()
+        {
+            device.SamplesRead -= OnSamples;
+            device.onConnected.RemoveListener(OnConnected);
+            device.onDisconnected.RemoveListener(OnDisconnected);
+            device.onFailure.RemoveListener(OnFailure);
+            device.onDigitalInput.RemoveListener(OnDigitalInput);
+        }
+
+        private void Update()
+        {
+            traces.Draw();
+        }
+
+        private void OnSamples(int[] ticks, int[] samples, int count)
+        {
+            traces.Push(samples, count, device.Channels);
+            instants += count;
+        }
+
+        private void OnConnected(string path)
+        {
+            traces.Clear();
+            AddEvent("connected to " + path + " (" + device.DeviceType + ")");
+        }
+
+        private void OnDisconnected(int reason)
+        {
+            string why = reason == VexaDeviceWorker.ReasonEnded ? "ended"
+                       : reason == VexaDeviceWorker.ReasonFailure ? "link lost"
+                       : reason == 1 ? "no data for 2 s"
+                       : "device reason " + reason;
+            AddEvent("disconnected: " + why + (device.AutoReconnect ? "; reconnecting" : ""));
+        }
+
+        private void OnFailure(int code, string message, string detail)
+        {
+            AddEvent("failure " + code + ": " + message + (string.IsNullOrEmpty(detail) ? "" : " (" + detail + ")"));
+        }
+
+        private void OnDigitalInput(int clockSource, int clockValue, int input, bool state)
+        {
+            AddEvent("digital input " + input + " -> " + (state ? 1 : 0) + " at clock " + clockValue);
+        }
+
+        private void AddEvent(string text)
+        {
+            recentEvents.Enqueue(text);
+            while (recentEvents.Count > Mathf.Max(1, eventLines)) recentEvents.Dequeue();
+        }
+
+        private void OnGUI()
+        {
+            float y = 10;
+            Line(ref y, "State: " + device.State + (device.ConnectedPath != null ? "  " + device.ConnectedPath : ""));
+            if (device.ConnectedPath != null)
+            {
+                Line(ref y, "Device: " + device.DeviceType + "   battery: " +
+                            (device.Battery >= 0 ? device.Battery + " %" : "no reading"));
+            }
+            Line(ref y, "Channels: " + traces.Channels + "   instants: " + instants + "   lost: " + device.SamplesLost);
+            foreach (string text in recentEvents) Line(ref y, text);
+        }
+
+        private static void Line(ref float y, string text)
+        {
+            GUI.Label(new Rect(10, y, Screen.width - 20, 20), text);
+            y += 20;
+        }
+    }
+}

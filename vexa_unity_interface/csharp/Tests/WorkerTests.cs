@@ -1,0 +1,216 @@
+using System;
+using System.Collections.Generic;
+
+namespace Vexa.Tests
+{
+    // VexaDeviceWorker, the thread behind VexaDeviceBehaviour: its back-off,
+    // its checks, the scan fallback and the reconnection after a lost link.
+    internal static class WorkerTests
+    {
+        private const int EventTimeoutMs = 10000;
+
+        internal static void Register(TestRunner runner)
+        {
+            runner.Add("the reconnect back-off doubles up to its maximum and starts again after a reset", Backoff);
+            runner.Add("a worker refuses unusable settings and a second worker", RefusesBadStarts);
+            runner.Add("a scan that finds nothing falls back to SIM only when asked", ScanFallback);
+            runner.Add("a lost link ends the worker, or with AutoReconnect reconnects to the new port", Reconnect);
+        }
+
+        private static void Backoff()
+        {
+            var cases = new[]
+            {
+                new { First = 1000, Max = 30000, Delays = new[] { 1000, 2000, 4000, 8000, 16000, 30000, 30000 } },
+                new { First = 300, Max = 1000, Delays = new[] { 300, 600, 1000, 1000 } },
+                new { First = 7, Max = 7, Delays = new[] { 7, 7 } },
+                new { First = 1 << 30, Max = int.MaxValue, Delays = new[] { 1 << 30, int.MaxValue, int.MaxValue } },
+            };
+            foreach (var c in cases)
+            {
+                VexaReconnectBackoff backoff = new VexaReconnectBackoff(c.First, c.Max);
+                for (int round = 0; round < 2; round++)
+                {
+                    foreach (int expected in c.Delays)
+                    {
+                        Check.Equal(expected, backoff.NextDelayMs(), "delay of " + c.First + "/" + c.Max);
+                    }
+                    backoff.Reset();
+                }
+            }
+            Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(0, 10), "no first delay");
+            Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(500, 400), "max below first");
+        }
+
+        private static void RefusesBadStarts()
+        {
+            var bad = new[]
+            {
+                new { Port = " ", Domain = "", Channels = "1", Freq = 1000, Bits = 16 },
+                new { Port = "scan", Domain = "WIFI", Channels = "1", Freq = 1000, Bits = 16 },
+                new { Port = "SIM", Domain = "", Channels = "0x0", Freq = 1000, Bits = 16 },
+                new { Port = "SIM", Domain = "", Channels = (string)null, Freq = 1000, Bits = 16 },
+                new { Port = "SIM", Domain = "", Channels = "1", Freq = 0, Bits = 16 },
+                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = -8 },
+            };
+            foreach (var b in bad)
+            {
+                VexaDeviceWorker worker = new VexaDeviceWorker
+                {
+                    Port = b.Port, ScanDomain = b.Domain, Channels = b.Channels, BaseFrequency = b.Freq, Bits = b.Bits,
+                };
+                Check.Throws<ArgumentException>(worker.Start, "settings " + b);
+                Check.True(!worker.IsRunning, "not started with " + b);
+            }
+
+            VexaDeviceWorker first = Worker("SIM", false);
+            try
+            {
+                first.Start();
+                Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
+                Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
+            }
+            finally
+            {
+                Check.True(first.Stop(EventTimeoutMs), "first worker ended");
+            }
+            // Once ended, it may run again.
+            first.Start();
+            Check.Equal(VexaSessionEventKind.Connected, WaitFor(first, VexaSessionEventKind.Connected).Kind, "restart");
+            Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+        }
+
+        private static void ScanFallback()
+        {
+            // No USB adapter here: the scan fails or finds nothing.
+            foreach (bool fallback in new[] { true, false })
+            {
+                VexaDeviceWorker worker = Worker("SCAN", false);
+                worker.ScanDomain = "USB";
+                worker.FallbackToSimulator = fallback;
+                worker.Channels = "101";
+                try
+                {
+                    worker.Start();
+                    if (fallback)
+                    {
+                        VexaSessionEvent connected = WaitFor(worker, VexaSessionEventKind.Connected);
+                        Check.Equal("SIM", connected.Path, "fallback path");
+                        Check.Equal("tessarimodular", connected.DeviceType, "fallback device");
+                        CheckFreshFrames(new[] { Source(1), Source(3) });
+                    }
+                    else
+                    {
+                        WaitFor(worker, VexaSessionEventKind.Failure);
+                        Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                        List<VexaSessionEvent> rest = new List<VexaSessionEvent>();
+                        worker.DrainEvents(rest);
+                        Check.True(rest.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                                   "only failures: " + string.Join(", ", rest));
+                        Check.True(!VexaDevice.IsConnected, "nothing connected");
+                    }
+                }
+                finally
+                {
+                    worker.Stop(-1);
+                }
+            }
+        }
+
+        private static void Reconnect()
+        {
+            VexaSource[] sources = { Source(2), Source(3) };
+            foreach (bool auto in new[] { false, true })
+            {
+                VexaDeviceWorker worker = Worker(null, auto);
+                try
+                {
+                    using (Simulator first = new Simulator())
+                    {
+                        worker.Port = first.Path;
+                        worker.Start();
+                        Check.Equal(first.Path, WaitFor(worker, VexaSessionEventKind.Connected).Path, "first path");
+                        CheckFreshFrames(sources);
+                    }
+                    // The device went away while the loop ran.
+                    VexaSessionEvent lost = WaitFor(worker, VexaSessionEventKind.Disconnected);
+                    Check.Equal(VexaDeviceWorker.ReasonFailure, lost.Reason, "reason of the lost link");
+                    VexaDevice.ClearQueues();
+                    if (!auto)
+                    {
+                        Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                        Check.Equal(VexaWorkerState.Idle, worker.State, "state at the end");
+                        continue;
+                    }
+                    // Attempts on the vanished port fail until a device is back.
+                    Check.Equal(1, WaitFor(worker, VexaSessionEventKind.Failure).Code, "failed attempt");
+                    using (Simulator second = new Simulator("--family", "current", "--description", "FernlitVexa"))
+                    {
+                        worker.Port = second.Path;
+                        VexaSessionEvent back = WaitFor(worker, VexaSessionEventKind.Connected);
+                        Check.Equal(second.Path + " FernlitVexa", back.Path + " " + back.DeviceType, "reconnected");
+                        Check.Equal(VexaWorkerState.Acquiring, worker.State, "acquiring again");
+                        CheckFreshFrames(sources);
+                        Check.True(worker.Stop(EventTimeoutMs), "worker ended");
+                    }
+                    VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
+                    Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
+                    Check.True(!VexaDevice.IsConnected && !VexaDevice.IsLooping, "device released");
+                }
+                finally
+                {
+                    worker.Stop(-1);
+                }
+            }
+        }
+
+        // Frames through the binding's queue, so the worker runs without the ring.
+        private static VexaDeviceWorker Worker(string port, bool autoReconnect)
+        {
+            return new VexaDeviceWorker(new VexaReconnectBackoff(20, 80))
+            {
+                Port = port, Channels = "011", BaseFrequency = 1000, Bits = 16, AutoReconnect = autoReconnect,
+                UseSampleRing = false,
+            };
+        }
+
+        private static VexaSource Source(int port)
+        {
+            return new VexaSource(port, 1, 16, 1);
+        }
+
+        // Drains events until one of `kind` arrives; returns it.
+        private static VexaSessionEvent WaitFor(VexaDeviceWorker worker, VexaSessionEventKind kind)
+        {
+            List<VexaSessionEvent> seen = new List<VexaSessionEvent>();
+            int deadline = Environment.TickCount + EventTimeoutMs;
+            while (true)
+            {
+                int from = seen.Count;
+                worker.DrainEvents(seen);
+                for (int i = from; i < seen.Count; i++)
+                {
+                    if (seen[i].Kind == kind) return seen[i];
+                }
+                int left = deadline - Environment.TickCount;
+                if (left <= 0 || !worker.WaitForEvents(left))
+                {
+                    throw new CheckFailed("no " + kind + " event; saw: " + string.Join(", ", seen));
+                }
+            }
+        }
+
+        // The session's first frames, from tick 0, carry the simulator's values.
+        private static void CheckFreshFrames(VexaSource[] sources)
+        {
+            List<VexaFrame> frames = new List<VexaFrame>();
+            int deadline = Environment.TickCount + EventTimeoutMs;
+            while (VexaDevice.DrainFrames(frames) >= 0 && frames.Count < 50)
+            {
+                int left = deadline - Environment.TickCount;
+                if (left <= 0 || !VexaDevice.WaitForData(left)) throw new CheckFailed("only " + frames.Count + " frames");
+            }
+            SamplePattern.CheckFrames(frames, sources, 0);
+        }
+    }
+}
