@@ -1,5 +1,6 @@
-// Keeps what an acquisition measured in a file (BDF+ or CSV), written by a
-// thread of its own so that the acquisition loop never waits for the disk.
+/// @file
+/// Keeps what an acquisition measured in a file (BDF+ or CSV), written by a
+/// thread of its own so that the acquisition loop never waits for the disk.
 #ifndef VEXA_RECORDER_H_
 #define VEXA_RECORDER_H_
 
@@ -13,72 +14,126 @@
 
 namespace Vexa {
 
-enum class RecordingFormat { kBdf, kCsv };
-
-// One acquired channel, in the order of the samples handed to addInstant.
-struct RecordedChannel {
-  int32_t port;
-  int32_t channel;      // channel index within the port
-  int32_t freqDivisor;  // sampled on every freqDivisor-th tick, at least 1
-  int32_t nBits;        // 1 to 16 (unsigned samples) or 24 (signed samples)
+/// The kind of file a Recorder writes.
+enum class RecordingFormat {
+  kBdf,  ///< BDF+ (continuous, 24-bit samples): one signal per channel at its own rate and an annotation signal.
+  kCsv   ///< Text: a commented description, one row per tick (the tick, then every channel's sample), events as comment lines.
 };
 
-// Local calendar date and time at which the recording starts.
+/// One acquired channel, in the order of the samples handed to
+/// Recorder::addInstant().
+struct RecordedChannel {
+  int32_t port;         ///< port number, as the acquisition names it
+  int32_t channel;      ///< channel index within the port
+  int32_t freqDivisor;  ///< sampled on every freqDivisor-th tick, at least 1
+  int32_t nBits;        ///< 1 to 16 (unsigned samples) or 24 (signed samples)
+};
+
+/// Local calendar date and time at which the recording starts.
 struct RecordingStart {
   int year, month, day, hour, minute, second;
+  /// @var year
+  /// Four digits; a recording takes 1985 to 2084.
+  /// @var month
+  /// 1 to 12.
+  /// @var day
+  /// 1 to 31.
+  /// @var hour
+  /// 0 to 23.
+  /// @var minute
+  /// 0 to 59.
+  /// @var second
+  /// 0 to 59.
+
+  /// The local time now, to the second (a leap second counts as 59);
+  /// 2000-01-01 00:00:00 when the system cannot tell the local time. Any
+  /// thread may call it.
   static RecordingStart now();
 };
 
+/// What a recording describes itself with; the recorder copies it.
 struct RecordingInfo {
-  std::string deviceType;  // the device's "description"
-  int32_t productId = 0;
-  std::string firmware;
-  std::string path;  // connection path
-  RecordingStart start{};
-  double baseFrequency = 0;  // hertz, the rate of the ticks
-  std::vector<RecordedChannel> channels;
+  std::string deviceType;  ///< the device's "description"
+  int32_t productId = 0;   ///< the device's "productID"
+  std::string firmware;    ///< the device's "fwVersion"
+  std::string path;        ///< the connection path
+  RecordingStart start{};  ///< when the recording starts
+  double baseFrequency = 0;  ///< hertz, the rate of the ticks; above 0 and at most 10 MHz
+  std::vector<RecordedChannel> channels;  ///< 1 to 512 channels, in sample order
 };
 
+/// A snapshot of a recorder's progress, from Recorder::counters().
 struct RecorderCounters {
-  uint64_t instantsWritten = 0;  // instants fed and written (fills excluded)
-  uint64_t lostTicks = 0;        // ticks the sequence skipped
-  uint64_t droppedInstants = 0;  // instants refused because the ring was full
-  uint64_t bytesWritten = 0;
-  bool writeFailed = false;  // the file could not be written; close() throws
+  uint64_t instantsWritten = 0;  ///< instants fed and written (fills excluded)
+  uint64_t lostTicks = 0;        ///< ticks the sequence skipped
+  uint64_t droppedInstants = 0;  ///< instants refused because the ring was full, or fed after close()
+  uint64_t bytesWritten = 0;     ///< bytes in the file so far, updated about every 10 ms
+  bool writeFailed = false;      ///< the file could not be written; close() throws
 };
 
+/// Writes one recording: the acquisition loop feeds sample instants into a
+/// ring of fixed size, and a writer thread that the recorder owns drains it
+/// into the file, filling the ticks that are missing (lost by the device or
+/// dropped on a full ring) and noting them, so that time in the file stays
+/// true. The file is complete only after close() or destruction.
+///
+/// Threads: addInstant() is called by one thread at a time, normally the
+/// acquisition loop's. addEvent(), addMarker(), counters() and close() may
+/// be called from any thread, also while addInstant() runs; close() only
+/// from one thread at a time. The destructor runs while no other thread uses
+/// the object.
 class Recorder {
  public:
-  // Creates the file (format from its extension, ".bdf" or ".csv", any
-  // case). ringCapacity counts instants; 0 takes at least 10 s of ticks.
-  // Throws Error::InvalidParameter for a bad description, an unknown
-  // extension or a file that cannot be created; nothing stays open then.
+  /// Creates the file, taking the format from its extension (".bdf" or
+  /// ".csv", any letter case), writes its header and starts the writer
+  /// thread. ringCapacity counts instants; 0 takes 10 s of ticks, at least
+  /// 1024. Nothing stays open after a failure, but a file whose header could
+  /// not be written is left on disk.
+  /// @throws Error::InvalidParameter for any other extension, a description
+  ///   outside the ranges of RecordingInfo, RecordingStart and
+  ///   RecordedChannel, divisors and a base frequency for which BDF+ has no
+  ///   record duration, or a file that cannot be created.
+  /// @throws NotifException when the header cannot be written.
   Recorder(const std::string& filePath, const RecordingInfo& info, size_t ringCapacity = 0);
+  /// The same with the format given, whatever the file's extension.
+  /// @throws Error::InvalidParameter and NotifException as the constructor
+  ///   above, apart from the extension check.
   Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
            size_t ringCapacity = 0);
-  // Closes as close() does, but swallows its failure.
+  /// Closes as close() does, but swallows its failure (counters().writeFailed shows it).
   ~Recorder();
-  Recorder(const Recorder&) = delete;
-  Recorder& operator=(const Recorder&) = delete;
+  Recorder(const Recorder&) = delete;             ///< One object per file.
+  Recorder& operator=(const Recorder&) = delete;  ///< One object per file.
 
-  // One sample instant, from the acquisition loop's thread: copies n samples
-  // (one per channel) into the ring and returns; never waits or allocates.
-  // A tick that is not the last one plus one marks the ticks in between as
-  // lost. Throws Error::InvalidParameter for a wrong count, a tick that does
-  // not move forward or a jump of more than 2^20 ticks. Ignored after
-  // close(), apart from counting the instant as dropped.
+  /// One sample instant: copies n samples (one per channel, in the order of
+  /// RecordingInfo::channels; samples is read during the call only) into the
+  /// ring and returns; never waits or allocates. A full ring drops the
+  /// instant (counted, and noted in the file). A tick that is not the last
+  /// one plus one marks the ticks in between as lost. After close() the
+  /// instant is only counted as dropped.
+  /// @throws Error::InvalidParameter for n other than the number of
+  ///   channels or a null samples, and before close() for a tick that does
+  ///   not move forward or skips more than 2^20 ticks; nothing is recorded
+  ///   then.
   void addInstant(int64_t tick, const int32_t* samples, int n);
-  // Digital-input and disconnect events, at the current instant (the last
-  // one added); other event types are not recorded. Any thread.
+  /// Notes a digital-input or disconnect event (its text: input, state and
+  /// clock, or the reason) at the current instant, the last one added (the
+  /// file's start before any); other event types are not recorded. event is
+  /// read during the call only. Any thread.
   void addEvent(const Event& event);
-  // A host marker (a game event) at the current instant. Any thread.
+  /// Notes a host marker (a game event), "Marker: " and text, at the current
+  /// instant as addEvent() does. Control characters become blanks; a BDF+
+  /// file keeps 400 bytes of a note at most. Any thread.
   void addMarker(const std::string& text);
 
+  /// A snapshot of the counters. Any thread.
   RecorderCounters counters() const;
 
-  // Writes everything still in the ring, completes the file and closes it.
-  // Throws NotifException if the file could not be written. Later calls do
-  // nothing.
+  /// Writes everything still in the ring and the notes still waiting,
+  /// completes the file and closes it; waits for the writer thread and for
+  /// an addInstant() in progress on another thread. Later calls do nothing.
+  /// @throws NotifException if the file could not be written at some point
+  ///   (the first failure; the file is then incomplete).
   void close();
 
  private:
