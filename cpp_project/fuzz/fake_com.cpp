@@ -18,7 +18,7 @@ struct COM::Port {
 };
 
 COM::COM(const std::string& portName) {
-  if (portName != "COMfuzz" || vexa_fuzz::comBackend == nullptr) VEXA_THROW(Notification::OpeningPort, "COM::COM");
+  if (portName != "COMfuzz" || vexa_fuzz::comBackend == nullptr) VEXA_THROW(Notification::OpeningPort);
   port_ = std::make_unique<Port>(Port{vexa_fuzz::comBackend});
   vexa_fuzz::flushBackend();  // what an earlier user left belongs to no one
 }

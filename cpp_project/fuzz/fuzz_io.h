@@ -86,7 +86,7 @@ class FuzzIO : public Vexa::IO {
       return n;
     }
     if (!live || in_.left() == 0) {
-      if (live && dryReads <= 0) VEXA_THROW(Vexa::Notification::ContactingDevice, "FuzzIO::recv");
+      if (live && dryReads <= 0) VEXA_THROW(Vexa::Notification::ContactingDevice);
       if (live) --dryReads;
       return 0;
     }

@@ -33,10 +33,10 @@ extern "C" {
 VEXA_UNITY_API int VexaExtStartRecording(const char* path) {
   return outcome([path] {
     if (path == nullptr || *path == '\0') {
-      VEXA_THROW_DETAIL("The recording needs a file path.", Vexa::Error::InvalidParameter, "VexaExtStartRecording");
+      VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The recording needs a file path.");
     }
     if (vexaDev == nullptr) {
-      VEXA_THROW_DETAIL("No device is connected.", Vexa::Error::InvalidInstance, "VexaExtStartRecording");
+      VEXA_THROW_DETAIL(Vexa::Error::InvalidInstance, "No device is connected.");
     }
     Vexa::Unity::recording().start(*vexaDev, path);
   });
@@ -49,7 +49,7 @@ VEXA_UNITY_API int VexaExtStopRecording(void) {
 VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
   return outcome([text] {
     if (text == nullptr) {
-      VEXA_THROW_DETAIL("The marker needs a text.", Vexa::Error::InvalidParameter, "VexaExtAddMarker");
+      VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The marker needs a text.");
     }
     Vexa::Unity::recording().marker(text);
   });

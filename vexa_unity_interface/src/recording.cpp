@@ -12,7 +12,6 @@ namespace Vexa {
 namespace Unity {
 namespace {
 
-constexpr const char* kStart = "Vexa::Unity::Recording::start";
 constexpr const char* kStop = "Vexa::Unity::Recording::stop";
 
 bool hasRecordingExtension(const std::string& path) {
@@ -69,7 +68,7 @@ RecordingInfo describeAcquisition(const BaseDevUnity& dev, const std::string& pa
   // samples the decoder holds.
   const size_t delivered = std::min(dev.channelPorts.size(), static_cast<size_t>(std::max(dev.channelCount(), 0)));
   if (info.channels.size() < delivered) {
-    VEXA_THROW_DETAIL("The acquisition's channels are not known.", Error::InvalidOperation, kStart, 0);
+    VEXA_THROW_DETAIL(Error::InvalidOperation, "The acquisition's channels are not known.", 0);
   }
   info.channels.resize(delivered);
   return info;
@@ -82,22 +81,22 @@ Recording::~Recording() {
 
 void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   std::lock_guard<std::mutex> finishing(finishing_);
-  if (path.empty()) VEXA_THROW_DETAIL("The recording needs a file path.", Error::InvalidParameter, kStart);
+  if (path.empty()) VEXA_THROW_DETAIL(Error::InvalidParameter, "The recording needs a file path.");
   if (!hasRecordingExtension(path)) {
-    VEXA_THROW_DETAIL("The recording's file must end in .bdf or .csv: " + path, Error::InvalidParameter, kStart);
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The recording's file must end in .bdf or .csv: " + path);
   }
   if (dev.channelCount() <= 0 || dev.channelPorts.empty()) {
-    VEXA_THROW_DETAIL("No acquisition runs: start one before recording.", Error::InvalidOperation, kStart, 0);
+    VEXA_THROW_DETAIL(Error::InvalidOperation, "No acquisition runs: start one before recording.", 0);
   }
   if (running()) {
-    VEXA_THROW_DETAIL("A recording is already running: stop it first.", Error::InvalidOperation, kStart, 0);
+    VEXA_THROW_DETAIL(Error::InvalidOperation, "A recording is already running: stop it first.", 0);
   }
   const RecordingInfo info = describeAcquisition(dev, path);
   std::unique_ptr<Recorder> rec;
   try {
     rec = std::make_unique<Recorder>(path, info);
   } catch (const Exception& e) {
-    VEXA_THROW_DETAIL("The recording could not start: " + causeOf(e), Error::InvalidParameter, kStart);
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The recording could not start: " + causeOf(e));
   }
   std::lock_guard<std::mutex> l(lock_);
   recorder_ = std::move(rec);
@@ -127,7 +126,7 @@ void Recording::stop() {
   {
     std::lock_guard<std::mutex> l(lock_);
     if (!recorder_) {
-      if (!ended_) VEXA_THROW_DETAIL("No recording is running.", Error::InvalidOperation, kStop, 0);
+      if (!ended_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
       ended_ = false;
       failure.swap(endFailure_);
     } else {
@@ -140,7 +139,7 @@ void Recording::stop() {
     const std::string written = closeFile(*rec);
     if (!written.empty()) failure = written;
   }
-  if (!failure.empty()) VEXA_THROW_DETAIL(failure, Error::InvalidOperation, kStop, 0);
+  if (!failure.empty()) VEXA_THROW_DETAIL(Error::InvalidOperation, failure, 0);
 }
 
 void Recording::end(const BaseDevUnity& dev, const char* why) {
@@ -180,7 +179,7 @@ void Recording::event(const BaseDevUnity& dev, const Event& ev) {
 
 void Recording::marker(const std::string& text) {
   std::lock_guard<std::mutex> l(lock_);
-  if (!recorder_) VEXA_THROW_DETAIL("No recording is running.", Error::InvalidOperation, "Vexa::Unity::Recording::marker", 0);
+  if (!recorder_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
   recorder_->addMarker(text);
 }
 

@@ -63,7 +63,7 @@ constexpr int kLoopTimeoutMs = 2000;
 
 // The current device, or Error::InvalidInstance for the wrapper to report.
 BaseDevUnity& current(const char* function) {
-  if (vexaDev == nullptr) VEXA_THROW(Vexa::Error::InvalidInstance, function);
+  if (vexaDev == nullptr) VEXA_THROW_AT(Vexa::Error::InvalidInstance, function);
   return *vexaDev;
 }
 
@@ -72,7 +72,7 @@ BaseDevUnity& current(const char* function) {
 // export is refused there; the loop's own handlers may talk to the device.
 BaseDevUnity& deviceForCommands(const char* function) {
   BaseDevUnity& dev = current(function);
-  if (loopRunning() && !onLoopThread()) VEXA_THROW(Vexa::Error::InvalidOperation, function, 0);
+  if (loopRunning() && !onLoopThread()) VEXA_THROW_AT(Vexa::Error::InvalidOperation, function, 0);
   return dev;
 }
 
@@ -86,7 +86,7 @@ auto readLocked(BaseDevUnity& dev, Read read) {
 }
 
 void requireArgument(bool ok, const char* function) {
-  if (!ok) VEXA_THROW(Vexa::Error::InvalidParameter, function);
+  if (!ok) VEXA_THROW_AT(Vexa::Error::InvalidParameter, function);
 }
 
 void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Source>& sources) {
@@ -111,7 +111,7 @@ bool endLoopElsewhere() {
 void runLoop() {
   BaseDevUnity& dev = current("StartLoop");
   const Vexa::Unity::LoopMark mark;
-  if (!mark.owner()) VEXA_THROW(Vexa::Error::InvalidOperation, "StartLoop", 0);
+  if (!mark.owner()) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
   dev.loop();
 }
 
@@ -134,7 +134,7 @@ VEXA_UNITY_API void VexaDevUnity(const char* path) {
     dev->setTimeout(kLoopTimeoutMs);
     // The earlier device goes only once the new one is connected, so a
     // failed connection leaves the host's current device in place.
-    if (vexaDev != nullptr && !endLoopElsewhere()) VEXA_THROW(Vexa::Error::InvalidOperation, "VexaDevUnity", 0);
+    if (vexaDev != nullptr && !endLoopElsewhere()) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
     Vexa::Unity::replaceCurrentDevice(dev.release());
   });
 }

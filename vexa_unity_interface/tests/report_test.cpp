@@ -21,15 +21,15 @@ Kind injected;
 void raiseInjected() {
   switch (injected) {
     case kNotification:
-      VEXA_THROW(Vexa::Notification::ContactingDevice, "injected");
+      VEXA_THROW(Vexa::Notification::ContactingDevice);
     case kError:
-      VEXA_THROW(Vexa::Error::InvalidOperation, "injected", -5);
+      VEXA_THROW(Vexa::Error::InvalidOperation, -5);
     case kStandard:
       throw std::runtime_error("50% off");  // the percent sign reaches the log as it is
     case kOther:
       throw 42;
     case kRoot:
-      VEXA_THROW(Vexa::Exception, "injected");  // of neither branch
+      VEXA_THROW(Vexa::Exception);  // of neither branch
   }
 }
 

@@ -174,13 +174,20 @@ E withDetail(E e, std::string detail) {
 
 }  // namespace Vexa
 
-/// Builds the location at the throw site, then throws by value. Extra
+/// The location of the throw site: file, line and the enclosing function's
+/// qualified name, as the compiler knows it.
+#define VEXA_HERE ::Vexa::formatLocation(__FILE__, __LINE__, ::Vexa::functionName(__PRETTY_FUNCTION__))
+
+/// Throws Type by value with the location of the throw site. Extra
 /// arguments (an error code, a module name) follow the location.
-#define VEXA_THROW(Type, function, ...) \
+#define VEXA_THROW(Type, ...) throw Type(VEXA_HERE, ##__VA_ARGS__)
+
+/// The same, naming function instead: for helpers that fail on behalf of
+/// their caller.
+#define VEXA_THROW_AT(Type, function, ...) \
   throw Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__)
 
-/// The same, with the cause as the system gave it.
-#define VEXA_THROW_DETAIL(detail, Type, function, ...) \
-  throw ::Vexa::withDetail(Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__), detail)
+/// The same as VEXA_THROW, with the cause as the system gave it.
+#define VEXA_THROW_DETAIL(Type, detail, ...) throw ::Vexa::withDetail(Type(VEXA_HERE, ##__VA_ARGS__), detail)
 
 #endif  // VEXA_EXCEPTIONS_H_

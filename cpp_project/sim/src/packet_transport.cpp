@@ -14,22 +14,22 @@ void PacketTransport::setRcvTimeout(int ms) { rcvTimeout = ms; }
 
 int PacketTransport::recv(void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter, "PacketTransport::recv");
+    VEXA_THROW(Vexa::Error::InvalidParameter);
   }
   if (len == 0) return 0;
   std::optional<std::chrono::milliseconds> timeout;
   if (rcvTimeout >= 0) timeout = std::chrono::milliseconds(rcvTimeout);
   int n = wires_.deviceToHost->read(static_cast<uint8_t*>(buf), len, timeout);
-  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice, "PacketTransport::recv");
+  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice);
   return n;
 }
 
 void PacketTransport::send(const void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter, "PacketTransport::send");
+    VEXA_THROW(Vexa::Error::InvalidParameter);
   }
   if (!wires_.hostToDevice->write(static_cast<const uint8_t*>(buf), static_cast<size_t>(len))) {
-    VEXA_THROW(Vexa::Notification::ContactingDevice, "PacketTransport::send");
+    VEXA_THROW(Vexa::Notification::ContactingDevice);
   }
 }
 

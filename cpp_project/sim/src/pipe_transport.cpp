@@ -12,23 +12,23 @@ void PipeTransport::setRcvTimeout(int ms) { rcvTimeout = ms; }
 
 int PipeTransport::recv(void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter, "PipeTransport::recv");
+    VEXA_THROW(Vexa::Error::InvalidParameter);
   }
   if (len == 0) return 0;
   std::optional<std::chrono::milliseconds> timeout;
   if (rcvTimeout >= 0) timeout = std::chrono::milliseconds(rcvTimeout);
   int n = channels_.deviceToHost->read(static_cast<uint8_t*>(buf), len, timeout);
-  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice, "PipeTransport::recv");
+  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice);
   return n;
 }
 
 void PipeTransport::send(const void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter, "PipeTransport::send");
+    VEXA_THROW(Vexa::Error::InvalidParameter);
   }
   // A closed device end refuses even an empty write: the link is broken.
   if (!channels_.hostToDevice->write(static_cast<const uint8_t*>(buf), static_cast<size_t>(len))) {
-    VEXA_THROW(Vexa::Notification::ContactingDevice, "PipeTransport::send");
+    VEXA_THROW(Vexa::Notification::ContactingDevice);
   }
 }
 

@@ -62,15 +62,13 @@ bool isSimulatedDevicePath(const std::string& path) {
 
 std::unique_ptr<Vexa::IO> openSimulatedDevice(const std::string& path) {
   if (!isSimulatedDevicePath(path)) {
-    VEXA_THROW_DETAIL("\"" + path + "\" names no simulated device", Vexa::Notification::OpeningPort,
-                      "vexa_sim::openSimulatedDevice");
+    VEXA_THROW_DETAIL(Vexa::Notification::OpeningPort, "\"" + path + "\" names no simulated device");
   }
   std::unique_ptr<DeviceModel> model;
   try {
     model = makeModel(path.size() > kPrefixLength ? parseCliOptions(optionsOf(path)) : CliOptions{});
   } catch (const std::invalid_argument& e) {
-    VEXA_THROW_DETAIL(std::string("simulated device: ") + e.what(), Vexa::Notification::OpeningPort,
-                      "vexa_sim::openSimulatedDevice");
+    VEXA_THROW_DETAIL(Vexa::Notification::OpeningPort, std::string("simulated device: ") + e.what());
   }
   return std::make_unique<SimulatedDeviceIO>(std::make_unique<InProcessSimulator>(std::move(model)));
 }

@@ -19,7 +19,7 @@ void awaitBanner(const char* banner, size_t bannerLength, const uint8_t* first, 
   size_t scanned = 0;
   int taken = 0;
   auto next = [&]() -> uint8_t {
-    if (++scanned > kMaxScannedBytes) VEXA_THROW(Notification::ContactingDevice, function);
+    if (++scanned > kMaxScannedBytes) VEXA_THROW_AT(Notification::ContactingDevice, function);
     // Every byte already received is scanned before anything new is read:
     // on a packet link the banner's line feed may be among them.
     return taken < already ? first[taken++] : nextByte();

@@ -17,17 +17,17 @@ bool BaseDev::onTimeout() { return false; }
 bool BaseDev::onInterrupt(void*) { return false; }
 
 Properties BaseDev::getProperties() const {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::getProperties");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
   return x->properties;
 }
 
 DeviceFamily BaseDev::family() const {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::family");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
   return x->family;
 }
 
 void BaseDev::setTimeout(int ms) {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::setTimeout");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
   x->loopTimeout = ms;
 }
 

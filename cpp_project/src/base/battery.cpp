@@ -40,15 +40,15 @@ float batteryPercent(float v) {
 }
 
 float BaseDev::getBattery() {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::getBattery");
-  if (x->family == DeviceFamily::kOldest) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::getBattery");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
+  if (x->family == DeviceFamily::kOldest) VEXA_THROW(Error::NotSupported);
   if (x->family == DeviceFamily::kCompactBoard) {
     // The compact board reports its battery in its state, 3.3 V over 512.
     const float volts = static_cast<float>(QuillboxDev::getState(*x).battery) * 3.3f * 0.001953125f;
     return batteryPercent(volts);
   }
   if (x->sendCommand({0x04, 0x00}) != 2) {
-    VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::getBattery");
+    VEXA_THROW(Notification::ContactingDevice);
   }
   const uint16_t raw = static_cast<uint16_t>(x->rxBuf[0] | x->rxBuf[1] << 8);
   if (raw == 0) return -1.0f;
@@ -56,12 +56,12 @@ float BaseDev::getBattery() {
 }
 
 void BaseDev::setParameter(int port, int index, const uint8_t* data, int dataLen) {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::setParameter");
-  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported, "Vexa::BaseDev::setParameter");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
+  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported);
   // The message layer refuses payloads over 255 bytes; so does this, before
   // copying anything.
   if (dataLen < 0 || dataLen > 251 || (dataLen > 0 && data == nullptr)) {
-    VEXA_THROW(Error::InvalidParameter, "Vexa::BaseDev::setParameter");
+    VEXA_THROW(Error::InvalidParameter);
   }
   uint8_t payload[255] = {0x01, 0x05, static_cast<uint8_t>(port), static_cast<uint8_t>(index)};
   for (int i = 0; i < dataLen; ++i) payload[4 + i] = data[i];

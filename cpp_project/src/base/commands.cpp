@@ -16,7 +16,7 @@ constexpr uint16_t kReplyError = 0x01;
 }  // namespace
 
 uint16_t BaseDev::X::sendCommand(const uint8_t* payload, uint16_t n, bool noWait) {
-  if (n > kMaxPayload) VEXA_THROW(Error::InvalidParameter, "Vexa::BaseDev::X::sendCommand");
+  if (n > kMaxPayload) VEXA_THROW(Error::InvalidParameter);
   uint8_t frame[kMaxPayload + 3];
   frame[0] = kFrameStart;
   frame[1] = static_cast<uint8_t>(n);
@@ -33,9 +33,9 @@ uint16_t BaseDev::X::sendCommand(const uint8_t* payload, uint16_t n, bool noWait
       // An error reply without payload still refuses the command; its code
       // then reads as 0 instead of a stale byte.
       int32_t deviceCode = len > 0 ? rxBuf[0] : 0;
-      VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::X::sendCommand", deviceCode);
+      VEXA_THROW(Error::InvalidOperation, deviceCode);
     }
-    if (code == kNoMessage) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::sendCommand");
+    if (code == kNoMessage) VEXA_THROW(Notification::ContactingDevice);
     queueMsg(code, len);
   }
 }

@@ -28,7 +28,7 @@ std::vector<DevInfo> BaseDev::findDevices(const std::string& domain) {
     if (name == "BTH") return findBluetooth();
     if (name == "BLE") return findBle();
     if (name == "USB") return findUsb();
-    VEXA_THROW(Error::InvalidParameter, "Vexa::BaseDev::findDevices");
+    VEXA_THROW(Error::InvalidParameter);
   }
   std::vector<DevInfo> found;
   try {

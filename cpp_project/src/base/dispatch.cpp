@@ -17,7 +17,7 @@ uint32_t le32(const uint8_t* p) {
 uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 [[noreturn]] void malformed() {
-  VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::dispatchEvent");
+  VEXA_THROW(Notification::ContactingDevice);
 }
 
 void requireLength(bool ok) {
@@ -54,7 +54,7 @@ bool BaseDev::X::dispatchPending() {
 
 bool BaseDev::X::dispatchMsg(uint16_t code, const uint8_t* data, uint16_t len) {
   if (code < kFrameBit) return dispatchEvent(static_cast<uint8_t>(code), data, len);
-  if (!sigX) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::dispatchMsg");
+  if (!sigX) VEXA_THROW(Notification::ContactingDevice);
   return sigX->dispatchFrames(code & 0x7FFF, data, len);
 }
 

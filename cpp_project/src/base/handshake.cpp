@@ -17,7 +17,7 @@ constexpr size_t kMinDescription = 4;
 constexpr size_t kLineBuffer = 32;
 
 [[noreturn]] void handshakeFailed() {
-  VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::getVersion");
+  VEXA_THROW(Notification::ContactingDevice);
 }
 
 uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }

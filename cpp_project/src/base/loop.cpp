@@ -12,10 +12,10 @@ constexpr int kReplyTimeoutMs = 5000;
 }  // namespace
 
 void BaseDev::loop() {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::loop");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
   // Checked under the lock, so two threads cannot both start a loop.
   std::unique_lock<std::recursive_mutex> lock(x->mutex);
-  if (x->state != kIdle) VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::loop", 0);
+  if (x->state != kIdle) VEXA_THROW(Error::InvalidOperation, 0);
   // However the loop ends, it is idle again before the mutex is released
   // (members unwind in reverse order: this one before the lock).
   struct BackToIdle {
@@ -31,7 +31,7 @@ void BaseDev::loop() {
 }
 
 void BaseDev::interrupt(void* param) {
-  if (!x) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::interrupt");
+  if (!x) VEXA_THROW(Error::InvalidInstance);
   int32_t seen;
   bool acquiring = false;
   {
@@ -44,7 +44,7 @@ void BaseDev::interrupt(void* param) {
     }
   }
   // No loop waits for data (none runs, or this is a callback of the loop).
-  if (seen != kReceiving) VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::interrupt", 0);
+  if (seen != kReceiving) VEXA_THROW(Error::InvalidOperation, 0);
   // A streaming device wakes the loop with its next frame.
   if (acquiring) return;
   // An idle device is made to answer so that the waiting receive ends.
@@ -84,12 +84,12 @@ void BaseDev::X::loop() {
         // The interrupt sent the version command: read up to its reply,
         // keeping whatever else arrives for later.
         while (code != 0x00) {
-          if (code == 0x01) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::loop");
+          if (code == 0x01) VEXA_THROW(Notification::ContactingDevice);
           if (code != kNoMessage) queueMsg(code, len);
           code = recvMsg(len, kReplyTimeoutMs, false);
           // A device that stays silent for a whole reply time-out will not
           // answer; waiting on would hang the caller for ever.
-          if (code == kNoMessage) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::loop");
+          if (code == kNoMessage) VEXA_THROW(Notification::ContactingDevice);
         }
         stop = dev->onInterrupt(interruptParam);
         break;

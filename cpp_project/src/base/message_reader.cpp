@@ -40,7 +40,7 @@ uint16_t BaseDev::X::recvMsg(uint16_t& length, int timeout, bool firstByteIsZero
       code = rxBuf[0];
       header = 1;
     } else {
-      if (r < 2) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::recvMsg");
+      if (r < 2) VEXA_THROW(Notification::ContactingDevice);
       code = static_cast<uint16_t>(rxBuf[0] << 8 | rxBuf[1]);
       header = 2;
     }
@@ -67,7 +67,7 @@ uint16_t BaseDev::X::recvMsg(uint16_t& length, int timeout, bool firstByteIsZero
       header[0] = io->putBack.front();
       io->putBack.pop_front();
     } else if (dry) {
-      VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::recvMsg");
+      VEXA_THROW(Notification::ContactingDevice);
     } else if (io->recv(header, 1) <= 0) {
       return kNoMessage;
     }

@@ -53,7 +53,7 @@ BaseDev::X::X(const std::string& path, BaseDev* owner) : dev(owner) {
 
 BaseDev::X::X(const std::string& path, BaseDev* owner, std::unique_ptr<IO> transport)
     : dev(owner), io(std::move(transport)) {
-  if (!io) VEXA_THROW(Error::InvalidParameter, "Vexa::BaseDev::X::X");
+  if (!io) VEXA_THROW(Error::InvalidParameter);
   if (linkOf(path) == Link::kBle) packetSize = kBlePacketSize;
   connect(path);
 }

@@ -81,21 +81,19 @@ std::string openFailure(const std::string& device, int err) {
 COM::COM(const std::string& portName) {
   const std::string device = devicePathOf(portName);
   if (device.empty()) {
-    VEXA_THROW_DETAIL("\"" + portName + "\" names no serial port: use COM followed by an absolute device path, or COMn",
-                      Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, "\"" + portName + "\" names no serial port: use COM followed by an absolute device path, or COMn");
   }
   int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) VEXA_THROW_DETAIL(openFailure(device, errno), Notification::OpeningPort, "COM::COM");
+  if (fd < 0) VEXA_THROW_DETAIL(Notification::OpeningPort, openFailure(device, errno));
   auto port = std::make_unique<Port>(fd);  // closes fd if anything below throws
 
   termios tio{};
   if (!isatty(fd) || tcgetattr(fd, &tio) != 0) {
-    VEXA_THROW_DETAIL(device + " is not a serial port: " + errnoText(errno), Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, device + " is not a serial port: " + errnoText(errno));
   }
   // One user of the port at a time, in this process or any other.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    VEXA_THROW_DETAIL(device + " is held by another program (flock: " + errnoText(errno) + ")",
-                      Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, device + " is held by another program (flock: " + errnoText(errno) + ")");
   }
   ioctl(fd, TIOCEXCL);
 
@@ -107,7 +105,7 @@ COM::COM(const std::string& portName) {
   tio.c_cc[VMIN] = 0;
   tio.c_cc[VTIME] = 0;
   if (tcsetattr(fd, TCSANOW, &tio) != 0) {
-    VEXA_THROW_DETAIL("tcsetattr " + device + ": " + errnoText(errno), Notification::InitializingPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, "tcsetattr " + device + ": " + errnoText(errno));
   }
   port->restoreSettings = true;
   // Bytes left over from an earlier user of the port belong to no one now.
@@ -136,7 +134,7 @@ int COM::recv(void* buf, int len) {
       pollfd pfd{p.fd, POLLIN, 0};
       int ready = poll(&pfd, 1, wait);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) VEXA_THROW_DETAIL("poll: " + errnoText(errno), Notification::ContactingDevice, "COM::recv");
+      if (ready < 0) VEXA_THROW_DETAIL(Notification::ContactingDevice, "poll: " + errnoText(errno));
       if (ready == 0) return 0;
       ssize_t n = read(p.fd, p.ahead, kReadAhead);
       if (n > 0) {
@@ -146,8 +144,7 @@ int COM::recv(void* buf, int len) {
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       // End of file or an error (EIO once the other end hung up).
-      VEXA_THROW_DETAIL(n == 0 ? std::string("the port was closed") : "read: " + errnoText(errno),
-                        Notification::ContactingDevice, "COM::recv");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, n == 0 ? std::string("the port was closed") : "read: " + errnoText(errno));
     }
   }
   size_t take = std::min(static_cast<size_t>(len), p.aheadEnd - p.aheadPos);
@@ -171,13 +168,13 @@ void COM::send(const void* buf, int len) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      VEXA_THROW_DETAIL("write: " + errnoText(errno), Notification::ContactingDevice, "COM::send");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, "write: " + errnoText(errno));
     }
     // The output queue is full: wait for room until the write time-out.
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd pfd{port_->fd, POLLOUT, 0};
     if (wait <= 0 || poll(&pfd, 1, static_cast<int>(wait)) <= 0) {
-      VEXA_THROW_DETAIL("the port took no data for 5 s", Notification::ContactingDevice, "COM::send");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, "the port took no data for 5 s");
     }
   }
 }

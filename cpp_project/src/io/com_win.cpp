@@ -130,13 +130,13 @@ COM::COM(const std::string& portName) {
   // A longer name cannot be stored whole; cutting it could name another
   // port, and so could a name cut short by an embedded terminator.
   if (portName.size() > kMaxPortNameLength || portName.find('\0') != std::string::npos)
-    VEXA_THROW_DETAIL("the port name is longer than 35 characters", Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, "the port name is longer than 35 characters");
 
   auto port = std::make_unique<Port>();
   port->reader.event = makeEvent();
   port->writer.event = makeEvent();
   if (!port->reader.event.valid() || !port->writer.event.valid())
-    VEXA_THROW_DETAIL("CreateEvent: " + windowsErrorText(GetLastError()), Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, "CreateEvent: " + windowsErrorText(GetLastError()));
   port->reader.ov.hEvent = port->reader.event.get();
   port->writer.ov.hEvent = port->writer.event.get();
 
@@ -151,7 +151,7 @@ COM::COM(const std::string& portName) {
     const DWORD err = GetLastError();
     std::string detail = "open " + deviceName + ": " + windowsErrorText(err);
     if (err == ERROR_ACCESS_DENIED) detail += "; another program may hold the port";
-    VEXA_THROW_DETAIL(detail, Notification::OpeningPort, "COM::COM");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, detail);
   }
 
   port_ = std::move(port);
@@ -171,13 +171,12 @@ void COM::applyReadTimeout(int stored) {
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = kWriteTimeoutMs;
   if (!SetCommTimeouts(port_->file.get(), &timeouts)) {
-    VEXA_THROW_DETAIL("SetCommTimeouts: " + windowsErrorText(GetLastError()), Notification::ContactingDevice,
-                      "COM::setRcvTimeout");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, "SetCommTimeouts: " + windowsErrorText(GetLastError()));
   }
 }
 
 int COM::recv(void* buf, int len) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, "COM::recv");
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter);
   if (len == 0) return 0;
 
   Channel& ch = port_->reader;
@@ -185,18 +184,18 @@ int COM::recv(void* buf, int len) {
   prepare(ch.ov);
   if (!ReadFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW_DETAIL("ReadFile: " + windowsErrorText(GetLastError()), Notification::ContactingDevice, "COM::recv");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, "ReadFile: " + windowsErrorText(GetLastError()));
 
   // A time-out is not a failure: the read completes with what arrived,
   // possibly nothing.
   DWORD got = 0;
   if (!finish(port_->file.get(), ch.ov, got))
-    VEXA_THROW(Notification::ContactingDevice, "COM::recv");
+    VEXA_THROW(Notification::ContactingDevice);
   return static_cast<int>(got);
 }
 
 void COM::send(const void* buf, int len) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, "COM::send");
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter);
   if (len == 0) return;
 
   Channel& ch = port_->writer;
@@ -204,13 +203,13 @@ void COM::send(const void* buf, int len) {
   prepare(ch.ov);
   if (!WriteFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW_DETAIL("WriteFile: " + windowsErrorText(GetLastError()), Notification::ContactingDevice, "COM::send");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, "WriteFile: " + windowsErrorText(GetLastError()));
 
   // A write that ran into the write time-out ends short; the device would
   // see a truncated command, so that is a failure as well.
   DWORD sent = 0;
   if (!finish(port_->file.get(), ch.ov, sent) || sent != static_cast<DWORD>(len))
-    VEXA_THROW(Notification::ContactingDevice, "COM::send");
+    VEXA_THROW(Notification::ContactingDevice);
 }
 
 }  // namespace Vexa

@@ -17,7 +17,7 @@ void IO::recvAll(IO& io, void* buf, int len) {
   }
   while (got < len) {
     int n = io.recv(out + got, len - got);
-    if (n <= 0) VEXA_THROW(Notification::ContactingDevice, "IO::recvAll");
+    if (n <= 0) VEXA_THROW(Notification::ContactingDevice);
     got += n;
   }
 }

@@ -17,7 +17,7 @@ PendingMsg frameMarker() { return PendingMsg{0, {}}; }
 
 void BaseDev::X::loopOld_Bit() {
   // A plain device object has no acquisition state to deliver frames with.
-  if (!sigX) VEXA_THROW(Error::InvalidInstance, "Vexa::BaseDev::X::loopOld_Bit");
+  if (!sigX) VEXA_THROW(Error::InvalidInstance);
   const int inputs = family == DeviceFamily::kOldest ? 1 : 4;
   SignalsX& sig = *sigX;
   for (;;) {
@@ -61,7 +61,7 @@ void BaseDev::X::loopOld_Bit() {
           if (dev->onTimeout()) return;
           break;
         }
-        if (!frameExpected) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::loopOld_Bit");
+        if (!frameExpected) VEXA_THROW(Notification::ContactingDevice);
         // The first frame of an acquisition reports every input.
         if (sig.counter == 0) {
           for (int j = 0; j < 4; ++j) sig.digitalInReported[j] = !sig.digitalIn[j];

@@ -27,18 +27,18 @@ int frameSizeOld(int n, int nBits) { return nBits == 8 ? n + 2 : n + 2 + (n + 1)
 }  // namespace
 
 void SignalsX::startOld(float freq, int mask, int nBits) {
-  if (nSources != 0) VEXA_THROW(Error::InvalidOperation, "SignalsX::startOld", 0);
+  if (nSources != 0) VEXA_THROW(Error::InvalidOperation, 0);
   int32_t mode;
   if (x.intProperty("fwVersion") < 0x0200) {
-    if (freq != 1000.0f || mask != 255 || nBits != 12) VEXA_THROW(Error::InvalidParameter, "SignalsX::startOld");
+    if (freq != 1000.0f || mask != 255 || nBits != 12) VEXA_THROW(Error::InvalidParameter);
     static const uint8_t kStart = 'Z';
     x.io->send(&kStart, 1);
     mode = kZStart;
   } else {
-    if (freq != std::floor(freq)) VEXA_THROW(Error::InvalidParameter, "SignalsX::startOld");
-    if (freq < 36 || freq > 8000) VEXA_THROW(Error::InvalidParameter, "SignalsX::startOld");
-    if (mask < 1 || mask > 255) VEXA_THROW(Error::InvalidParameter, "SignalsX::startOld");
-    if (nBits != 8 && nBits != 12) VEXA_THROW(Error::InvalidParameter, "SignalsX::startOld");
+    if (freq != std::floor(freq)) VEXA_THROW(Error::InvalidParameter);
+    if (freq < 36 || freq > 8000) VEXA_THROW(Error::InvalidParameter);
+    if (mask < 1 || mask > 255) VEXA_THROW(Error::InvalidParameter);
+    if (nBits != 8 && nBits != 12) VEXA_THROW(Error::InvalidParameter);
     char command[32];
     int length = std::snprintf(command, sizeof command, "@START,%04d,%02X,%02d;", static_cast<int>(freq), mask, nBits);
     x.io->send(command, length);
@@ -66,9 +66,9 @@ bool SignalsX::recvFrameOld() {
   if (counter == 0) {
     counter = seq;
   } else if (seq != (counter & 0x7F)) {
-    VEXA_THROW(Notification::ContactingDevice, "SignalsX::recvFrameOld");
+    VEXA_THROW(Notification::ContactingDevice);
   }
-  if (crc8(frame, size - 1, 0) != frame[size - 1]) VEXA_THROW(Notification::ContactingDevice, "SignalsX::recvFrameOld");
+  if (crc8(frame, size - 1, 0) != frame[size - 1]) VEXA_THROW(Notification::ContactingDevice);
   digitalIn[0] = frame[0] >> 7;
 
   const uint8_t* p = frame + 1;

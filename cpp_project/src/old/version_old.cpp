@@ -11,7 +11,7 @@ namespace {
 constexpr int kMaxLineBytes = 29;
 
 [[noreturn]] void badLine() {
-  VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::parseVersionOld");
+  VEXA_THROW(Notification::ContactingDevice);
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ void firstRevisionPause(BaseDev::X& x) {
 }  // namespace
 
 void SignalsX::startBit(float freq, int mask, int nBits) {
-  if (nSources != 0) VEXA_THROW(Error::InvalidOperation, "SignalsX::startBit", 0);
-  if (mask < 1 || mask > 63) VEXA_THROW(Error::InvalidParameter, "SignalsX::startBit");
+  if (nSources != 0) VEXA_THROW(Error::InvalidOperation, 0);
+  if (mask < 1 || mask > 63) VEXA_THROW(Error::InvalidParameter);
   int rate;
   if (freq == 1.0f) {
     rate = 0;
@@ -39,7 +39,7 @@ void SignalsX::startBit(float freq, int mask, int nBits) {
   } else if (freq == 1000.0f) {
     rate = 3;
   } else {
-    VEXA_THROW(Error::InvalidParameter, "SignalsX::startBit");
+    VEXA_THROW(Error::InvalidParameter);
   }
   const uint8_t rateCommand = static_cast<uint8_t>(rate << 6 | 0x03);
   x.io->send(&rateCommand, 1);
@@ -145,7 +145,7 @@ void BaseDev::X::syncBit(int already) {
                 if (pos == end) {
                   end = io->recv(rxBuf.data(), packetSize);
                   pos = 0;
-                  if (end <= 0) VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::syncBit");
+                  if (end <= 0) VEXA_THROW(Notification::ContactingDevice);
                 }
                 return rxBuf[pos++];
               },

@@ -12,13 +12,13 @@ constexpr int kStateReplySize = 16;
 }  // namespace
 
 QuillboxDev::State QuillboxDev::getState() {
-  if (impl() == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::QuillboxDev::getState");
+  if (impl() == nullptr) VEXA_THROW(Error::InvalidInstance);
   return getState(*impl());
 }
 
 QuillboxDev::State QuillboxDev::getState(BaseDev::X& x) {
-  if (x.intProperty("productID") == 1537) VEXA_THROW(Error::NotSupported, "Vexa::QuillboxDev::getState");
-  if (x.acquiring()) VEXA_THROW(Error::InvalidOperation, "Vexa::QuillboxDev::getState", 0);
+  if (x.intProperty("productID") == 1537) VEXA_THROW(Error::NotSupported);
+  if (x.acquiring()) VEXA_THROW(Error::InvalidOperation, 0);
   x.io->send(&kStateRequest, 1);
   uint8_t reply[kStateReplySize];
   IO::recvAll(*x.io, reply, kStateReplySize);

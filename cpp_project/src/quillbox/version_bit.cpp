@@ -10,7 +10,7 @@ namespace Vexa {
 namespace {
 
 [[noreturn]] void badLine() {
-  VEXA_THROW(Notification::ContactingDevice, "Vexa::BaseDev::X::parseVersionBit");
+  VEXA_THROW(Notification::ContactingDevice);
 }
 
 // One of the two version numbers: 0 to 255.

@@ -70,7 +70,7 @@ RecordPlan planRecords(double f, const std::vector<RecordedChannel>& channels) {
   int64_t lcm = 1;
   for (const RecordedChannel& c : channels) {
     lcm = std::lcm(lcm, static_cast<int64_t>(c.freqDivisor));
-    if (lcm > (int64_t{1} << 24)) VEXA_THROW(Error::InvalidParameter, "Vexa::Recorder::Recorder");
+    if (lcm > (int64_t{1} << 24)) VEXA_THROW(Error::InvalidParameter);
   }
   RecordPlan plan;
   // Whole rates: one-second records.
@@ -81,7 +81,7 @@ RecordPlan planRecords(double f, const std::vector<RecordedChannel>& channels) {
   for (int64_t k = first; k < first + 1000000; ++k) {
     if (tryDuration(static_cast<double>(k * lcm), f, channels, plan)) return plan;
   }
-  VEXA_THROW(Error::InvalidParameter, "Vexa::Recorder::Recorder");
+  VEXA_THROW(Error::InvalidParameter);
 }
 
 void digitalRange(int nBits, int32_t& min, int32_t& max) {

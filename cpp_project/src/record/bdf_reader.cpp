@@ -16,7 +16,7 @@ constexpr const char* kWhere = "Vexa::BdfReader::BdfReader";
 constexpr int kMaxSignals = 640;
 constexpr size_t kMaxRecordSize = 64u << 20;
 
-[[noreturn]] void bad(const char* where = kWhere) { VEXA_THROW(Error::InvalidParameter, where); }
+[[noreturn]] void bad(const char* where = kWhere) { VEXA_THROW_AT(Error::InvalidParameter, where); }
 
 std::string trimmed(const char* p, size_t n) {
   std::string s(p, n);
@@ -159,7 +159,7 @@ RecordingInfo BdfReader::recordingInfo() const {
   for (const BdfSignal& s : header_.signals) {
     RecordedChannel c{};
     if (!record::parseChannel(s.label, s.transducer, c) || c.freqDivisor < 1) {
-      VEXA_THROW(Error::InvalidParameter, "Vexa::BdfReader::recordingInfo");
+      VEXA_THROW(Error::InvalidParameter);
     }
     info.channels.push_back(c);
     info.baseFrequency = static_cast<double>(s.samplesPerRecord) * c.freqDivisor * record::kUnitsPerSecond /
@@ -171,7 +171,7 @@ RecordingInfo BdfReader::recordingInfo() const {
 bool BdfReader::readRecord(BdfRecord& out) {
   if (next_ >= header_.records) return false;
   if (std::fread(buffer_.data(), 1, recordSize_, file_.get()) != recordSize_) {
-    VEXA_THROW(Error::InvalidParameter, "Vexa::BdfReader::readRecord");
+    VEXA_THROW(Error::InvalidParameter);
   }
   ++next_;
   out.samples.resize(header_.signals.size());

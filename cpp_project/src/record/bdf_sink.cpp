@@ -186,7 +186,7 @@ class BdfSink : public Sink {
   }
 
   [[noreturn]] void fail() {
-    VEXA_THROW_DETAIL("write: " + errnoText(errno), NotifException, "Vexa::Recorder::write");
+    VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno));
   }
 
   FilePtr file_;

@@ -83,7 +83,7 @@ class CsvSink : public Sink {
     bytes_ += n;
   }
   [[noreturn]] void fail() {
-    VEXA_THROW_DETAIL("write: " + errnoText(errno), NotifException, "Vexa::Recorder::write");
+    VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno));
   }
 
   FilePtr file_;

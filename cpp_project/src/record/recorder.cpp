@@ -32,7 +32,7 @@ RecordingFormat formatOf(const std::string& path) {
   std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
   if (ext == ".bdf") return RecordingFormat::kBdf;
   if (ext == ".csv") return RecordingFormat::kCsv;
-  VEXA_THROW(Error::InvalidParameter, kWhere);
+  VEXA_THROW_AT(Error::InvalidParameter, kWhere);
 }
 
 void validate(const RecordingInfo& info) {
@@ -44,7 +44,7 @@ void validate(const RecordingInfo& info) {
   for (const RecordedChannel& c : info.channels) {
     ok = ok && c.freqDivisor >= 1 && ((c.nBits >= 1 && c.nBits <= 16) || c.nBits == 24);
   }
-  if (!ok) VEXA_THROW(Error::InvalidParameter, kWhere);
+  if (!ok) VEXA_THROW_AT(Error::InvalidParameter, kWhere);
 }
 
 struct PendingEvent {
@@ -87,7 +87,7 @@ class Recorder::Impl {
   }
 
   void addInstant(int64_t tick, const int32_t* samples, int n) {
-    if (n != channels_ || !samples) VEXA_THROW(Error::InvalidParameter, "Vexa::Recorder::addInstant");
+    if (n != channels_ || !samples) VEXA_THROW(Error::InvalidParameter);
     busy_.store(true);
     struct Idle {
       std::atomic<bool>& busy;
@@ -98,7 +98,7 @@ class Recorder::Impl {
       return;
     }
     if (lastTick_ != kNoTick && (tick <= lastTick_ || tick - lastTick_ - 1 > kMaxJump)) {
-      VEXA_THROW(Error::InvalidParameter, "Vexa::Recorder::addInstant");
+      VEXA_THROW(Error::InvalidParameter);
     }
     if (lastTick_ != kNoTick && tick != lastTick_ + 1) {
       const int64_t skipped = tick - lastTick_ - 1;

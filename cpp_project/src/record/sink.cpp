@@ -11,7 +11,7 @@ namespace record {
 FilePtr createFile(const std::string& path) {
   FilePtr file(std::fopen(path.c_str(), "wb"));
   if (!file) {
-    VEXA_THROW_DETAIL("create " + path + ": " + errnoText(errno), Error::InvalidParameter, "Vexa::Recorder::Recorder");
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "create " + path + ": " + errnoText(errno));
   }
   return file;
 }

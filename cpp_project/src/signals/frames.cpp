@@ -16,7 +16,7 @@ inline int32_t sample24(const uint8_t* p) {
   return static_cast<int32_t>(raw << 8) >> 8;
 }
 
-[[noreturn]] void badFrame() { VEXA_THROW(Notification::ContactingDevice, "SignalsX::dispatchFrames"); }
+[[noreturn]] void badFrame() { VEXA_THROW(Notification::ContactingDevice); }
 
 }  // namespace
 

@@ -62,22 +62,22 @@ bool SignalsDev::onRawFrame(int, const int[]) { return false; }
 void SignalsDev::validateSignalsDev() {
   const int32_t group = (impl()->intProperty("productID") >> 8) & 0xFF;
   const bool acquires = group == 1 || group == 2 || (group >= 5 && group <= 8);
-  if (!acquires) VEXA_THROW(Error::NotSupported, "validateSignalsDev");
+  if (!acquires) VEXA_THROW(Error::NotSupported);
 }
 
 void SignalsDev::start(float freq, const std::vector<Source>& sources) {
   X* x = impl();
-  if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::start");
-  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported, "Vexa::SignalsDev::start");
-  if (!(freq > 0)) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
-  if (sources.empty() || sources.size() > kMaxSources) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
-  if (x->acquiring()) VEXA_THROW(Error::InvalidOperation, "Vexa::SignalsDev::start", 0);
+  if (x == nullptr) VEXA_THROW(Error::InvalidInstance);
+  if (isLegacy(x->family)) VEXA_THROW(Error::NotSupported);
+  if (!(freq > 0)) VEXA_THROW(Error::InvalidParameter);
+  if (sources.empty() || sources.size() > kMaxSources) VEXA_THROW(Error::InvalidParameter);
+  if (x->acquiring()) VEXA_THROW(Error::InvalidOperation, 0);
 
   const bool wideMasks = std::any_of(sources.begin(), sources.end(), [](const Source& s) { return s.chMask > 255; });
   if (wideMasks) {
     const int32_t productId = x->intProperty("productID");
     if (productId != 517 && productId != 533 && productId != 534) {
-      VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
+      VEXA_THROW(Error::InvalidParameter);
     }
   }
 
@@ -96,7 +96,7 @@ void SignalsDev::start(float freq, const std::vector<Source>& sources) {
     const Source& s = sources[i];
     x->sigX->validateSource(s);
     for (size_t j = 0; j < i; ++j) {
-      if (sources[j].port == s.port) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
+      if (sources[j].port == s.port) VEXA_THROW(Error::InvalidParameter);
     }
     uint8_t portByte = static_cast<uint8_t>(s.port);
     if (s.nBits == 16) portByte |= kWidth16;
@@ -124,12 +124,12 @@ void SignalsDev::start(float freq, const std::vector<Source>& sources) {
 
 void SignalsDev::start(float freq, const std::vector<int>& ports, int nBits) {
   X* x = impl();
-  if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::start");
+  if (x == nullptr) VEXA_THROW(Error::InvalidInstance);
   if (isLegacy(x->family)) {
     int mask = 0;
     for (int port : ports) {
-      if (port < 1 || port > kLegacyMaxPort) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
-      if (mask & (1 << (port - 1))) VEXA_THROW(Error::InvalidParameter, "Vexa::SignalsDev::start");
+      if (port < 1 || port > kLegacyMaxPort) VEXA_THROW(Error::InvalidParameter);
+      if (mask & (1 << (port - 1))) VEXA_THROW(Error::InvalidParameter);
       mask |= 1 << (port - 1);
     }
     if (x->family == DeviceFamily::kOldest) {
@@ -147,7 +147,7 @@ void SignalsDev::start(float freq, const std::vector<int>& ports, int nBits) {
 
 void SignalsDev::startByMask(float freq, uint32_t mask, int nBits) {
   X* x = impl();
-  if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::startByMask");
+  if (x == nullptr) VEXA_THROW(Error::InvalidInstance);
   // The legacy families take the mask as it is, high bits included, and
   // check it themselves.
   if (x->family == DeviceFamily::kOldest) {
@@ -172,8 +172,8 @@ int SignalsDev::channelCount() const {
 
 void SignalsDev::stop() {
   X* x = impl();
-  if (x == nullptr) VEXA_THROW(Error::InvalidInstance, "Vexa::SignalsDev::stop");
-  if (!x->acquiring()) VEXA_THROW(Error::InvalidOperation, "Vexa::SignalsDev::stop", 0);
+  if (x == nullptr) VEXA_THROW(Error::InvalidInstance);
+  if (!x->acquiring()) VEXA_THROW(Error::InvalidOperation, 0);
   if (x->family == DeviceFamily::kOldest) {
     static const uint8_t kStopOld[] = {'R', 'V'};
     x->io->send(kStopOld, sizeof kStopOld);

@@ -32,10 +32,10 @@ void SignalsX::validateSource(const Source& source) {
   const int32_t productId = x.intProperty("productID");
   const bool takes24Bits = productId == 517 || productId == 533 || productId == 534 || productId == 542 ||
                            (productId == 513 && x.intProperty("fwVersion") >= 0x0307);
-  if (static_cast<uint32_t>(source.port) > 63) VEXA_THROW(Error::InvalidParameter, "SignalsX::validateSource");
-  if (source.freqDivisor <= 0) VEXA_THROW(Error::InvalidParameter, "SignalsX::validateSource");
+  if (static_cast<uint32_t>(source.port) > 63) VEXA_THROW(Error::InvalidParameter);
+  if (source.freqDivisor <= 0) VEXA_THROW(Error::InvalidParameter);
   if (source.nBits != 8 && source.nBits != 16 && !(source.nBits == 24 && takes24Bits)) {
-    VEXA_THROW(Error::InvalidParameter, "SignalsX::validateSource");
+    VEXA_THROW(Error::InvalidParameter);
   }
 }
 

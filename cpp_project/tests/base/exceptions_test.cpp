@@ -49,21 +49,24 @@ TEST(Exceptions, BranchesCatchOnlyTheirOwn) {
     }
     return std::string("none");
   };
-  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::InvalidOperation, "f", 3); }), "error");
-  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::MissingModule, "f", "m"); }), "error");
-  EXPECT_EQ(caughtAs([] { VEXA_THROW(Notification::OpeningPort, "f"); }), "notification");
-  EXPECT_EQ(caughtAs([] { VEXA_THROW(Exception, "f"); }), "root");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::InvalidOperation, 3); }), "error");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Error::MissingModule, "m"); }), "error");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Notification::OpeningPort); }), "notification");
+  EXPECT_EQ(caughtAs([] { VEXA_THROW(Exception); }), "root");
 }
 
 TEST(Exceptions, ThrowRecordsLocationAndCopiesKeepFields) {
   try {
-    VEXA_THROW(Error::InvalidOperation, "Vexa::BaseDev::X::sendCommand", 7);
+    VEXA_THROW(Error::InvalidOperation, 7);
   } catch (const Error::InvalidOperation& e) {
     Error::InvalidOperation copy = e;
     EXPECT_EQ(copy.code, 7);
     EXPECT_EQ(copy.location(), e.location());
     EXPECT_NE(e.location().find("exceptions_test.cpp:"), std::string::npos);
-    EXPECT_NE(e.location().find(" (Vexa::BaseDev::X::sendCommand)\n"), std::string::npos);
+    // The compiler names the enclosing function.
+    EXPECT_NE(e.location().find(" (Vexa::Exceptions_ThrowRecordsLocationAndCopiesKeepFields_Test::TestBody)\n"),
+              std::string::npos)
+        << e.location();
   }
   Error::MissingModule m("loc", "LibFT4222-64.dll");
   Error::MissingModule mc = m;

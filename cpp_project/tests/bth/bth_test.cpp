@@ -131,7 +131,7 @@ TEST(BthSearch, OneSearchAtATime) {
     FAIL() << "second search started";
   } catch (const Vexa::Exception& e) {
     EXPECT_EQ(typeid(e), typeid(Vexa::Exception)) << "reached the radio";
-    EXPECT_NE(e.location().find("(BTH::findDevices)"), std::string::npos);
+    EXPECT_NE(e.location().find("(Vexa::BTH::findDevices)"), std::string::npos);
   }
 }
 

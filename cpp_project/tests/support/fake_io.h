@@ -32,7 +32,7 @@ class FakeIO : public Vexa::IO {
   int recv(void* buf, int len) override {
     ++recvCalls;
     if (beforeRecv) beforeRecv(*this);
-    if (broken) VEXA_THROW(Vexa::Notification::ContactingDevice, "FakeIO::recv");
+    if (broken) VEXA_THROW(Vexa::Notification::ContactingDevice);
     if (!packets.empty()) {
       Bytes p = packets.front();
       packets.pop_front();

@@ -125,9 +125,9 @@ TEST(UsbLoading, MissingLibraryNamesItsModuleAndLocation) {
   const std::string missing = fakePath("absent/none.so");
   const FtdiFiles good = fakeFiles();
   const std::pair<FtdiFiles, const char*> cases[] = {
-      {{missing, good.ft4222, good.ft4222ab}, "(<unnamed-type-ftd2xx>::load)"},
-      {{good.d2xx, missing, good.ft4222ab}, "(USB::FT4222Dll::load)"},
-      {{good.d2xx, good.ft4222, missing}, "(USB::FT4222Dll::load)"},
+      {{missing, good.ft4222, good.ft4222ab}, "(Vexa::Ftd2xxDll::load)"},
+      {{good.d2xx, missing, good.ft4222ab}, "(Vexa::USB::FT4222Dll::load)"},
+      {{good.d2xx, good.ft4222, missing}, "(Vexa::USB::FT4222Dll::load)"},
   };
   for (const auto& [files, location] : cases) {
     FtdiLibraries libraries(files);
@@ -150,7 +150,7 @@ TEST(UsbLoading, MissingEntryPointLeavesTheTableEmpty) {
     FAIL() << "loaded without FT4222_UnInitialize";
   } catch (const Vexa::Error::MissingModule& e) {
     EXPECT_EQ(e.moduleName, files.ft4222 + ":FT4222_UnInitialize");
-    EXPECT_NE(e.location().find("(getProc)"), std::string::npos) << e.location();
+    EXPECT_NE(e.location().find("(Vexa::getProc)"), std::string::npos) << e.location();
   }
   EXPECT_TRUE(libraries.d2xx.loaded());
   EXPECT_FALSE(libraries.ft4222.loaded());
@@ -193,7 +193,7 @@ TEST_F(UsbTransport, SearchListsOnlyTheFreeHighSpeedFt4222hAdaptersItCanRead) {
     listing();
     FAIL() << "list failure ignored";
   } catch (const Vexa::Notification::InitializingPort& e) {
-    EXPECT_NE(e.location().find("(USB::findDevices)"), std::string::npos);
+    EXPECT_NE(e.location().find("(Vexa::USB::findDevices)"), std::string::npos);
   }
 }
 

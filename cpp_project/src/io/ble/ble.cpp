@@ -9,7 +9,7 @@ namespace {
 
 bgapi::Address addressOf(const std::string& path) {
   bgapi::Address address{};
-  if (!bgapi::parsePath(path, address)) VEXA_THROW(Error::InvalidParameter, "BLE::BLE");
+  if (!bgapi::parsePath(path, address)) VEXA_THROW(Error::InvalidParameter);
   return address;
 }
 
@@ -44,14 +44,14 @@ void BLE::connect() {
   link_.wait_prccomplete(false);
   GattHandles h = link_.handles();
   // Without the service there is nothing to look for characteristics in.
-  if (h.serviceStart == 0) VEXA_THROW(Error::NotSupported, "BLE::BLE");
+  if (h.serviceStart == 0) VEXA_THROW(Error::NotSupported);
 
   link_.clearCharacteristics();
   link_.command(bgapi::findInformation(h.connection, h.serviceStart, h.serviceEnd));
   link_.wait_response();
   link_.wait_prccomplete(false);
   h = link_.handles();
-  if (h.commandConfig == 0 || h.dataConfig == 0) VEXA_THROW(Error::NotSupported, "BLE::BLE");
+  if (h.commandConfig == 0 || h.dataConfig == 0) VEXA_THROW(Error::NotSupported);
 
   writeConfiguration(link_, h.commandConfig, bgapi::kEnableIndications);
   writeConfiguration(link_, h.dataConfig, bgapi::kEnableNotifications);
@@ -81,7 +81,7 @@ int BLE::recv(void* buf, int len) { return link_.receiveValue(static_cast<uint8_
 
 void BLE::send(const void* buf, int len) {
   if (len <= 0) return;
-  if (buf == nullptr) VEXA_THROW(Error::InvalidParameter, "BLE::send");
+  if (buf == nullptr) VEXA_THROW(Error::InvalidParameter);
   std::lock_guard<std::mutex> one(sending_);
   link_.setRcvTimeout(link_.timings().linkTimeoutMs);  // and it stays so
   const GattHandles h = link_.handles();

@@ -27,7 +27,7 @@ bool isFamilyName(const std::string& name) {
 void commandAndAwait(COM_BLE& link, const bgapi::Bytes& bytes, int bufLen) {
   link.command(bytes);
   if (!link.awaitResponse(bufLen, link.timings().searchReplyMs)) {
-    VEXA_THROW_DETAIL(link.responseFailure(), Notification::InitializingPort, "BLE::findDevices");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, link.responseFailure());
   }
 }
 
@@ -57,7 +57,7 @@ std::vector<DevInfo> BLE::findDevices(const BleTimings& timings) {
   uint8_t scratch[1];
   link.command(bgapi::endProcedure());
   if (link.read_ble(scratch, sizeof scratch) == kBleNothingArrived) {
-    VEXA_THROW(Notification::InitializingPort, "BLE::findDevices");
+    VEXA_THROW(Notification::InitializingPort);
   }
   commandAndAwait(link, bgapi::setScanParameters(), 1);
   commandAndAwait(link, bgapi::discoverGeneric(), 1);

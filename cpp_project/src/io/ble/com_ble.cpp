@@ -45,7 +45,7 @@ void COM_BLE::clearCharacteristics() {
 }
 
 void COM_BLE::throwIfDisconnected() const {
-  if (disconnected_) VEXA_THROW(Notification::ContactingDevice, "COM_BLE::read_ble");
+  if (disconnected_) VEXA_THROW(Notification::ContactingDevice);
 }
 
 }  // namespace Vexa

@@ -98,7 +98,7 @@ COM_BLE::Message COM_BLE::interpret(const uint8_t* header, int n, uint8_t* buf, 
     case id(bgapi::kClassConnection, 4):  // disconnected
       disconnected_ = true;
       changed_.notify_all();
-      VEXA_THROW(Notification::ContactingDevice, "COM_BLE::read_ble");
+      VEXA_THROW(Notification::ContactingDevice);
     case id(bgapi::kClassAttClient, 1):  // procedure completed
       if (n < 3 || le16(p + 1) != 0) return unknown;
       ++completions_;

@@ -51,7 +51,7 @@ bool COM_BLE::awaitResponse(int bufLen, int limitMs) {
 
 void COM_BLE::wait_response() {
   if (!awaitResponse(0, timings_.responseMs)) {
-    VEXA_THROW_DETAIL(responseFailure_, Notification::ContactingDevice, "COM_BLE::wait_response");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, responseFailure_);
   }
 }
 
@@ -63,7 +63,7 @@ void COM_BLE::wait_connected() {
   do {
     if (readMessage(scratch, sizeof scratch).result == kBleConnected) return;
   } while (!past(deadline));
-  VEXA_THROW(Notification::DeviceNotFound, "COM_BLE::wait_connected");
+  VEXA_THROW(Notification::DeviceNotFound);
 }
 
 void COM_BLE::wait_prccomplete(bool keep) {
@@ -78,7 +78,7 @@ void COM_BLE::wait_prccomplete(bool keep) {
       if (!changed_.wait_until(lock, deadline, [this] {
             return completions_ > procedureMark_ || disconnected_ || !reading_;
           })) {
-        VEXA_THROW(Notification::ContactingDevice, "COM_BLE::wait_prccomplete");
+        VEXA_THROW(Notification::ContactingDevice);
       }
       continue;
     }
@@ -96,7 +96,7 @@ void COM_BLE::wait_prccomplete(bool keep) {
     }
     lock.lock();
     if (completions_ > procedureMark_) return;
-    if (past(deadline)) VEXA_THROW(Notification::ContactingDevice, "COM_BLE::wait_prccomplete");
+    if (past(deadline)) VEXA_THROW(Notification::ContactingDevice);
   }
 }
 

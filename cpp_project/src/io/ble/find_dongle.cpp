@@ -26,7 +26,7 @@ std::string COM_BLE::find_ble_dongle(int restartPauseMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(restartPauseMs));
     return port;
   }
-  VEXA_THROW(Notification::AdapterNotFound, "COM_BLE::find_ble_dongle");
+  VEXA_THROW(Notification::AdapterNotFound);
 }
 
 }  // namespace Vexa

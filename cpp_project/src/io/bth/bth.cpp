@@ -26,7 +26,7 @@ constexpr std::chrono::milliseconds kPiecePause{5};
 constexpr std::chrono::milliseconds kSettlingPause{200};
 
 void checkBuffer(const void* buf, int len, const char* function) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, function);
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW_AT(Error::InvalidParameter, function);
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ BTH::BTH(const std::string& path) : BTH(path, &bth::openLink) {}
 BTH::BTH(const std::string& path, const LinkOpener& openLink) {
   rcvTimeout = -2;
   const std::optional<uint64_t> address = bth::parseAddress(path);
-  if (!address) VEXA_THROW(Error::InvalidParameter, "BTH::BTH");
+  if (!address) VEXA_THROW(Error::InvalidParameter);
   link_ = openLink(*address);
 
   bth::ConnectResult result = link_->connect(kFirstPin);
@@ -47,14 +47,14 @@ BTH::BTH(const std::string& path, const LinkOpener& openLink) {
     case bth::ConnectResult::kConnected:
       return;
     case bth::ConnectResult::kAdapterDown:
-      VEXA_THROW_DETAIL(cause, Notification::AdapterNotFound, "BTH::BTH");
+      VEXA_THROW_DETAIL(Notification::AdapterNotFound, cause);
     case bth::ConnectResult::kNoAnswer:
-      VEXA_THROW_DETAIL(cause, Notification::DeviceNotFound, "BTH::BTH");
+      VEXA_THROW_DETAIL(Notification::DeviceNotFound, cause);
     case bth::ConnectResult::kPinRejected:
     case bth::ConnectResult::kFailed:
       break;
   }
-  VEXA_THROW_DETAIL(cause, Notification::OpeningPort, "BTH::BTH");
+  VEXA_THROW_DETAIL(Notification::OpeningPort, cause);
 }
 
 BTH::~BTH() = default;
@@ -63,7 +63,7 @@ std::vector<DevInfo> BTH::findDevices() {
   bth::SearchState& state = bth::processSearchState();
   // The radio's notifications go to one listener per process at a time.
   std::unique_lock<std::mutex> one(state.busy, std::try_to_lock);
-  if (!one.owns_lock()) VEXA_THROW(Exception, "BTH::findDevices");
+  if (!one.owns_lock()) VEXA_THROW(Exception);
   std::unique_ptr<bth::Radio> radio = bth::openRadio();
   return bth::searchOn(*radio, state);
 }
@@ -81,13 +81,13 @@ int BTH::recv(void* buf, int len) {
     case bth::WaitResult::kTimedOut:
       return 0;
     case bth::WaitResult::kFailed:
-      VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::recv");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
     case bth::WaitResult::kReadable:
       break;
   }
   const int n = link_->receive(static_cast<uint8_t*>(buf), len);
   // 0: the device closed the link.
-  if (n <= 0) VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::recv");
+  if (n <= 0) VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
   return n;
 }
 
@@ -103,7 +103,7 @@ void BTH::send(const void* buf, int len) {
   if (family == DeviceFamily::kCompactBoard) link_->pause(kSettlingPause);
   if (!sendWhole(data, len)) {
     logMessage(LogLevel::kWarning, "[BTHWIN] ERROR in write: " + link_->lastError());
-    VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::send");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
   }
 }
 
@@ -111,7 +111,7 @@ void BTH::sendPaced(const uint8_t* data, int len) {
   for (int at = 0; at < len; at += kPacedPiece) {
     const int piece = len - at < kPacedPiece ? len - at : kPacedPiece;
     if (!sendWhole(data + at, piece)) {
-      VEXA_THROW_DETAIL(link_->lastError(), Notification::ContactingDevice, "BTH::send");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
     }
     link_->pause(kPiecePause);
   }

@@ -133,8 +133,8 @@ std::unique_ptr<Link> openLink(uint64_t address) {
   if (fd < 0) {
     // A kernel without Bluetooth has no adapter to offer.
     const std::string cause = "socket: " + errnoText(errno);
-    if (errno == EAFNOSUPPORT) VEXA_THROW_DETAIL(cause, Notification::AdapterNotFound, "BTH::BTH");
-    VEXA_THROW_DETAIL(cause, Notification::InitializingPort, "BTH::BTH");
+    if (errno == EAFNOSUPPORT) VEXA_THROW_DETAIL(Notification::AdapterNotFound, cause);
+    VEXA_THROW_DETAIL(Notification::InitializingPort, cause);
   }
   std::unique_ptr<LinuxLink> link;
   try {

@@ -32,7 +32,7 @@ class SocketLibrary {
     WSADATA data;
     const int error = WSAStartup(MAKEWORD(2, 2), &data);
     if (error != 0) {
-      VEXA_THROW_DETAIL("WSAStartup: " + windowsErrorText(error), Notification::InitializingPort, "BTH::BTH");
+      VEXA_THROW_DETAIL(Notification::InitializingPort, "WSAStartup: " + windowsErrorText(error));
     }
   }
   ~SocketLibrary() { WSACleanup(); }
@@ -69,8 +69,7 @@ class AuthenticationHandler {
     const DWORD error = BluetoothRegisterForAuthenticationEx(&device, &handle_, answerAuthentication,
                                                              const_cast<std::string*>(pin));
     if (error != ERROR_SUCCESS) {
-      VEXA_THROW_DETAIL("BluetoothRegisterForAuthenticationEx: " + windowsErrorText(error),
-                        Notification::InitializingPort, "BTH::BTH");
+      VEXA_THROW_DETAIL(Notification::InitializingPort, "BluetoothRegisterForAuthenticationEx: " + windowsErrorText(error));
     }
   }
   ~AuthenticationHandler() { BluetoothUnregisterAuthentication(handle_); }
@@ -99,8 +98,7 @@ class WindowsLink : public Link {
   explicit WindowsLink(uint64_t address) : address_(address) {
     socket_ = ::socket(AF_BTH, SOCK_STREAM, BTHPROTO_RFCOMM);
     if (socket_ == INVALID_SOCKET) {
-      VEXA_THROW_DETAIL("socket: " + windowsErrorText(WSAGetLastError()), Notification::InitializingPort,
-                        "BTH::BTH");
+      VEXA_THROW_DETAIL(Notification::InitializingPort, "socket: " + windowsErrorText(WSAGetLastError()));
     }
     // A hint only: a larger buffer rides out pauses of the reading thread.
     setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&kReceiveBuffer),

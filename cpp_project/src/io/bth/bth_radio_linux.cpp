@@ -97,8 +97,8 @@ class LinuxRadio : public Radio {
     request[7] = kInquiryLength;
     request[8] = kMaxAnswers;
     if (ioctl(fd_, kInquiry, request.data()) < 0) {
-      if (errno == ENETDOWN || errno == ENODEV) VEXA_THROW(Notification::AdapterNotFound, "BTH::findDevices");
-      VEXA_THROW(Notification::InitializingPort, "BTH::findDevices");
+      if (errno == ENETDOWN || errno == ENODEV) VEXA_THROW(Notification::AdapterNotFound);
+      VEXA_THROW(Notification::InitializingPort);
     }
     const size_t answers = request[8];
     for (size_t i = 0; i < answers && i < kMaxAnswers; ++i) {
@@ -160,8 +160,8 @@ class LinuxRadio : public Radio {
 std::unique_ptr<Radio> openRadio() {
   const int fd = socket(AF_BLUETOOTH, SOCK_RAW | SOCK_CLOEXEC, kHciProtocol);
   if (fd < 0) {
-    if (errno == EAFNOSUPPORT) VEXA_THROW(Notification::AdapterNotFound, "BTH::findDevices");
-    VEXA_THROW(Notification::InitializingPort, "BTH::findDevices");
+    if (errno == EAFNOSUPPORT) VEXA_THROW(Notification::AdapterNotFound);
+    VEXA_THROW(Notification::InitializingPort);
   }
   std::unique_ptr<LinuxRadio> radio;
   try {
@@ -172,14 +172,14 @@ std::unique_ptr<Radio> openRadio() {
   }
   DeviceList list{};
   list.count = kMaxDevices;
-  if (ioctl(fd, kGetDeviceList, &list) < 0) VEXA_THROW(Notification::InitializingPort, "BTH::findDevices");
+  if (ioctl(fd, kGetDeviceList, &list) < 0) VEXA_THROW(Notification::InitializingPort);
   for (int i = 0; i < list.count && i < kMaxDevices; ++i) {
     if ((list.devices[i].options & kDeviceUp) == 0) continue;
-    if (!radio->bindTo(list.devices[i].id)) VEXA_THROW(Notification::InitializingPort, "BTH::findDevices");
+    if (!radio->bindTo(list.devices[i].id)) VEXA_THROW(Notification::InitializingPort);
     return radio;
   }
   // No radio, or none switched on.
-  VEXA_THROW(Notification::AdapterNotFound, "BTH::findDevices");
+  VEXA_THROW(Notification::AdapterNotFound);
 }
 
 }  // namespace bth

@@ -68,12 +68,12 @@ class Listener {
     try {
       thread_ = std::thread(&Listener::run, radio, &state, std::move(ready));
     } catch (const std::system_error&) {
-      VEXA_THROW(Exception, "BTH::findDevices");
+      VEXA_THROW(Exception);
     }
     threadId_ = threadId.get();
     if (threadId_ == 0) {
       thread_.join();
-      VEXA_THROW(Exception, "BTH::findDevices");
+      VEXA_THROW(Exception);
     }
   }
   ~Listener() {
@@ -170,8 +170,8 @@ std::unique_ptr<Radio> openRadio() {
   HANDLE radio = nullptr;
   HBLUETOOTH_RADIO_FIND find = BluetoothFindFirstRadio(&params, &radio);
   if (find == nullptr) {
-    if (GetLastError() == ERROR_NO_MORE_ITEMS) VEXA_THROW(Notification::AdapterNotFound, "BTH::findDevices");
-    VEXA_THROW(Notification::InitializingPort, "BTH::findDevices");
+    if (GetLastError() == ERROR_NO_MORE_ITEMS) VEXA_THROW(Notification::AdapterNotFound);
+    VEXA_THROW(Notification::InitializingPort);
   }
   BluetoothFindRadioClose(find);
   try {

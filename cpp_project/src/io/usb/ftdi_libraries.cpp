@@ -14,13 +14,13 @@ void fill(Fn& entry, const SharedLibrary& module, const std::string& file, const
 
 void* getProc(const SharedLibrary& module, const std::string& file, const char* function) {
   void* address = module.symbol(function);
-  if (address == nullptr) VEXA_THROW(Error::MissingModule, "getProc", file + ":" + function);
+  if (address == nullptr) VEXA_THROW(Error::MissingModule, file + ":" + function);
   return address;
 }
 
 void Ftd2xxDll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
   std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
-  if (!library) VEXA_THROW(Error::MissingModule, "<unnamed-type-ftd2xx>::load", file);
+  if (!library) VEXA_THROW(Error::MissingModule, file);
   fillFrom(std::move(library), file);
 }
 
@@ -46,7 +46,7 @@ void Ftd2xxDll::fillFrom(std::shared_ptr<SharedLibrary> library, const std::stri
 
 void USB::FT4222Dll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
   std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
-  if (!library) VEXA_THROW(Error::MissingModule, "USB::FT4222Dll::load", file);
+  if (!library) VEXA_THROW(Error::MissingModule, file);
   FT4222Dll table;
   fill(table.getVersion, *library, file, "FT4222_GetVersion");
   fill(table.spiSlaveInit, *library, file, "FT4222_SPISlave_Init");

@@ -16,16 +16,16 @@ struct RxEvent::Impl {
 
 RxEvent::RxEvent() : impl_(std::make_unique<Impl>()) {
   pthread_condattr_t attributes;
-  if (pthread_condattr_init(&attributes) != 0) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (pthread_condattr_init(&attributes) != 0) VEXA_THROW(Notification::InitializingPort);
   // Deadlines on the monotonic clock: a change of the wall clock must not
   // stretch or cut a wait.
   pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
   const int made = pthread_cond_init(&impl_->handle.condition, &attributes);
   pthread_condattr_destroy(&attributes);
-  if (made != 0) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (made != 0) VEXA_THROW(Notification::InitializingPort);
   if (pthread_mutex_init(&impl_->handle.mutex, nullptr) != 0) {
     pthread_cond_destroy(&impl_->handle.condition);
-    VEXA_THROW(Notification::InitializingPort, "USB::USB");
+    VEXA_THROW(Notification::InitializingPort);
   }
   impl_->handle.signalled = 0;
 }

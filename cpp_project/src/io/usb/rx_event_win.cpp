@@ -15,7 +15,7 @@ struct RxEvent::Impl {
 
 RxEvent::RxEvent() {
   HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-  if (event == nullptr) VEXA_THROW(Notification::InitializingPort, "USB::USB");
+  if (event == nullptr) VEXA_THROW(Notification::InitializingPort);
   try {
     impl_ = std::make_unique<Impl>(Impl{event});
   } catch (...) {

@@ -42,7 +42,7 @@ int adapterIndex(const std::string& path) {
 }
 
 void checkBuffer(const void* buf, int len, const char* function) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter, function);
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW_AT(Error::InvalidParameter, function);
 }
 
 // Closes the D2XX handle when it goes.
@@ -102,7 +102,7 @@ USB::USB(const std::string& path, FtdiLibraries& libraries) {
   adapter->d2xx = &d2xx;
   ftdi::Handle handle = nullptr;
   if (const ftdi::Status status = d2xx.open(index, &handle); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT_Open", status), Notification::OpeningPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::OpeningPort, failed("FT_Open", status));
   }
   adapter->handle = handle;
   adapter->open.d2xx = &d2xx;
@@ -110,30 +110,30 @@ USB::USB(const std::string& path, FtdiLibraries& libraries) {
   // From here on every throw unwinds through adapter, which undoes each
   // step taken so far.
   if (const ftdi::Status status = d2xx.setUsbParameters(handle, ftdi::kUsbInTransferSize, 0); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT_SetUSBParameters", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT_SetUSBParameters", status));
   }
   if (const ftdi::Status status = d2xx.setLatencyTimer(handle, ftdi::kLatencyMs); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT_SetLatencyTimer", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT_SetLatencyTimer", status));
   }
   ftdi::Version version{};
   if (const ftdi::Status status = libraries.ft4222.getVersion(handle, &version); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_GetVersion", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT4222_GetVersion", status));
   }
   const FT4222Dll& ft4222 = version.chipVersion < ftdi::kFirstRevCChip ? libraries.ft4222ab : libraries.ft4222;
   adapter->ft4222 = &ft4222;
 
   if (const ftdi::Status status = ft4222.spiSlaveInit(handle); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Init", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT4222_SPISlave_Init", status));
   }
   adapter->slave.ft4222 = &ft4222;
   adapter->slave.handle = handle;
   if (const ftdi::Status status = ft4222.setClock(handle, ftdi::kClock80MHz); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_SetClock", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT4222_SetClock", status));
   }
   adapter->event = std::make_unique<RxEvent>();
   if (const ftdi::Status status = ft4222.setEventNotification(handle, ftdi::kEventRxChar, adapter->event->param());
       status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_SetEventNotification", status), Notification::InitializingPort, "USB::USB");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT4222_SetEventNotification", status));
   }
   adapter_ = std::move(adapter);
 }
@@ -147,7 +147,7 @@ std::vector<DevInfo> USB::findDevices(FtdiLibraries& libraries) {
   const Ftd2xxDll& d2xx = libraries.d2xx;
   ftdi::Dword count = 0;
   if (const ftdi::Status status = d2xx.createDeviceInfoList(&count); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT_CreateDeviceInfoList", status), Notification::InitializingPort, "USB::findDevices");
+    VEXA_THROW_DETAIL(Notification::InitializingPort, failed("FT_CreateDeviceInfoList", status));
   }
   std::vector<DevInfo> found;
   for (ftdi::Dword index = 0; index < count && index <= INT_MAX; ++index) {
@@ -173,7 +173,7 @@ int USB::bytesWaiting() {
   uint16_t waiting = 0;
   std::lock_guard<std::mutex> lock(adapter_->calls);
   if (const ftdi::Status status = adapter_->ft4222->getRxStatus(adapter_->handle, &waiting); status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_GetRxStatus", status), Notification::ContactingDevice, "USB::recv");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, failed("FT4222_SPISlave_GetRxStatus", status));
   }
   return waiting;
 }
@@ -183,7 +183,7 @@ int USB::read(uint8_t* buf, uint16_t len) {
   std::lock_guard<std::mutex> lock(adapter_->calls);
   if (const ftdi::Status status = adapter_->ft4222->spiSlaveRead(adapter_->handle, buf, len, &got);
       status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Read", status), Notification::ContactingDevice, "USB::recv");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, failed("FT4222_SPISlave_Read", status));
   }
   return std::min(got, len);
 }
@@ -193,7 +193,7 @@ void USB::probe() {
   std::lock_guard<std::mutex> lock(adapter_->calls);
   if (const ftdi::Status status = adapter_->d2xx->getStatus(adapter_->handle, &rx, &tx, &events);
       status != ftdi::kOk) {
-    VEXA_THROW_DETAIL(failed("FT_GetStatus", status), Notification::ContactingDevice, "USB::recv");
+    VEXA_THROW_DETAIL(Notification::ContactingDevice, failed("FT_GetStatus", status));
   }
 }
 
@@ -241,7 +241,7 @@ int USB::recv(void* buf, int len) {
       case RxEvent::Wait::kFailed:
         break;
     }
-    VEXA_THROW(Notification::ContactingDevice, "USB::recv");
+    VEXA_THROW(Notification::ContactingDevice);
   }
 }
 
@@ -256,12 +256,11 @@ void USB::send(const void* buf, int len) {
     std::lock_guard<std::mutex> lock(adapter_->calls);
     const ftdi::Status status = adapter_->ft4222->spiSlaveWrite(adapter_->handle, data, piece, &written);
     if (status != ftdi::kOk) {
-      VEXA_THROW_DETAIL(failed("FT4222_SPISlave_Write", status), Notification::ContactingDevice, "USB::send");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, failed("FT4222_SPISlave_Write", status));
     }
     if (written != piece) {
-      VEXA_THROW_DETAIL("FT4222_SPISlave_Write took " + std::to_string(written) + " of " + std::to_string(piece) +
-                            " bytes",
-                        Notification::ContactingDevice, "USB::send");
+      VEXA_THROW_DETAIL(Notification::ContactingDevice, "FT4222_SPISlave_Write took " + std::to_string(written) + " of " + std::to_string(piece) +
+                            " bytes");
     }
     data += piece;
     len -= piece;
