@@ -12,7 +12,6 @@ namespace Vexa {
 namespace Unity {
 namespace {
 
-constexpr const char* kStop = "Vexa::Unity::Recording::stop";
 
 bool hasRecordingExtension(const std::string& path) {
   if (path.size() < 4) return false;

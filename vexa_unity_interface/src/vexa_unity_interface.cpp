@@ -20,7 +20,6 @@
 #include "loop_mark.h"
 #include "recording.h"
 #include "report.h"
-#include "signals/signals_x.h"
 #include "vexa_sim/simulated_device.h"
 
 using Vexa::BaseDevUnity;
@@ -74,15 +73,6 @@ BaseDevUnity& deviceForCommands(const char* function) {
   BaseDevUnity& dev = current(function);
   if (loopRunning() && !onLoopThread()) VEXA_THROW_AT(Vexa::Error::InvalidOperation, function, 0);
   return dev;
-}
-
-// Runs read on the device with its mutex held: a loop on another thread
-// changes the device's state (channel count, properties) only while it
-// holds the mutex, and releases it while it waits for data.
-template <class Read>
-auto readLocked(BaseDevUnity& dev, Read read) {
-  std::lock_guard<std::recursive_mutex> lock(dev.impl()->mutex);
-  return read();
 }
 
 void requireArgument(bool ok, const char* function) {
@@ -305,7 +295,7 @@ VEXA_UNITY_API int GetProductId(void) {
   int productId = 0;
   reported(kProductId, [&productId] {
     BaseDevUnity& dev = current("GetProductId");
-    productId = readLocked(dev, [&dev] { return dev.getProperties(); })["productID"].asInt();
+    productId = dev.getProperties()["productID"].asInt();
   });
   return productId;
 }
@@ -314,7 +304,7 @@ VEXA_UNITY_API const char* GetDeviceType(void) {
   const char* type = "";
   reported(kDeviceType, [&type] {
     BaseDevUnity& dev = current("GetDeviceType");
-    Vexa::Properties props = readLocked(dev, [&dev] { return dev.getProperties(); });
+    Vexa::Properties props = dev.getProperties();
     auto it = props.find("description");
     if (it == props.end()) {
       type = "undefined_device";
@@ -349,7 +339,7 @@ VEXA_UNITY_API int GetNbrChannels(void) {
   try {
     if (vexaDev == nullptr) return 0;
     BaseDevUnity& dev = *vexaDev;
-    return readLocked(dev, [&dev] { return dev.channelCount(); });
+    return dev.channelCount();
   } catch (...) {
     return 0;  // the device's lock failed: no channel count to be had
   }

@@ -18,6 +18,8 @@ bool BaseDev::onInterrupt(void*) { return false; }
 
 Properties BaseDev::getProperties() const {
   if (!x) VEXA_THROW(Error::InvalidInstance);
+  // A loop on another thread changes them only while it holds the mutex.
+  std::lock_guard<std::recursive_mutex> lock(x->mutex);
   return x->properties;
 }
 

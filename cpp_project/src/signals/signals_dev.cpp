@@ -167,7 +167,11 @@ void SignalsDev::startByMask(float freq, uint32_t mask, int nBits) {
 
 int SignalsDev::channelCount() const {
   X* x = impl();
-  return x != nullptr && x->sigX ? x->sigX->totalChannels : 0;
+  if (x == nullptr) return 0;
+  // A disconnect event on the loop's thread ends the acquisition, under the
+  // mutex.
+  std::lock_guard<std::recursive_mutex> lock(x->mutex);
+  return x->sigX ? x->sigX->totalChannels : 0;
 }
 
 void SignalsDev::stop() {
