@@ -81,8 +81,9 @@ class Recorder::Impl {
   ~Impl() {
     try {
       close();
-    } catch (const Exception&) {
-      // A destructor cannot report; counters().writeFailed tells.
+    } catch (...) {
+      // A destructor cannot report, whatever the writer met (the disk, or
+      // memory); counters().writeFailed tells.
     }
   }
 
