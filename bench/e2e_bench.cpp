@@ -81,12 +81,7 @@ Result run(float freq, const std::vector<Vexa::Source>& sources, double seconds)
   r.samplesPerSecond = dev.samples_ / elapsed;
   r.ticksPerSecond = dev.ticks_ / elapsed;
   r.lost = dev.lost_;
-  std::vector<double>& l = dev.latencies_;
-  if (!l.empty()) {
-    std::sort(l.begin(), l.end());
-    r.medianUs = l[l.size() / 2];
-    r.p99Us = l[std::min(l.size() - 1, l.size() * 99 / 100)];
-  }
+  vexa_bench::summarise(dev.latencies_, r.medianUs, r.p99Us);
   return r;
 }
 

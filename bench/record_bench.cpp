@@ -97,12 +97,7 @@ Loop acquire(double rate, double seconds, const std::string& file) {
     recorder->close();
     r.counters = recorder->counters();
   }
-  std::vector<double>& l = dev.latencies_;
-  if (!l.empty()) {
-    std::sort(l.begin(), l.end());
-    r.medianUs = l[l.size() / 2];
-    r.p99Us = l[std::min(l.size() - 1, l.size() * 99 / 100)];
-  }
+  vexa_bench::summarise(dev.latencies_, r.medianUs, r.p99Us);
   return r;
 }
 

@@ -4,11 +4,13 @@
 #ifndef VEXA_BENCH_TIMED_LINK_H_
 #define VEXA_BENCH_TIMED_LINK_H_
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "vexa_sim/pty_link.h"
 
@@ -78,6 +80,16 @@ class TimedLink : public vexa_sim::Link {
   std::unique_ptr<vexa_sim::PtyLink> pty_;
   WriteTimes& times_;
 };
+
+// The median and 99th percentile of latencies, sorting them in place; 0 for
+// none.
+inline void summarise(std::vector<double>& latencies, double& medianUs, double& p99Us) {
+  medianUs = p99Us = 0;
+  if (latencies.empty()) return;
+  std::sort(latencies.begin(), latencies.end());
+  medianUs = latencies[latencies.size() / 2];
+  p99Us = latencies[std::min(latencies.size() - 1, latencies.size() * 99 / 100)];
+}
 
 }  // namespace vexa_bench
 

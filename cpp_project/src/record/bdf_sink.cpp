@@ -3,13 +3,11 @@
 // as soon as it is complete, and the header's record count follows it, so a
 // copy of the file taken at any moment between records is a valid file.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <deque>
 #include <vector>
 
-#include "io/os_error.h"
 #include "record/bdf_layout.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
@@ -31,7 +29,7 @@ void field(std::string& out, const std::string& text, size_t width) {
 class BdfSink : public Sink {
  public:
   BdfSink(FilePtr file, const RecordingInfo& info)
-      : file_(std::move(file)), plan_(planRecords(info.baseFrequency, info.channels)),
+      : Sink(std::move(file)), plan_(planRecords(info.baseFrequency, info.channels)),
         frequency_(info.baseFrequency) {
     const size_t n = info.channels.size();
     size_t offset = 0;
@@ -83,10 +81,8 @@ class BdfSink : public Sink {
       while (position_ > 0 || !annotations_.empty()) put(last_.data());
     }
     writeCount();
-    if (std::fclose(file_.release()) != 0) fail();
+    closeFile();
   }
-
-  uint64_t bytesWritten() const override { return bytes_; }
 
  private:
   int64_t unitsFor(int64_t ticks) const {
@@ -177,19 +173,9 @@ class BdfSink : public Sink {
     }, 8);
     each([](const RecordedChannel*) { return ""; }, 32);
     write(h.data(), h.size());
-    if (std::fflush(file_.get()) != 0) fail();
+    flushFile();
   }
 
-  void write(const void* data, size_t n) {
-    if (std::fwrite(data, 1, n, file_.get()) != n) fail();
-    bytes_ += n;
-  }
-
-  [[noreturn]] void fail() {
-    VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno));
-  }
-
-  FilePtr file_;
   RecordPlan plan_;
   double frequency_;
   std::vector<int32_t> divisors_;
@@ -202,7 +188,6 @@ class BdfSink : public Sink {
   int64_t written_ = 0;   // ticks put into records so far
   int64_t position_ = 0;  // tick within the current record
   int64_t records_ = 0;
-  uint64_t bytes_ = 0;
 };
 
 }  // namespace

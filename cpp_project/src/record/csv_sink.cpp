@@ -2,11 +2,9 @@
 // names, one row per tick (the tick, then the samples) and every event as a
 // comment line at its tick. Ticks without samples (lost or dropped) get rows
 // with empty sample fields, so the tick column stays complete.
-#include <cerrno>
 #include <charconv>
 #include <vector>
 
-#include "io/os_error.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
 
@@ -16,7 +14,7 @@ namespace {
 
 class CsvSink : public Sink {
  public:
-  CsvSink(FilePtr file, const RecordingInfo& info) : file_(std::move(file)), channels_(info.channels.size()) {
+  CsvSink(FilePtr file, const RecordingInfo& info) : Sink(std::move(file)), channels_(info.channels.size()) {
     const RecordingStart& s = info.start;
     char start[64], frequency[64];
     std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour, s.minute,
@@ -59,16 +57,12 @@ class CsvSink : public Sink {
     write(line + ": " + oneLine(text) + "\n");
   }
 
-  void flush() override {
-    if (std::fflush(file_.get()) != 0) fail();
-  }
+  void flush() override { flushFile(); }
 
   void finish() override {
-    flush();
-    if (std::fclose(file_.release()) != 0) fail();
+    flushFile();
+    closeFile();
   }
-
-  uint64_t bytesWritten() const override { return bytes_; }
 
  private:
   static std::string oneLine(const std::string& text) {
@@ -77,19 +71,8 @@ class CsvSink : public Sink {
     return out;
   }
 
-  void write(const std::string& s) { write(s.data(), s.size()); }
-  void write(const char* data, size_t n) {
-    if (std::fwrite(data, 1, n, file_.get()) != n) fail();
-    bytes_ += n;
-  }
-  [[noreturn]] void fail() {
-    VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno));
-  }
-
-  FilePtr file_;
   size_t channels_;
   std::vector<char> row_;
-  uint64_t bytes_ = 0;
 };
 
 }  // namespace

@@ -16,5 +16,20 @@ FilePtr createFile(const std::string& path) {
   return file;
 }
 
+void Sink::write(const void* data, size_t n) {
+  if (std::fwrite(data, 1, n, file_.get()) != n) fail();
+  bytes_ += n;
+}
+
+void Sink::flushFile() {
+  if (std::fflush(file_.get()) != 0) fail();
+}
+
+void Sink::closeFile() {
+  if (std::fclose(file_.release()) != 0) fail();
+}
+
+void Sink::fail() { VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno)); }
+
 }  // namespace record
 }  // namespace Vexa

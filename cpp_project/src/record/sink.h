@@ -23,6 +23,7 @@ FilePtr createFile(const std::string& path);
 
 class Sink {
  public:
+  explicit Sink(FilePtr file) : file_(std::move(file)) {}
   virtual ~Sink() = default;
   // Sets the tick of time zero; called once, before anything else.
   virtual void start(int64_t firstTick) {}
@@ -36,7 +37,21 @@ class Sink {
   virtual void flush() = 0;
   // Completes and closes the file.
   virtual void finish() = 0;
-  virtual uint64_t bytesWritten() const = 0;
+  uint64_t bytesWritten() const { return bytes_; }
+
+ protected:
+  // Each throws NotifException with the system's cause when the file does
+  // not take the bytes.
+  void write(const void* data, size_t n);
+  void write(const std::string& s) { write(s.data(), s.size()); }
+  void flushFile();
+  void closeFile();
+  [[noreturn]] static void fail();
+
+  FilePtr file_;
+
+ private:
+  uint64_t bytes_ = 0;
 };
 
 std::unique_ptr<Sink> makeBdfSink(FilePtr file, const RecordingInfo& info);
