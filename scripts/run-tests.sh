@@ -22,8 +22,8 @@ scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interf
 step "documentation (warnings are errors)"
 scripts/build-docs.sh
 
-step "fuzz targets, 15 s each"
-scripts/fuzz.sh 15
+step "fuzz targets, 8 s each"
+scripts/fuzz.sh 8
 
 step "C# binding under Mono"
 scripts/run-mono-tests.sh build/default
