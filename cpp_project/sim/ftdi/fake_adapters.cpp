@@ -1,6 +1,8 @@
 #include "fake_adapters.h"
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -120,6 +122,15 @@ bool Adapters::awaitHeld(int ms) {
 void Adapters::arriveAfterNextCount(const uint8_t* data, size_t len) {
   std::lock_guard<std::mutex> lock(mutex_);
   lateBytes_.assign(data, data + len);
+}
+
+size_t Adapters::takeWritten(int index, uint8_t* out, size_t size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (index < 0 || static_cast<size_t>(index) >= adapters_.size()) return 0;
+  Adapter& adapter = *adapters_[static_cast<size_t>(index)];
+  if (!adapter.wire || adapter.engine) return 0;
+  return static_cast<size_t>(adapter.wire->deviceRead(out, static_cast<int>(std::min<size_t>(size, INT_MAX)),
+                                                      std::chrono::milliseconds(0)));
 }
 
 bool Adapters::record(const Caller& c, const Entry& entry, const std::string& call, const char* function,

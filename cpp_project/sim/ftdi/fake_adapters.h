@@ -60,6 +60,8 @@ class Adapters final : public Hub {
   // The next receive status count is followed by these bytes, signalled as
   // FTDI's Linux library may do it: the condition only, not its flag.
   void arriveAfterNextCount(const uint8_t* data, size_t len);
+  // What the host wrote to an open adapter that plays no device.
+  size_t takeWritten(int index, uint8_t* out, size_t size);
 
   Status createDeviceInfoList(const Caller& c, Dword* count) override;
   Status getDeviceInfoDetail(const Caller& c, Dword index, Dword* flags, Dword* type, Dword* id, Dword* location,

@@ -33,6 +33,10 @@ FAKE_FTDI_EXPORT void FakeFtdi_ArriveAfterNextCount(const uint8_t* data, size_t 
   Adapters::instance().arriveAfterNextCount(data, len);
 }
 
+FAKE_FTDI_EXPORT size_t FakeFtdi_TakeWritten(int index, uint8_t* out, size_t size) {
+  return Adapters::instance().takeWritten(index, out, size);
+}
+
 FAKE_FTDI_EXPORT size_t FakeFtdi_Log(char* out, size_t size) {
   const std::string log = Adapters::instance().log();
   if (out != nullptr && size > 0) {

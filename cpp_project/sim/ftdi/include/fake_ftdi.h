@@ -46,6 +46,9 @@ FAKE_FTDI_EXPORT int FakeFtdi_AwaitHeld(int ms);
 // waiting, these bytes arrive, and the library signals them as it may on
 // Linux: the condition only, without setting the flag beside it.
 FAKE_FTDI_EXPORT void FakeFtdi_ArriveAfterNextCount(const uint8_t* data, size_t len);
+// Takes up to size bytes that the host wrote to the silent adapter at index
+// (added with model ""), in order; returns how many.
+FAKE_FTDI_EXPORT size_t FakeFtdi_TakeWritten(int index, uint8_t* out, size_t size);
 // The call log, one call per line ("FT_Open 0", "AB:FT4222_SPISlave_Init"):
 // copies at most size - 1 characters and a terminator into out, and returns
 // the log's full length.

@@ -3,6 +3,7 @@
 #ifndef VEXA_SRC_IO_USB_RX_EVENT_H_
 #define VEXA_SRC_IO_USB_RX_EVENT_H_
 
+#include <cstdint>
 #include <memory>
 
 namespace Vexa {
@@ -10,6 +11,7 @@ namespace Vexa {
 class RxEvent {
  public:
   enum class Wait { kSignalled, kTimedOut, kFailed };
+  using Mark = uint64_t;
 
   // Not signalled. Throws Notification::InitializingPort ("USB::USB").
   RxEvent();
@@ -19,8 +21,11 @@ class RxEvent {
 
   // What the library's event notification takes.
   void* param();
-  // Waits at most ms milliseconds (0 polls); a signal is consumed.
-  Wait wait(int ms);
+  // Taken before the bytes waiting are counted: a signal that comes after
+  // it, even before the wait begins, ends waitSince at once.
+  Mark mark();
+  // Waits at most ms milliseconds (0 polls) for a signal since the mark.
+  Wait waitSince(Mark mark, int ms);
 
  private:
   struct Impl;

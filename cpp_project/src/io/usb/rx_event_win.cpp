@@ -28,7 +28,10 @@ RxEvent::~RxEvent() { CloseHandle(impl_->event); }
 
 void* RxEvent::param() { return impl_->event; }
 
-RxEvent::Wait RxEvent::wait(int ms) {
+// A signal that found no waiter is kept by the event itself.
+RxEvent::Mark RxEvent::mark() { return 0; }
+
+RxEvent::Wait RxEvent::waitSince(Mark /*mark*/, int ms) {
   switch (WaitForSingleObject(impl_->event, static_cast<DWORD>(ms < 0 ? 0 : ms))) {
     case WAIT_OBJECT_0:
       return Wait::kSignalled;

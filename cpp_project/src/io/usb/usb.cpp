@@ -208,7 +208,9 @@ int USB::recv(void* buf, int len) {
   for (;;) {
     // Bytes are read only once the library says they are there, so a
     // signal left over from bytes already taken costs one more look, not a
-    // false time-out.
+    // false time-out. The mark comes first: bytes signalled after the count
+    // end the wait below at once.
+    const RxEvent::Mark mark = adapter_->event->mark();
     if (const int waiting = bytesWaiting(); waiting > 0) {
       const uint16_t want = static_cast<uint16_t>(std::min(len, waiting));
       return read(static_cast<uint8_t*>(buf), want);
@@ -227,15 +229,13 @@ int USB::recv(void* buf, int len) {
       lastSlice = slice == left;
     }
     waited = true;
-    switch (adapter_->event->wait(slice)) {
+    switch (adapter_->event->waitSince(mark, slice)) {
       case RxEvent::Wait::kSignalled:
         continue;
       case RxEvent::Wait::kTimedOut:
         probe();
-        // The bytes are counted once more before giving up: on Linux the
-        // library may signal only the condition, not the flag beside it,
-        // and a signal between the count above and the start of the wait
-        // is then lost while its bytes wait.
+        // The bytes are counted once more before giving up, in case they
+        // came without a signal.
         lastLook = lastSlice;
         continue;
       case RxEvent::Wait::kFailed:
