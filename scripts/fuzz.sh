@@ -7,8 +7,10 @@
 #
 # TARGET names a target without its vexa_fuzz_ prefix (default: all).
 # VEXA_FUZZ_RUNS=N also stops a target after N executions;
-# VEXA_FUZZ_NO_BUILD=1 uses the build that is there. New corpus entries go
-# to build/fuzz/corpus/<target>, findings to build/fuzz/findings/<target>.
+# VEXA_FUZZ_NO_BUILD=1 uses the build that is there; VEXA_FUZZ_BUILD=DIR
+# takes the targets from another build that has them (the sanitize preset
+# does). New corpus entries go to DIR/corpus/<target>, findings to
+# DIR/findings/<target> (DIR: build/fuzz by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -17,7 +19,8 @@ ensure_packages "${VEXA_BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
 seconds="${1:-5}"
 shift || true
 fuzz_dir=cpp_project/fuzz
-bin_dir=build/fuzz/cpp_project/fuzz
+build_dir=${VEXA_FUZZ_BUILD:-build/fuzz}
+bin_dir=$build_dir/cpp_project/fuzz
 if [ $# -gt 0 ]; then
   targets=("$@")
 else
@@ -38,8 +41,8 @@ passed=0
 failed=0
 for t in "${targets[@]}"; do
   exe="$bin_dir/vexa_fuzz_$t"
-  work="build/fuzz/corpus/$t"
-  findings="build/fuzz/findings/$t"
+  work="$build_dir/corpus/$t"
+  findings="$build_dir/findings/$t"
   mkdir -p "$work" "$findings"
   ok=1
   # Every input that once failed must pass now.

@@ -43,6 +43,8 @@ std::string functionName(const char* signature) {
       ++i;  // the "()" is part of the operator's name
     }
   }
+  // Clang writes a returned pointer or reference against the name.
+  while (start < end && (text[start] == '*' || text[start] == '&')) ++start;
   return text.substr(start, end - start);
 }
 

@@ -87,6 +87,8 @@ TEST(Exceptions, FunctionNamesFromCompilerSignatures) {
       {"auto Vexa::USB::recv(void *, int)::(anonymous class)::operator()() const", "Vexa::USB::recv"},
       {"bool Vexa::Less::operator()(int, int) const", "Vexa::Less::operator()"},
       {"void Vexa::put(T) [with T = int]", "Vexa::put"},
+      {"void *Vexa::getProc(const SharedLibrary &, const std::string &, const char *)", "Vexa::getProc"},
+      {"const std::string &Vexa::X::path() const", "Vexa::X::path"},
       {"main", "main"},
   };
   for (const auto& row : rows) EXPECT_EQ(functionName(row.first), row.second) << row.first;
