@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite: native build and tests, the documentation (warnings
-# are errors), a short run of every fuzz target with its kept regression
-# inputs, the C# binding under Mono, the same native tests under
-# AddressSanitizer with UndefinedBehaviorSanitizer, the threaded tests under
+# are errors), the C# binding under Mono, the same native tests under
+# AddressSanitizer with UndefinedBehaviorSanitizer, a short run of every fuzz
+# target with its kept regression inputs, the threaded tests under
 # ThreadSanitizer, the Windows cross-build, the Unity package packed and
-# checked, and the Windows DLL run under Wine.
+# checked, and the Windows DLL run under Wine. Each configuration is built
+# once; the sanitizer builds build the test programs only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
@@ -22,16 +23,17 @@ scripts/check-exports.sh build/default/vexa_unity_interface/libvexa_unity_interf
 step "documentation (warnings are errors)"
 scripts/build-docs.sh
 
-step "fuzz targets, 8 s each"
-scripts/fuzz.sh 8
-
 step "C# binding under Mono"
 scripts/run-mono-tests.sh build/default
 
+# One clang build serves both: the test programs and the fuzz targets.
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset sanitize >/dev/null
-cmake --build --preset sanitize -- -j2
+cmake --build --preset sanitize --target vexa_tests vexa_fuzz -- -j2
 ctest --preset sanitize -j2
+
+step "fuzz targets, 8 s each"
+VEXA_FUZZ_NO_BUILD=1 VEXA_FUZZ_BUILD=build/sanitize scripts/fuzz.sh 8
 
 step "ThreadSanitizer (threaded tests)"
 cmake --preset tsan >/dev/null

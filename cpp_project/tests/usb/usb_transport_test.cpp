@@ -47,53 +47,47 @@ Vexa::FtdiFiles fakeFiles() {
 }
 
 // Drives the fake FTDI libraries: loads the fake D2XX library by path (the
-// transport's own loading then finds the same module) and resolves its
-// FakeFtdi_* controls.
+// transport's own loading then finds the same module) and calls its
+// FakeFtdi_* controls, typed as fake_ftdi.h declares them.
+#define FAKE_CONTROL(name) control<decltype(name)>(#name)
 class FakeFtdi {
  public:
   FakeFtdi() {
     library_ = Vexa::SharedLibrary::open(fakePath(kD2xxName), Vexa::SharedLibrary::Lifetime::kObject);
     if (!library_) throw std::runtime_error("fake D2XX library not found");
-    resolve(reset_, "FakeFtdi_Reset");
-    resolve(add_, "FakeFtdi_AddAdapter");
-    resolve(fail_, "FakeFtdi_FailCall");
-    resolve(shorten_, "FakeFtdi_ShortenNextWrite");
-    resolve(log_, "FakeFtdi_Log");
-    resolve(openCount_, "FakeFtdi_OpenCount");
-    resolve(hold_, "FakeFtdi_HoldNextCall");
-    resolve(awaitHeld_, "FakeFtdi_AwaitHeld");
-    resolve(arrive_, "FakeFtdi_ArriveAfterNextCount");
-    resolve(takeWritten_, "FakeFtdi_TakeWritten");
-    reset_();
+    FAKE_CONTROL(FakeFtdi_Reset)();
   }
-  ~FakeFtdi() { reset_(); }
+  ~FakeFtdi() { FAKE_CONTROL(FakeFtdi_Reset)(); }
 
   // A free FT4222H adapter (or any listing the test chooses).
   int addAdapter(const char* model = "current", uint32_t chip = kRevC, uint32_t flags = kFreeHighSpeed,
                  uint32_t type = Vexa::ftdi::kTypeFt4222H, uint32_t id = Vexa::ftdi::kAdapterId) {
-    return add_(flags, type, id, chip, model);
+    return FAKE_CONTROL(FakeFtdi_AddAdapter)(flags, type, id, chip, model);
   }
-  void failCall(const char* function, int times = -1, uint32_t status = 4) { fail_(function, status, times); }
-  void shortenNextWrite(uint16_t missing) { shorten_(missing); }
-  int openCount() { return openCount_(); }
+  void failCall(const char* function, int times = -1, uint32_t status = 4) {
+    FAKE_CONTROL(FakeFtdi_FailCall)(function, status, times);
+  }
+  void shortenNextWrite(uint16_t missing) { FAKE_CONTROL(FakeFtdi_ShortenNextWrite)(missing); }
+  int openCount() { return FAKE_CONTROL(FakeFtdi_OpenCount)(); }
   // The next call of function waits inside for a second caller, up to ms.
-  void holdNextCall(const char* function, int ms) { hold_(function, ms); }
-  bool awaitHeld() { return awaitHeld_(5000) != 0; }
+  void holdNextCall(const char* function, int ms) { FAKE_CONTROL(FakeFtdi_HoldNextCall)(function, ms); }
+  bool awaitHeld() { return FAKE_CONTROL(FakeFtdi_AwaitHeld)(5000) != 0; }
   // Bytes arriving right after the next receive count, signalled without
   // the flag.
   void arriveAfterNextCount(const std::string& bytes) {
-    arrive_(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    FAKE_CONTROL(FakeFtdi_ArriveAfterNextCount)(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
   // What the host wrote to the silent adapter 0.
   std::vector<uint8_t> takeWritten() {
     std::vector<uint8_t> out(1 << 17);
-    out.resize(takeWritten_(0, out.data(), out.size()));
+    out.resize(FAKE_CONTROL(FakeFtdi_TakeWritten)(0, out.data(), out.size()));
     return out;
   }
   // The calls logged since the last time, one a line.
   std::vector<std::string> takeLog() {
-    std::string text(log_(nullptr, 0) + 1, '\0');
-    log_(&text[0], text.size());
+    auto* log = FAKE_CONTROL(FakeFtdi_Log);
+    std::string text(log(nullptr, 0) + 1, '\0');
+    log(&text[0], text.size());
     std::vector<std::string> lines;
     std::istringstream in(text.c_str());
     for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -104,22 +98,13 @@ class FakeFtdi {
 
  private:
   template <class Fn>
-  void resolve(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(library_->symbol(name));
+  Fn* control(const char* name) {
+    auto* fn = reinterpret_cast<Fn*>(library_->symbol(name));
     if (fn == nullptr) throw std::runtime_error(name);
+    return fn;
   }
 
   std::unique_ptr<Vexa::SharedLibrary> library_;
-  void (*reset_)();
-  int (*add_)(uint32_t, uint32_t, uint32_t, uint32_t, const char*);
-  void (*fail_)(const char*, uint32_t, int);
-  void (*shorten_)(uint16_t);
-  size_t (*log_)(char*, size_t);
-  int (*openCount_)();
-  void (*hold_)(const char*, int);
-  int (*awaitHeld_)(int);
-  void (*arrive_)(const uint8_t*, size_t);
-  size_t (*takeWritten_)(int, uint8_t*, size_t);
   size_t seen_ = 0;
 };
 
@@ -129,42 +114,37 @@ using Vexa::FtdiLibraries;
 using Vexa::USB;
 using Vexa::Notification::ContactingDevice;
 
-TEST(UsbLoading, MissingLibraryNamesItsModuleAndLocation) {
+// A missing library, or an entry point missing from one, names the module
+// (and the function) and the location, and leaves no table half-filled.
+TEST(UsbLoading, MissingLibraryOrEntryPointNamesItsModule) {
   const std::string missing = fakePath("absent/none.so");
+  const std::string noUninit = fakePath(std::string("no_uninit/") + kFt4222Name);
   const FtdiFiles good = fakeFiles();
-  const std::pair<FtdiFiles, const char*> cases[] = {
-      {{missing, good.ft4222, good.ft4222ab}, "(Vexa::Ftd2xxDll::load)"},
-      {{good.d2xx, missing, good.ft4222ab}, "(Vexa::USB::FT4222Dll::load)"},
-      {{good.d2xx, good.ft4222, missing}, "(Vexa::USB::FT4222Dll::load)"},
+  struct Case {
+    FtdiFiles files;
+    std::string module;
+    const char* location;
+    bool d2xxLoaded, ft4222Loaded;
+  } const cases[] = {
+      {{missing, good.ft4222, good.ft4222ab}, missing, "(Vexa::Ftd2xxDll::load)", false, false},
+      {{good.d2xx, missing, good.ft4222ab}, missing, "(Vexa::USB::FT4222Dll::load)", true, false},
+      {{good.d2xx, good.ft4222, missing}, missing, "(Vexa::USB::FT4222Dll::load)", true, true},
+      {{good.d2xx, noUninit, good.ft4222ab}, noUninit + ":FT4222_UnInitialize", "(Vexa::getProc)", true, false},
   };
-  for (const auto& [files, location] : cases) {
-    FtdiLibraries libraries(files);
+  for (const Case& c : cases) {
+    FtdiLibraries libraries(c.files);
     try {
       libraries.load();
-      ADD_FAILURE() << "loaded without " << missing;
+      ADD_FAILURE() << "loaded without " << c.module;
     } catch (const Vexa::Error::MissingModule& e) {
-      EXPECT_EQ(e.moduleName, missing);
-      EXPECT_NE(e.location().find(location), std::string::npos) << e.location();
+      EXPECT_EQ(e.moduleName, c.module);
+      EXPECT_NE(e.location().find(c.location), std::string::npos) << e.location();
     }
+    EXPECT_EQ(libraries.d2xx.loaded(), c.d2xxLoaded) << c.module;
+    EXPECT_EQ(libraries.ft4222.loaded(), c.ft4222Loaded) << c.module;
+    EXPECT_EQ(libraries.ft4222.getVersion != nullptr, c.ft4222Loaded) << c.module;
+    EXPECT_FALSE(libraries.ft4222ab.loaded()) << c.module;
   }
-}
-
-TEST(UsbLoading, MissingEntryPointLeavesTheTableEmpty) {
-  FtdiFiles files = fakeFiles();
-  files.ft4222 = fakePath(std::string("no_uninit/") + kFt4222Name);
-  FtdiLibraries libraries(files);
-  try {
-    libraries.load();
-    FAIL() << "loaded without FT4222_UnInitialize";
-  } catch (const Vexa::Error::MissingModule& e) {
-    EXPECT_EQ(e.moduleName, files.ft4222 + ":FT4222_UnInitialize");
-    EXPECT_NE(e.location().find("(Vexa::getProc)"), std::string::npos) << e.location();
-  }
-  EXPECT_TRUE(libraries.d2xx.loaded());
-  EXPECT_FALSE(libraries.ft4222.loaded());
-  // Nothing of the failed library is kept half-filled.
-  EXPECT_EQ(libraries.ft4222.getVersion, nullptr);
-  EXPECT_FALSE(libraries.ft4222ab.loaded());
 }
 
 class UsbTransport : public ::testing::Test {

@@ -51,7 +51,7 @@ void RxEvent::Impl::watch() {
     handle.signalled = 0;
     {
       std::lock_guard<std::mutex> lock(mutex);
-      ++signals;
+      --signals;
     }
     signalled.notify_all();
   }
