@@ -1,4 +1,3 @@
-using System;
 using System.Collections.Generic;
 using System.Threading;
 
@@ -8,17 +7,9 @@ namespace Vexa.Tests
     // what it queues on the test's thread.
     internal sealed class Acquisition
     {
-        private const int DataTimeoutMs = 5000;
-        private const int JoinTimeoutMs = 5000;
-
-        private readonly Thread loop;
+        private readonly Thread loop = VexaDevice.StartLoopThread();
         internal readonly List<VexaFrame> Frames = new List<VexaFrame>();
         internal readonly List<VexaEvent> Events = new List<VexaEvent>();
-
-        private Acquisition()
-        {
-            loop = VexaDevice.StartLoopThread();
-        }
 
         internal static Acquisition StartLoop()
         {
@@ -28,30 +19,17 @@ namespace Vexa.Tests
         // Drains until at least `count` frames have arrived in all.
         internal void WaitForFrames(int count)
         {
-            int deadline = Environment.TickCount + DataTimeoutMs;
-            while (Drain() < count)
-            {
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !VexaDevice.WaitForData(left))
-                {
-                    throw new CheckFailed("only " + Frames.Count + " of " + count + " frames arrived; events: " +
-                                          string.Join(", ", Events));
-                }
-            }
+            Check.Await(() => Drain() >= count, VexaDevice.WaitForData,
+                        () => "only " + Frames.Count + " of " + count + " frames arrived; events: " +
+                              string.Join(", ", Events));
         }
 
         // Drains until an event arrives; returns it.
         internal VexaEvent WaitForEvent()
         {
-            int deadline = Environment.TickCount + DataTimeoutMs;
             int seen = Events.Count;
-            while (true)
-            {
-                Drain();
-                if (Events.Count > seen) return Events[seen];
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !VexaDevice.WaitForData(left)) throw new CheckFailed("no event arrived");
-            }
+            Check.Await(() => Drain() >= 0 && Events.Count > seen, VexaDevice.WaitForData, () => "no event arrived");
+            return Events[seen];
         }
 
         // Interrupts from this thread and waits for the loop thread to end.
@@ -63,7 +41,7 @@ namespace Vexa.Tests
 
         internal void Join()
         {
-            Check.True(loop.Join(JoinTimeoutMs), "the loop thread ended");
+            Check.True(loop.Join(Check.DeadlineMs), "the loop thread ended");
             Drain();
         }
 

@@ -11,43 +11,43 @@ namespace Vexa.Tests
 
         internal static void Register(TestRunner runner)
         {
-            runner.Add("StartChannels acquires the ports marked with 1", ByChannels);
-            runner.Add("StartMask acquires channel 1 of each set bit's port", ByMask);
-            runner.Add("StartSources acquires widths, divisors, wide masks and idle ticks", BySources);
-            runner.Add("StartStrandelo acquires port 1 at the channel rate", Strandelo);
+            runner.Add("each start acquires its channels: every tick and sample as the device sent it", Starts);
             runner.Add("the sample ring delivers every tick and sample, with no frame per instant", PullPath);
             runner.Add("the sample ring keeps the oldest, counts and reports its overflow", PullOverflow);
         }
 
-        private static void ByChannels()
-        {
-            // "x" is not "1": skipped, but it still counts as port 2.
-            Acquire(new string[0], () => VexaDevice.StartChannels(1000, "1x11", 16),
-                    new[] { Source(1, 1, 16, 1), Source(3, 1, 16, 1), Source(4, 1, 16, 1) });
-        }
-
-        private static void ByMask()
-        {
-            Acquire(new string[0], () => VexaDevice.StartMask(1000, 0x13, 8),
-                    new[] { Source(1, 1, 8, 1), Source(2, 1, 8, 1), Source(5, 1, 8, 1) });
-        }
-
-        private static void BySources()
+        private static void Starts()
         {
             // Product 0x0205 takes 24-bit samples and 16-bit channel masks. No
-            // source is sampled at ticks 1, 5, 7, ...: those repeat values.
-            VexaSource[] sources =
+            // source of the third row is sampled at ticks 1, 5, 7, ...: those
+            // repeat values.
+            VexaSource[] sources = { Source(1, 2, 24, 0x0103), Source(9, 3, 16, 15), Source(5, 4, 8, 0x8001) };
+            var rows = new[]
             {
-                Source(1, 2, 24, 0x0103),
-                Source(9, 3, 16, 15),  // also has its gain written first
-                Source(5, 4, 8, 0x8001),
+                // "x" is not "1": skipped, but it still counts as port 2.
+                new { Start = (Action)(() => VexaDevice.StartChannels(1000, "1x11", 16)),
+                      Expected = new[] { Source(1, 1, 16, 1), Source(3, 1, 16, 1), Source(4, 1, 16, 1) } },
+                new { Start = (Action)(() => VexaDevice.StartMask(1000, 0x13, 8)),
+                      Expected = new[] { Source(1, 1, 8, 1), Source(2, 1, 8, 1), Source(5, 1, 8, 1) } },
+                new { Start = (Action)(() => VexaDevice.StartSources(2000, sources)), Expected = sources },
+                new { Start = (Action)(() => VexaDevice.StartStrandelo(1000, 16, 250)),
+                      Expected = new[] { Source(1, 4, 16, 1) } },
             };
-            Acquire(new[] { "--product", "0x0205" }, () => VexaDevice.StartSources(2000, sources), sources);
-        }
-
-        private static void Strandelo()
-        {
-            Acquire(new string[0], () => VexaDevice.StartStrandelo(1000, 16, 250), new[] { Source(1, 4, 16, 1) });
+            VexaDevice.Connect("SIM:current --product 0x0205");
+            foreach (var row in rows)
+            {
+                row.Start();
+                Check.Equal(SamplePattern.Expected(0, row.Expected).Length, VexaDevice.ChannelCount, "channels");
+                Check.Equal(true, VexaDevice.CommunicationFlag, "flag after the start");
+                Acquisition acquisition = Acquisition.StartLoop();
+                acquisition.WaitForFrames(Ticks);
+                acquisition.Interrupt();
+                Check.Equal(false, VexaDevice.CommunicationFlag, "flag after the interrupt");
+                Check.NoEvents(acquisition.Events, "no event");
+                SamplePattern.CheckFrames(acquisition.Frames, row.Expected, 0);
+                VexaDevice.Stop();
+                Check.Equal(0, VexaDevice.ChannelCount, "channels after the stop");
+            }
         }
 
         private static void PullPath()
@@ -77,7 +77,7 @@ namespace Vexa.Tests
                 Check.True(next >= 4000, "4000 instants pulled, got " + next);
                 Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
                 Check.Equal(0L, VexaDevice.SampleRingOverflow, "instants dropped");
-                Check.Equal(0, acquisition.Events.Count, "no event: " + string.Join(", ", acquisition.Events));
+                Check.NoEvents(acquisition.Events, "no event");
             }
             finally
             {
@@ -132,33 +132,9 @@ namespace Vexa.Tests
             }
         }
 
-        private static VexaSource Source(int port, int divisor, int nBits, int chMask)
+        internal static VexaSource Source(int port, int divisor, int nBits, int chMask)
         {
             return new VexaSource(port, divisor, nBits, chMask);
-        }
-
-        // Starts, loops until Ticks frames arrived, interrupts and stops,
-        // checking the acquisition's state along the way.
-        private static void Acquire(string[] simArgs, Action start, VexaSource[] expected)
-        {
-            int channels = SamplePattern.Expected(0, expected).Length;
-            using (Simulator sim = new Simulator(simArgs))
-            {
-                VexaDevice.Connect(sim.Path);
-                start();
-                Check.Equal(channels, VexaDevice.ChannelCount, "channels while acquiring");
-                Check.Equal(true, VexaDevice.CommunicationFlag, "flag after the start");
-
-                Acquisition acquisition = Acquisition.StartLoop();
-                acquisition.WaitForFrames(Ticks);
-                acquisition.Interrupt();
-                Check.Equal(false, VexaDevice.CommunicationFlag, "flag after the interrupt");
-                Check.Equal(0, acquisition.Events.Count, "no event: " + string.Join(", ", acquisition.Events));
-                SamplePattern.CheckFrames(acquisition.Frames, expected, 0);
-
-                VexaDevice.Stop();
-                Check.Equal(0, VexaDevice.ChannelCount, "channels after the stop");
-            }
         }
     }
 }

@@ -42,6 +42,25 @@ namespace Vexa.Tests
             throw new CheckFailed(what + ": expected " + typeof(T).Name + ", nothing was thrown");
         }
 
+        // Waits, `wait(msLeft)` at a time, until `done` holds; fails with
+        // `what()` once DeadlineMs have passed or `wait` gives up.
+        internal const int DeadlineMs = 10000;
+
+        internal static void Await(Func<bool> done, Func<int, bool> wait, Func<string> what)
+        {
+            int deadline = Environment.TickCount + DeadlineMs;
+            while (!done())
+            {
+                int left = deadline - Environment.TickCount;
+                if (left <= 0 || !wait(left)) throw new CheckFailed(what());
+            }
+        }
+
+        internal static void NoEvents<T>(List<T> events, string what)
+        {
+            Equal(0, events.Count, what + ": " + string.Join(", ", events));
+        }
+
         // The library's report for `action`: its code and text.
         internal static VexaException Reports(int code, Action action, string what)
         {

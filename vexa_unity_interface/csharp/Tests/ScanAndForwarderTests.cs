@@ -12,13 +12,12 @@ namespace Vexa.Tests
 
         private static void Scans()
         {
-            Check.Reports(26, () => VexaDevice.Scan("BTH"), "Bluetooth without an adapter");
-            Check.Reports(26, () => VexaDevice.Scan("ble"), "BLE, any letter case");
-            Check.Reports(27, () => VexaDevice.Scan("USB"), "USB without its driver");
+            Check.Reports(26, () => VexaDevice.Scan("ble"), "BLE without an adapter");
             Check.Reports(27, () => VexaDevice.Scan("XYZ"), "unknown domain");
             Check.Equal(0, VexaDevice.ScanAll().Count, "ScanAll skips what is missing");
             List<VexaEvent> events = new List<VexaEvent>();
-            Check.Equal(0, VexaDevice.DrainEvents(events), "nothing queued: " + string.Join(", ", events));
+            VexaDevice.DrainEvents(events);
+            Check.NoEvents(events, "nothing queued");
         }
 
         private static void Forwarders()

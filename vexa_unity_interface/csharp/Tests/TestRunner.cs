@@ -30,7 +30,7 @@ namespace Vexa.Tests
             int passed = 0, failed = 0;
             foreach (KeyValuePair<string, Action> test in tests)
             {
-                if (filter != null && test.Key.IndexOf(filter, StringComparison.Ordinal) < 0) continue;
+                if (filter != null && !Matches(test.Key, filter)) continue;
                 Stopwatch watch = Stopwatch.StartNew();
                 string failure = RunOne(test.Value);
                 long ms = watch.ElapsedMilliseconds;
@@ -56,6 +56,16 @@ namespace Vexa.Tests
             if (passed + failed == 0) Console.WriteLine("no test matches the filter '" + filter + "'");
             Console.WriteLine(passed + " passed, " + failed + " failed");
             return passed + failed == 0 ? 1 : failed;
+        }
+
+        // The filter holds alternatives separated by '|'.
+        private static bool Matches(string name, string filter)
+        {
+            foreach (string part in filter.Split('|'))
+            {
+                if (name.IndexOf(part, StringComparison.Ordinal) >= 0) return true;
+            }
+            return false;
         }
 
         private const string Hung = "did not finish within the deadline";

@@ -24,6 +24,7 @@ namespace Vexa.Tests
                 new { First = 1000, Max = 30000, Delays = new[] { 1000, 2000, 4000, 8000, 16000, 30000, 30000 } },
                 new { First = 300, Max = 1000, Delays = new[] { 300, 600, 1000, 1000 } },
                 new { First = 7, Max = 7, Delays = new[] { 7, 7 } },
+                new { First = 250, Max = 1001, Delays = new[] { 250, 500, 1000, 1001 } },
                 new { First = 1 << 30, Max = int.MaxValue, Delays = new[] { 1 << 30, int.MaxValue, int.MaxValue } },
             };
             foreach (var c in cases)
@@ -51,7 +52,7 @@ namespace Vexa.Tests
                 new { Port = "SIM", Domain = "", Channels = "0x0", Freq = 1000, Bits = 16 },
                 new { Port = "SIM", Domain = "", Channels = (string)null, Freq = 1000, Bits = 16 },
                 new { Port = "SIM", Domain = "", Channels = "1", Freq = 0, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = -8 },
+                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = 0 },
             };
             foreach (var b in bad)
             {
@@ -74,10 +75,18 @@ namespace Vexa.Tests
             {
                 Check.True(first.Stop(EventTimeoutMs), "first worker ended");
             }
-            // Once ended, it may run again.
+            // Once ended, it may run again. What the loop's handlers report is
+            // forwarded, and the first cause that ends the session is its reason.
             first.Start();
-            Check.Equal(VexaSessionEventKind.Connected, WaitFor(first, VexaSessionEventKind.Connected).Kind, "restart");
+            WaitFor(first, VexaSessionEventKind.Connected);
+            VexaNative.OnDigInEventDetected(1, 2, 3, true);
+            VexaNative.OnDisconnectEventDetected(5);
+            VexaNative.OnExceptionRaised(33, "lost");
+            VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
+            Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
+            Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(), "forwarded failure");
             Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+            Check.Equal(5, WaitFor(first, VexaSessionEventKind.Disconnected).Reason, "first cause");
         }
 
         private static void ScanFallback()
@@ -103,10 +112,9 @@ namespace Vexa.Tests
                     {
                         WaitFor(worker, VexaSessionEventKind.Failure);
                         Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
-                        List<VexaSessionEvent> rest = new List<VexaSessionEvent>();
-                        worker.DrainEvents(rest);
-                        Check.True(rest.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
-                                   "only failures: " + string.Join(", ", rest));
+                        worker.DrainEvents(backlog);
+                        Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                                   "only failures: " + string.Join(", ", backlog));
                         Check.True(!VexaDevice.IsConnected, "nothing connected");
                     }
                 }
@@ -122,7 +130,8 @@ namespace Vexa.Tests
             VexaSource[] sources = { Source(2), Source(3) };
             foreach (bool auto in new[] { false, true })
             {
-                VexaDeviceWorker worker = Worker(null, auto);
+                VexaReconnectBackoff backoff = new VexaReconnectBackoff(20, 80);
+                VexaDeviceWorker worker = Worker(null, auto, backoff);
                 try
                 {
                     using (Simulator first = new Simulator())
@@ -133,6 +142,7 @@ namespace Vexa.Tests
                         CheckFreshFrames(sources);
                     }
                     // The device went away while the loop ran.
+                    Check.Equal(21, WaitFor(worker, VexaSessionEventKind.Failure).Code, "the loop's failure");
                     VexaSessionEvent lost = WaitFor(worker, VexaSessionEventKind.Disconnected);
                     Check.Equal(VexaDeviceWorker.ReasonFailure, lost.Reason, "reason of the lost link");
                     VexaDevice.ClearQueues();
@@ -155,6 +165,7 @@ namespace Vexa.Tests
                     }
                     VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
                     Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
+                    Check.Equal(20, backoff.NextDelayMs(), "back-off reset by the session that worked");
                     Check.True(!VexaDevice.IsConnected && !VexaDevice.IsLooping, "device released");
                 }
                 finally
@@ -165,9 +176,10 @@ namespace Vexa.Tests
         }
 
         // Frames through the binding's queue, so the worker runs without the ring.
-        private static VexaDeviceWorker Worker(string port, bool autoReconnect)
+        private static VexaDeviceWorker Worker(string port, bool autoReconnect, VexaReconnectBackoff backoff = null)
         {
-            return new VexaDeviceWorker(new VexaReconnectBackoff(20, 80))
+            backlog.Clear();
+            return new VexaDeviceWorker(backoff ?? new VexaReconnectBackoff(20, 80))
             {
                 Port = port, Channels = "011", BaseFrequency = 1000, Bits = 16, AutoReconnect = autoReconnect,
                 UseSampleRing = false,
@@ -179,37 +191,33 @@ namespace Vexa.Tests
             return new VexaSource(port, 1, 16, 1);
         }
 
-        // Drains events until one of `kind` arrives; returns it.
+        // Events drained but not yet waited for, oldest first.
+        private static readonly List<VexaSessionEvent> backlog = new List<VexaSessionEvent>();
+
+        // Drains events until one of `kind` arrives; returns it and forgets
+        // the events before it.
         private static VexaSessionEvent WaitFor(VexaDeviceWorker worker, VexaSessionEventKind kind)
         {
-            List<VexaSessionEvent> seen = new List<VexaSessionEvent>();
-            int deadline = Environment.TickCount + EventTimeoutMs;
-            while (true)
+            int found = -1;
+            Check.Await(() =>
             {
-                int from = seen.Count;
-                worker.DrainEvents(seen);
-                for (int i = from; i < seen.Count; i++)
-                {
-                    if (seen[i].Kind == kind) return seen[i];
-                }
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !worker.WaitForEvents(left))
-                {
-                    throw new CheckFailed("no " + kind + " event; saw: " + string.Join(", ", seen));
-                }
-            }
+                int from = backlog.Count;
+                int drained = worker.DrainEvents(backlog);
+                Check.Equal(backlog.Count - from, drained, "events drained");
+                found = backlog.FindIndex(e => e.Kind == kind);
+                return found >= 0;
+            }, worker.WaitForEvents, () => "no " + kind + " event; saw: " + string.Join(", ", backlog));
+            VexaSessionEvent next = backlog[found];
+            backlog.RemoveRange(0, found + 1);
+            return next;
         }
 
         // The session's first frames, from tick 0, carry the simulator's values.
         private static void CheckFreshFrames(VexaSource[] sources)
         {
             List<VexaFrame> frames = new List<VexaFrame>();
-            int deadline = Environment.TickCount + EventTimeoutMs;
-            while (VexaDevice.DrainFrames(frames) >= 0 && frames.Count < 50)
-            {
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !VexaDevice.WaitForData(left)) throw new CheckFailed("only " + frames.Count + " frames");
-            }
+            Check.Await(() => VexaDevice.DrainFrames(frames) >= 0 && frames.Count >= 50, VexaDevice.WaitForData,
+                        () => "only " + frames.Count + " frames");
             SamplePattern.CheckFrames(frames, sources, 0);
         }
     }
