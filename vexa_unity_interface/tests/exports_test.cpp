@@ -1,10 +1,15 @@
-// The exports against a simulated device on a pseudo-terminal.
+// The exports, and the Unity device's callbacks run by StartLoop on a
+// worker thread as a Unity script would, against a simulated device on a
+// pseudo-terminal.
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <thread>
+#include <tuple>
 
 #include "host.h"
 #include "signals/signals_x.h"
+#include "support/eventually.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/pty_simulator.h"
 
@@ -16,14 +21,7 @@ using Bytes = std::vector<uint8_t>;
 
 // One source entry of a start command: port byte (width flag included),
 // divisor and channel mask.
-struct Entry {
-  int portByte, divisor, mask;
-  bool operator==(const Entry& o) const { return portByte == o.portByte && divisor == o.divisor && mask == o.mask; }
-};
-std::ostream& operator<<(std::ostream& os, const Entry& e) {
-  return os << "{0x" << std::hex << e.portByte << std::dec << ", " << e.divisor << ", 0x" << std::hex << e.mask
-            << std::dec << "}";
-}
+using Entry = std::tuple<int, int, int>;
 
 class Exports : public HostTest {
  protected:
@@ -54,7 +52,7 @@ class Exports : public HostTest {
       const size_t stride = c[1] == 2 ? 9 : 8;
       std::vector<Entry> entries;
       for (size_t i = 0, at = 21; i < c[20]; ++i, at += stride) {
-        entries.push_back({c[at], c[at + 1] | c[at + 2] << 8, stride == 9 ? c[at + 3] | c[at + 4] << 8 : c[at + 3]});
+        entries.emplace_back(c[at], c[at + 1] | c[at + 2] << 8, stride == 9 ? c[at + 3] | c[at + 4] << 8 : c[at + 3]);
       }
       return {rate, entries};
     }
@@ -63,6 +61,27 @@ class Exports : public HostTest {
   std::vector<int> channelPorts() { return std::vector<int>(vexaDev->channelPorts.begin(), vexaDev->channelPorts.end()); }
 
   std::unique_ptr<vexa_sim::PtySimulator> sim;
+};
+
+class Callbacks : public Exports {
+ protected:
+  void SetUp() override {
+    Exports::SetUp();
+    connect();
+  }
+  void startLoop() {
+    loop = std::thread([] { StartLoop(); });
+    ASSERT_TRUE(vexa_test::eventually([] { return vexaDev->impl()->state == Vexa::kReceiving; }));
+  }
+  void event(uint8_t code, std::vector<uint8_t> payload) {
+    sim->engine().with<CurrentDeviceModel>([&](CurrentDeviceModel& m) { m.sendEvent(code, payload); });
+  }
+  void TearDown() override {
+    if (loop.joinable()) loop.join();
+    Exports::TearDown();
+  }
+
+  std::thread loop;
 };
 
 // Before a connection, while connected and after: the queries' values, and
@@ -231,6 +250,49 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{1, 2, 3, true}, {1, 2, 3, false}}));
   ASSERT_EQ(seen().frames.size(), 1u);
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
+}
+
+// Events on a running acquisition: a digital input and an event of no
+// interest keep the loop going, a disconnect ends it; each is traced to the
+// log and handed to its handler with the device's values.
+TEST_F(Callbacks, EventsReachTheirHandlersInOrder) {
+  std::string log = logOf([&] {
+    StartAcquisition(100, "1", 16);
+    startLoop();
+    event(13, {9});
+    event(3, {2, 0x10, 0, 0, 0, 1});
+    event(8, {5});
+    loop.join();
+  });
+  EXPECT_NE(log.find("New Event raised: 13\nOther Event: 13\nNew Event raised: 3\nDigital input event - Clock "
+                     "source: 2  Clock value: 16  New input state: 1\nNew Event raised: 8\nDisconnect event - "
+                     "Reason: 5\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{2, 16, 0, true}}));
+  EXPECT_EQ(seen().disconnects, std::vector<int>{5});
+  EXPECT_TRUE(GetCommunicationFlag());
+  EXPECT_EQ(GetNbrChannels(), 0);  // the device ended the acquisition
+}
+
+TEST_F(Callbacks, TimeoutTracesWithoutALineBreak) {
+  vexaDev->setTimeout(20);
+  std::string log = logOf([] { StartLoop(); });
+  EXPECT_EQ(log, "Timeout");
+  EXPECT_EQ(seen().disconnects, std::vector<int>{1});
+}
+
+TEST_F(Callbacks, InterruptWhileIdleLowersTheFlag) {
+  vexaDev->communicationFlag = true;
+  std::string log = logOf([&] {
+    startLoop();
+    InterruptAcquisition();
+    loop.join();
+  });
+  EXPECT_EQ(log, "onInterrupt\n");
+  EXPECT_FALSE(GetCommunicationFlag());
+  EXPECT_EQ(vexaDev->impl()->state, Vexa::kIdle);
+  EXPECT_TRUE(reports().empty());
 }
 
 }  // namespace
