@@ -78,15 +78,23 @@ namespace Vexa.Tests
             // Once ended, it may run again. What the loop's handlers report is
             // forwarded, and the first cause that ends the session is its reason.
             first.Start();
-            WaitFor(first, VexaSessionEventKind.Connected);
-            VexaNative.OnDigInEventDetected(1, 2, 3, true);
-            VexaNative.OnDisconnectEventDetected(5);
-            VexaNative.OnExceptionRaised(33, "lost");
-            VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
-            Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
-            Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(), "forwarded failure");
-            Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
-            Check.Equal(5, WaitFor(first, VexaSessionEventKind.Disconnected).Reason, "first cause");
+            try
+            {
+                WaitFor(first, VexaSessionEventKind.Connected);
+                VexaNative.OnDigInEventDetected(1, 2, 3, true);
+                VexaNative.OnDisconnectEventDetected(5);
+                VexaNative.OnExceptionRaised(33, "lost");
+                VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
+                Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
+                Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(),
+                            "forwarded failure");
+                Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+                Check.Equal(5, WaitFor(first, VexaSessionEventKind.Disconnected).Reason, "first cause");
+            }
+            finally
+            {
+                first.Stop(-1);
+            }
         }
 
         private static void ScanFallback()
