@@ -64,10 +64,13 @@ namespace Vexa.Tests
                 Check.True(!worker.IsRunning, "not started with " + b);
             }
 
-            VexaDeviceWorker first = Worker("SIM", false);
+            VexaReconnectBackoff used = new VexaReconnectBackoff(20, 80);
+            used.NextDelayMs();  // left over from an earlier run
+            VexaDeviceWorker first = Worker("SIM", false, used);
             try
             {
                 first.Start();
+                Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
                 Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
                 Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
             }
