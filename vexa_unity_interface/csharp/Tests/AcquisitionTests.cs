@@ -93,7 +93,7 @@ namespace Vexa.Tests
         }
 
         // Instant i of a batch read from the ring must be tick `expected`.
-        private static void CheckInstant(int expected, int tick, int[] samples, int i, VexaSource[] sources)
+        internal static void CheckInstant(int expected, int tick, int[] samples, int i, VexaSource[] sources)
         {
             Check.Equal(expected, tick, "tick");
             int[] want = SamplePattern.Expected(tick, sources);

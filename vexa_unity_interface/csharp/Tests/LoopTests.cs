@@ -2,29 +2,12 @@ using System;
 
 namespace Vexa.Tests
 {
-    // How the binding's loop thread ends, and what it keeps away from the
-    // device while it runs.
+    // What the binding keeps away from the device while its loop runs.
     internal static class LoopTests
     {
         internal static void Register(TestRunner runner)
         {
-            runner.Add("Interrupt wakes a loop that has no acquisition", InterruptIdleLoop);
             runner.Add("device calls wait for the loop; Disconnect ends it first", GuardsAgainstRunningLoop);
-        }
-
-        private static void InterruptIdleLoop()
-        {
-            using (Simulator sim = new Simulator())
-            {
-                VexaDevice.Connect(sim.Path);
-                Acquisition acquisition = Acquisition.StartLoop();
-                acquisition.Interrupt();
-                // A lost interrupt would have let the 2 s time-out end the
-                // loop, which queues a disconnect.
-                Check.NoEvents(acquisition.Events, "no event");
-                Check.Equal(0, acquisition.Frames.Count, "no frame");
-                Check.Equal("tessarimodular", VexaDevice.DeviceType, "device still answers");
-            }
         }
 
         private static void GuardsAgainstRunningLoop()

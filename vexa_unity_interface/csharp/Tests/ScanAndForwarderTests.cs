@@ -31,25 +31,8 @@ namespace Vexa.Tests
 
             List<VexaEvent> events = new List<VexaEvent>();
             VexaDevice.DrainEvents(events);
-            Check.Equal(5, events.Count, "events: " + string.Join(", ", events));
-            CheckDigIn(events[0], 1, 2, 3, true);
-            CheckDigIn(events[1], -4, 5, 0, false);
-            Check.Equal(VexaEventKind.Disconnect, events[2].Kind, "disconnect kind");
-            Check.Equal(5, events[2].Reason, "disconnect reason");
-            Check.Equal(VexaEventKind.Failure, events[3].Kind, "failure kind");
-            Check.Equal(7, events[3].Code, "failure code");
-            Check.Equal("100% lost\n", events[3].Message, "failure text, percent sign kept");
-            Check.Equal(VexaEventKind.DeviceFound, events[4].Kind, "device kind");
-            Check.Equal("BTH00:11:22:33:44:55", events[4].Path, "device path");
-        }
-
-        private static void CheckDigIn(VexaEvent ev, int clockSource, int clockValue, int input, bool state)
-        {
-            Check.Equal(VexaEventKind.DigitalInput, ev.Kind, "digital input kind");
-            Check.Equal(clockSource, ev.ClockSource, "clock source");
-            Check.Equal(clockValue, ev.ClockValue, "clock value");
-            Check.Equal(input, ev.Input, "input");
-            Check.Equal(state, ev.State, "state");
+            Check.Equal("DigitalInput(1, 2, 3, True) DigitalInput(-4, 5, 0, False) Disconnect(reason 5) " +
+                        "Failure(7, 100% lost\n) DeviceFound(BTH00:11:22:33:44:55)", string.Join(" ", events), "events");
         }
     }
 }

@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Generic;
+using System.Threading;
 
 namespace Vexa.Tests
 {
@@ -109,15 +110,25 @@ namespace Vexa.Tests
                 worker.ScanDomain = "USB";
                 worker.FallbackToSimulator = fallback;
                 worker.Channels = "101";
+                worker.UseSampleRing = fallback;
                 try
                 {
                     worker.Start();
                     if (fallback)
                     {
-                        VexaSessionEvent connected = WaitFor(worker, VexaSessionEventKind.Connected);
-                        Check.Equal("SIM", connected.Path, "fallback path");
-                        Check.Equal("tessarimodular", connected.DeviceType, "fallback device");
-                        CheckFreshFrames(new[] { Source(1), Source(3) });
+                        Check.Equal("Connected(SIM, tessarimodular, battery 96)",
+                                    WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
+                        // Through the worker's ring: the first instants, two channels each.
+                        int[] ticks = new int[20], samples = new int[40];
+                        int n = 0;
+                        Check.Await(() => (n = worker.ReadSamples(ticks, samples)) > 0, ms =>
+                        {
+                            Thread.Sleep(1);
+                            return true;
+                        }, () => "no instant read");
+                        Check.Equal(2, worker.SampleChannels, "channels per instant");
+                        VexaSource[] sources = { Source(1), Source(3) };
+                        for (int i = 0; i < n; i++) AcquisitionTests.CheckInstant(i, ticks[i], samples, i, sources);
                     }
                     else
                     {
