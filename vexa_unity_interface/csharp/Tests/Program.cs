@@ -30,11 +30,8 @@ namespace Vexa.Tests
 
             TestRunner runner = new TestRunner(Cleanup);
             InteropTests.Register(runner);
-            ConnectionTests.Register(runner);
-            FailureTests.Register(runner);
-            ScanAndForwarderTests.Register(runner);
+            ExportTests.Register(runner);
             AcquisitionTests.Register(runner);
-            LoopTests.Register(runner);
             WrapperTests.Register(runner);
             WorkerTests.Register(runner);
             return runner.Run(filter) == 0 ? 0 : 1;
