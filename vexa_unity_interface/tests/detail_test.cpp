@@ -1,11 +1,13 @@
-// A failed connection keeps the report the interface always gave, and the
-// extension export names the cause the system gave for it.
+// The log file, a failed connection's report as the interface always gave
+// it, and the extension export that names the cause the system gave for it.
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include <fstream>
+#include <sstream>
 
 #include "host.h"
 
@@ -15,6 +17,39 @@ namespace {
 const char kOpeningPort[] =
     "VEXA Notification Exception at line number 384 in file vexa_unity_interface.cpp (v20220517): "
     "The communication port does not exist or it is already being used.\n";
+
+std::string readFile(const char* path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// WelcomeFunction takes over standard output, so body runs in a child
+// process inside a fresh directory; the child exits 0 when every check held.
+template <class Body>
+void inChild(Body body) {
+  EXPECT_EXIT(
+      {
+        char dir[] = "/tmp/vexa-log-XXXXXX";
+        if (mkdtemp(dir) == nullptr || chdir(dir) != 0) _exit(3);
+        _exit(body() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The log starts empty, takes each report at once (unbuffered), and a
+// second WelcomeFunction empties it again.
+TEST(LogFile, WelcomeOpensAnEmptyLogAndReportsLandInIt) {
+  inChild([] {
+    int value = WelcomeFunction();
+    if (value < 0 || value > 99 || readFile("vexa_logs_file.txt") != "") return false;
+    VexaDevUnity("COM/dev/nonexistent");
+    if (readFile("vexa_logs_file.txt") != kOpeningPort) return false;
+    WelcomeFunction();
+    return readFile("vexa_logs_file.txt").empty();
+  });
+}
 
 class Detail : public HostTest {
  protected:
@@ -55,19 +90,14 @@ TEST_F(Detail, PortFailuresNameTheirCause) {
   close(fd);
   chmod(file, 0);
   // Root opens anything: the check runs as an ordinary user in a child.
-  const pid_t child = fork();
-  if (child == 0) {
-    if (geteuid() == 0 && setuid(65534) != 0) _exit(2);
+  inChild([&file] {
+    if (geteuid() == 0 && setuid(65534) != 0) return false;
     VexaDevUnity((std::string("COM") + file).c_str());
     const std::string detail = VexaExtGetLastErrorDetail();
-    const bool named = detail.find("Permission denied (errno 13)") != std::string::npos &&
-                       detail.find("dialout") != std::string::npos;
-    _exit(named ? 0 : 1);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
+    return detail.find("Permission denied (errno 13)") != std::string::npos &&
+           detail.find("dialout") != std::string::npos;
+  });
   unlink(file);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST_F(Detail, ExtensionVersionAndLog) {

@@ -1,6 +1,16 @@
-// The exports against a simulated device on a pseudo-terminal.
+// The exports, and the Unity device's callbacks run by StartLoop on a
+// worker thread as a Unity script would, against a simulated device on a
+// pseudo-terminal.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <tuple>
+
 #include "host.h"
 #include "signals/signals_x.h"
+#include "support/eventually.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/pty_simulator.h"
 
@@ -8,7 +18,11 @@ namespace vexa_unity_test {
 namespace {
 
 using vexa_sim::CurrentDeviceModel;
-using Commands = std::vector<std::vector<uint8_t>>;
+using Bytes = std::vector<uint8_t>;
+
+// One source entry of a start command: port byte (width flag included),
+// divisor and channel mask.
+using Entry = std::tuple<int, int, int>;
 
 class Exports : public HostTest {
  protected:
@@ -18,118 +32,143 @@ class Exports : public HostTest {
     ASSERT_NE(vexaDev, nullptr) << (reports().empty() ? "" : reports()[0].message);
   }
   // Commands the device received after the handshake.
-  Commands commands() {
+  std::vector<Bytes> commands() {
     return sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) {
-      Commands all = m.receivedCommands();
-      Commands after;
-      for (const auto& c : all) {
-        if (c != std::vector<uint8_t>{0x03, 0x00} && c != std::vector<uint8_t>{0x03, 0x03}) after.push_back(c);
+      std::vector<Bytes> after;
+      for (const auto& c : m.receivedCommands()) {
+        if (c != Bytes{0x03, 0x00} && c != Bytes{0x03, 0x03}) after.push_back(c);
       }
       return after;
     });
   }
-  // The source entries (port byte, divisor, mask) of the last start command.
-  std::vector<std::vector<uint8_t>> lastStartSources() {
-    Commands all = commands();
+  // The base rate and source entries of the last start command; entries are
+  // 9 bytes long with 16-bit masks (second byte 2), else 8.
+  std::pair<float, std::vector<Entry>> lastStart() { return lastStartIn(commands()); }
+  static std::pair<float, std::vector<Entry>> lastStartIn(const std::vector<Bytes>& all) {
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
-      const auto& c = *it;
-      if (c.size() > 21 && c[0] == 0x07) {
-        std::vector<std::vector<uint8_t>> entries;
-        for (size_t i = 0; i < c[20]; ++i) entries.emplace_back(c.begin() + 21 + 8 * i, c.begin() + 25 + 8 * i);
-        return entries;
+      const Bytes& c = *it;
+      if (c.size() <= 21 || c[0] != 0x07) continue;
+      float rate;
+      std::memcpy(&rate, &c[16], sizeof rate);
+      const size_t stride = c[1] == 2 ? 9 : 8;
+      std::vector<Entry> entries;
+      for (size_t i = 0, at = 21; i < c[20]; ++i, at += stride) {
+        entries.emplace_back(c[at], c[at + 1] | c[at + 2] << 8, stride == 9 ? c[at + 3] | c[at + 4] << 8 : c[at + 3]);
       }
+      return {rate, entries};
     }
-    return {};
+    return {0, {}};
   }
   std::vector<int> channelPorts() { return std::vector<int>(vexaDev->channelPorts.begin(), vexaDev->channelPorts.end()); }
 
   std::unique_ptr<vexa_sim::PtySimulator> sim;
 };
 
-TEST_F(Exports, ConnectFailuresAreReportedAndLeaveNoDevice) {
-  std::string log = logOf([] { VexaDevUnity("COM/dev/nonexistent"); });
-  EXPECT_EQ(log,
-            "VEXA Notification Exception at line number 384 in file vexa_unity_interface.cpp (v20220517): The "
-            "communication port does not exist or it is already being used.\n");
-  VexaDevUnity(nullptr);
-  ASSERT_EQ(reports().size(), 2u);
-  EXPECT_EQ(reports()[0].code, 1);
-  EXPECT_EQ(reports()[1].code, 2);
-  EXPECT_EQ(vexaDev, nullptr);
-}
+class Callbacks : public Exports {
+ protected:
+  void SetUp() override {
+    Exports::SetUp();
+    connect();
+  }
+  void startLoop() {
+    loop = std::thread([] { StartLoop(); });
+    ASSERT_TRUE(vexa_test::eventually([] { return vexaDev->impl()->state == Vexa::kReceiving; }));
+  }
+  void event(uint8_t code, std::vector<uint8_t> payload) {
+    sim->engine().with<CurrentDeviceModel>([&](CurrentDeviceModel& m) { m.sendEvent(code, payload); });
+  }
+  void TearDown() override {
+    if (loop.joinable()) loop.join();
+    Exports::TearDown();
+  }
 
-TEST_F(Exports, ConnectedDeviceQueries) {
-  vexa_sim::CurrentDeviceConfig config;
-  config.description = "quillbox_rev";
-  connect(config);
-  EXPECT_FALSE(GetCommunicationFlag());
-  EXPECT_EQ(vexaDev->impl()->loopTimeout, 2000);
-  EXPECT_EQ(GetProductId(), 513);
-  std::string log = logOf([] { EXPECT_STREQ(GetDeviceType(), "Quillbox"); });
-  EXPECT_EQ(log, "quillbox_rev\n");
-  EXPECT_EQ(GetBattery(), 96);
-  EXPECT_EQ(GetNbrChannels(), 0);
-  EXPECT_TRUE(reports().empty());
-}
+  std::thread loop;
+};
 
-// The values of the unwrapped queries without a device (the reports of the
-// others are in the misuse matrix).
-TEST_F(Exports, WithoutADevice) {
+// Before a connection, while connected and after: the queries' values, and
+// the type named by each kind of description.
+TEST_F(Exports, Queries) {
   EXPECT_EQ(GetBattery(), -1);
   EXPECT_EQ(GetNbrChannels(), 0);
   EXPECT_FALSE(GetCommunicationFlag());
+  VexaDevUnity(nullptr);
   logOf([] { StartLoop(); });
-  ASSERT_EQ(reports().size(), 1u);
-  EXPECT_EQ(reports()[0].message, "The object instance is invalid.");
+  ASSERT_EQ(reports().size(), 2u);
+  EXPECT_EQ(reports()[0].code, 2);
+  EXPECT_EQ(reports()[1].message, "The object instance is invalid.");
+
+  const struct {
+    const char* description;
+    uint16_t productId, batteryRaw;
+    const char* type;
+    int battery;
+  } rows[] = {
+      {"quillbox_rev", 0x0201, 1600, "Quillbox", 67},
+      {"FernlitVexa", 0x0205, 1700, "FernlitVexa", 96},
+      {"Cadrium ", 0x0601, 0, "Not supported device", -1},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.description);
+    vexa_sim::CurrentDeviceConfig config;
+    config.description = row.description;
+    config.productId = row.productId;
+    config.batteryRaw = row.batteryRaw;
+    connect(config);
+    EXPECT_EQ(vexaDev->impl()->loopTimeout, 2000);
+    EXPECT_EQ(GetProductId(), row.productId);
+    std::string log = logOf([&] { EXPECT_STREQ(GetDeviceType(), row.type); });
+    EXPECT_EQ(log, std::string(row.description) + "\n");
+    EXPECT_EQ(GetBattery(), row.battery);
+    EXPECT_FALSE(GetCommunicationFlag());
+  }
+  EXPECT_TRUE(reports().size() == 2u) << reports().back().message;
 }
 
-TEST_F(Exports, ChannelListsOfTheStarts) {
+// Each start's conversion of its arguments into the start command and the
+// channel list: characters other than '0' and '1', the mask's top bit, a
+// base rate that is no whole multiple of the channel's, and mask bits that
+// count for no channel. Port 9's four channels need its gain written first,
+// once, wherever the record stands; three channels need none.
+TEST_F(Exports, StartsConvertTheirArguments) {
   vexa_sim::CurrentDeviceConfig config;
-  config.productId = 517;  // takes masks above 8 bits
+  config.productId = 517;  // takes 16-bit masks
   connect(config);
-  StartAcquisition(1000, "1011", 16);
-  EXPECT_EQ(channelPorts(), (std::vector<int>{1, 3, 4}));
-  EXPECT_TRUE(GetCommunicationFlag());
-  EXPECT_EQ(GetNbrChannels(), 3);
-  StopAcquisition();
-  EXPECT_EQ(GetNbrChannels(), 0);
-
-  StartAcquisitionByNbr(1000, 5, 16);
-  EXPECT_EQ(channelPorts(), (std::vector<int>{1, 3}));
-  EXPECT_EQ(lastStartSources().size(), 2u);
-  StopAcquisition();
-
-  // Bits above the low 16 of a mask count for nothing.
-  const VexaSource sources[] = {{2, 1, 16, 0x0103}, {3, 1, 16, 0x30001}};
-  StartAcquisitionBySources(1000, sources, 2);
-  EXPECT_EQ(channelPorts(), (std::vector<int>{2, 2, 2, 3}));
-  StopAcquisition();
-
-  StartAcquisitionStrandelo(1000, 77, 16, 300);
-  EXPECT_EQ(channelPorts(), std::vector<int>{1});
-  StopAcquisition();
-  EXPECT_TRUE(reports().empty()) << reports()[0].message;
-}
-
-TEST_F(Exports, StartCommandsOfTheStarts) {
-  connect();
-  StartAcquisitionStrandelo(1000, 77, 16, 300);
-  auto cmd = commands().back();
-  EXPECT_EQ(std::vector<uint8_t>(cmd.begin() + 21, cmd.begin() + 25), (std::vector<uint8_t>{0x81, 0x03, 0x00, 0x01}));
-  StopAcquisition();
-
-  const VexaSource sources[] = {{1, 1, 8, 1}, {9, 1, 16, 15}};
-  StartAcquisitionBySources(500, sources, 2);
-  Commands after = commands();
-  ASSERT_GE(after.size(), 2u);
-  EXPECT_EQ(after[after.size() - 2], (std::vector<uint8_t>{0x01, 0x05, 0x09, 0x03, 0x50, 0x28}));
-  EXPECT_EQ(after.back()[0], 0x07);
-  StopAcquisition();
-
-  const VexaSource seven[] = {{9, 1, 16, 7}};
-  size_t before = commands().size();
-  StartAcquisitionBySources(500, seven, 1);
-  EXPECT_EQ(commands().size(), before + 1);  // the start only
+  const VexaSource sources[] = {{2, 3, 8, 0x0103}, {9, 1, 16, 15}, {5, 1, 16, 0x30001}};
+  const VexaSource nine[] = {{9, 2, 16, 7}};
+  const struct {
+    const char* name;
+    std::function<void()> start;
+    float rate;
+    std::vector<Entry> entries;
+    std::vector<int> ports;
+  } rows[] = {
+      {"text", [] { StartAcquisition(1000, "2101x1", 16); }, 1000, {{0x82, 1, 1}, {0x84, 1, 1}, {0x86, 1, 1}},
+       {2, 4, 6}},
+      {"mask", [] { StartAcquisitionByNbr(500, INT_MIN | 0x5, 8); }, 500, {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}},
+       {1, 3, 32}},
+      {"one channel", [] { StartAcquisitionStrandelo(1000, 77, 16, 600); }, 1000, {{0x81, 1, 1}}, {1}},
+      {"sources", [&] { StartAcquisitionBySources(2000, sources, 3); }, 2000,
+       {{2, 3, 0x0103}, {0x89, 1, 15}, {0x85, 1, 1}}, {2, 2, 2, 9, 9, 9, 9, 5}},
+      {"three of port 9", [&] { StartAcquisitionBySources(2000, nine, 1); }, 2000, {{0x89, 2, 7}}, {9, 9, 9}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    seen().reports.clear();
+    logOf(row.start);
+    ASSERT_TRUE(reports().empty()) << reports()[0].message;
+    EXPECT_EQ(lastStart(), std::make_pair(row.rate, row.entries));
+    EXPECT_EQ(channelPorts(), row.ports);
+    EXPECT_EQ(GetNbrChannels(), static_cast<int>(row.ports.size()));
+    EXPECT_TRUE(GetCommunicationFlag());
+    StopAcquisition();
+    EXPECT_EQ(GetNbrChannels(), 0);
+  }
+  const Bytes gain = {0x01, 0x05, 0x09, 0x03, 0x50, 0x28};
+  std::vector<Bytes> after = commands();
+  const auto first = std::find(after.begin(), after.end(), gain);
+  ASSERT_LT(first + 1, after.end());
+  EXPECT_EQ(std::count(after.begin(), after.end(), gain), 1);
+  EXPECT_EQ(lastStartIn({first[1]}).second.size(), 3u);  // the start follows
 }
 
 TEST_F(Exports, FailedStartsKeepTheFlagRaised) {
@@ -158,21 +197,19 @@ TEST_F(Exports, SetParameterBytes) {
   const int one[] = {0x2A5B};
   SetParameter(9, 3, gain, 2);
   SetParameter(1, 1, one, 1);
-  std::string log = logOf([&] {
+  logOf([&] {
     SetParameter(1, 4, one, 1);
     SetParameter(1, 2, gain, 2);
   });
-  Commands after = commands();
+  std::vector<Bytes> after = commands();
   ASSERT_EQ(after.size(), 2u);
-  EXPECT_EQ(after[0], (std::vector<uint8_t>{0x01, 0x05, 0x09, 0x03, 0x50, 0x28}));
-  EXPECT_EQ(after[1], (std::vector<uint8_t>{0x01, 0x05, 0x01, 0x01, 0x5B}));
-  const std::string line =
-      "C++ Exception at line number 940 in file vexa_unity_interface.cpp (v20220517): The type of input provided "
-      "is not currently supported.\n";
-  EXPECT_EQ(log, line + line);
+  EXPECT_EQ(after[0], (Bytes{0x01, 0x05, 0x09, 0x03, 0x50, 0x28}));
+  EXPECT_EQ(after[1], (Bytes{0x01, 0x05, 0x01, 0x01, 0x5B}));
   ASSERT_EQ(reports().size(), 2u);
-  EXPECT_EQ(reports()[0].code, 40);
-  EXPECT_EQ(reports()[0].message, line);
+  EXPECT_EQ(reports()[1].code, 40);
+  EXPECT_EQ(reports()[1].message,
+            "C++ Exception at line number 940 in file vexa_unity_interface.cpp (v20220517): The type of input "
+            "provided is not currently supported.\n");
 }
 
 TEST_F(Exports, ConnectingAgainReleasesTheEarlierDevice) {
@@ -204,6 +241,49 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{1, 2, 3, true}, {1, 2, 3, false}}));
   ASSERT_EQ(seen().frames.size(), 1u);
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
+}
+
+// Events on a running acquisition: a digital input and an event of no
+// interest keep the loop going, a disconnect ends it; each is traced to the
+// log and handed to its handler with the device's values.
+TEST_F(Callbacks, EventsReachTheirHandlersInOrder) {
+  std::string log = logOf([&] {
+    StartAcquisition(100, "1", 16);
+    startLoop();
+    event(13, {9});
+    event(3, {2, 0x10, 0, 0, 0, 1});
+    event(8, {5});
+    loop.join();
+  });
+  EXPECT_NE(log.find("New Event raised: 13\nOther Event: 13\nNew Event raised: 3\nDigital input event - Clock "
+                     "source: 2  Clock value: 16  New input state: 1\nNew Event raised: 8\nDisconnect event - "
+                     "Reason: 5\n"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{2, 16, 0, true}}));
+  EXPECT_EQ(seen().disconnects, std::vector<int>{5});
+  EXPECT_TRUE(GetCommunicationFlag());
+  EXPECT_EQ(GetNbrChannels(), 0);  // the device ended the acquisition
+}
+
+TEST_F(Callbacks, TimeoutTracesWithoutALineBreak) {
+  vexaDev->setTimeout(20);
+  std::string log = logOf([] { StartLoop(); });
+  EXPECT_EQ(log, "Timeout");
+  EXPECT_EQ(seen().disconnects, std::vector<int>{1});
+}
+
+TEST_F(Callbacks, InterruptWhileIdleLowersTheFlag) {
+  vexaDev->communicationFlag = true;
+  std::string log = logOf([&] {
+    startLoop();
+    InterruptAcquisition();
+    loop.join();
+  });
+  EXPECT_EQ(log, "onInterrupt\n");
+  EXPECT_FALSE(GetCommunicationFlag());
+  EXPECT_EQ(vexaDev->impl()->state, Vexa::kIdle);
+  EXPECT_TRUE(reports().empty());
 }
 
 }  // namespace

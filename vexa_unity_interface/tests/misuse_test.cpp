@@ -165,11 +165,7 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
         {"OnExceptionRaised", [] { OnExceptionRaised(99, "from the host"); }, kForwards, {99}},
         {"OnDisconnectEventDetected", [] { OnDisconnectEventDetected(7); }, kNone, noCodes},
         {"OnDigInEventDetected", [] { OnDigInEventDetected(1, 2, 3, true); }, kNone, noCodes},
-        {"OnDataReceived",
-         [] {
-           OnDataReceived(5, data, {1, 1});
-         },
-         kNone, noCodes},
+        {"OnDataReceived", [] { OnDataReceived(5, data, {1, 1}); }, kNone, noCodes},
         {"StartAcquisition", [] { StartAcquisition(1000, "11", 16); }, kTalks, codes(13)},
         {"StartAcquisitionByNbr", [] { StartAcquisitionByNbr(1000, 3, 16); }, kTalks, codes(5)},
         {"StartAcquisitionBySources", [] { StartAcquisitionBySources(1000, &source, 1); }, kTalks, codes(9)},
@@ -185,12 +181,7 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
         {"GetNbrChannels", [] { EXPECT_GE(GetNbrChannels(), 0); }, kReads, noCodes},
         {"GetCommunicationFlag", [] { GetCommunicationFlag(); }, kReads, noCodes},
         {"SetParameter", [] { SetParameter(1, 1, data, 1); }, kTalks, codes(38)},
-        {"vexaDev",
-         [] {
-           const Vexa::BaseDevUnity* volatile dev = vexaDev;
-           (void)dev;
-         },
-         kReads, noCodes},
+        {"vexaDev", [] { (void)*static_cast<Vexa::BaseDevUnity* const volatile*>(&vexaDev); }, kReads, noCodes},
         // Last: they release the device, which then costs a new connection.
         {"DisconnectVexaDevUnity", [] { DisconnectVexaDevUnity(); }, kEndsLoop, noCodes},
         {"VexaDevUnity", [this] { VexaDevUnity(other->comPath().c_str()); }, kEndsLoop, codes(1)},

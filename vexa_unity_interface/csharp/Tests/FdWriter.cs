@@ -27,31 +27,20 @@ namespace Vexa.Tests
             Write(value.ToString());
         }
 
-        public override void Write(char[] buffer, int index, int count)
-        {
-            Write(new string(buffer, index, count));
-        }
-
         public override void Write(string value)
         {
             if (string.IsNullOrEmpty(value)) return;
             byte[] bytes = Encoding.UTF8.GetBytes(value);
-            int done = 0;
-            while (done < bytes.Length)
-            {
-                int n = (int)write(fd, bytes, done, (IntPtr)(bytes.Length - done));
-                if (n < 0 && Marshal.GetLastWin32Error() == 4) continue;  // EINTR
-                if (n <= 0) throw new IOException("cannot write the test output");
-                done += n;
-            }
-        }
-
-        private static long write(int fd, byte[] bytes, int offset, IntPtr count)
-        {
             GCHandle pin = GCHandle.Alloc(bytes, GCHandleType.Pinned);
             try
             {
-                return (long)sys_write(fd, pin.AddrOfPinnedObject() + offset, count);
+                for (int done = 0; done < bytes.Length;)
+                {
+                    int n = (int)sys_write(fd, pin.AddrOfPinnedObject() + done, (IntPtr)(bytes.Length - done));
+                    if (n < 0 && Marshal.GetLastWin32Error() == 4) continue;  // EINTR
+                    if (n <= 0) throw new IOException("cannot write the test output");
+                    done += n;
+                }
             }
             finally
             {

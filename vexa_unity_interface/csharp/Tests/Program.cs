@@ -10,12 +10,8 @@ namespace Vexa.Tests
     // its exports from the VEXA_EXPORTS variable.
     internal static class Program
     {
-        internal const string LogChildFlag = "--log-file-child";
-
         private static int Main(string[] args)
         {
-            if (args.Length == 1 && args[0] == LogChildFlag) return LogFileTests.RunChild();
-
             string filter = null;
             string sim = Environment.GetEnvironmentVariable("VEXA_SIM");
             for (int i = 0; i < args.Length; i++)
@@ -34,14 +30,9 @@ namespace Vexa.Tests
 
             TestRunner runner = new TestRunner(Cleanup);
             InteropTests.Register(runner);
-            ConnectionTests.Register(runner);
-            FailureTests.Register(runner);
-            ScanAndForwarderTests.Register(runner);
+            ExportTests.Register(runner);
             AcquisitionTests.Register(runner);
-            LegacyTests.Register(runner);
-            LoopTests.Register(runner);
             WrapperTests.Register(runner);
-            LogFileTests.Register(runner);
             WorkerTests.Register(runner);
             return runner.Run(filter) == 0 ? 0 : 1;
         }

@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Generic;
+using System.Threading;
 
 namespace Vexa.Tests
 {
@@ -24,6 +25,7 @@ namespace Vexa.Tests
                 new { First = 1000, Max = 30000, Delays = new[] { 1000, 2000, 4000, 8000, 16000, 30000, 30000 } },
                 new { First = 300, Max = 1000, Delays = new[] { 300, 600, 1000, 1000 } },
                 new { First = 7, Max = 7, Delays = new[] { 7, 7 } },
+                new { First = 250, Max = 1001, Delays = new[] { 250, 500, 1000, 1001 } },
                 new { First = 1 << 30, Max = int.MaxValue, Delays = new[] { 1 << 30, int.MaxValue, int.MaxValue } },
             };
             foreach (var c in cases)
@@ -51,7 +53,7 @@ namespace Vexa.Tests
                 new { Port = "SIM", Domain = "", Channels = "0x0", Freq = 1000, Bits = 16 },
                 new { Port = "SIM", Domain = "", Channels = (string)null, Freq = 1000, Bits = 16 },
                 new { Port = "SIM", Domain = "", Channels = "1", Freq = 0, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = -8 },
+                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = 0 },
             };
             foreach (var b in bad)
             {
@@ -63,10 +65,13 @@ namespace Vexa.Tests
                 Check.True(!worker.IsRunning, "not started with " + b);
             }
 
-            VexaDeviceWorker first = Worker("SIM", false);
+            VexaReconnectBackoff used = new VexaReconnectBackoff(20, 80);
+            used.NextDelayMs();  // left over from an earlier run
+            VexaDeviceWorker first = Worker("SIM", false, used);
             try
             {
                 first.Start();
+                Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
                 Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
                 Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
             }
@@ -74,10 +79,26 @@ namespace Vexa.Tests
             {
                 Check.True(first.Stop(EventTimeoutMs), "first worker ended");
             }
-            // Once ended, it may run again.
+            // Once ended, it may run again. What the loop's handlers report is
+            // forwarded, and the first cause that ends the session is its reason.
             first.Start();
-            Check.Equal(VexaSessionEventKind.Connected, WaitFor(first, VexaSessionEventKind.Connected).Kind, "restart");
-            Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+            try
+            {
+                WaitFor(first, VexaSessionEventKind.Connected);
+                VexaNative.OnDigInEventDetected(1, 2, 3, true);
+                VexaNative.OnDisconnectEventDetected(5);
+                VexaNative.OnExceptionRaised(33, "lost");
+                VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
+                Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
+                Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(),
+                            "forwarded failure");
+                Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+                Check.Equal(5, WaitFor(first, VexaSessionEventKind.Disconnected).Reason, "first cause");
+            }
+            finally
+            {
+                first.Stop(-1);
+            }
         }
 
         private static void ScanFallback()
@@ -89,24 +110,33 @@ namespace Vexa.Tests
                 worker.ScanDomain = "USB";
                 worker.FallbackToSimulator = fallback;
                 worker.Channels = "101";
+                worker.UseSampleRing = fallback;
                 try
                 {
                     worker.Start();
                     if (fallback)
                     {
-                        VexaSessionEvent connected = WaitFor(worker, VexaSessionEventKind.Connected);
-                        Check.Equal("SIM", connected.Path, "fallback path");
-                        Check.Equal("tessarimodular", connected.DeviceType, "fallback device");
-                        CheckFreshFrames(new[] { Source(1), Source(3) });
+                        Check.Equal("Connected(SIM, tessarimodular, battery 96)",
+                                    WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
+                        // Through the worker's ring: the first instants, two channels each.
+                        int[] ticks = new int[20], samples = new int[40];
+                        int n = 0;
+                        Check.Await(() => (n = worker.ReadSamples(ticks, samples)) > 0, ms =>
+                        {
+                            Thread.Sleep(1);
+                            return true;
+                        }, () => "no instant read");
+                        Check.Equal(2, worker.SampleChannels, "channels per instant");
+                        VexaSource[] sources = { Source(1), Source(3) };
+                        for (int i = 0; i < n; i++) AcquisitionTests.CheckInstant(i, ticks[i], samples, i, sources);
                     }
                     else
                     {
                         WaitFor(worker, VexaSessionEventKind.Failure);
                         Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
-                        List<VexaSessionEvent> rest = new List<VexaSessionEvent>();
-                        worker.DrainEvents(rest);
-                        Check.True(rest.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
-                                   "only failures: " + string.Join(", ", rest));
+                        worker.DrainEvents(backlog);
+                        Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                                   "only failures: " + string.Join(", ", backlog));
                         Check.True(!VexaDevice.IsConnected, "nothing connected");
                     }
                 }
@@ -122,7 +152,8 @@ namespace Vexa.Tests
             VexaSource[] sources = { Source(2), Source(3) };
             foreach (bool auto in new[] { false, true })
             {
-                VexaDeviceWorker worker = Worker(null, auto);
+                VexaReconnectBackoff backoff = new VexaReconnectBackoff(20, 80);
+                VexaDeviceWorker worker = Worker(null, auto, backoff);
                 try
                 {
                     using (Simulator first = new Simulator())
@@ -133,6 +164,7 @@ namespace Vexa.Tests
                         CheckFreshFrames(sources);
                     }
                     // The device went away while the loop ran.
+                    Check.Equal(21, WaitFor(worker, VexaSessionEventKind.Failure).Code, "the loop's failure");
                     VexaSessionEvent lost = WaitFor(worker, VexaSessionEventKind.Disconnected);
                     Check.Equal(VexaDeviceWorker.ReasonFailure, lost.Reason, "reason of the lost link");
                     VexaDevice.ClearQueues();
@@ -155,6 +187,7 @@ namespace Vexa.Tests
                     }
                     VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
                     Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
+                    Check.Equal(20, backoff.NextDelayMs(), "back-off reset by the session that worked");
                     Check.True(!VexaDevice.IsConnected && !VexaDevice.IsLooping, "device released");
                 }
                 finally
@@ -165,9 +198,10 @@ namespace Vexa.Tests
         }
 
         // Frames through the binding's queue, so the worker runs without the ring.
-        private static VexaDeviceWorker Worker(string port, bool autoReconnect)
+        private static VexaDeviceWorker Worker(string port, bool autoReconnect, VexaReconnectBackoff backoff = null)
         {
-            return new VexaDeviceWorker(new VexaReconnectBackoff(20, 80))
+            backlog.Clear();
+            return new VexaDeviceWorker(backoff ?? new VexaReconnectBackoff(20, 80))
             {
                 Port = port, Channels = "011", BaseFrequency = 1000, Bits = 16, AutoReconnect = autoReconnect,
                 UseSampleRing = false,
@@ -179,37 +213,33 @@ namespace Vexa.Tests
             return new VexaSource(port, 1, 16, 1);
         }
 
-        // Drains events until one of `kind` arrives; returns it.
+        // Events drained but not yet waited for, oldest first.
+        private static readonly List<VexaSessionEvent> backlog = new List<VexaSessionEvent>();
+
+        // Drains events until one of `kind` arrives; returns it and forgets
+        // the events before it.
         private static VexaSessionEvent WaitFor(VexaDeviceWorker worker, VexaSessionEventKind kind)
         {
-            List<VexaSessionEvent> seen = new List<VexaSessionEvent>();
-            int deadline = Environment.TickCount + EventTimeoutMs;
-            while (true)
+            int found = -1;
+            Check.Await(() =>
             {
-                int from = seen.Count;
-                worker.DrainEvents(seen);
-                for (int i = from; i < seen.Count; i++)
-                {
-                    if (seen[i].Kind == kind) return seen[i];
-                }
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !worker.WaitForEvents(left))
-                {
-                    throw new CheckFailed("no " + kind + " event; saw: " + string.Join(", ", seen));
-                }
-            }
+                int from = backlog.Count;
+                int drained = worker.DrainEvents(backlog);
+                Check.Equal(backlog.Count - from, drained, "events drained");
+                found = backlog.FindIndex(e => e.Kind == kind);
+                return found >= 0;
+            }, worker.WaitForEvents, () => "no " + kind + " event; saw: " + string.Join(", ", backlog));
+            VexaSessionEvent next = backlog[found];
+            backlog.RemoveRange(0, found + 1);
+            return next;
         }
 
         // The session's first frames, from tick 0, carry the simulator's values.
         private static void CheckFreshFrames(VexaSource[] sources)
         {
             List<VexaFrame> frames = new List<VexaFrame>();
-            int deadline = Environment.TickCount + EventTimeoutMs;
-            while (VexaDevice.DrainFrames(frames) >= 0 && frames.Count < 50)
-            {
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !VexaDevice.WaitForData(left)) throw new CheckFailed("only " + frames.Count + " frames");
-            }
+            Check.Await(() => VexaDevice.DrainFrames(frames) >= 0 && frames.Count >= 50, VexaDevice.WaitForData,
+                        () => "only " + frames.Count + " frames");
             SamplePattern.CheckFrames(frames, sources, 0);
         }
     }

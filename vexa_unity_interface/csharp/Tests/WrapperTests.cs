@@ -19,38 +19,33 @@ namespace Vexa.Tests
             runner.Add("VexaRecording writes the acquisition and a UTF-8 marker to a file", Recording);
         }
 
+        // Through a worker, which leaves the frames to the caller without its ring.
         private static void FullQueue()
         {
-            VexaSource[] sources = { new VexaSource(1, 1, 16, 1) };
             int saved = VexaDevice.MaxQueuedFrames;
+            VexaDeviceWorker worker = new VexaDeviceWorker { Port = "SIM", Channels = "1", UseSampleRing = false };
             try
             {
                 VexaDevice.MaxQueuedFrames = 50;
-                using (Simulator sim = new Simulator())
+                worker.Start();
+                // Nothing signals a drop: poll the count itself.
+                Check.Await(() => VexaDevice.DroppedFrames > 0, ms =>
                 {
-                    VexaDevice.Connect(sim.Path);
-                    VexaDevice.StartSources(1000, sources);
-                    Thread loop = VexaDevice.StartLoopThread();
-                    // Nothing signals a drop: poll the count itself.
-                    int deadline = Environment.TickCount + DeadlineMs;
-                    while (VexaDevice.DroppedFrames == 0)
-                    {
-                        Check.True(deadline - Environment.TickCount > 0, "frames were dropped");
-                        Thread.Sleep(1);
-                    }
-                    Check.True(VexaDevice.Interrupt(), "interrupted");
-                    Check.True(loop.Join(DeadlineMs), "loop thread ended");
+                    Thread.Sleep(1);
+                    return true;
+                }, () => "no frame was dropped");
+                Check.True(worker.Stop(DeadlineMs), "worker ended");
 
-                    List<VexaFrame> frames = new List<VexaFrame>();
-                    Check.Equal(50, VexaDevice.DrainFrames(frames), "frames kept");
-                    SamplePattern.CheckFrames(frames, sources, 0);
-                    Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
-                    VexaDevice.ClearQueues();
-                    Check.Equal(0L, VexaDevice.DroppedFrames, "count cleared");
-                }
+                List<VexaFrame> frames = new List<VexaFrame>();
+                Check.Equal(50, VexaDevice.DrainFrames(frames), "frames kept");
+                SamplePattern.CheckFrames(frames, new[] { new VexaSource(1, 1, 16, 1) }, 0);
+                Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
+                VexaDevice.ClearQueues();
+                Check.Equal(0L, VexaDevice.DroppedFrames, "count cleared");
             }
             finally
             {
+                worker.Stop(-1);
                 VexaDevice.MaxQueuedFrames = saved;
             }
         }

@@ -198,42 +198,6 @@ void runAcquisition(const Api& api, const std::string& name, const std::function
   check(api.GetNbrChannels() == 0, name + ": stopped");
 }
 
-// The pull path: no raw-data handler, the instants read from the sample
-// ring in batches while the loop runs, every tick and sample checked.
-void runPullPath(const Api& api) {
-  const Source sources[] = {{2, 1, 16, 0x83}, {5, 4, 8, 0x3}};
-  running = {sources[0], sources[1]};
-  const size_t before = reports.size();
-  api.SetOnRawDataHandler(nullptr);
-  api.VexaExtEnableSampleRing(0);
-  api.StartAcquisitionBySources(2000, sources, 2);
-  const int channels = api.VexaExtGetSampleRingChannels();
-  check(channels == 5, "pull path: 5 channels per instant");
-  std::thread loop([&api] { api.StartLoop(); });
-  std::vector<int> tickBuf(64), sampleBuf(64 * 5);
-  int next = 0, bad = 0;
-  const DWORD began = GetTickCount();
-  while (next < 2000 && GetTickCount() - began < 10000) {
-    const int n = api.VexaExtReadSamples(tickBuf.data(), 64, sampleBuf.data(), 64 * 5);
-    if (n <= 0) Sleep(1);
-    for (int i = 0; i < n; ++i, ++next) {
-      if (tickBuf[i] != next) ++bad;
-      for (int c = 0; c < channels; ++c) {
-        if (sampleBuf[i * channels + c] != expected(tickBuf[i], static_cast<size_t>(c))) ++bad;
-      }
-    }
-  }
-  api.InterruptAcquisition();
-  loop.join();
-  api.StopAcquisition();
-  check(next >= 2000, "pull path: 2000 instants read");
-  check(bad == 0, "pull path: every tick and sample matches the pattern");
-  check(api.VexaExtGetSampleRingOverflow() == 0 && reports.size() == before, "pull path: nothing dropped");
-  check(api.VexaExtReadSamples(nullptr, 1, sampleBuf.data(), 5) == -1, "pull path: a null buffer is refused");
-  api.VexaExtDisableSampleRing();
-  api.SetOnRawDataHandler(onFrame);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -325,7 +289,6 @@ int main(int argc, char** argv) {
                    {sources[0], sources[1]}, 5);
     runAcquisition(api, "StartAcquisitionStrandelo", [&] { api.StartAcquisitionStrandelo(1000, 0, 16, 250); },
                    {{1, 4, 16, 1}}, 1);
-    if (port == "SIM") runPullPath(api);
     const int bad[] = {1};
     api.SetParameter(1, 4, bad, 1);
     check(lastReportCode() == 40, "unsupported parameter type reports 40");
