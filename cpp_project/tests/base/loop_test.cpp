@@ -36,14 +36,6 @@ TEST_F(Loop, SilenceCallsOnTimeoutUntilItEndsTheLoop) {
   EXPECT_EQ(x().state, Vexa::kIdle);
 }
 
-TEST_F(Loop, QueuedMessagesComeFirst) {
-  x().pending.push_back({13, {1}});
-  io->feed(message(9, {1}));
-  dev->stopOnEvent = [](const Vexa::Event& ev) { return ev.type == 9; };
-  dev->loop();
-  EXPECT_EQ(dev->eventTypes, (std::vector<int>{13, 9}));
-}
-
 TEST_F(Loop, OnlyOneLoopAndNoInterruptFromCallbacks) {
   io->feed(message(13, {1}));
   bool nestedLoopRefused = false, interruptRefused = false;
