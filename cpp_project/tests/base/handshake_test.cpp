@@ -24,6 +24,7 @@ TEST(Handshake, CurrentGenerationProperties) {
       {"colour from fw 4.0", 0x0502, 0x0400, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
       {"no colour before fw 4.0", 0x0502, 0x03FF, 0x0001, {}, {}, nullptr, -1, 4},
       {"colour on 0x0803", 0x0803, 0x0100, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
+      {"colour on 0x0801", 0x0801, 0x0100, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
       {"family 2", 0x020A, 0x0100, 0x0001, {}, {}, nullptr, -1, 2},
   };
   for (const Row& row : rows) {
