@@ -1,24 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "vexa/crc.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
 namespace {
-
-uint32_t bits(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-
-float fromBits(uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, sizeof f);
-  return f;
-}
 
 TEST(Battery, VoltageAndPercentByFamilyAndProduct) {
   struct Row {
@@ -41,21 +27,6 @@ TEST(Battery, VoltageAndPercentByFamilyAndProduct) {
     EXPECT_NEAR(v, row.volts, 1e-3);
     EXPECT_NEAR(Vexa::batteryPercent(v), row.percent, 0.05);
   }
-}
-
-TEST(Battery, SinglePrecisionBitExact) {
-  // Recomputed step by step in single precision with the curve's constants.
-  DeviceScript script;
-  auto dev = connectScripted(script, nullptr);
-  float v = dev->impl()->batteryVoltage(1700);
-  volatile float x = 1700.0f;
-  float expectV = x * 1.5f / 614.4f;
-  EXPECT_EQ(bits(v), bits(expectV));
-  float expectP = 100.0f - (v - fromBits(0x40866666)) / fromBits(0xBC831266);
-  EXPECT_EQ(bits(Vexa::batteryPercent(v)), bits(expectP));
-  float mid = fromBits(0x406E0000);  // 3.71875: the 3.68 to 3.8 segment
-  float expectMid = 100.0f - (mid - fromBits(0x407CCCCC)) / fromBits(0xBB449B9A);
-  EXPECT_EQ(bits(Vexa::batteryPercent(mid)), bits(expectMid));
 }
 
 TEST(Battery, CurveBoundaries) {

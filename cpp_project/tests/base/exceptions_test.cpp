@@ -86,6 +86,7 @@ TEST(Exceptions, FunctionNamesFromCompilerSignatures) {
        "Vexa::SignalsX::dispatchFrames"},
       {"auto Vexa::USB::recv(void *, int)::(anonymous class)::operator()() const", "Vexa::USB::recv"},
       {"bool Vexa::Less::operator()(int, int) const", "Vexa::Less::operator()"},
+      {"bool Vexa::Version::operator>(const Vexa::Version&) const", "Vexa::Version::operator>"},
       {"void Vexa::put(T) [with T = int]", "Vexa::put"},
       {"void *Vexa::getProc(const SharedLibrary &, const std::string &, const char *)", "Vexa::getProc"},
       {"const std::string &Vexa::X::path() const", "Vexa::X::path"},

@@ -24,6 +24,7 @@ TEST(Handshake, CurrentGenerationProperties) {
       {"colour from fw 4.0", 0x0502, 0x0400, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
       {"no colour before fw 4.0", 0x0502, 0x03FF, 0x0001, {}, {}, nullptr, -1, 4},
       {"colour on 0x0803", 0x0803, 0x0100, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
+      {"colour on 0x0801", 0x0801, 0x0100, 0x0001, {}, {{0x03, 0x04}}, nullptr, 4, 4},
       {"family 2", 0x020A, 0x0100, 0x0001, {}, {}, nullptr, -1, 2},
   };
   for (const Row& row : rows) {
@@ -96,35 +97,6 @@ TEST(Handshake, MalformedAnswersFail) {
   }
 }
 
-TEST(Handshake, LegacyLinesOnAStream) {
-  struct Row {
-    Bytes probe;
-    std::string line;
-    int family;
-    int productId;
-    int fwVersion;  // -1: none
-  } rows[] = {
-      {{0x07}, "Quillbox_v5.1\n", 3, 1538, 0x0501},
-      {{0x07}, "Quillbox_v4.2\n", 3, 1537, 0x0402},
-      {{'V'}, "Cadrium 2 v.3.1\n", 0, 513, 0x0301},
-      {{'V'}, "Cadrium EMG v.1.5\n", 0, 257, 0x0105},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.line);
-    auto io = std::make_unique<FakeIO>();
-    io->onSend = [row](const Bytes& c, FakeIO& self) {
-      if (c == row.probe) self.feed(Bytes(row.line.begin(), row.line.end()));
-    };
-    FakeIO* raw = io.get();
-    RecordingDev dev("COM1", std::move(io));
-    auto props = dev.getProperties();
-    EXPECT_EQ(static_cast<int>(dev.impl()->family), row.family);
-    EXPECT_EQ(props["productID"].asInt(), row.productId);
-    EXPECT_EQ(props["fwVersion"].asInt(), row.fwVersion);
-    EXPECT_TRUE(raw->inbox.empty());
-  }
-}
-
 TEST(Handshake, OverlongVersionLineStaysInItsBuffer) {
   auto io = std::make_unique<FakeIO>();
   std::string line = "Quillbox_v5.1" + std::string(100, 'x') + "\n";
@@ -136,29 +108,6 @@ TEST(Handshake, OverlongVersionLineStaysInItsBuffer) {
   EXPECT_EQ(dev.getProperties()["fwVersion"].asInt(), 0x0501);
   // The first byte and 29 more were taken; the rest is left for later.
   EXPECT_EQ(raw->inbox.size(), line.size() - 30);
-}
-
-TEST(Handshake, PacketTransport) {
-  struct Row {
-    Bytes packet;
-    std::string description;
-    int family;
-  } rows[] = {
-      {Bytes{0x00} + Bytes(12, 'q'), std::string(12, 'q'), 1},
-      {Bytes{'Q', 'u', 'i', 'l', 'l', 'b', 'o', 'x', '_', 'v', '5', '.', '1'}, "Quillbox", 3},
-  };
-  for (const Row& row : rows) {
-    auto io = std::make_unique<FakeIO>();
-    io->onSend = [row](const Bytes& c, FakeIO& self) {
-      if (c == Bytes{0x07}) self.feedPacket(row.packet);
-      if (c.size() > 2 && c[2] == 0x03) self.feedPacket({0x00, 0x02, 0x01, 0x01, 0x00, 0xFF, 0xFF});
-    };
-    RecordingDev dev("ble00:07:80:00:00:01", std::move(io));
-    EXPECT_EQ(dev.getProperties()["description"].asString(), row.description);
-    EXPECT_EQ(static_cast<int>(dev.impl()->family), row.family);
-  }
-  auto silent = std::make_unique<FakeIO>();
-  EXPECT_THROW(RecordingDev("BLE1", std::move(silent)), Vexa::Notification::ContactingDevice);
 }
 
 TEST(Handshake, PropertiesKeepTheFirstValue) {

@@ -36,14 +36,6 @@ TEST_F(Loop, SilenceCallsOnTimeoutUntilItEndsTheLoop) {
   EXPECT_EQ(x().state, Vexa::kIdle);
 }
 
-TEST_F(Loop, QueuedMessagesComeFirst) {
-  x().pending.push_back({13, {1}});
-  io->feed(message(9, {1}));
-  dev->stopOnEvent = [](const Vexa::Event& ev) { return ev.type == 9; };
-  dev->loop();
-  EXPECT_EQ(dev->eventTypes, (std::vector<int>{13, 9}));
-}
-
 TEST_F(Loop, OnlyOneLoopAndNoInterruptFromCallbacks) {
   io->feed(message(13, {1}));
   bool nestedLoopRefused = false, interruptRefused = false;
@@ -87,18 +79,56 @@ TEST_F(Loop, InterruptWhileIdleWakesTheDevice) {
   EXPECT_EQ(dev->eventTypes, (std::vector<int>{13}));
 }
 
-TEST_F(Loop, InterruptWhileAcquiringSendsNothingAndQueuesTheFrame) {
-  x().sigX->setUp({{1, 8, 1}});
-  io->feed(message(0x8000, {7}) + message(0x8001, {8}));
-  io->beforeRecv = [&](FakeIO& self) {
-    if (self.recvCalls == 1) dev->interrupt(nullptr);
+// A streaming device is sent nothing: the frame that wakes the loop is
+// delivered right after onInterrupt, ahead of the frames behind it; when
+// onInterrupt ends the loop, it is the first thing the next loop delivers.
+TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
+  struct Row {
+    const char* line;  // null: a current device
+    Bytes frames;
+    std::vector<int> samples;  // of ticks 0, 1, 2
+  } rows[] = {
+      {nullptr, message(0x8000, {0x3A, 0x01}) + message(0x8001, {0xC5, 0xFE}) + message(0x8002, {0x7B, 0x40}),
+       {0x013A, 0xFEC5, 0x407B}},
+      {"Cadrium 2 v.3.1\n", oldFrame(0, 0, {0x3A}) + oldFrame(0, 1, {0xC5}) + oldFrame(0, 2, {0x7B}),
+       {0x3A, 0xC5, 0x7B}},
+      {"Quillbox_v5.1\n", bitFrame({314}, 0, 0) + bitFrame({965}, 0, 1) + bitFrame({123}, 0, 2), {314, 965, 123}},
   };
-  dev->stopOnInterrupt = false;
-  dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
-  dev->loop();
-  EXPECT_TRUE(io->sends.empty());
-  ASSERT_EQ(dev->interrupts.size(), 1u);
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {7}}, {1, {8}}}));
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line ? row.line : "current device");
+    FakeIO* io = nullptr;
+    std::unique_ptr<RecordingDev> dev;
+    if (row.line) {
+      dev = connectLegacy(row.line, &io);
+      dev->start(1000.0f, std::vector<int>{1}, row.line[0] == 'C' ? 8 : 16);
+    } else {
+      dev = connectScripted({}, &io);
+      dev->impl()->sigX->setUp({{1, 16, 1}});
+    }
+    dev->setTimeout(100);
+    io->sends.clear();
+    io->feed(row.frames);
+    bool interruptNext = true;
+    io->beforeRecv = [&](FakeIO&) {
+      if (interruptNext) dev->interrupt(nullptr);
+      interruptNext = false;
+    };
+    dev->stopOnInterrupt = false;
+    dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
+    dev->loop();
+    interruptNext = true;
+    dev->stopOnInterrupt = true;
+    dev->loop();
+    dev->stopOnFrame = [](int nSeq) { return nSeq == 2; };
+    dev->loop();
+    std::vector<std::string> order;
+    for (const std::string& call : dev->order) {
+      if (call[0] != 'e') order.push_back(call);  // the legacy families' input reports
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"i", "t0", "t1", "i", "t2"}));
+    EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {row.samples[0]}}, {1, {row.samples[1]}}, {2, {row.samples[2]}}}));
+    EXPECT_TRUE(io->sends.empty());
+  }
 }
 
 // However the loop fails, it ends idle and gives the mutex back exactly as

@@ -49,17 +49,6 @@ TEST_F(MessageReader, StreamMessages) {
   }
 }
 
-TEST_F(MessageReader, ExtendedLengthIsLittleEndian) {
-  Bytes stream = {0x0C, 0xFF, 0x2C, 0x01};
-  Bytes body(300, 0x42);
-  stream.insert(stream.end(), body.begin(), body.end());
-  stream.push_back(Vexa::crc8(body.data(), body.size(), Vexa::crc8(stream.data(), 4)));
-  io->feed(stream);
-  uint16_t len = 0;
-  EXPECT_EQ(x().recvMsg(len, 100, false), 12);
-  EXPECT_EQ(len, 300);
-}
-
 TEST_F(MessageReader, TimeoutAndPiecewiseDelivery) {
   uint16_t len = 7;
   EXPECT_EQ(x().recvMsg(len, 250, false), Vexa::kNoMessage);

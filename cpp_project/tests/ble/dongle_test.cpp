@@ -12,15 +12,13 @@
 #include "ble_test_support.h"
 #include "io/ble/ble.h"
 #include "io/com.h"
+#include "support/eventually.h"
 #include "support/pattern_check.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/dongle_model.h"
 #include "vexa_sim/pty_simulator.h"
-#include "vexa_sim/quillbox_frame.h"
-#include "vexa_sim/quillbox_model.h"
-#include "vexa_sim/sample_pattern.h"
 
 namespace vexa_test {
 namespace {
@@ -230,30 +228,11 @@ TEST(BleAcquisition, CurrentDeviceStreamsEveryTickAndTakesAnInterruptFromAnother
   dev.stopOnFrame = nullptr;
   dev.setTimeout(-1);
   auto loop = std::async(std::launch::async, [&dev] { dev.loop(); });
-  // The loop's state has no notification of its own: polled, up to 5 s.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (dev.impl()->state != Vexa::kReceiving && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  EXPECT_TRUE(eventually([&dev] { return dev.impl()->state == Vexa::kReceiving; }));
   dev.interrupt(nullptr);
   ASSERT_EQ(loop.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   loop.get();
   EXPECT_EQ(dev.interrupts.size(), 1u);
-}
-
-TEST(BleAcquisition, CompactBoardStreams) {
-  DongleSim dongle(std::make_unique<vexa_sim::ByteStreamFirmware>(std::make_unique<vexa_sim::QuillboxModel>()));
-  RecordingDev board(kDevicePath, std::make_unique<Vexa::BLE>(kDevicePath, fastTimings()));
-  board.stopOnFrame = [&board](int) { return board.ticks.size() >= 50; };
-  board.setTimeout(2000);
-  board.start(100.0f, std::vector<int>{1, 2, 3}, 10);
-  board.loop();
-  board.stop();
-  expectTicks(board.ticks, 50, [](int tick) {
-    std::vector<int> want;
-    for (int k = 0; k < 3; ++k) want.push_back(vexa_sim::samplePattern(tick, 0, k, vexa_sim::quillboxValueBits(k)));
-    return want;
-  });
 }
 
 }  // namespace

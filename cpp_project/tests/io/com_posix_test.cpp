@@ -1,12 +1,7 @@
 // The serial transport on real pseudo-terminals.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <string>
 #include <thread>
@@ -14,47 +9,28 @@
 
 #include "io/com.h"
 #include "vexa/exceptions.h"
+#include "vexa_sim/pty_link.h"
 
 namespace Vexa {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The far end of a pseudo-terminal, as a device would hold it.
-class PtyPeer {
- public:
-  PtyPeer() {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master_, 0);
-    grantpt(master_);
-    unlockpt(master_);
-    path_ = ptsname(master_);
-  }
-  ~PtyPeer() { hangUp(); }
-  std::string comPath() const { return "COM" + path_; }
-  void write(const Bytes& b) { ASSERT_EQ(::write(master_, b.data(), b.size()), static_cast<ssize_t>(b.size())); }
-  // Reads exactly n bytes, waiting at most 5 s for each.
-  Bytes read(size_t n) {
-    Bytes out;
-    while (out.size() < n) {
-      pollfd pfd{master_, POLLIN, 0};
-      if (poll(&pfd, 1, 5000) <= 0) break;
-      uint8_t buf[256];
-      ssize_t got = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
-      if (got <= 0) break;
-      out.insert(out.end(), buf, buf + got);
-    }
-    return out;
-  }
-  void hangUp() {
-    if (master_ >= 0) close(master_);
-    master_ = -1;
-  }
+using vexa_sim::PtyLink;
 
- private:
-  int master_ = -1;
-  std::string path_;
-};
+// Reads exactly n bytes from the device's side, waiting at most 5 s for each.
+Bytes readPeer(PtyLink& peer, size_t n) {
+  Bytes out(n);
+  size_t got = 0;
+  while (got < n) {
+    const int r = peer.read(out.data() + got, static_cast<int>(n - got), std::chrono::seconds(5));
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  out.resize(got);
+  return out;
+}
+void writePeer(PtyLink& peer, const Bytes& b) { peer.write(b.data(), b.size()); }
 
 // Receives exactly n bytes through the transport.
 Bytes recvBytes(IO& io, size_t n) {
@@ -64,14 +40,14 @@ Bytes recvBytes(IO& io, size_t n) {
 }
 
 TEST(SerialPort, RawBytesBothWays) {
-  PtyPeer peer;
+  PtyLink peer;
   COM com(peer.comPath());
   com.setRcvTimeout(5000);
   // Line-discipline bytes: CR, LF, ^C, XON, XOFF, DEL, ^D, 0xFF.
   const Bytes control = {0x0D, 0x0A, 0x03, 0x11, 0x13, 0x7F, 0x04, 0xFF, 0x00};
   com.send(control.data(), static_cast<int>(control.size()));
-  EXPECT_EQ(peer.read(control.size()), control);
-  peer.write(control);
+  EXPECT_EQ(readPeer(peer, control.size()), control);
+  writePeer(peer, control);
   EXPECT_EQ(recvBytes(com, control.size()), control);
   // Nothing was echoed back to the device side.
   com.setRcvTimeout(0);
@@ -80,7 +56,7 @@ TEST(SerialPort, RawBytesBothWays) {
 }
 
 TEST(SerialPort, OpenIsExclusiveAndReleasedOnClose) {
-  PtyPeer peer;
+  PtyLink peer;
   {
     COM first(peer.comPath());
     EXPECT_THROW(COM second(peer.comPath()), Notification::OpeningPort);
@@ -100,7 +76,7 @@ TEST(SerialPort, UnusableNamesAreRefused) {
 }
 
 TEST(SerialPort, TimeoutsReturnNothingWithoutThrowing) {
-  PtyPeer peer;
+  PtyLink peer;
   COM com(peer.comPath());
   uint8_t buf[4];
   for (int ms : {0, 30}) {
@@ -117,19 +93,19 @@ TEST(SerialPort, TimeoutsReturnNothingWithoutThrowing) {
 }
 
 TEST(SerialPort, SendWhileAnotherThreadWaitsWithoutLimit) {
-  PtyPeer peer;
+  PtyLink peer;
   COM com(peer.comPath());
   com.setRcvTimeout(-1);
   auto reader = std::async(std::launch::async, [&com] { return recvBytes(com, 4); });
   const Bytes ping = {'p', 'i', 'n', 'g'};
   com.send(ping.data(), 4);  // must not wait for the blocked receive
-  ASSERT_EQ(peer.read(4), ping);
-  peer.write({'p', 'o', 'n', 'g'});
+  ASSERT_EQ(readPeer(peer, 4), ping);
+  writePeer(peer, {'p', 'o', 'n', 'g'});
   EXPECT_EQ(reader.get(), (Bytes{'p', 'o', 'n', 'g'}));
 }
 
 TEST(SerialPort, HangUpIsALostDevice) {
-  PtyPeer peer;
+  PtyLink peer;
   COM com(peer.comPath());
   com.setRcvTimeout(-1);
   auto reader = std::async(std::launch::async, [&com] {

@@ -74,17 +74,6 @@ TEST_F(OldLoop, EightBitFramesAndInputEvents) {
   EXPECT_FALSE(dev->digitalInputs[1].state);
 }
 
-TEST_F(OldLoop, FirstFrameWithSequenceZeroReportsTheInput) {
-  connect();
-  dev->start(1000.0f, std::vector<int>{1}, 8);
-  io->feed(oldFrame(0, 0, {1}) + oldFrame(0, 1, {2}));
-  run();
-  ASSERT_EQ(dev->digitalInputs.size(), 1u);
-  EXPECT_FALSE(dev->digitalInputs[0].state);
-  EXPECT_EQ(dev->eventTypes.size(), 1u);
-  EXPECT_EQ(dev->ticks.size(), 2u);
-}
-
 TEST_F(OldLoop, TwelveBitPacking) {
   connect();
   dev->start(1000.0f, std::vector<int>{1, 2, 3}, 12);  // odd count: 3 + 2 bytes

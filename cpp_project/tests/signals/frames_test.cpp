@@ -81,19 +81,23 @@ TEST_F(Frames, StopRequestedMidFrameDeliversTheRest) {
   EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2, 3}));
 }
 
-TEST_F(Frames, StopDuringLeadingIdleTicksRequeuesTheFrame) {
+// A handler that ends the loop on a tick no channel samples leaves the
+// frame to be decoded again, from the tick reached, ahead of what already
+// waited behind it.
+TEST_F(Frames, StopDuringLeadingIdleTicksPutsTheFrameBackFirst) {
   sig().setUp({{3, 8, 1}});
-  frame(0, {5});
-  dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
-  EXPECT_TRUE(frame(3, {6}));
   auto& x = *dev->impl();
-  ASSERT_EQ(x.pending.size(), 1u);
-  EXPECT_EQ(x.pending.front().code, 0x8003);
-  EXPECT_EQ(x.pending.front().data, Bytes{6});
+  x.pending.push_back({0x8000, {0x5C}});
+  x.pending.push_back({0x8003, {0xA7}});
+  x.pending.push_back({13, {1}});
+  dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
+  dev->loop();
+  EXPECT_EQ(dev->order, (std::vector<std::string>{"t0", "t1"}));
   dev->stopOnFrame = nullptr;
-  EXPECT_FALSE(x.dispatchPending());
-  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2, 3}));
-  EXPECT_EQ(dev->ticks.back().samples, std::vector<int>{6});
+  dev->stopOnEvent = [](const Vexa::Event&) { return true; };
+  dev->loop();
+  EXPECT_EQ(dev->order, (std::vector<std::string>{"t0", "t1", "t2", "t3", "e13"}));
+  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {0x5C}}, {1, {0x5C}}, {2, {0x5C}}, {3, {0xA7}}}));
 }
 
 TEST_F(Frames, StopFromInsideACallbackEndsDecodingSafely) {

@@ -110,16 +110,6 @@ TEST(CadriumModelTest, FaultsOnTheNextFrame) {
   EXPECT_EQ(wake(m, 8), cadriumFrames(8, 8, {0}, 8));
 }
 
-TEST(QuillboxFrameTest, HandComputedFramesAndSizes) {
-  EXPECT_EQ(encodeQuillboxFrame(7, 0x5, {1005}), (Bytes{0xB4, 0x5F, 0x7E}));  // inputs 0 1 0 1
-  EXPECT_EQ(encodeQuillboxFrame(0xA, 0x9, {0x3FF, 0x155, 0x2AA, 0x0F0, 0x2A, 0x15}),
-            (Bytes{0x95, 0x0A, 0x8F, 0xAA, 0x55, 0xFD, 0x9F, 0xA5}));
-  const size_t sizes[] = {3, 4, 6, 7, 8, 8};
-  for (size_t n = 1; n <= 6; ++n) {
-    EXPECT_EQ(encodeQuillboxFrame(0, 0, std::vector<int32_t>(n)).size(), sizes[n - 1]) << n;
-  }
-}
-
 TEST(QuillboxModelTest, ProbeAndStateReplyBytes) {
   QuillboxConfig config;
   config.state.analog = {0x0102, 0, 0, 0, 0, 0xFFFF};

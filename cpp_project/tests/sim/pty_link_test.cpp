@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <future>
 #include <string>
 
 #include "sim_test_util.h"
@@ -32,27 +31,6 @@ TEST(PtyLinkTest, HangUpBreaksTheClientsLine) {
   EXPECT_NE(p.revents & (POLLHUP | POLLERR), 0);
   uint8_t byte;
   EXPECT_LE(read(client.get(), &byte, 1), 0);
-}
-
-TEST(PtyLinkTest, ReadTimesOutWakesAndEndsAndWritesNeverBlock) {
-  PtyLink link;
-  uint8_t buf[8];
-  auto start = Clock::now();
-  EXPECT_EQ(link.read(buf, sizeof buf, milliseconds(40)), 0);
-  EXPECT_GE(msSince(start), 40);
-  auto reader =
-      std::async(std::launch::async, [&] { return link.read(buf, sizeof buf, 4 * kPatience); });
-  link.wakeReader();
-  EXPECT_EQ(reader.get(), 0);
-
-  const Bytes big(1 << 20, 0x55);  // far more than the line holds, and nobody reads
-  start = Clock::now();
-  link.write(big.data(), big.size());
-  EXPECT_LT(msSince(start), 3000);
-
-  link.hangUp();
-  EXPECT_EQ(link.read(buf, sizeof buf, milliseconds(0)), -1);
-  link.write(buf, 1);  // into a dead line: dropped
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ class RecordingDev : public Vexa::SignalsDev {
 
   bool onEvent(const Vexa::Event& ev) override {
     eventTypes.push_back(ev.type);
+    order.push_back("e" + std::to_string(ev.type));
     if (ev.type == Vexa::Event::kDigitalInput) {
       digitalInputs.push_back(static_cast<const Vexa::Events::DigitalInput&>(ev));
     }
@@ -38,10 +39,12 @@ class RecordingDev : public Vexa::SignalsDev {
   }
   bool onInterrupt(void* param) override {
     interrupts.push_back(param);
+    order.push_back("i");
     return stopOnInterrupt;
   }
   bool onRawFrame(int nSeq, const int data[]) override {
     ticks.push_back(Tick{nSeq, std::vector<int>(data, data + impl()->sigX->totalChannels)});
+    order.push_back("t" + std::to_string(nSeq));
     return stopOnFrame && stopOnFrame(nSeq);
   }
 
@@ -57,6 +60,9 @@ class RecordingDev : public Vexa::SignalsDev {
   int timeouts = 0;
   std::vector<void*> interrupts;
   std::vector<Tick> ticks;
+  // Every event ("e" and its type), interrupt ("i") and tick ("t" and its
+  // number), in the order the loop delivered them.
+  std::vector<std::string> order;
 
   std::function<bool(const Vexa::Event&)> stopOnEvent;
   std::function<bool(int)> stopOnFrame;
