@@ -4,6 +4,7 @@
 #ifndef VEXA_TESTS_RECORD_READ_BACK_H_
 #define VEXA_TESTS_RECORD_READ_BACK_H_
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,13 @@ struct Annotation {
     return onset == o.onset && duration == o.duration && text == o.text;
   }
 };
+
+// A channel layout as plain values, to compare whole lists at once.
+inline std::vector<std::array<int, 4>> layout(const std::vector<Vexa::RecordedChannel>& channels) {
+  std::vector<std::array<int, 4>> out;
+  for (const auto& c : channels) out.push_back({c.port, c.channel, c.freqDivisor, c.nBits});
+  return out;
+}
 
 struct ReadBack {
   bool ok = false;
