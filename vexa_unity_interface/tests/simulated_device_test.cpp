@@ -40,24 +40,6 @@ TEST_F(SimulatedDevice, PathsNameTheFamilyAndItsOptions) {
   EXPECT_EQ(vexaDev, nullptr);
 }
 
-TEST_F(SimulatedDevice, StreamsThePattern) {
-  VexaDevUnity("SIM");
-  StartAcquisitionByNbr(1000, 0b101, 16);
-  std::thread loop([] { StartLoop(); });
-  EXPECT_TRUE(vexa_test::eventually([] {
-    std::lock_guard<std::mutex> l(seen().lock);
-    return seen().frames.size() >= 300;
-  }));
-  InterruptAcquisition();
-  loop.join();
-  vexa_test::PatternChecker checker({{1, 1, 16, 1}, {3, 1, 16, 1}});
-  for (const auto& frame : seen().frames) checker.check(frame.first, frame.second.data(), frame.second.size());
-  EXPECT_EQ(checker.firstTick(), 0);
-  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
-  EXPECT_EQ(checker.lost(), 0);
-  EXPECT_TRUE(reports().empty());
-}
-
 class SampleRing : public HostTest {
  protected:
   void TearDown() override {

@@ -10,9 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -141,35 +139,6 @@ TEST(VexaCli, ExitStatusAndMessage) {
     EXPECT_NE(r.out.find(c.out), std::string::npos) << line << "\n" << r.out;
   }
   EXPECT_FALSE(std::filesystem::exists(bdf)) << "a refused start leaves no file";
-}
-
-TEST(VexaCli, RecordsBdfAndCsv) {
-  for (const char* ext : {".bdf", ".csv"}) {
-    const std::string file = tempFile(std::string("rec") + ext);
-    const Result r = vexa({"record", "SIM", "--rate", "1000", "--channels", "1011", "--seconds", "0.25", "-o", file});
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(instantsOf(r.err), 250) << r.err;
-    if (ext == std::string(".bdf")) {
-      const vexa_test::ReadBack back = vexa_test::readOwn(file);
-      expectPattern(back, 3, 250);
-      ASSERT_FALSE(back.annotations.empty());
-      EXPECT_EQ(back.annotations.back(), (vexa_test::Annotation{2500000, -1, "Recording ends"}));
-    } else {
-      std::ifstream in(file);
-      std::string row;
-      long long tick = 0;
-      while (std::getline(in, row)) {
-        if (row.empty() || row[0] == '#' || row.rfind("tick", 0) == 0) continue;
-        std::ostringstream want;
-        want << tick;
-        for (int s = 0; s < 3; ++s) want << ',' << vexa_sim::samplePattern(tick, s, 0, 16);
-        ASSERT_EQ(row, want.str());
-        ++tick;
-      }
-      EXPECT_EQ(tick, 250);
-    }
-    std::remove(file.c_str());
-  }
 }
 
 TEST(VexaCli, SigintFinishesTheFile) {
