@@ -1,6 +1,5 @@
-// The built-in simulated device behind "SIM": every family through the
-// exports, with no port at all, as on Windows; and the sample ring that the
-// host pulls the data from.
+// The sample ring that the host pulls the data from, fed by the built-in
+// simulated device behind "SIM".
 #include <algorithm>
 #include <thread>
 
@@ -10,35 +9,6 @@
 
 namespace vexa_unity_test {
 namespace {
-
-using SimulatedDevice = HostTest;
-
-TEST_F(SimulatedDevice, PathsNameTheFamilyAndItsOptions) {
-  const std::pair<const char*, const char*> rows[] = {
-      {"SIM", "tessarimodular"},
-      {"sim:cadrium", "Cadrium"},
-      {"SIM:quillbox", "Quillbox"},
-      {"SIM:current --description FernlitVexa", "FernlitVexa"},
-  };
-  for (const auto& row : rows) {
-    VexaDevUnity(row.first);
-    EXPECT_STREQ(GetDeviceType(), row.second) << row.first;
-  }
-  EXPECT_TRUE(reports().empty());
-  DisconnectVexaDevUnity();
-
-  // Options the simulator cannot take are a port that cannot open, with the
-  // reason as the detail; "SIMx" keeps its old meaning, a Bluetooth address
-  // that does not parse.
-  VexaDevUnity("SIM:solar");
-  ASSERT_EQ(reports().size(), 1u);
-  EXPECT_EQ(reports()[0].code, 1);
-  EXPECT_NE(std::string(VexaExtGetLastErrorDetail()).find("--family must be"), std::string::npos);
-  VexaDevUnity("SIMx");
-  ASSERT_EQ(reports().size(), 2u);
-  EXPECT_EQ(reports()[1].code, 2);
-  EXPECT_EQ(vexaDev, nullptr);
-}
 
 class SampleRing : public HostTest {
  protected:

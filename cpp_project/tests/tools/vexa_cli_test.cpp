@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,6 +29,10 @@ struct Result {
   std::string out, err;
 };
 
+std::string tempFile(const std::string& name) {
+  return (std::filesystem::temp_directory_path() / ("vexa_cli_" + std::to_string(getpid()) + "_" + name)).string();
+}
+
 // Runs vexa with args; onErr sees the standard error text gathered so far
 // after each read (the child's pid with it, e.g. to signal it).
 Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const std::string&)>& onErr = {}) {
@@ -35,52 +40,37 @@ Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  int out[2], err[2];
-  EXPECT_EQ(pipe2(out, O_CLOEXEC), 0);
+  const std::string outFile = tempFile("stdout.txt");
+  int err[2];
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   pid_t pid = -1;
   EXPECT_EQ(posix_spawn(&pid, VEXA_CLI, &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
-  close(out[1]);
   close(err[1]);
   Result r;
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  for (int open = 2; open > 0;) {
-    if (poll(fds, 2, 30000) <= 0) {
-      ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
-      kill(pid, SIGKILL);
-      break;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !fds[i].revents) continue;
-      char buf[4096];
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-        continue;
-      }
-      (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
-      if (i == 1 && onErr) onErr(pid, r.err);
-    }
+  pollfd fd = {err[0], POLLIN, 0};
+  char buf[4096];
+  for (ssize_t n; (n = poll(&fd, 1, 30000) > 0 ? read(err[0], buf, sizeof buf) : -1) > 0;) {
+    r.err.append(buf, static_cast<size_t>(n));
+    if (onErr) onErr(pid, r.err);
   }
-  for (pollfd& f : fds) {
-    if (f.fd >= 0) close(f.fd);
+  if (poll(&fd, 1, 0) == 0) {
+    ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
+    kill(pid, SIGKILL);
   }
+  close(err[0]);
   int status = 0;
   waitpid(pid, &status, 0);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::ifstream out(outFile);
+  r.out.assign(std::istreambuf_iterator<char>(out), {});
+  std::remove(outFile.c_str());
   return r;
-}
-
-std::string tempFile(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("vexa_cli_" + std::to_string(getpid()) + "_" + name)).string();
 }
 
 // The instant count of the final summary line.
@@ -125,6 +115,8 @@ TEST(VexaCli, ExitStatusAndMessage) {
       {{"info", "COM/dev/vexa-none"}, 1,
        "vexa info: The communication port does not exist or it is already being used. (open /dev/vexa-none", ""},
       {{"info", "SIM:nowhere.bdf"}, 1, "cannot replay nowhere.bdf", ""},
+      {{"info", "SIM:solar"}, 1, "(simulated device: --family must be current, cadrium or quillbox, got 'solar')", ""},
+      {{"info", "SIMx"}, 1, "vexa info: Invalid parameter.", ""},  // a Bluetooth address, not the simulator
       {{"info", "sim:current --description FernlitVexa --product 0x0502 --battery 1600"}, 0, "",
        "type: FernlitVexa\nproduct: 1282 (0x0502)\nfirmware: 3.4\n"},
       {{"record", "SIM", "--rate", "1000", "--channels", "1", "--bits", "12", "-o", bdf}, 1,
