@@ -238,16 +238,21 @@ TEST(RecorderBdf, OverflowIsCountedAndNoted) {
     SCOPED_TRACE(name);
     ReadBack r = read(path);
     ASSERT_TRUE(r.ok);
+    // Each note covers exactly the ticks filled with the value before them.
     uint64_t noted = 0;
+    ASSERT_EQ(r.samples[0].size(), static_cast<size_t>(kTicks));
+    std::vector<bool> filled(kTicks);
     for (const Annotation& a : r.annotations) {
       unsigned long long n = 0;
-      if (std::sscanf(a.text.c_str(), "Recorder overflow: %llu instants dropped", &n) == 1) noted += n;
+      if (std::sscanf(a.text.c_str(), "Recorder overflow: %llu instants dropped", &n) != 1) continue;
+      noted += n;
+      EXPECT_EQ(a.duration, static_cast<long long>(n) * 10000);
+      for (long long t = a.onset / 10000; t < a.onset / 10000 + static_cast<long long>(n); ++t) filled[t] = true;
     }
     EXPECT_EQ(noted, counters.droppedInstants);
-    ASSERT_EQ(r.samples[0].size(), static_cast<size_t>(kTicks));
-    int bad = 0;  // each tick holds its own value or, filled, the one before
+    int bad = 0;
     for (int t = 1; t < kTicks; ++t) {
-      bad += r.samples[0][t] != pattern(info.channels[0], 0, t) && r.samples[0][t] != r.samples[0][t - 1];
+      bad += r.samples[0][t] != (filled[t] ? r.samples[0][t - 1] : pattern(info.channels[0], 0, t));
     }
     EXPECT_EQ(bad, 0);
   }
@@ -276,6 +281,25 @@ TEST(RecorderBdf, FileCutShortKeepsFlushedRecords) {
   EXPECT_EQ(readOwn(path).records, 4);
   fs::remove(path);
   fs::remove(copy);
+}
+
+// A disk that fills after the header: close() reports the first failure,
+// the counters show it, and a later close() or the destructor stays quiet.
+TEST(Recorder, WriteFailureReachesClose) {
+  const std::string full = tempPath("full.csv");
+  fs::create_symlink("/dev/full", full);
+  const auto info = infoFor(1000, {{1, 0, 1, 16}, {2, 0, 1, 16}});
+  Vexa::Recorder rec(full, info);
+  feed(rec, info, 0, 2000);
+  try {
+    rec.close();
+    ADD_FAILURE() << "close() succeeded";
+  } catch (const Vexa::NotifException& e) {
+    EXPECT_EQ(e.detail(), "write: No space left on device (errno 28)");
+  }
+  EXPECT_TRUE(rec.counters().writeFailed);
+  EXPECT_NO_THROW(rec.close());
+  fs::remove(full);
 }
 
 TEST(Recorder, RefusesBadInput) {
@@ -307,6 +331,7 @@ TEST(Recorder, RefusesBadInput) {
     EXPECT_THROW(Vexa::Recorder(c.path, c.info), Vexa::Error::InvalidParameter) << c.name;
   }
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
+  EXPECT_NO_THROW(Vexa::Recorder(dir + "/512.bdf", with([](auto& i) { i.channels.assign(512, {1, 0, 1, 16}); }), 1));
   try {
     Vexa::Recorder(dir + "/none/r.bdf", good);
   } catch (const Vexa::Exception& e) {

@@ -162,7 +162,7 @@ TEST(VexaCli, SigintFinishesTheFile) {
 
 TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   const std::string first = tempFile("first.bdf"), second = tempFile("second.bdf");
-  const std::vector<std::string> setUp = {"--rate", "2000", "--channels", "11000011", "--bits", "16"};
+  const std::vector<std::string> setUp = {"--rate", "1000", "--channels", "11000011", "--bits", "16"};
   auto record = [&](const std::string& path, const std::string& out, std::vector<std::string> extra) {
     std::vector<std::string> args = {"record", path};
     args.insert(args.end(), setUp.begin(), setUp.end());
@@ -170,21 +170,23 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
     args.insert(args.end(), {"-o", out});
     return vexa(args);
   };
-  Result r = record("SIM:current --description FernlitVexa", first, {"--seconds", "0.4"});
+  // 1.2 s: two records, the second one padded.
+  Result r = record("SIM:current --description FernlitVexa --product 0x0502", first, {"--seconds", "1.2"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Played back until the recording ends, with nothing asked for its length.
   r = record("SIM:" + first, second, {});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("the device ended the acquisition (disconnect, reason 0)"), std::string::npos) << r.err;
-  EXPECT_EQ(instantsOf(r.err), 800) << r.err;
+  EXPECT_EQ(instantsOf(r.err), 1200) << r.err;
   const vexa_test::ReadBack a = vexa_test::readOwn(first), b = vexa_test::readOwn(second);
-  expectPattern(b, 4, 800);
+  expectPattern(b, 4, 1200);
   EXPECT_EQ(b.samples, a.samples);
-  EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\n"), std::string::npos) << "named as recorded";
+  EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\n"), std::string::npos)
+      << "named as recorded";
   // A start the recording cannot serve gets the device's refusal.
-  for (const std::vector<std::string>& refused : {std::vector<std::string>{"--rate", "1000", "--channels", "1"},
-                                                 {"--rate", "2000", "--channels", "001"},
-                                                 {"--rate", "2000", "--channels", "1", "--bits", "8"}}) {
+  for (const std::vector<std::string>& refused : {std::vector<std::string>{"--rate", "2000", "--channels", "1"},
+                                                 {"--rate", "1000", "--channels", "001"},
+                                                 {"--rate", "1000", "--channels", "1", "--bits", "8"}}) {
     std::vector<std::string> args = {"record", "SIM:" + first};
     args.insert(args.end(), refused.begin(), refused.end());
     args.insert(args.end(), {"-o", second});
