@@ -43,6 +43,12 @@ int32_t extremes(const RecordedChannel& c, int i, int64_t t) {
 
 using Gen = int32_t (*)(const RecordedChannel&, int, int64_t);
 
+std::string slurp(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
 void feed(Vexa::Recorder& rec, const Vexa::RecordingInfo& info, int64_t from, int64_t to, Gen gen = pattern) {
   std::vector<int32_t> s(info.channels.size());
   for (int64_t t = from; t < to; ++t) {
@@ -96,13 +102,11 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
       ASSERT_EQ(r.samples.size(), c.channels.size());
       for (size_t i = 0; i < c.channels.size(); ++i) {
         const RecordedChannel& ch = c.channels[i];
-        EXPECT_EQ(r.perRecord[i], ticksPerRecord / ch.freqDivisor);
-        EXPECT_EQ(r.labels[i], "Port " + std::to_string(ch.port) + " Ch " + std::to_string(ch.channel));
         const int lo = ch.nBits == 24 ? -8388608 : 0, hi = ch.nBits == 24 ? 8388607 : (1 << ch.nBits) - 1;
-        EXPECT_EQ(r.digitalMin[i], lo);
-        EXPECT_EQ(r.digitalMax[i], hi);
-        EXPECT_EQ(r.physicalMin[i], lo);
-        EXPECT_EQ(r.physicalMax[i], hi);
+        EXPECT_EQ(std::tie(r.labels[i], r.perRecord[i], r.digitalMin[i], r.digitalMax[i], r.physicalMin[i],
+                           r.physicalMax[i]),
+                  std::make_tuple("Port " + std::to_string(ch.port) + " Ch " + std::to_string(ch.channel),
+                                  ticksPerRecord / ch.freqDivisor, lo, hi, lo, hi));
         ASSERT_EQ(r.samples[i].size(), static_cast<size_t>(records * r.perRecord[i]));
         // Sample j belongs to tick first + j * divisor; past the end the
         // record is padded with the last values.
@@ -164,13 +168,13 @@ void playScenario(Vexa::Recorder& rec) {
   EXPECT_EQ(rec.counters().instantsWritten, 21u);
 }
 
-TEST(RecorderBdf, AnnotationsAndFilledGap) {
-  const std::string path = tempPath("events.bdf");
-  {
+TEST(RecorderFiles, ScenarioInBdfAndCsv) {
+  const std::string bdf = tempPath("events.bdf"), csv = tempPath("events.csv");
+  for (const std::string& path : {bdf, csv}) {
     Vexa::Recorder rec(path, scenarioInfo());
     playScenario(rec);
   }
-  const std::vector<Annotation> expected = {
+  const std::vector<Annotation> notes = {
       {0, -1, "Marker: warm-up done"},
       {500000, -1, "Digital input 1: 1 (clock source 2, clock value 5)"},
       {500000, -1, "Marker: level 2 reached"},
@@ -182,41 +186,27 @@ TEST(RecorderBdf, AnnotationsAndFilledGap) {
   const RecordedChannel ch = scenarioInfo().channels[0];
   for (auto [name, read] : readers()) {
     SCOPED_TRACE(name);
-    ReadBack r = read(path);
+    ReadBack r = read(bdf);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.annotations, expected);
+    EXPECT_EQ(r.annotations, notes);
     ASSERT_EQ(r.samples[0].size(), 100u);
     for (int t = 0; t < 30; ++t) {
       EXPECT_EQ(r.samples[0][t], pattern(ch, 0, t < 11 || t >= 20 ? t : 10)) << "tick " << t;
     }
   }
-  fs::remove(path);
-}
-
-TEST(RecorderCsv, RowsAndComments) {
-  const std::string path = tempPath("events.csv");
-  {
-    Vexa::Recorder rec(path, scenarioInfo());
-    playScenario(rec);
-  }
-  const RecordedChannel ch = scenarioInfo().channels[0];
-  std::string expected =
+  std::string rows =
       "# Vexa recording\n# device type: tessarimodular\n# product identifier: 517\n# firmware: 3.7\n"
       "# path: COM/dev/pts/3\n# start: 2024-05-17 09:08:07\n# base frequency: 100 Hz\n"
-      "# channel port 2 ch 1: freqDivisor 1, nBits 16\ntick,port 2 ch 1\n";
-  expected += "# tick 0: Marker: warm-up done\n";
+      "# channel port 2 ch 1: freqDivisor 1, nBits 16\ntick,port 2 ch 1\n# tick 0: Marker: warm-up done\n";
   for (int t = 0; t < 30; ++t) {
-    if (t == 11) expected += "# tick 11 for 9 ticks: Lost 9 ticks: sequence jumped from 10 to 20\n";
-    expected += std::to_string(t) + "," + (t > 10 && t < 20 ? "" : std::to_string(pattern(ch, 0, t))) + "\n";
-    if (t == 5) {
-      expected += "# tick 5: Digital input 1: 1 (clock source 2, clock value 5)\n# tick 5: Marker: level 2 reached\n";
-    }
+    if (t == 11) rows += "# tick 11 for 9 ticks: Lost 9 ticks: sequence jumped from 10 to 20\n";
+    rows += std::to_string(t) + "," + (t > 10 && t < 20 ? "" : std::to_string(pattern(ch, 0, t))) + "\n";
+    if (t == 5) rows += "# tick 5: Digital input 1: 1 (clock source 2, clock value 5)\n# tick 5: Marker: level 2 reached\n";
   }
-  expected += "# tick 29: Marker: " + kLongMarker + "\n# tick 29: Disconnect (reason 3)\n";
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  EXPECT_EQ(text.str(), expected);
-  fs::remove(path);
+  rows += "# tick 29: Marker: " + kLongMarker + "\n# tick 29: Disconnect (reason 3)\n";
+  EXPECT_EQ(slurp(csv), rows);
+  fs::remove(bdf);
+  fs::remove(csv);
 }
 
 // A ring of two instants cannot keep up with a burst: the refused instants
@@ -354,11 +344,7 @@ TEST(Recorder, RefusesBadInput) {
     Vexa::Recorder ok(valid, good);
     feed(ok, good, 0, 10);
   }
-  const std::string text = [&] {
-    std::stringstream t;
-    t << std::ifstream(valid, std::ios::binary).rdbuf();
-    return t.str();
-  }();
+  const std::string text = slurp(valid);
   const struct {
     const char* name;
     std::string bytes;
