@@ -77,6 +77,8 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
        {2084, 12, 31, 23, 59, 59}},
       {"1, 8, 16 and 24-bit extremes", 256, {{1, 0, 1, 8}, {2, 0, 1, 16}, {3, 0, 2, 24}, {4, 2, 1, 1}}, 0, 300,
        extremes, 10000000, {2003, 10, 9, 18, 30, 1}},
+      {"divisor 3 at 256 Hz: 0.140625 s, the first record time of 8 characters", 256, {{1, 0, 3, 16}}, 0, 100,
+       pattern, 1406250, {2010, 6, 15, 6, 45, 0}},
       {"12-bit, late start, ends on a record's end", 100, {{4, 0, 1, 12}}, 77, 200, pattern, 10000000,
        {2024, 2, 29, 12, 0, 30}},
   };
@@ -299,6 +301,8 @@ TEST(Recorder, RefusesBadInput) {
     change(i);
     return i;
   };
+  // Divisors whose least common multiple no BDF+ record holds; CSV takes them.
+  const auto wide = with([](auto& i) { i.channels = {{1, 0, 4999, 16}, {2, 0, 4993, 16}, {3, 0, 4987, 16}}; });
   const std::string dir = tempPath("bad");
   fs::create_directories(dir);
   const struct {
@@ -316,12 +320,14 @@ TEST(Recorder, RefusesBadInput) {
       {"month 13", dir + "/r.bdf", with([](auto& i) { i.start.month = 13; })},
       {"year 1984", dir + "/r.csv", with([](auto& i) { i.start.year = 1984; })},
       {"second 60", dir + "/r.bdf", with([](auto& i) { i.start.second = 60; })},
+      {"no BDF+ record fits", dir + "/r.bdf", wide},
   };
   for (const auto& c : cases) {
     EXPECT_THROW(Vexa::Recorder(c.path, c.info), Vexa::Error::InvalidParameter) << c.name;
   }
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
   EXPECT_NO_THROW(Vexa::Recorder(dir + "/512.bdf", with([](auto& i) { i.channels.assign(512, {1, 0, 1, 16}); }), 1));
+  EXPECT_NO_THROW(Vexa::Recorder(dir + "/wide.csv", wide, 1));
   try {
     Vexa::Recorder(dir + "/none/r.bdf", good);
   } catch (const Vexa::Exception& e) {
@@ -336,8 +342,10 @@ TEST(Recorder, RefusesBadInput) {
   EXPECT_THROW(rec.addInstant(6 + (1 << 20) + 1, s, 1), Vexa::Error::InvalidParameter);
   rec.addInstant(6 + (1 << 20), s, 1);  // the longest jump taken
   rec.close();
+  rec.addInstant(3, s, 1);  // after close(): only counted
   EXPECT_EQ(rec.counters().instantsWritten, 2u);
   EXPECT_EQ(rec.counters().lostTicks, 1u << 20);
+  EXPECT_EQ(rec.counters().droppedInstants, 1u);
 
   const std::string valid = tempPath("valid.bdf");
   {
@@ -352,6 +360,7 @@ TEST(Recorder, RefusesBadInput) {
       {"CSV text", "tick,a\n0,1\n"},
       {"header cut short", text.substr(0, 300)},
       {"signal count 0", text.substr(0, 252) + "0   " + text.substr(256)},
+      {"record duration 0", text.substr(0, 244) + "0       " + text.substr(252)},
       {"no annotation signal", text.substr(0, 256 + 16) + std::string(16, ' ') + text.substr(256 + 32)},
   };
   for (const auto& f : files) {

@@ -181,6 +181,7 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   const vexa_test::ReadBack a = vexa_test::readOwn(first), b = vexa_test::readOwn(second);
   expectPattern(b, 4, 1200);
   EXPECT_EQ(b.samples, a.samples);
+  EXPECT_EQ(b.labels, (std::vector<std::string>{"Port 1 Ch 0", "Port 2 Ch 0", "Port 7 Ch 0", "Port 8 Ch 0"}));
   EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\n"), std::string::npos)
       << "named as recorded";
   // A start the recording cannot serve gets the device's refusal.
