@@ -91,6 +91,9 @@ TEST_F(SampleRing, OverflowKeepsTheOldestCountsAndReportsOnce) {
   loop.join();
   EXPECT_EQ(reportCount(100), 1);
   EXPECT_EQ(reports().size(), 1u);
+  // Every instant the handler saw was read (8), waits in the full ring (8)
+  // or was counted as dropped.
+  EXPECT_EQ(static_cast<long long>(frameCount()), 16 + VexaExtGetSampleRingOverflow());
 
   // A new start empties the ring and takes its channel count.
   StopAcquisition();

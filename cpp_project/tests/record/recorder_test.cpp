@@ -105,10 +105,9 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
       for (size_t i = 0; i < c.channels.size(); ++i) {
         const RecordedChannel& ch = c.channels[i];
         const int lo = ch.nBits == 24 ? -8388608 : 0, hi = ch.nBits == 24 ? 8388607 : (1 << ch.nBits) - 1;
-        EXPECT_EQ(std::tie(r.labels[i], r.perRecord[i], r.digitalMin[i], r.digitalMax[i], r.physicalMin[i],
-                           r.physicalMax[i]),
+        EXPECT_EQ(std::tie(r.labels[i], r.perRecord[i], r.digitalMin[i], r.digitalMax[i]),
                   std::make_tuple("Port " + std::to_string(ch.port) + " Ch " + std::to_string(ch.channel),
-                                  ticksPerRecord / ch.freqDivisor, lo, hi, lo, hi));
+                                  ticksPerRecord / ch.freqDivisor, lo, hi));
         ASSERT_EQ(r.samples[i].size(), static_cast<size_t>(records * r.perRecord[i]));
         // Sample j belongs to tick first + j * divisor; past the end the
         // record is padded with the last values.
