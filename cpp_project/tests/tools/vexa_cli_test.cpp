@@ -171,7 +171,7 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
     return vexa(args);
   };
   // 1.2 s: two records, the second one padded.
-  Result r = record("SIM:current --description FernlitVexa --product 0x0502", first, {"--seconds", "1.2"});
+  Result r = record("SIM:current --description FernlitVexa --product 0x0502 --fw 0x0309", first, {"--seconds", "1.2"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Played back until the recording ends, with nothing asked for its length.
   r = record("SIM:" + first, second, {});
@@ -182,7 +182,7 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   expectPattern(b, 4, 1200);
   EXPECT_EQ(b.samples, a.samples);
   EXPECT_EQ(b.labels, (std::vector<std::string>{"Port 1 Ch 0", "Port 2 Ch 0", "Port 7 Ch 0", "Port 8 Ch 0"}));
-  EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\n"), std::string::npos)
+  EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\nfirmware: 3.9\n"), std::string::npos)
       << "named as recorded";
   // A start the recording cannot serve gets the device's refusal.
   for (const std::vector<std::string>& refused : {std::vector<std::string>{"--rate", "2000", "--channels", "1"},
