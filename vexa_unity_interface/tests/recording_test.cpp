@@ -28,7 +28,7 @@ std::string tempPath(const std::string& name) {
 
 // The loop's handler drives the recording at fixed ticks, so that the file's
 // first tick and the marker's tick are known exactly.
-constexpr int kStartTick = 40, kMarkTick = 123, kStopTick = 340, kFreq = 2000;
+constexpr int kStartTick = 39, kMarkTick = 123, kStopTick = 340, kFreq = 2000;
 const char kMarker[] = "boss \xCE\xA9, wave 2";
 std::string recordPath;
 std::atomic<int> startResult{1}, markResult{1}, stopResult{1};
@@ -89,6 +89,25 @@ TEST_F(Recording, FileHoldsEveryInstantAndTheMarker) {
       {(kMarkTick - kFirst) * 10000000LL / kFreq, -1, std::string("Marker: ") + kMarker},
       {kTicks * 10000000LL / kFreq, -1, "Recording ends"}};
   EXPECT_EQ(r.annotations, notes);
+
+  // Played back through "SIM:", the file streams the same samples from tick
+  // 0 (an even tick, as the divisor 2 needs) and ends with a disconnect.
+  SetOnRawDataHandler(onFrame);
+  seen().frames.clear();
+  VexaDevUnity(("SIM:" + recordPath).c_str());
+  StartAcquisitionBySources(kFreq, wire, 2);
+  std::thread replay([] { StartLoop(); });
+  const bool ended = vexa_test::eventually([] {
+    std::lock_guard<std::mutex> l(seen().lock);
+    return !seen().reports.empty() || !seen().disconnects.empty();
+  });
+  if (!ended) InterruptAcquisition();
+  replay.join();
+  EXPECT_TRUE(reports().empty());
+  ASSERT_EQ(seen().frames.size(), static_cast<size_t>(kTicks));
+  for (int t = 0; t < kTicks; ++t) {
+    ASSERT_EQ(seen().frames[t], std::make_pair(t, vexa_test::expectedSamples(sources, t + kFirst))) << t;
+  }
   fs::remove(recordPath);
 }
 
