@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -173,6 +174,14 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   // 1.2 s: two records, the second one padded.
   Result r = record("SIM:current --description FernlitVexa --product 0x0502 --fw 0x0309", first, {"--seconds", "1.2"});
   ASSERT_EQ(r.status, 0) << r.err;
+  // Standard error is no terminal: at most one progress line a second (the
+  // k-th shows k s or more), then the final one.
+  std::istringstream lines(r.err);
+  int shown = 0;
+  for (std::string line; std::getline(lines, line);) {
+    double seconds = 0;
+    if (std::sscanf(line.c_str(), "recording %lf s", &seconds) == 1) EXPECT_GE(seconds, shown++) << r.err;
+  }
   // Played back until the recording ends, with nothing asked for its length.
   r = record("SIM:" + first, second, {});
   ASSERT_EQ(r.status, 0) << r.err;
