@@ -327,11 +327,6 @@ TEST(Recorder, RefusesBadInput) {
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
   EXPECT_NO_THROW(Vexa::Recorder(dir + "/512.bdf", with([](auto& i) { i.channels.assign(512, {1, 0, 1, 16}); }), 1));
   EXPECT_NO_THROW(Vexa::Recorder(dir + "/wide.csv", wide, 1));
-  try {
-    Vexa::Recorder(dir + "/none/r.bdf", good);
-  } catch (const Vexa::Exception& e) {
-    EXPECT_EQ(e.detail(), "create " + dir + "/none/r.bdf: No such file or directory (errno 2)");
-  }
 
   Vexa::Recorder rec(dir + "/r.CSV", good);
   const int32_t s[2] = {1, 2};
