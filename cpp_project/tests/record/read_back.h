@@ -4,6 +4,7 @@
 #ifndef VEXA_TESTS_RECORD_READ_BACK_H_
 #define VEXA_TESTS_RECORD_READ_BACK_H_
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -23,12 +24,18 @@ struct Annotation {
   }
 };
 
+// A channel layout as plain values, to compare whole lists at once.
+inline std::vector<std::array<int, 4>> layout(const std::vector<Vexa::RecordedChannel>& channels) {
+  std::vector<std::array<int, 4>> out;
+  for (const auto& c : channels) out.push_back({c.port, c.channel, c.freqDivisor, c.nBits});
+  return out;
+}
+
 struct ReadBack {
   bool ok = false;
   long long records = 0, recordDuration = 0;
   std::vector<std::string> labels;
   std::vector<int> perRecord, digitalMin, digitalMax;
-  std::vector<double> physicalMin, physicalMax;
   std::vector<std::vector<int>> samples;  // per signal, the whole file
   std::vector<Annotation> annotations;
 };
@@ -44,8 +51,6 @@ inline ReadBack readOwn(const std::string& path) {
     r.perRecord.push_back(s.samplesPerRecord);
     r.digitalMin.push_back(s.digitalMin);
     r.digitalMax.push_back(s.digitalMax);
-    r.physicalMin.push_back(s.physicalMin);
-    r.physicalMax.push_back(s.physicalMax);
   }
   r.samples.resize(h.signals.size());
   Vexa::BdfRecord rec;
@@ -74,8 +79,6 @@ inline ReadBack readEdflib(const std::string& path) {
     r.perRecord.push_back(p.smp_in_datarecord);
     r.digitalMin.push_back(p.dig_min);
     r.digitalMax.push_back(p.dig_max);
-    r.physicalMin.push_back(p.phys_min);
-    r.physicalMax.push_back(p.phys_max);
     std::vector<int> v(static_cast<size_t>(p.smp_in_file));
     if (edfread_digital_samples(h.handle, s, static_cast<int>(v.size()), v.data()) != static_cast<int>(v.size())) {
       edfclose_file(h.handle);
