@@ -96,6 +96,8 @@ TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line ? row.line : "current device");
+    // Outlives the device, whose stop in its destructor still receives.
+    bool interruptNext = true;
     FakeIO* io = nullptr;
     std::unique_ptr<RecordingDev> dev;
     if (row.line) {
@@ -108,7 +110,6 @@ TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
     dev->setTimeout(100);
     io->sends.clear();
     io->feed(row.frames);
-    bool interruptNext = true;
     io->beforeRecv = [&](FakeIO&) {
       if (interruptNext) dev->interrupt(nullptr);
       interruptNext = false;
