@@ -63,7 +63,7 @@ namespace Vexa.Tests
 
                 VexaDevice.StartMask(1000, 0x5, 16);
                 VexaRecording.Start(path);
-                Acquisition acquisition = Acquisition.StartLoop();
+                Acquisition acquisition = new Acquisition();
                 acquisition.WaitForFrames(100);
                 Check.True(VexaRecording.Marker("boss \u03A9, wave 2"), "marker taken");
                 acquisition.WaitForFrames(200);
@@ -83,28 +83,25 @@ namespace Vexa.Tests
 
         private static void Shutdown()
         {
-            using (Simulator sim = new Simulator())
-            {
-                VexaDevice.Connect(sim.Path);
-                VexaDevice.StartMask(1000, 1, 16);
-                Thread loop = VexaDevice.StartLoopThread();
-                Check.True(VexaDevice.WaitForData(DeadlineMs), "frames arrive");
+            VexaDevice.Connect("SIM");
+            VexaDevice.StartMask(1000, 1, 16);
+            Thread loop = VexaDevice.StartLoopThread();
+            Check.True(VexaDevice.WaitForData(DeadlineMs), "frames arrive");
 
-                VexaDevice.Shutdown();
-                Check.True(loop.Join(DeadlineMs), "loop thread ended");
-                Check.True(!VexaDevice.IsConnected, "disconnected");
-                VexaDevice.ClearQueues();
-                VexaNative.OnDisconnectEventDetected(3);
-                VexaNative.OnExceptionRaised(4, "detached");
-                List<VexaEvent> events = new List<VexaEvent>();
-                Check.Equal(0, VexaDevice.DrainEvents(events), "nothing reached the binding: " +
-                                                               string.Join(", ", events));
+            VexaDevice.Shutdown();
+            Check.True(loop.Join(DeadlineMs), "loop thread ended");
+            Check.True(!VexaDevice.IsConnected, "disconnected");
+            VexaDevice.ClearQueues();
+            VexaNative.OnDisconnectEventDetected(3);
+            VexaNative.OnExceptionRaised(4, "detached");
+            List<VexaEvent> events = new List<VexaEvent>();
+            Check.Equal(0, VexaDevice.DrainEvents(events), "nothing reached the binding: " +
+                                                           string.Join(", ", events));
 
-                // The next use registers them again.
-                VexaDevice.Initialize();
-                VexaNative.OnDisconnectEventDetected(3);
-                Check.Equal(1, VexaDevice.DrainEvents(events), "registered again");
-            }
+            // The next use registers them again.
+            VexaDevice.Initialize();
+            VexaNative.OnDisconnectEventDetected(3);
+            Check.Equal(1, VexaDevice.DrainEvents(events), "registered again");
         }
     }
 }
