@@ -43,7 +43,6 @@ class Exports : public HostTest {
   }
   // The base rate and source entries of the last start command; entries are
   // 9 bytes long with 16-bit masks (second byte 2), else 8.
-  std::pair<float, std::vector<Entry>> lastStart() { return lastStartIn(commands()); }
   static std::pair<float, std::vector<Entry>> lastStartIn(const std::vector<Bytes>& all) {
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
       const Bytes& c = *it;
@@ -156,7 +155,7 @@ TEST_F(Exports, StartsConvertTheirArguments) {
     seen().reports.clear();
     logOf(row.start);
     ASSERT_TRUE(reports().empty()) << reports()[0].message;
-    EXPECT_EQ(lastStart(), std::make_pair(row.rate, row.entries));
+    EXPECT_EQ(lastStartIn(commands()), std::make_pair(row.rate, row.entries));
     EXPECT_EQ(channelPorts(), row.ports);
     EXPECT_EQ(GetNbrChannels(), static_cast<int>(row.ports.size()));
     EXPECT_TRUE(GetCommunicationFlag());
