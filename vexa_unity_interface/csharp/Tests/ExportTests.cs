@@ -73,9 +73,11 @@ namespace Vexa.Tests
             Check.Throws<ArgumentOutOfRangeException>(() => VexaDevice.MaxQueuedFrames = 0, "no room for frames");
         }
 
+        // After a scan, as before it: found devices are queued as events.
         private static void Forwarders()
         {
             VexaDevice.Initialize();
+            Check.Reports(27, () => VexaDevice.Scan("XYZ"), "unknown domain");
             VexaNative.OnDigInEventDetected(1, 2, 3, true);
             VexaNative.OnDigInEventDetected(-4, 5, 0, false);
             VexaNative.OnDisconnectEventDetected(5);
