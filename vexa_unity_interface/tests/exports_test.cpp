@@ -251,6 +251,13 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
 }
 
+// A negative size of either array is refused before the ring is looked at.
+TEST_F(Exports, SampleRingReadRefusesNegativeSizes) {
+  int ticks[4], samples[4];
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -1), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 4), -1);
+}
+
 // Events on a running acquisition: a digital input and an event of no
 // interest keep the loop going, a disconnect ends it; each is traced to the
 // log and handed to its handler with the device's values.
