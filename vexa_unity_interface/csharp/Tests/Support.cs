@@ -64,6 +64,12 @@ namespace Vexa.Tests
             }
         }
 
+        // For what nothing signals: polls `done` every millisecond.
+        internal static void Poll(Func<bool> done, Func<string> what)
+        {
+            Await(done, ms => { Thread.Sleep(1); return true; }, what);
+        }
+
         internal static void NoEvents<T>(List<T> events, string what)
         {
             Equal(0, events.Count, what + ": " + string.Join(", ", events));

@@ -28,12 +28,7 @@ namespace Vexa.Tests
             {
                 VexaDevice.MaxQueuedFrames = 50;
                 worker.Start();
-                // Nothing signals a drop: poll the count itself.
-                Check.Await(() => VexaDevice.DroppedFrames > 0, ms =>
-                {
-                    Thread.Sleep(1);
-                    return true;
-                }, () => "no frame was dropped");
+                Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
                 Check.True(worker.Stop(DeadlineMs), "worker ended");
 
                 List<VexaFrame> frames = new List<VexaFrame>();
