@@ -251,9 +251,11 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
 }
 
-// A negative size of either array is refused before the ring is looked at.
+// A negative size of either array is refused before the ring is looked at;
+// empty arrays read nothing.
 TEST_F(Exports, SampleRingReadRefusesNegativeSizes) {
   int ticks[4], samples[4];
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 0), 0);
   EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -1), -1);
   EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 4), -1);
 }
