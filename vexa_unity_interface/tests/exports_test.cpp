@@ -43,7 +43,6 @@ class Exports : public HostTest {
   }
   // The base rate and source entries of the last start command; entries are
   // 9 bytes long with 16-bit masks (second byte 2), else 8.
-  std::pair<float, std::vector<Entry>> lastStart() { return lastStartIn(commands()); }
   static std::pair<float, std::vector<Entry>> lastStartIn(const std::vector<Bytes>& all) {
     for (auto it = all.rbegin(); it != all.rend(); ++it) {
       const Bytes& c = *it;
@@ -156,7 +155,7 @@ TEST_F(Exports, StartsConvertTheirArguments) {
     seen().reports.clear();
     logOf(row.start);
     ASSERT_TRUE(reports().empty()) << reports()[0].message;
-    EXPECT_EQ(lastStart(), std::make_pair(row.rate, row.entries));
+    EXPECT_EQ(lastStartIn(commands()), std::make_pair(row.rate, row.entries));
     EXPECT_EQ(channelPorts(), row.ports);
     EXPECT_EQ(GetNbrChannels(), static_cast<int>(row.ports.size()));
     EXPECT_TRUE(GetCommunicationFlag());
@@ -250,6 +249,15 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{1, 2, 3, true}, {1, 2, 3, false}}));
   ASSERT_EQ(seen().frames.size(), 1u);
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
+}
+
+// A negative size of either array is refused before the ring is looked at;
+// empty arrays read nothing.
+TEST_F(Exports, SampleRingReadRefusesNegativeSizes) {
+  int ticks[4], samples[4];
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 0), 0);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -1), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 4), -1);
 }
 
 // Events on a running acquisition: a digital input and an event of no

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "current_device.h"
@@ -20,13 +22,8 @@ struct Report {
   std::string message;
 };
 
-struct DigIn {
-  int clockSource, clockValue, input;
-  bool state;
-  bool operator==(const DigIn& o) const {
-    return clockSource == o.clockSource && clockValue == o.clockValue && input == o.input && state == o.state;
-  }
-};
+// Clock source, clock value, input, state.
+using DigIn = std::tuple<int, int, int, bool>;
 
 // What the handlers saw; one per process, reset by each test's host.
 struct Seen {
@@ -43,26 +40,18 @@ inline Seen& seen() {
   return s;
 }
 
-inline void onException(int code, const char* message) {
-  std::lock_guard<std::mutex> l(seen().lock);
-  seen().reports.push_back({code, message});
-}
 // The handlers run on the loop's thread while a test watches from its own.
-inline void onDevice(const char* path) {
+template <class T, class Value>
+void record(std::vector<T>& into, Value&& value) {
   std::lock_guard<std::mutex> l(seen().lock);
-  seen().devices.push_back(path);
+  into.emplace_back(std::forward<Value>(value));
 }
-inline void onDisconnect(int reason) {
-  std::lock_guard<std::mutex> l(seen().lock);
-  seen().disconnects.push_back(reason);
-}
-inline void onDigIn(int a, int b, int c, bool d) {
-  std::lock_guard<std::mutex> l(seen().lock);
-  seen().digIns.push_back({a, b, c, d});
-}
+inline void onException(int code, const char* message) { record(seen().reports, Report{code, message}); }
+inline void onDevice(const char* path) { record(seen().devices, path); }
+inline void onDisconnect(int reason) { record(seen().disconnects, reason); }
+inline void onDigIn(int a, int b, int c, bool d) { record(seen().digIns, DigIn{a, b, c, d}); }
 inline void onFrame(int nSeq, const int* samples, int n) {
-  std::lock_guard<std::mutex> l(seen().lock);
-  seen().frames.emplace_back(nSeq, std::vector<int>(samples, samples + n));
+  record(seen().frames, std::make_pair(nSeq, std::vector<int>(samples, samples + n)));
 }
 
 // Registers the recording handlers and releases any device at the end.

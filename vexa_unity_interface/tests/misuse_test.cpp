@@ -188,15 +188,17 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
     };
   }
 
+  bool inLoopHandler() const {
+    return state == State::kInRawData || state == State::kInDigIn || state == State::kInDisconnect;
+  }
   // The code the misuse must be reported with, when there is exactly one.
   int required(const Export& e) const {
     if (e.use == kForwards) return e.codes[0];
     if (e.codes.empty()) return 0;
     const bool noDevice = state == State::kNoDevice || state == State::kDisconnected;
-    const bool loopHere = state == State::kInRawData || state == State::kInDigIn || state == State::kInDisconnect;
     if (noDevice && (e.use == kReads || e.use == kTalks || e.use == kLoops)) return e.codes[1];
     if (state == State::kLoopElsewhere && (e.use == kTalks || e.use == kLoops)) return e.codes[1];
-    if (loopHere && e.use == kLoops) return e.codes[1];
+    if (inLoopHandler() && e.use == kLoops) return e.codes[1];
     if (state == State::kLinkLost && e.use == kLoops) return e.codes[0];
     return 0;
   }
@@ -266,44 +268,35 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
 
   void run(const Export& e) {
     const std::string what = e.name;
-    const bool inLoopHandler = state == State::kInRawData || state == State::kInDigIn || state == State::kInDisconnect;
     Cell cell;
     cell.call = e.call;
-    cell.probe = handlersSet && inLoopHandler;
+    cell.probe = handlersSet && inLoopHandler();
     if (state == State::kInRawData) SetOnRawDataHandler(fromRawData);
     if (state == State::kInDigIn) SetOnEventDetectedHandlers(onDisconnect, fromDigIn);
     if (state == State::kInDisconnect) SetOnEventDetectedHandlers(fromDisconnect, onDigIn);
     if (state == State::kInException) SetOnExceptionRaisedHandler(fromException);
     if (state == State::kInNewDevice) SetNewDeviceFoundHandler(fromNewDevice);
-    if (inLoopHandler || state == State::kInException || state == State::kLoopElsewhere) {
+    if (inLoopHandler() || state == State::kInException || state == State::kLoopElsewhere) {
       spawn([] { StartLoop(); });
       waitUntilReceiving(what);
     }
     // Armed only now: taking the cell orders this thread's look at the
     // device before whatever the call does to it.
     armed = &cell;
-    switch (state) {
-      case State::kInDigIn:
-      case State::kInDisconnect:
-      case State::kInException:
-        sim->engine().with<CurrentDeviceModel>([this](CurrentDeviceModel& m) {
-          if (state == State::kInDigIn) m.sendEvent(3, {2, 0x10, 0, 0, 0, 1});
-          if (state == State::kInDisconnect) m.sendEvent(8, {5});
-          if (state == State::kInException) m.sendMessage(2, {});  // not an event: the loop fails
-        });
-        break;
-      case State::kInRawData:
-        break;  // the frames come
-      case State::kInNewDevice:
-        spawn([] { OnNewDeviceFound("COM/dev/found"); });
-        break;
-      default:
-        spawn(runArmed);
-        break;
+    if (state == State::kInNewDevice) {
+      spawn([] { OnNewDeviceFound("COM/dev/found"); });
+    } else if (state == State::kInDigIn || state == State::kInDisconnect || state == State::kInException) {
+      sim->engine().with<CurrentDeviceModel>([this](CurrentDeviceModel& m) {
+        if (state == State::kInDigIn) m.sendEvent(3, {2, 0x10, 0, 0, 0, 1});
+        if (state == State::kInDisconnect) m.sendEvent(8, {5});
+        if (state == State::kInException) m.sendMessage(2, {});  // not an event: the loop fails
+      });
+    } else if (state != State::kInRawData) {  // there the frames come
+      spawn(runArmed);
     }
     // Outside a running loop's handler the call may start a loop of its own
     // (StartLoop): it is interrupted as a host would.
-    const bool mayInterrupt = !inLoopHandler && state != State::kLoopElsewhere;
+    const bool mayInterrupt = !inLoopHandler() && state != State::kLoopElsewhere;
     awaitWithin(
         what, [&cell] { return cell.done.load(); },
         [&cell, mayInterrupt] {

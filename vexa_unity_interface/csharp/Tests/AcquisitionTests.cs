@@ -37,7 +37,7 @@ namespace Vexa.Tests
                 row.Start();
                 Check.Equal(SamplePattern.Expected(0, row.Expected).Length, VexaDevice.ChannelCount, "channels");
                 Check.Equal(true, VexaDevice.CommunicationFlag, "flag after the start");
-                Acquisition acquisition = Acquisition.StartLoop();
+                Acquisition acquisition = new Acquisition();
                 acquisition.WaitForFrames(Ticks);
                 acquisition.Interrupt();
                 Check.Equal(false, VexaDevice.CommunicationFlag, "flag after the interrupt");
@@ -57,7 +57,7 @@ namespace Vexa.Tests
                 VexaDevice.Connect("SIM");
                 VexaDevice.StartMask(1000, 0x5, 16);
                 Check.Equal(2, VexaDevice.SampleRingChannels, "ring channels");
-                Acquisition acquisition = Acquisition.StartLoop();
+                Acquisition acquisition = new Acquisition();
                 VexaEvent overflow = acquisition.WaitForEvent();
                 Check.Equal(VexaEventKind.SampleRingOverflow, overflow.Kind, "event");
                 Check.Equal(100, overflow.Code, "code");
@@ -81,7 +81,7 @@ namespace Vexa.Tests
                 // Off again: the per-sample frames are back.
                 VexaDevice.DisableSampleRing();
                 VexaDevice.StartMask(1000, 0x5, 16);
-                acquisition = Acquisition.StartLoop();
+                acquisition = new Acquisition();
                 acquisition.WaitForFrames(50);
                 acquisition.Interrupt();
                 SamplePattern.CheckFrames(acquisition.Frames, sources, 0);

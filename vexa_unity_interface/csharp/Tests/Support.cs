@@ -64,6 +64,12 @@ namespace Vexa.Tests
             }
         }
 
+        // For what nothing signals: polls `done` every millisecond.
+        internal static void Poll(Func<bool> done, Func<string> what)
+        {
+            Await(done, ms => { Thread.Sleep(1); return true; }, what);
+        }
+
         internal static void NoEvents<T>(List<T> events, string what)
         {
             Equal(0, events.Count, what + ": " + string.Join(", ", events));
@@ -177,7 +183,7 @@ namespace Vexa.Tests
 
         internal Simulator(params string[] args)
         {
-            ProcessStartInfo info = new ProcessStartInfo(Executable, Quote(args))
+            ProcessStartInfo info = new ProcessStartInfo(Executable, string.Join(" ", args))
             {
                 UseShellExecute = false,
                 RedirectStandardInput = true,
@@ -191,7 +197,7 @@ namespace Vexa.Tests
             if (!line.Wait(StartTimeoutMs) || line.Result == null)
             {
                 Dispose();
-                throw new CheckFailed("vexa-sim " + Quote(args) + " printed no port path");
+                throw new CheckFailed("vexa-sim " + string.Join(" ", args) + " printed no port path");
             }
             Path = line.Result.Trim();
             Check.True(Path.StartsWith("COM/", StringComparison.Ordinal), "vexa-sim path: " + Path);
@@ -221,12 +227,6 @@ namespace Vexa.Tests
             process.Dispose();
         }
 
-        private static string Quote(string[] args)
-        {
-            string[] quoted = new string[args.Length];
-            for (int i = 0; i < args.Length; i++) quoted[i] = "\"" + args[i].Replace("\"", "\\\"") + "\"";
-            return string.Join(" ", quoted);
-        }
     }
 
     // Runs the loop on a worker thread, as a Unity script would, and collects
@@ -236,11 +236,6 @@ namespace Vexa.Tests
         private readonly Thread loop = VexaDevice.StartLoopThread();
         internal readonly List<VexaFrame> Frames = new List<VexaFrame>();
         internal readonly List<VexaEvent> Events = new List<VexaEvent>();
-
-        internal static Acquisition StartLoop()
-        {
-            return new Acquisition();
-        }
 
         // Drains until at least `count` frames have arrived in all.
         internal void WaitForFrames(int count)

@@ -1,6 +1,5 @@
 using System;
 using System.Collections.Generic;
-using System.Threading;
 
 namespace Vexa.Tests
 {
@@ -121,11 +120,7 @@ namespace Vexa.Tests
                         // Through the worker's ring: the first instants, two channels each.
                         int[] ticks = new int[20], samples = new int[40];
                         int n = 0;
-                        Check.Await(() => (n = worker.ReadSamples(ticks, samples)) > 0, ms =>
-                        {
-                            Thread.Sleep(1);
-                            return true;
-                        }, () => "no instant read");
+                        Check.Poll(() => (n = worker.ReadSamples(ticks, samples)) > 0, () => "no instant read");
                         Check.Equal(2, worker.SampleChannels, "channels per instant");
                         VexaSource[] sources = { Source(1), Source(3) };
                         for (int i = 0; i < n; i++) AcquisitionTests.CheckInstant(i, ticks[i], samples, i, sources);

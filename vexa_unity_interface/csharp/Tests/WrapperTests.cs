@@ -28,12 +28,7 @@ namespace Vexa.Tests
             {
                 VexaDevice.MaxQueuedFrames = 50;
                 worker.Start();
-                // Nothing signals a drop: poll the count itself.
-                Check.Await(() => VexaDevice.DroppedFrames > 0, ms =>
-                {
-                    Thread.Sleep(1);
-                    return true;
-                }, () => "no frame was dropped");
+                Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
                 Check.True(worker.Stop(DeadlineMs), "worker ended");
 
                 List<VexaFrame> frames = new List<VexaFrame>();
@@ -63,7 +58,7 @@ namespace Vexa.Tests
 
                 VexaDevice.StartMask(1000, 0x5, 16);
                 VexaRecording.Start(path);
-                Acquisition acquisition = Acquisition.StartLoop();
+                Acquisition acquisition = new Acquisition();
                 acquisition.WaitForFrames(100);
                 Check.True(VexaRecording.Marker("boss \u03A9, wave 2"), "marker taken");
                 acquisition.WaitForFrames(200);
@@ -83,28 +78,25 @@ namespace Vexa.Tests
 
         private static void Shutdown()
         {
-            using (Simulator sim = new Simulator())
-            {
-                VexaDevice.Connect(sim.Path);
-                VexaDevice.StartMask(1000, 1, 16);
-                Thread loop = VexaDevice.StartLoopThread();
-                Check.True(VexaDevice.WaitForData(DeadlineMs), "frames arrive");
+            VexaDevice.Connect("SIM");
+            VexaDevice.StartMask(1000, 1, 16);
+            Thread loop = VexaDevice.StartLoopThread();
+            Check.True(VexaDevice.WaitForData(DeadlineMs), "frames arrive");
 
-                VexaDevice.Shutdown();
-                Check.True(loop.Join(DeadlineMs), "loop thread ended");
-                Check.True(!VexaDevice.IsConnected, "disconnected");
-                VexaDevice.ClearQueues();
-                VexaNative.OnDisconnectEventDetected(3);
-                VexaNative.OnExceptionRaised(4, "detached");
-                List<VexaEvent> events = new List<VexaEvent>();
-                Check.Equal(0, VexaDevice.DrainEvents(events), "nothing reached the binding: " +
-                                                               string.Join(", ", events));
+            VexaDevice.Shutdown();
+            Check.True(loop.Join(DeadlineMs), "loop thread ended");
+            Check.True(!VexaDevice.IsConnected, "disconnected");
+            VexaDevice.ClearQueues();
+            VexaNative.OnDisconnectEventDetected(3);
+            VexaNative.OnExceptionRaised(4, "detached");
+            List<VexaEvent> events = new List<VexaEvent>();
+            Check.Equal(0, VexaDevice.DrainEvents(events), "nothing reached the binding: " +
+                                                           string.Join(", ", events));
 
-                // The next use registers them again.
-                VexaDevice.Initialize();
-                VexaNative.OnDisconnectEventDetected(3);
-                Check.Equal(1, VexaDevice.DrainEvents(events), "registered again");
-            }
+            // The next use registers them again.
+            VexaDevice.Initialize();
+            VexaNative.OnDisconnectEventDetected(3);
+            Check.Equal(1, VexaDevice.DrainEvents(events), "registered again");
         }
     }
 }

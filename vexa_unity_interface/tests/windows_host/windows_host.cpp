@@ -24,21 +24,18 @@
 #include <thread>
 #include <vector>
 
-#include "vexa_sim/sample_pattern.h"
+#include "support/pattern_check.h"
 
 namespace {
 
-struct Source {
-  int port, freqDivisor, nBits, chMask;
-};
-
+using Vexa::Source;  // the layout the plug-in's start takes
 using Handler1 = void (*)(int);
 using DigInHandler = void (*)(int, int, int, bool);
 using RawHandler = void (*)(int, const int*, int);
 using ExcHandler = void (*)(int, const char*);
 using PathHandler = void (*)(const char*);
 
-// Every export, looked up by name.
+// The exports the host calls, with their types.
 struct Api {
   int (*WelcomeFunction)();
   void (*VexaDevUnity)(const char*);
@@ -47,11 +44,6 @@ struct Api {
   void (*SetOnRawDataHandler)(RawHandler);
   void (*SetOnExceptionRaisedHandler)(ExcHandler);
   void (*SetOnEventDetectedHandlers)(Handler1, DigInHandler);
-  void (*OnNewDeviceFound)(const char*);
-  void (*OnExceptionRaised)(int, const char*);
-  void (*OnDisconnectEventDetected)(int);
-  void (*OnDigInEventDetected)(int, int, int, bool);
-  void* OnDataReceived;  // takes a C++ list: looked up, not called
   void (*StartAcquisition)(int, const char*, int);
   void (*StartAcquisitionByNbr)(int, int, int);
   void (*StartAcquisitionBySources)(int, const Source*, int);
@@ -60,22 +52,21 @@ struct Api {
   void (*InterruptAcquisition)();
   void (*StopAcquisition)();
   void (*GetDetectableDevices)(const char*);
-  void (*GetAllDetectableDevices)();
   int (*GetProductId)();
   const char* (*GetDeviceType)();
   int (*GetBattery)();
   int (*GetNbrChannels)();
   bool (*GetCommunicationFlag)();
-  void (*SetParameter)(int, int, const int*, int);
   void** vexaDev;
   const char* (*VexaExtGetLastErrorDetail)();
-  const char* (*VexaExtGetVersion)();
-  void (*VexaExtEnableSampleRing)(int);
-  void (*VexaExtDisableSampleRing)();
-  int (*VexaExtReadSamples)(int*, int, int*, int);
-  int (*VexaExtGetSampleRingChannels)();
-  long long (*VexaExtGetSampleRingOverflow)();
 };
+// The rest, which the native suites call: the DLL must still export them by name.
+const char* const kOtherExports[] = {
+    "OnNewDeviceFound",         "OnExceptionRaised",         "OnDisconnectEventDetected",
+    "OnDigInEventDetected",     "OnDataReceived",            "GetAllDetectableDevices",
+    "SetParameter",             "VexaExtGetVersion",         "VexaExtEnableSampleRing",
+    "VexaExtDisableSampleRing", "VexaExtReadSamples",        "VexaExtGetSampleRingChannels",
+    "VexaExtGetSampleRingOverflow"};
 
 int passed = 0, failed = 0;
 // WelcomeFunction sends standard output to the log file: the results keep
@@ -104,33 +95,13 @@ std::string family;
 // The sources of the running acquisition, for the pattern of current devices.
 std::vector<Source> running;
 
-int expected(int tick, size_t sample) {
-  if (family == "current") {
-    size_t k = 0;
-    for (size_t i = 0; i < running.size(); ++i) {
-      for (int ch = 0; ch < 16; ++ch) {
-        if (!(running[i].chMask & (1 << ch))) continue;
-        if (k++ == sample) {
-          const int at = tick - tick % running[i].freqDivisor;
-          return vexa_sim::samplePattern(at, static_cast<int>(i), ch, running[i].nBits);
-        }
-      }
-    }
-    return -1;
-  }
-  return -2;  // legacy families: checked for ticks only
-}
-
 void onFrame(int nSeq, const int* samples, int n) {
   const int last = lastTick.exchange(nSeq);
   if (last >= 0 && nSeq != last + 1) lost += 1;
   ++ticks;
-  if (family != "current") return;
-  for (int i = 0; i < n; ++i) {
-    if (samples[i] != expected(nSeq, static_cast<size_t>(i))) {
-      ++wrong;
-      break;
-    }
+  // Legacy families are checked for their ticks only.
+  if (family == "current" && vexa_test::expectedSamples(running, nSeq) != std::vector<int>(samples, samples + n)) {
+    ++wrong;
   }
 }
 void onException(int code, const char* message) {
@@ -214,16 +185,15 @@ int main(int argc, char** argv) {
 #define LOOK_UP(name) all = lookUp(dll, #name, api.name) && all;
   LOOK_UP(WelcomeFunction) LOOK_UP(VexaDevUnity) LOOK_UP(DisconnectVexaDevUnity) LOOK_UP(SetNewDeviceFoundHandler)
   LOOK_UP(SetOnRawDataHandler) LOOK_UP(SetOnExceptionRaisedHandler) LOOK_UP(SetOnEventDetectedHandlers)
-  LOOK_UP(OnNewDeviceFound) LOOK_UP(OnExceptionRaised) LOOK_UP(OnDisconnectEventDetected)
-  LOOK_UP(OnDigInEventDetected) LOOK_UP(OnDataReceived) LOOK_UP(StartAcquisition) LOOK_UP(StartAcquisitionByNbr)
-  LOOK_UP(StartAcquisitionBySources) LOOK_UP(StartAcquisitionStrandelo) LOOK_UP(StartLoop)
-  LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition) LOOK_UP(GetDetectableDevices)
-  LOOK_UP(GetAllDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
-  LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(SetParameter) LOOK_UP(vexaDev)
-  LOOK_UP(VexaExtGetLastErrorDetail) LOOK_UP(VexaExtGetVersion) LOOK_UP(VexaExtEnableSampleRing)
-  LOOK_UP(VexaExtDisableSampleRing) LOOK_UP(VexaExtReadSamples) LOOK_UP(VexaExtGetSampleRingChannels)
-  LOOK_UP(VexaExtGetSampleRingOverflow)
+  LOOK_UP(StartAcquisition) LOOK_UP(StartAcquisitionByNbr) LOOK_UP(StartAcquisitionBySources)
+  LOOK_UP(StartAcquisitionStrandelo) LOOK_UP(StartLoop) LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition)
+  LOOK_UP(GetDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
+  LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(vexaDev) LOOK_UP(VexaExtGetLastErrorDetail)
 #undef LOOK_UP
+  for (const char* name : kOtherExports) {
+    void* unused;
+    all = lookUp(dll, name, unused) && all;
+  }
   check(all, "every export found by name");
   if (!all) return 1;
 
@@ -244,7 +214,6 @@ int main(int argc, char** argv) {
   const std::string detail = api.VexaExtGetLastErrorDetail();
   check(detail.find("open \\\\.\\COM250: ") == 0 && detail.find("(error 2)") != std::string::npos,
         "the system's cause of the failure: " + detail);
-  check(std::strlen(api.VexaExtGetVersion()) >= 5, "version");
   check(readFile("vexa_logs_file.txt").find("line number 384 in file vexa_unity_interface.cpp") != std::string::npos,
         "failure logged to the file");
 
@@ -289,26 +258,16 @@ int main(int argc, char** argv) {
                    {sources[0], sources[1]}, 5);
     runAcquisition(api, "StartAcquisitionStrandelo", [&] { api.StartAcquisitionStrandelo(1000, 0, 16, 250); },
                    {{1, 4, 16, 1}}, 1);
-    const int bad[] = {1};
-    api.SetParameter(1, 4, bad, 1);
-    check(lastReportCode() == 40, "unsupported parameter type reports 40");
-    api.StartAcquisitionStrandelo(1000, 0, 16, 0);
-    check(lastReportCode() == 18, "channel frequency 0 reports 18");
   } else if (family == "cadrium") {
     check(std::strcmp(api.GetDeviceType(), "Cadrium") == 0, "device type");
     runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "11110000", 12); }, {}, 4);
-    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(1000, 0xFF, 8); }, {}, 8);
   } else {
     check(std::strcmp(api.GetDeviceType(), "Quillbox") == 0, "device type");
-    check(api.GetBattery() >= 0, "battery from the board's state");
     runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "111111", 16); }, {}, 6);
-    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(100, 0x05, 16); }, {}, 2);
   }
 
   api.DisconnectVexaDevUnity();
   check(*api.vexaDev == nullptr, "disconnected");
-  api.DisconnectVexaDevUnity();
-  check(api.GetBattery() == -1 && api.GetNbrChannels() == 0, "queries without a device are safe");
   std::fprintf(console, "%d passed, %d failed\n", passed, failed);
   return failed == 0 ? 0 : 1;
 }
