@@ -26,7 +26,6 @@ struct Seed {
     front.insert(front.end(), b.begin(), b.end());
     return *this;
   }
-  Seed& text(const std::string& s) { return f(Bytes(s.begin(), s.end())); }
   Seed& b(const Bytes& v) {
     back.insert(back.end(), v.begin(), v.end());
     return *this;
@@ -136,7 +135,7 @@ std::map<std::string, std::vector<Seed>> seeds() {
       const auto v = samples(n, k, r.bits, r.bits);
       s.f(vexa_sim::encodeCadriumFrame(static_cast<uint8_t>(k + r.firstSeq), input, v, r.bits));
     }
-    all["old_frames"].push_back(s.text(r.banner).b(r.back));
+    all["old_frames"].push_back(s.f(text(r.banner)).b(r.back));
   }
 
   // The compact board: frames, a stray byte, the state and the banner.
@@ -149,7 +148,7 @@ std::map<std::string, std::vector<Seed>> seeds() {
         const auto v = samples(__builtin_popcount(mask), k, 10, 6);
         s.f(vexa_sim::encodeQuillboxFrame(static_cast<uint8_t>(k), static_cast<uint8_t>(k * 3), v));
       }
-      s.text("Quillbox_v5.1\n").f(vexa_sim::encodeQuillboxState(vexa_sim::QuillboxState()));
+      s.f(text("Quillbox_v5.1\n")).f(vexa_sim::encodeQuillboxState(vexa_sim::QuillboxState()));
       all["compact_board"].push_back(s.b(tail(40)));
     }
   }
@@ -157,15 +156,15 @@ std::map<std::string, std::vector<Seed>> seeds() {
   // Handshakes: what each kind of device answers, in order.
   auto& vl = all["version_lines"];
   for (const std::string line : {"Quillbox_v5.1\n", "Cadrium 2 v.3.1\n", "Cadrium EMG v.1.5\n"}) {
-    vl.push_back(Seed().f({0}).text(line).b(line[0] == 'Q' ? Bytes{} : Bytes{0x07}).b({chunk(line.size())}));
+    vl.push_back(Seed().f({0}).f(text(line)).b(line[0] == 'Q' ? Bytes{} : Bytes{0x07}).b({chunk(line.size())}));
   }
   vl.push_back(Seed().f({0}).f(encodeMessage(0, text("tessari")))
-                   .f(encodeMessage(0, {0x02, 0x01, 0x03, 0x04, 0xFF, 0xFF})).f(encodeMessage(0, {0x00, 0x12, 0xAB, 0xFF}))
-                   .b({0x07}).b(tail(12)));
+                   .f(encodeMessage(0, {0x02, 0x01, 0x03, 0x04, 0xFF, 0xFF}))
+                   .f(encodeMessage(0, {0x00, 0x12, 0xAB, 0xFF})).b({0x07}).b(tail(12)));
   vl.push_back(Seed().f({0}).f(encodeMessage(0, text("Fernlit")))
                    .f(encodeMessage(0, {0x08, 0x01, 0x04, 0x00, 0x01, 0x02})).f(encodeMessage(0, {0x03}))
                    .b({0x07}).b(tail(12)));
-  vl.push_back(Seed().f({1}).text("Quillbox_v4.2").b({chunk(13)}));
+  vl.push_back(Seed().f({1}).f(text("Quillbox_v4.2")).b({chunk(13)}));
   vl.push_back(Seed().f({1}).f(cat({{0x00}, text("tessarimod")})).f({0x00, 0x02, 0x1E, 0x03, 0x00, 0x00, 0x01})
                    .f({0x00, 0x01, 0x02, 0x03}).b({chunk(11), chunk(7), chunk(4)}));
 
