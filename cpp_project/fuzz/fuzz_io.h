@@ -154,20 +154,15 @@ struct CurrentAnswers {
   uint8_t replyCode = 0x00;  // for commands after the handshake
 };
 
-inline Bytes packetOf(uint16_t code, const Bytes& payload) {
-  Bytes p = code < 0x80 ? Bytes{static_cast<uint8_t>(code)}
-                        : Bytes{static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
-  p.insert(p.end(), payload.begin(), payload.end());
-  return p;
-}
-
 // Plays a current-generation device's answers on io: the description to
 // 'V', the version record, identifier and colour, and a reply with
 // `answers.replyCode` to any other command.
 inline void answerAsCurrent(FuzzIO& io, bool packets, const CurrentAnswers& answers) {
   io.onSend = [&io, packets, answers](const Bytes& chunk) {
-    auto answer = [&](uint16_t code, const Bytes& payload) {
-      io.reply(packets ? packetOf(code, payload) : vexa_sim::encodeMessage(code, payload));
+    // Every code answered is below 0x80: a packet's first byte.
+    auto answer = [&](uint8_t code, Bytes payload) {
+      if (packets) payload.insert(payload.begin(), code);
+      io.reply(packets ? payload : vexa_sim::encodeMessage(code, payload));
     };
     if (chunk == Bytes{'V'} || (packets && chunk == Bytes{0x07})) {
       answer(0, Bytes(answers.description.begin(), answers.description.end()));
