@@ -10,8 +10,6 @@
 
 using namespace vexa_fuzz;
 
-void vexa_fuzz::flushBackend() {}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const Vexa::DonglePortLister kPorts = [] { return std::vector<std::string>{"COMfuzz"}; };
   Vexa::setDonglePortLister(kPorts);

@@ -18,7 +18,6 @@ using namespace vexa_fuzz;
 
 namespace {
 
-FuzzIO* link = nullptr;
 void onFrame(int, const int* samples, int n) {
   volatile int sum = 0;
   for (int i = 0; i < n; ++i) sum = sum + samples[i];
@@ -53,10 +52,6 @@ std::unique_ptr<vexa_sim::DeviceModel> modelFor(uint8_t kind) {
 
 }  // namespace
 
-void vexa_fuzz::flushBackend() {
-  if (link) link->replies.clear();
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The plug-in logs every callback to standard output.
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
@@ -89,7 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       vexaDev->interrupt(nullptr);
     }
   };
-  link = &io;
   comBackend = &io;
   SetOnRawDataHandler(onFrame);
   SetOnExceptionRaisedHandler(onException);
@@ -168,6 +162,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   DisconnectVexaDevUnity();
   comBackend = nullptr;
-  link = nullptr;
   return 0;
 }

@@ -8,19 +8,20 @@
 #include "vexa/exceptions.h"
 
 namespace vexa_fuzz {
-Vexa::IO* comBackend = nullptr;
+FuzzIO* comBackend = nullptr;
 }  // namespace vexa_fuzz
 
 namespace Vexa {
 
 struct COM::Port {
-  IO* backend;
+  vexa_fuzz::FuzzIO* backend;
 };
 
 COM::COM(const std::string& portName) {
   if (portName != "COMfuzz" || vexa_fuzz::comBackend == nullptr) VEXA_THROW(Notification::OpeningPort);
   port_ = std::make_unique<Port>(Port{vexa_fuzz::comBackend});
-  vexa_fuzz::flushBackend();  // what an earlier user left belongs to no one
+  // Replies still waiting belong to no one, as opening a real port flushes them.
+  vexa_fuzz::comBackend->replies.clear();
 }
 
 COM::~COM() = default;

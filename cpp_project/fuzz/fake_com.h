@@ -2,14 +2,12 @@
 #ifndef VEXA_FUZZ_FAKE_COM_H_
 #define VEXA_FUZZ_FAKE_COM_H_
 
-#include "vexa/io.h"
+#include "fuzz_io.h"
 
 namespace vexa_fuzz {
 
 // What "COMfuzz" reads and writes; null: the port does not exist.
-extern Vexa::IO* comBackend;
-// Drops replies still waiting, as opening a real port flushes it.
-void flushBackend();
+extern FuzzIO* comBackend;
 
 }  // namespace vexa_fuzz
 

@@ -154,26 +154,17 @@ struct CurrentAnswers {
   uint8_t replyCode = 0x00;  // for commands after the handshake
 };
 
-inline Bytes packetOf(uint16_t code, const Bytes& payload) {
-  Bytes p = code < 0x80 ? Bytes{static_cast<uint8_t>(code)}
-                        : Bytes{static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
-  p.insert(p.end(), payload.begin(), payload.end());
-  return p;
-}
-
 // Plays a current-generation device's answers on io: the description to
 // 'V', the version record, identifier and colour, and a reply with
 // `answers.replyCode` to any other command.
 inline void answerAsCurrent(FuzzIO& io, bool packets, const CurrentAnswers& answers) {
   io.onSend = [&io, packets, answers](const Bytes& chunk) {
-    auto answer = [&](uint16_t code, const Bytes& payload) {
-      io.reply(packets ? packetOf(code, payload) : vexa_sim::encodeMessage(code, payload));
+    // Every code answered is below 0x80: a packet's first byte.
+    auto answer = [&](uint8_t code, Bytes payload) {
+      if (packets) payload.insert(payload.begin(), code);
+      io.reply(packets ? payload : vexa_sim::encodeMessage(code, payload));
     };
-    if (chunk == Bytes{0x07} && packets) {
-      io.reply(packetOf(0, Bytes(answers.description.begin(), answers.description.end())));
-      return;
-    }
-    if (chunk == Bytes{'V'}) {
+    if (chunk == Bytes{'V'} || (packets && chunk == Bytes{0x07})) {
       answer(0, Bytes(answers.description.begin(), answers.description.end()));
       return;
     }
@@ -192,41 +183,37 @@ inline void answerAsCurrent(FuzzIO& io, bool packets, const CurrentAnswers& answ
   };
 }
 
-// Connects a FuzzDev to a current-generation device (packets: over BLE);
-// the input's stream flows afterwards. Null when the handshake failed.
+// Connects a FuzzDev (packets: over BLE) while `answer` plays the device's
+// side of the handshake on the link; the input's stream flows afterwards.
+inline std::unique_ptr<FuzzDev> connect(FuzzInput& in, bool packets, FuzzIO** ioOut,
+                                        const std::function<void(FuzzIO&)>& answer) {
+  auto io = std::make_unique<FuzzIO>(in, packets ? 20 : 0);
+  FuzzIO* raw = io.get();
+  answer(*raw);
+  auto dev = std::make_unique<FuzzDev>(packets ? "BLEfuzz" : "COMfuzz", std::move(io), in);
+  raw->live = true;
+  if (ioOut) *ioOut = raw;
+  return dev;
+}
+
+// A current-generation device, which goes on answering commands.
 inline std::unique_ptr<FuzzDev> connectCurrent(FuzzInput& in, bool packets, const CurrentAnswers& answers = {},
                                                FuzzIO** ioOut = nullptr) {
-  auto io = std::make_unique<FuzzIO>(in, packets ? 20 : 0);
-  FuzzIO* raw = io.get();
-  answerAsCurrent(*raw, packets, answers);
-  auto dev = std::make_unique<FuzzDev>(packets ? "BLEfuzz" : "COMfuzz", std::move(io), in);
-  raw->live = true;
-  if (ioOut) *ioOut = raw;
-  return dev;
+  return connect(in, packets, ioOut, [&](FuzzIO& io) { answerAsCurrent(io, packets, answers); });
 }
 
-// Connects a FuzzDev to a legacy device that answers its probe (0x07 for
-// the compact board, 'V' for the oldest family) with `line`; afterwards
-// only the input speaks.
-inline std::unique_ptr<FuzzDev> connectLegacy(FuzzInput& in, const std::string& line, bool packets,
-                                              FuzzIO** ioOut = nullptr) {
-  auto io = std::make_unique<FuzzIO>(in, packets ? 20 : 0);
-  FuzzIO* raw = io.get();
-  const uint8_t probe = line.rfind("Quillbox", 0) == 0 ? 0x07 : 'V';
-  raw->onSend = [raw, probe, line](const Bytes& chunk) {
-    if (chunk == Bytes{probe}) raw->reply(Bytes(line.begin(), line.end()));
-  };
-  auto dev = std::make_unique<FuzzDev>(packets ? "BLEfuzz" : "COMfuzz", std::move(io), in);
-  raw->onSend = nullptr;
-  raw->live = true;
-  if (ioOut) *ioOut = raw;
+// A legacy device that answers its probe (0x07 for the compact board, 'V'
+// for the oldest family) with `line`; afterwards only the input speaks.
+inline std::unique_ptr<FuzzDev> connectLegacy(FuzzInput& in, const std::string& line, bool packets, FuzzIO** ioOut) {
+  auto dev = connect(in, packets, ioOut, [&](FuzzIO& io) {
+    const uint8_t probe = line.rfind("Quillbox", 0) == 0 ? 0x07 : 'V';
+    io.onSend = [&io, probe, line](const Bytes& chunk) {
+      if (chunk == Bytes{probe}) io.reply(Bytes(line.begin(), line.end()));
+    };
+  });
+  (*ioOut)->onSend = nullptr;
   return dev;
 }
-
-// A legacy device's session: loops (interrupted at times while they wait),
-// stops that search the stream for the version banner, restarts and
-// battery queries, in an order the input picks.
-inline void legacySession(FuzzInput& in, FuzzDev& dev, FuzzIO& io, const std::function<void()>& start);
 
 // Runs f, letting the library's own exceptions end it: they are the
 // expected answer to bad input. Anything else escapes and is a finding.
@@ -238,6 +225,9 @@ void guarded(F&& f) {
   }
 }
 
+// A legacy device's session: loops (interrupted at times while they wait),
+// stops that search the stream for the version banner, restarts and
+// battery queries, in an order the input picks.
 inline void legacySession(FuzzInput& in, FuzzDev& dev, FuzzIO& io, const std::function<void()>& start) {
   Vexa::BaseDev::X& x = *dev.impl();
   // The host's other thread, arriving while the loop waits for data.
@@ -263,6 +253,37 @@ inline void legacySession(FuzzInput& in, FuzzDev& dev, FuzzIO& io, const std::fu
       }
     });
   }
+}
+
+// The message reader of either link: messages cut anywhere (on a packet
+// link, one per packet), commands waiting for their reply among them, and
+// what they leave queued, handed on as the loop would.
+inline void readMessages(FuzzInput& in, bool packets) {
+  FuzzIO* io = nullptr;
+  std::unique_ptr<FuzzDev> dev;
+  guarded([&] { dev = connectCurrent(in, packets, {}, &io); });
+  if (!dev) return;
+  io->onSend = nullptr;  // replies to commands come from the input too
+  Vexa::BaseDev::X& x = *dev->impl();
+  for (int i = 0; i < 64 && in.left() > 0; ++i) {
+    guarded([&] {
+      const uint8_t op = in.back();
+      if (op % 5 == 4) {
+        x.sendCommand({static_cast<uint8_t>(packets ? 0x03 : 0x04), 0x00});
+        return;
+      }
+      uint16_t len = 0;
+      const uint16_t code = x.recvMsg(len, 100, !packets && op % 5 == 3);
+      if (code == Vexa::kNoMessage) return;
+      if (x.rxBuf.size() < static_cast<size_t>(len) + 1 || (packets && len > 19)) std::abort();
+      if (op % 5 == 2) {
+        x.queueMsg(code, len);
+      } else if (packets) {
+        x.dispatchMsg(code, x.rxBuf.data(), len);
+      }
+    });
+  }
+  guarded([&] { x.dispatchPending(); });
 }
 
 }  // namespace vexa_fuzz
