@@ -43,7 +43,6 @@ TEST(BthAddress, ParsesTheAcceptedFormsOnlyAndFormatsMostSignificantFirst) {
     EXPECT_EQ(parseAddress(path), std::nullopt) << path;
   EXPECT_EQ(parseAddress(std::string("BTH0A:1B:2C:3D:4E:5F\0", 21)), std::nullopt);
   EXPECT_EQ(formatPath(0x0A1B2C3D4E5FULL), "BTH0A:1B:2C:3D:4E:5F");
-  EXPECT_EQ(formatPath(0x000000000001ULL), "BTH00:00:00:00:00:01");
   for (uint64_t address : {0ULL, 0xABCDEF012345ULL, 0xFFFFFFFFFFFFULL})
     EXPECT_EQ(parseAddress(formatPath(address)), address);
 }
