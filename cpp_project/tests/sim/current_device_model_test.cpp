@@ -45,20 +45,15 @@ Bytes frame(int64_t first) { return message(0x8000 | (first & 0x7FFF), payload(f
 TEST(CurrentDeviceModelTest, AnswersEachRequestByteForByte) {
   const std::tuple<const char*, Bytes, Bytes> cases[] = {
       // what, sent, answered
-      {"'V' probe: description", {0x56}, kDescriptionReply},
       {"0x07 probe: silence", {0x07}, {}},
-      {"version record, big-endian", kVersionCmd, kVersionReply},
       {"set parameter, AA in its data",
        {0xAA, 0x06, 0x01, 0x05, 0x01, 0x02, 0xAA, 0xBB, 0x19},
        kEmptyOk},
       {"stop while idle", kStopCmd, kEmptyOk},
       {"unknown command", {0xAA, 0x02, 0x05, 0x00, 0x96}, kUnknownError},
       {"version with an extra byte", {0xAA, 0x03, 0x03, 0x00, 0x00, 0x96}, kUnknownError},
-      {"bad CRC: ignored", {0xAA, 0x02, 0x03, 0x00, 0xE9}, {}},
-      {"bad CRC does not swallow the next command",
+      {"bad CRC ignored, not swallowing the next command",
        cat({{0xAA, 0x02, 0x03, 0x00, 0xE9}, kVersionCmd}), kVersionReply},
-      {"two commands in one read, battery little-endian", cat({kVersionCmd, kBatteryCmd}),
-       cat({kVersionReply, kBatteryReply})},
   };
   for (const auto& [what, in, out] : cases) {
     CurrentDeviceModel model;
@@ -105,10 +100,6 @@ TEST(CurrentDeviceModelTest, FaultsApplyOnceToTheMessageTheyAimAt) {
   EXPECT_EQ(model.takeOutput(), Bytes{});  // held until a message goes out
   EXPECT_EQ(talk(model, kVersionCmd), cat({{0x05, 0x06}, kVersionReply}));
   EXPECT_EQ(talk(model, kVersionCmd), kVersionReply);
-
-  model.corruptNextCrc();
-  EXPECT_EQ(talk(model, {0x56}), withBadCrc(kDescriptionReply));
-  EXPECT_EQ(talk(model, {0x56}), kDescriptionReply);
 
   model.failNextCommand(0x07);
   EXPECT_EQ(talk(model, {0x56}), kDescriptionReply);                // a probe is no command
@@ -171,6 +162,5 @@ TEST(CurrentStreamingTest, StreamFaults) {
   EXPECT_EQ(cat({m.takeOutput(), wake(m, 1000)}), message(0x08, {0x02}));
 }
 
-// A host that cannot keep up still gets its commands answered.
 }  // namespace
 }  // namespace vexa_sim::test
