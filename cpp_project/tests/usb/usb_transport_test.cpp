@@ -77,10 +77,10 @@ class FakeFtdi {
   void arriveAfterNextCount(const std::string& bytes) {
     FAKE_CONTROL(FakeFtdi_ArriveAfterNextCount)(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
-  // What the host wrote to the silent adapter 0.
-  std::vector<uint8_t> takeWritten() {
+  // What the host wrote to the silent adapter at index.
+  std::vector<uint8_t> takeWritten(int index = 0) {
     std::vector<uint8_t> out(1 << 17);
-    out.resize(FAKE_CONTROL(FakeFtdi_TakeWritten)(0, out.data(), out.size()));
+    out.resize(FAKE_CONTROL(FakeFtdi_TakeWritten)(index, out.data(), out.size()));
     return out;
   }
   // The calls logged since the last time, one a line.
@@ -288,6 +288,9 @@ TEST_F(UsbTransport, WritesWholeBuffersAndRefusesShortWrites) {
   usb.send(big.data(), static_cast<int>(big.size()));
   EXPECT_EQ(fake.takeLog(), (Lines{"FT4222_SPISlave_Write 65535", "FT4222_SPISlave_Write 4465"}));
   EXPECT_TRUE(fake.takeWritten() == big);
+  // Nothing to take from an adapter not open, nor from one that is not there.
+  fake.addAdapter("");
+  for (int index : {1, 2, -1}) EXPECT_TRUE(fake.takeWritten(index).empty()) << index;
 }
 
 TEST_F(UsbTransport, ReceivesWhatTheDeviceAnswersAndFailsOnALostLink) {
