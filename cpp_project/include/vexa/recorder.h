@@ -29,6 +29,20 @@ struct RecordedChannel {
   int32_t nBits;        ///< 1 to 16 (unsigned samples) or 24 (signed samples)
 };
 
+/// What a reader shows of one channel; every field is optional.
+struct ChannelDescription {
+  /// What a reader shows; empty keeps "Port P Ch C". Printable ASCII, 16
+  /// characters at most in a BDF+ file.
+  std::string label;
+  /// The physical dimension (unit) of the samples, such as "uV"; empty
+  /// leaves it blank. 8 characters at most in a BDF+ file.
+  std::string unit;
+  /// The physical values of the digital range's ends; both 0 (the default)
+  /// keeps the digital range itself. They must differ when set.
+  double physicalMin = 0;
+  double physicalMax = 0;  ///< See physicalMin.
+};
+
 /// Local calendar date and time at which the recording starts.
 struct RecordingStart {
   int year, month, day, hour, minute, second;
@@ -60,6 +74,10 @@ struct RecordingInfo {
   RecordingStart start{};  ///< when the recording starts
   double baseFrequency = 0;  ///< hertz, the rate of the ticks; above 0 and at most 10 MHz
   std::vector<RecordedChannel> channels;  ///< 1 to 512 channels, in sample order
+  /// Empty, or one per channel in the same order.
+  std::vector<ChannelDescription> descriptions;
+  std::string subject;  ///< who was recorded (the file's patient field); empty: not given
+  std::string note;     ///< free text about the recording; empty: none
 };
 
 /// A snapshot of a recorder's progress, from Recorder::counters().
@@ -69,6 +87,7 @@ struct RecorderCounters {
   uint64_t droppedInstants = 0;  ///< instants refused because the ring was full, or fed after close()
   uint64_t bytesWritten = 0;     ///< bytes in the file so far, updated about every 10 ms
   bool writeFailed = false;      ///< the file could not be written; close() throws
+  uint64_t notesSummarised = 0;  ///< digital-input changes folded into summary notes
 };
 
 /// Writes one recording: the acquisition loop feeds sample instants into a
@@ -124,10 +143,16 @@ class Recorder {
   /// Notes a host marker (a game event), "Marker: " and text, at the current
   /// instant as addEvent() does. Control characters become blanks; a BDF+
   /// file keeps 400 bytes of a note at most. Any thread.
-  void addMarker(const std::string& text);
+  /// @return false, and nothing is noted, when the markers waiting to be
+  ///   written have reached their bound (the host adds them faster than
+  ///   the file takes them).
+  bool addMarker(const std::string& text);
 
   /// A snapshot of the counters. Any thread.
   RecorderCounters counters() const;
+  /// Why the file could not be written (the system's cause), empty while
+  /// nothing failed. Any thread.
+  std::string failure() const;
 
   /// Writes everything still in the ring and the notes still waiting,
   /// completes the file and closes it; waits for the writer thread and for

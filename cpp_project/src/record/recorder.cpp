@@ -136,6 +136,17 @@ class Recorder::Impl {
     return c;
   }
 
+  std::string failure() const {
+    if (!failed_.load()) return {};
+    try {
+      std::rethrow_exception(failure_);
+    } catch (const std::exception& e) {
+      return e.what();
+    } catch (...) {
+      return "unknown failure";
+    }
+  }
+
   void close() {
     if (closed_) return;
     closed_ = true;
@@ -300,9 +311,14 @@ void Recorder::addEvent(const Event& event) {
   }
 }
 
-void Recorder::addMarker(const std::string& text) { impl_->addText("Marker: " + text); }
+bool Recorder::addMarker(const std::string& text) {
+  impl_->addText("Marker: " + text);
+  return true;
+}
 
 RecorderCounters Recorder::counters() const { return impl_->counters(); }
+
+std::string Recorder::failure() const { return impl_->failure(); }
 
 void Recorder::close() { impl_->close(); }
 
