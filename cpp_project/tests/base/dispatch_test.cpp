@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "signals/signals_x.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
@@ -9,23 +8,19 @@ namespace {
 using Vexa::Event;
 namespace Events = Vexa::Events;
 
-class Dispatch : public ::testing::Test {
+class Dispatch : public ScriptedDeviceTest {
  protected:
   void SetUp() override {
-    dev = connectScripted({}, &io);
+    ScriptedDeviceTest::SetUp();
     dev->stopOnEvent = [this](const Event& ev) {
-      last = &ev;
       check(ev);
       return false;
     };
   }
   bool dispatch(uint8_t code, Bytes payload) {
-    return dev->impl()->dispatchEvent(code, payload.data(), static_cast<uint16_t>(payload.size()));
+    return x().dispatchEvent(code, payload.data(), static_cast<uint16_t>(payload.size()));
   }
 
-  FakeIO* io = nullptr;
-  std::unique_ptr<RecordingDev> dev;
-  const Event* last = nullptr;
   std::function<void(const Event&)> check = [](const Event&) {};
 };
 
@@ -62,14 +57,6 @@ TEST_F(Dispatch, CodesThatAreNoEvents) {
 TEST_F(Dispatch, RecordFields) {
   check = [](const Event& ev) {
     switch (ev.type) {
-      case Event::kDigitalInput: {
-        auto& e = static_cast<const Events::DigitalInput&>(ev);
-        EXPECT_EQ(e.clockSource, 2);
-        EXPECT_EQ(e.clockValue, 0xF4030201u);
-        EXPECT_EQ(e.input, 0);
-        EXPECT_TRUE(e.state);
-        break;
-      }
       case Event::kClockStampList: {
         auto& e = static_cast<const Events::ClockStampList&>(ev);
         ASSERT_EQ(e.stamps.size(), 2u);
@@ -100,6 +87,7 @@ TEST_F(Dispatch, RecordFields) {
   dispatch(14, {0x11, 0x22, 0x33});
   dispatch(127, {0});
   EXPECT_EQ(dev->eventTypes, (std::vector<int>{3, 4, 5, 7, 9, 10, 14, 112}));
+  EXPECT_EQ(dev->inputs, std::vector<std::string>{"0=1@2:4093837825"});
 }
 
 TEST_F(Dispatch, ValueFlag) {
@@ -120,42 +108,37 @@ TEST_F(Dispatch, ValueFlag) {
 }
 
 TEST_F(Dispatch, DisconnectEndsTheAcquisitionEvenWhenMalformed) {
-  auto& sig = *dev->impl()->sigX;
-  sig.setUp({{1, 16, 2}});
+  sig().setUp({{1, 16, 2}});
   EXPECT_THROW(dispatch(8, {}), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(sig.nSources, 0);
-  EXPECT_EQ(sig.totalChannels, 0);
-  EXPECT_TRUE(sig.samples.empty());
+  EXPECT_EQ(sig().nSources, 0);
+  EXPECT_EQ(sig().totalChannels, 0);
+  EXPECT_TRUE(sig().samples.empty());
 
-  sig.setUp({{1, 16, 2}});
+  sig().setUp({{1, 16, 2}});
   check = [](const Event& ev) { EXPECT_EQ(static_cast<const Events::Disconnect&>(ev).reason, 5); };
   dispatch(8, {5});
-  EXPECT_EQ(sig.nSources, 0);
+  EXPECT_EQ(sig().nSources, 0);
   EXPECT_TRUE(io->sent.empty());
 }
 
 TEST_F(Dispatch, PendingInOrderAndClearedOnFailure) {
-  auto& x = *dev->impl();
-  x.pending.push_back({9, {1}});
-  x.pending.push_back({13, {4}});
+  x().pending = {{9, {1}}, {13, {4}}};
   dev->stopOnEvent = [](const Event& ev) { return ev.type == 9; };
-  EXPECT_TRUE(x.dispatchPending());
-  EXPECT_EQ(x.pending.size(), 1u);
-  EXPECT_FALSE(x.dispatchPending());
+  EXPECT_TRUE(x().dispatchPending());
+  EXPECT_EQ(x().pending.size(), 1u);
+  EXPECT_FALSE(x().dispatchPending());
   EXPECT_EQ(dev->eventTypes, (std::vector<int>{9, 13}));
 
-  x.pending.push_back({9, {1, 2}});  // malformed
-  x.pending.push_back({13, {4}});
-  EXPECT_THROW(x.dispatchPending(), Vexa::Notification::ContactingDevice);
-  EXPECT_TRUE(x.pending.empty());
+  x().pending = {{9, {1, 2}}, {13, {4}}};  // the first malformed
+  EXPECT_THROW(x().dispatchPending(), Vexa::Notification::ContactingDevice);
+  EXPECT_TRUE(x().pending.empty());
 }
 
 TEST_F(Dispatch, FramesWithoutAcquisitionState) {
-  auto& x = *dev->impl();
-  Bytes frame = {1, 2};
-  EXPECT_FALSE(x.dispatchMsg(0x8000, frame.data(), 2));  // no acquisition: dropped
-  x.sigX.reset();
-  EXPECT_THROW(x.dispatchMsg(0x8000, frame.data(), 2), Vexa::Notification::ContactingDevice);
+  const uint8_t frame[] = {1, 2};
+  EXPECT_FALSE(x().dispatchMsg(0x8000, frame, 2));  // no acquisition: dropped
+  x().sigX.reset();
+  EXPECT_THROW(x().dispatchMsg(0x8000, frame, 2), Vexa::Notification::ContactingDevice);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 
 #include <mutex>
 
-#include "signals/signals_x.h"
 #include "support/deadline.h"
 #include "support/legacy_device.h"
 #include "support/scripted_device.h"
@@ -12,19 +11,10 @@
 namespace vexa_test {
 namespace {
 
-class Loop : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dev = connectScripted({}, &io);
-    dev->setTimeout(2000);
-  }
-  Vexa::BaseDev::X& x() { return *dev->impl(); }
-
-  FakeIO* io = nullptr;
-  std::unique_ptr<RecordingDev> dev;
-};
+using Loop = ScriptedDeviceTest;
 
 TEST_F(Loop, SilenceCallsOnTimeoutUntilItEndsTheLoop) {
+  dev->setTimeout(2000);
   int calls = 0;
   dev->stopOnTimeout = false;
   io->beforeRecv = [&](FakeIO&) {

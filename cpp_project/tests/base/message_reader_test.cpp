@@ -6,16 +6,9 @@
 namespace vexa_test {
 namespace {
 
-using Vexa::BaseDev;
-
-class MessageReader : public ::testing::Test {
+class MessageReader : public ScriptedDeviceTest {
  protected:
-  void SetUp() override { dev = connectScripted({}, &io); }
-  BaseDev::X& x() { return *dev->impl(); }
   Bytes payload(uint16_t len) { return Bytes(x().rxBuf.begin(), x().rxBuf.begin() + len); }
-
-  FakeIO* io = nullptr;
-  std::unique_ptr<RecordingDev> dev;
 };
 
 TEST_F(MessageReader, StreamMessages) {
@@ -84,16 +77,12 @@ TEST_F(MessageReader, FirstByteZeroAppliesToTheFirstAttemptOnly) {
 }
 
 TEST(PacketReader, PacketsAreWholeMessages) {
-  DeviceScript script;
-  FakeIO* io = nullptr;
   // Over a packet link the description comes as a 0x00 packet.
   auto io_owned = std::make_unique<FakeIO>();
-  io = io_owned.get();
-  io->onSend = [&script](const Bytes& chunk, FakeIO& self) {
+  FakeIO* io = io_owned.get();
+  io->onSend = [](const Bytes& chunk, FakeIO& self) {
     if (chunk == Bytes{0x07}) {
-      Bytes p = {0x00};
-      p.insert(p.end(), script.description.begin(), script.description.end());
-      self.feedPacket(p);
+      self.feedPacket(Bytes{0x00} + text("tessarimodular"));
     } else if (chunk.size() > 2 && chunk[2] == 0x03) {
       self.feedPacket({0x00, 0x02, 0x01, 0x03, 0x00, 0xFF, 0xFF});
     }
@@ -123,6 +112,80 @@ TEST(PacketReader, PacketsAreWholeMessages) {
   EXPECT_EQ(x.recvMsg(len, 100, false), Vexa::kNoMessage);
   io->feedPacket({0x85});
   EXPECT_THROW(x.recvMsg(len, 100, false), Vexa::Notification::ContactingDevice);
+}
+
+TEST_F(MessageReader, CommandFramesAndPayloadLimit) {
+  EXPECT_EQ(x().sendCommand({0x03, 0x00}, true), 0);
+  EXPECT_EQ(x().sendCommand({0x04, 0x00}, true), 0);
+  EXPECT_EQ(io->sends, (std::vector<Bytes>{{0xAA, 0x02, 0x03, 0x00, 0xE8}, {0xAA, 0x02, 0x04, 0x00, 0x83}}));
+
+  Bytes max(255, 0x11);
+  x().sendCommand(max.data(), 255, true);
+  ASSERT_EQ(io->sends.back().size(), 258u);
+  EXPECT_EQ(io->sends.back()[1], 0xFF);
+  EXPECT_EQ(io->sends.back().back(), Vexa::crc8(max.data(), 255));
+
+  Bytes tooLong(256, 0x11);
+  io->sends.clear();
+  EXPECT_THROW(x().sendCommand(tooLong.data(), 256, false), Vexa::Error::InvalidParameter);
+  EXPECT_TRUE(io->sends.empty());
+}
+
+TEST(SendCommand, QueuesWhatArrivesBeforeTheReply) {
+  DeviceScript script;
+  script.extra = [](const Bytes& payload, FakeIO& io) {
+    if (payload != Bytes{0x04, 0x00}) return false;
+    io.feed(message(3, {1, 0x10, 0, 0, 0, 1}) + message(0x8007, {9, 9}) + reply({0x10, 0x20}));
+    return true;
+  };
+  FakeIO* io = nullptr;
+  auto dev = connectScripted(script, &io);
+  auto& x = *dev->impl();
+  EXPECT_EQ(x.sendCommand({0x04, 0x00}), 2);
+  EXPECT_EQ(x.rxBuf[0], 0x10);
+  ASSERT_EQ(x.pending.size(), 2u);
+  EXPECT_EQ(x.pending[0].code, 3);
+  EXPECT_EQ(x.pending[0].data, (Bytes{1, 0x10, 0, 0, 0, 1}));
+  EXPECT_EQ(x.pending[1].code, 0x8007);
+
+  // The loop delivers the queued event later; no acquisition runs, so the
+  // queued frame is dropped.
+  EXPECT_FALSE(x.dispatchPending());
+  EXPECT_EQ(dev->eventTypes, (std::vector<int>{3}));
+  EXPECT_EQ(dev->inputs, std::vector<std::string>{"0=1@1:16"});
+  EXPECT_TRUE(x.pending.empty());
+}
+
+TEST(SendCommand, ErrorReplyAndSilence) {
+  DeviceScript script;
+  script.extra = [](const Bytes& payload, FakeIO& io) {
+    if (payload == Bytes{0x01, 0x05, 1, 1, 7}) {
+      io.feed({0x01, 0x01, 0x05, 0x4E});
+      return true;
+    }
+    if (payload == Bytes{0x01, 0x05, 1, 1, 8}) {
+      io.feed(message(0x01, {}));
+      return true;
+    }
+    return payload == Bytes{0x01, 0x05, 1, 1, 9};  // no answer at all
+  };
+  FakeIO* io = nullptr;
+  auto dev = connectScripted(script, &io);
+  auto& x = *dev->impl();
+  try {
+    x.sendCommand({0x01, 0x05, 1, 1, 7});
+    FAIL() << "error reply accepted";
+  } catch (const Vexa::Error::InvalidOperation& e) {
+    EXPECT_EQ(e.code, 5);
+  }
+  try {
+    x.sendCommand({0x01, 0x05, 1, 1, 8});
+    FAIL() << "empty error reply accepted";
+  } catch (const Vexa::Error::InvalidOperation& e) {
+    EXPECT_EQ(e.code, 0);
+  }
+  EXPECT_THROW(x.sendCommand({0x01, 0x05, 1, 1, 9}), Vexa::Notification::ContactingDevice);
+  EXPECT_EQ(io->timeouts.back(), 5000);
 }
 
 }  // namespace

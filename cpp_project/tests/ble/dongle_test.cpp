@@ -13,7 +13,6 @@
 #include "io/ble/ble.h"
 #include "io/com.h"
 #include "support/eventually.h"
-#include "support/pattern_check.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
@@ -200,29 +199,12 @@ TEST(BleTransfer, WritesOf20BytesAtMostOneValuePerReceiveUntilDisconnected) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
-// Ticks numbered on from the first without a gap, each with the samples
-// want(tick) gives.
-template <class Want>
-void expectTicks(const std::vector<Tick>& ticks, size_t atLeast, Want want) {
-  ASSERT_GE(ticks.size(), atLeast);
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    ASSERT_EQ(ticks[i].nSeq, ticks[0].nSeq + static_cast<int>(i)) << "ticks were lost";
-    ASSERT_EQ(ticks[i].samples, want(ticks[i].nSeq)) << "tick " << ticks[i].nSeq;
-  }
-}
-
 TEST(BleAcquisition, CurrentDeviceStreamsEveryTickAndTakesAnInterruptFromAnotherThread) {
   vexa_sim::CurrentDeviceConfig config;
   config.ticksPerFrame = 4;  // 16 payload bytes: one value per frame
   DongleSim dongle(currentDevice(config));
   RecordingDev dev(kDevicePath, std::make_unique<Vexa::BLE>(kDevicePath, fastTimings()));
-  const std::vector<Vexa::Source> sources = {{1, 1, 16, 0x03}};
-  dev.stopOnFrame = [](int nSeq) { return nSeq >= 499; };
-  dev.setTimeout(2000);
-  dev.start(500.0f, sources);
-  dev.loop();
-  dev.stop();
-  expectTicks(dev.ticks, 500, [&sources](int tick) { return expectedSamples(sources, tick); });
+  EXPECT_EQ(streamChecked(dev, 500.0f, {{1, 1, 16, 0x03}}, 499), "");
 
   // The interrupt writes its command while the loop thread reads the link.
   dev.stopOnFrame = nullptr;

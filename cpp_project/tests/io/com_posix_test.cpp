@@ -55,15 +55,6 @@ TEST(SerialPort, RawBytesBothWays) {
   EXPECT_EQ(com.recv(&b, 1), 0);
 }
 
-TEST(SerialPort, OpenIsExclusiveAndReleasedOnClose) {
-  PtyLink peer;
-  {
-    COM first(peer.comPath());
-    EXPECT_THROW(COM second(peer.comPath()), Notification::OpeningPort);
-  }
-  EXPECT_NO_THROW(COM again(peer.comPath()));
-}
-
 TEST(SerialPort, UnusableNamesAreRefused) {
   const std::string names[] = {
       "COM", "COMx", "COM12a", "COM0", "COM/dev/nonexistent-port", "COM/dev/null", "COM/tmp",

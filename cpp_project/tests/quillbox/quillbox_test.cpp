@@ -2,29 +2,19 @@
 
 #include <chrono>
 
-#include "signals/signals_x.h"
 #include "support/legacy_device.h"
 #include "vexa/quillbox_dev.h"
 
 namespace vexa_test {
 namespace {
 
-Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+constexpr char kBoard5[] = "Quillbox_v5.1\n";
+constexpr char kBoard4[] = "Quillbox_v4.2\n";
 
-class Board : public ::testing::Test {
- protected:
-  void connect(const char* line = "Quillbox_v5.1\n", const std::string& path = "COM1") {
-    dev = connectLegacy(line, &io, path);
-    dev->setTimeout(100);
-  }
-  Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
-
-  FakeIO* io = nullptr;
-  std::unique_ptr<RecordingDev> dev;
-};
+using Board = LegacyDeviceTest;
 
 TEST_F(Board, StartBytesAndRefusals) {
-  connect();
+  connect(kBoard5);
   EXPECT_THROW(sig().startBit(1000, 0, 16), Vexa::Error::InvalidParameter);
   EXPECT_THROW(sig().startBit(500, 64, 16), Vexa::Error::InvalidParameter);  // mask checked first
   EXPECT_THROW(sig().startBit(500, 1, 16), Vexa::Error::InvalidParameter);
@@ -42,43 +32,36 @@ TEST_F(Board, StartBytesAndRefusals) {
 }
 
 TEST_F(Board, FirstRevisionPausesBetweenCommands) {
-  connect("Quillbox_v4.2\n");
+  connect(kBoard4);
   auto began = std::chrono::steady_clock::now();
   sig().startBit(1000, 0x3F, 16);
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(1000));
   EXPECT_EQ(io->sent, (Bytes{0xC3, 0xFD}));
 }
 
-TEST_F(Board, TheDocumentedFrame) {
-  connect();
+TEST_F(Board, TheDocumentedFrameAndTheFirstFrameAtTickZero) {
+  connect(kBoard5);
   dev->start(1000, std::vector<int>{1}, 16);
   io->feed({0xB4, 0x5F, 0x7E});
   dev->loop();
-  ASSERT_EQ(dev->ticks.size(), 1u);
-  EXPECT_EQ(dev->ticks[0], (Tick{7, {1005}}));
+  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{7, {1005}}}));
   // Inputs 0, 1, 0, 1: the two that differ from the idle state are
   // reported, stamped with the frame's tick, before the frame.
-  ASSERT_EQ(dev->digitalInputs.size(), 2u);
-  EXPECT_EQ(dev->digitalInputs[0].input, 1);
-  EXPECT_EQ(dev->digitalInputs[1].input, 3);
-  EXPECT_TRUE(dev->digitalInputs[1].state);
-  EXPECT_EQ(dev->digitalInputs[1].clockValue, 7u);
-}
-
-TEST_F(Board, FirstFrameAtTickZeroReportsEveryInput) {
-  connect();
+  EXPECT_EQ(dev->inputs, (std::vector<std::string>{"1=1@2:7", "3=1@2:7"}));
+  EXPECT_EQ(dev->order.front(), "e3");
+  // At tick 0 every input is reported.
+  connect(kBoard5);
   dev->start(1000, std::vector<int>{1}, 16);
   io->feed(bitFrame({1}, 0x0, 0));
   dev->loop();
-  ASSERT_EQ(dev->digitalInputs.size(), 4u);
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(dev->digitalInputs[i].input, i);
+  EXPECT_EQ(dev->inputs, (std::vector<std::string>{"0=0@2:0", "1=0@2:0", "2=0@2:0", "3=0@2:0"}));
 }
 
 TEST_F(Board, FrameSizesForOneToSixChannels) {
   const std::vector<int> values = {1023, 0, 512, 77, 63, 21};
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
-    connect();
+    connect(kBoard5);
     std::vector<int> ports;
     for (int p = 1; p <= n; ++p) ports.push_back(p);
     dev->start(1000, ports, 8);
@@ -91,39 +74,31 @@ TEST_F(Board, FrameSizesForOneToSixChannels) {
   }
 }
 
-TEST_F(Board, SlidesOverStrayBytesAndSkipsLostFrames) {
-  connect();
+TEST_F(Board, SlidesOverStrayBytesSkipsLostFramesAndWrapsForward) {
+  connect(kBoard5);
   dev->start(1000, std::vector<int>{1, 2}, 16);
-  io->feed(Bytes{0x13} + bitFrame({5, 6}, 0, 3) + bitFrame({7, 8}, 0, 6) + Bytes{0xB4, 0x5F, 0x7F});
+  io->feed(Bytes{0x13} + bitFrame({5, 6}, 0, 3) + bitFrame({7, 8}, 0, 6) + bitFrame({1, 2}, 0, 15) +
+           bitFrame({3, 4}, 0, 1) + Bytes{0xB4, 0x5F, 0x7F});
   dev->loop();
-  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{3, 6}));
+  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{3, 6, 15, 17}));
   EXPECT_EQ(dev->ticks[1].samples, (std::vector<int>{7, 8}));
 }
 
-TEST_F(Board, SequenceWrapsForward) {
-  connect();
-  dev->start(1000, std::vector<int>{1}, 16);
-  io->feed(bitFrame({1}, 0, 14) + bitFrame({2}, 0, 15) + bitFrame({3}, 0, 0) + bitFrame({4}, 0, 2));
-  dev->loop();
-  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{14, 15, 16, 18}));
-}
-
 TEST_F(Board, StopAndInterruptResynchroniseOnTheBanner) {
-  connect();
+  connect(kBoard5);
   dev->start(1000, std::vector<int>{1}, 16);
   io->sent.clear();
-  io->feed(bitFrame({1}, 0, 1) + text("Quillbox_v5.1\n"));
+  io->feed(bitFrame({1}, 0, 1) + text(kBoard5));
   dev->stop();
   EXPECT_EQ(io->sent, (Bytes{0x00, 0x07}));
   EXPECT_TRUE(io->inbox.empty());
 
-  io->sent.clear();
-  io->recvCalls = 0;
+  io->forget();
   io->beforeRecv = [this](FakeIO& self) {
     if (self.recvCalls == 1) dev->interrupt(nullptr);
   };
   io->onSend = [](const Bytes& c, FakeIO& self) {
-    if (c == Bytes{0x07}) self.feed(text("Quillbox_v5.1\n"));
+    if (c == Bytes{0x07}) self.feed(text(kBoard5));
   };
   dev->loop();
   EXPECT_EQ(io->sent, Bytes{0x07});
@@ -131,20 +106,17 @@ TEST_F(Board, StopAndInterruptResynchroniseOnTheBanner) {
 }
 
 TEST_F(Board, StateAndBattery) {
-  connect();
+  connect(kBoard5);
   Bytes reply = {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 0xFF, 0x03, 0x20, 0x03, 9, 0xA0};
   io->onSend = [&reply](const Bytes& c, FakeIO& self) {
     if (c == Bytes{0x0B}) self.feed(reply);
   };
-  Vexa::QuillboxDev::State state = Vexa::QuillboxDev::getState(*dev->impl());
-  EXPECT_EQ(state.analog[0], 1u);
-  EXPECT_EQ(state.analog[5], 1023u);
-  EXPECT_EQ(state.battery, 800);
-  EXPECT_EQ(state.aux, 9);
-  EXPECT_TRUE(state.digital[0]);
-  EXPECT_FALSE(state.digital[1]);
-  EXPECT_TRUE(state.digital[2]);
-  EXPECT_FALSE(state.digital[3]);
+  const Vexa::QuillboxDev::State state = Vexa::QuillboxDev::getState(*dev->impl());
+  EXPECT_EQ(std::vector<unsigned>(std::begin(state.analog), std::end(state.analog)),
+            (std::vector<unsigned>{1, 2, 3, 4, 5, 1023}));
+  EXPECT_EQ((std::vector<int>{state.battery, state.aux}), (std::vector<int>{800, 9}));
+  EXPECT_EQ(std::vector<bool>(std::begin(state.digital), std::end(state.digital)),
+            (std::vector<bool>{true, false, true, false}));
 
   reply[12] = 600 & 0xFF;
   reply[13] = 600 >> 8;
@@ -155,41 +127,40 @@ TEST_F(Board, StateAndBattery) {
 
   dev->start(1000, std::vector<int>{1}, 16);
   EXPECT_THROW(Vexa::QuillboxDev::getState(*dev->impl()), Vexa::Error::InvalidOperation);
-  connect("Quillbox_v4.2\n");
+  connect(kBoard4);
   EXPECT_THROW(Vexa::QuillboxDev::getState(*dev->impl()), Vexa::Error::NotSupported);
 }
 
-TEST_F(Board, PacketLinkReassemblesSplitFrames) {
-  auto io_owned = std::make_unique<FakeIO>();
-  io = io_owned.get();
-  io->onSend = [](const Bytes& c, FakeIO& self) {
-    if (c == Bytes{0x07}) self.feedPacket(text("Quillbox_v5.1\r\n"));
-  };
-  dev = std::make_unique<RecordingDev>("BLE01", std::move(io_owned));
-  dev->setTimeout(100);
-  io->onSend = nullptr;
+// Over a packet link: the handshake's answer is one packet, as is the
+// interrupt's after a stray byte.
+class PacketBoard : public LegacyDeviceTest {
+ protected:
+  void SetUp() override {
+    auto owned = std::make_unique<FakeIO>();
+    io = owned.get();
+    io->onSend = [](const Bytes& c, FakeIO& self) {
+      if (c == Bytes{0x07} && self.sends.size() <= 2)
+        self.feedPacket(text(self.sends.size() == 1 ? "Quillbox_v5.1\r\n" : "\x13Quillbox_v5.1\n"));
+    };
+    dev = std::make_unique<RecordingDev>("BLE01", std::move(owned));
+    dev->setTimeout(100);
+  }
+};
+
+TEST_F(PacketBoard, ReassemblesSplitFrames) {
   dev->start(1000, std::vector<int>{1, 2, 3}, 16);  // 6-byte frames
   Bytes a = bitFrame({1, 2, 3}, 0, 0), b = bitFrame({4, 5, 6}, 0, 1), c = bitFrame({7, 8, 9}, 0, 2);
-  io->feedPacket(Bytes(a.begin(), a.end()) + Bytes(b.begin(), b.begin() + 2));
+  io->feedPacket(a + Bytes(b.begin(), b.begin() + 2));
   io->feedPacket(Bytes(b.begin() + 2, b.end()) + Bytes(c.begin(), c.begin() + 1));
   dev->loop();  // times out in the middle of the third frame
   EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1}));
   // The byte already received is kept for the next attempt.
   io->feedPacket(Bytes(c.begin() + 1, c.end()));
   dev->loop();
-  EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{0, 1, 2}));
-  EXPECT_EQ(dev->ticks[2].samples, (std::vector<int>{7, 8, 9}));
+  EXPECT_EQ(dev->ticks.back(), (Tick{2, {7, 8, 9}}));
 }
 
-TEST_F(Board, PacketLinkBannerAfterIdleInterruptAndStop) {
-  auto io_owned = std::make_unique<FakeIO>();
-  io = io_owned.get();
-  // The handshake's answer, then the interrupt's after a stray byte.
-  io->onSend = [](const Bytes& c, FakeIO& self) {
-    if (c == Bytes{0x07} && self.sends.size() == 1) self.feedPacket(text("Quillbox_v5.1\n"));
-    if (c == Bytes{0x07} && self.sends.size() == 2) self.feedPacket(text("\x13Quillbox_v5.1\n"));
-  };
-  dev = std::make_unique<RecordingDev>("BLE01", std::move(io_owned));
+TEST_F(PacketBoard, BannerAfterIdleInterruptAndStop) {
   // The whole answer to the interrupt's wake-up byte, line feed included,
   // comes in the one packet the idle loop receives.
   io->recvCalls = 0;

@@ -1,23 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "signals/signals_x.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
 namespace {
 
-using Vexa::SourceLayout;
-
-class Frames : public ::testing::Test {
+class Frames : public ScriptedDeviceTest {
  protected:
-  void SetUp() override { dev = connectScripted({}, &io); }
-  Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
   bool frame(uint16_t seq, Bytes payload) {
     return sig().dispatchFrames(seq, payload.data(), static_cast<uint16_t>(payload.size()));
   }
-
-  FakeIO* io = nullptr;
-  std::unique_ptr<RecordingDev> dev;
 };
 
 TEST_F(Frames, DivisorsKeepUnsampledValues) {
@@ -86,10 +78,7 @@ TEST_F(Frames, StopRequestedMidFrameDeliversTheRest) {
 // waited behind it.
 TEST_F(Frames, StopDuringLeadingIdleTicksPutsTheFrameBackFirst) {
   sig().setUp({{3, 8, 1}});
-  auto& x = *dev->impl();
-  x.pending.push_back({0x8000, {0x5C}});
-  x.pending.push_back({0x8003, {0xA7}});
-  x.pending.push_back({13, {1}});
+  x().pending = {{0x8000, {0x5C}}, {0x8003, {0xA7}}, {13, {1}}};
   dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
   dev->loop();
   EXPECT_EQ(dev->order, (std::vector<std::string>{"t0", "t1"}));

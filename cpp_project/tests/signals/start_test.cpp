@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "signals/signals_x.h"
 #include "support/scripted_device.h"
 
 namespace vexa_test {
@@ -11,23 +10,19 @@ namespace {
 using Vexa::Source;
 
 struct Started {
-  std::vector<Bytes> commands;  // outlives dev, whose destructor may still send
+  DeviceScript script;  // its commands outlive dev, whose destructor may still send
+  std::vector<Bytes>& commands = *script.commands;
   FakeIO* io = nullptr;
   std::unique_ptr<RecordingDev> dev;
 };
 
-// A device of the given product that records every framed command.
+// A device of the given product, recording the commands sent after the
+// handshake.
 std::unique_ptr<Started> device(uint16_t productId, uint16_t fwVersion = 0x0300) {
   auto s = std::make_unique<Started>();
-  DeviceScript script;
-  script.productId = productId;
-  script.fwVersion = fwVersion;
-  auto* commands = &s->commands;
-  script.extra = [commands](const Bytes& payload, FakeIO&) {
-    commands->push_back(payload);
-    return false;
-  };
-  s->dev = connectScripted(script, &s->io);
+  s->script.productId = productId;
+  s->script.fwVersion = fwVersion;
+  s->dev = connectScripted(s->script, &s->io);
   s->commands.clear();
   return s;
 }

@@ -19,7 +19,6 @@
 namespace vexa_sim::test {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 constexpr milliseconds kPatience{5000};
 
@@ -97,11 +96,6 @@ inline Bytes recvN(Vexa::IO& io, size_t n) {
   Bytes b(n);
   Vexa::IO::recvAll(io, b.data(), static_cast<int>(n));
   return b;
-}
-
-// Whole milliseconds since start; prints readably in a failed expectation.
-inline long long msSince(Clock::time_point start) {
-  return std::chrono::duration_cast<milliseconds>(Clock::now() - start).count();
 }
 
 }  // namespace vexa_sim::test

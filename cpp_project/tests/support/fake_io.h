@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "vexa/exceptions.h"
@@ -17,6 +18,7 @@
 namespace vexa_test {
 
 using Bytes = std::vector<uint8_t>;
+inline Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 class FakeIO : public Vexa::IO {
  public:
@@ -52,6 +54,14 @@ class FakeIO : public Vexa::IO {
     sent.insert(sent.end(), chunk.begin(), chunk.end());
     sends.push_back(chunk);
     if (onSend) onSend(chunk, *this);
+  }
+
+  // Forgets what the handshake sent and set, so a test sees only its own.
+  void forget() {
+    sent.clear();
+    sends.clear();
+    recvCalls = 0;
+    timeouts.clear();
   }
 
   std::deque<uint8_t> inbox;

@@ -4,6 +4,8 @@
 #ifndef VEXA_TESTS_SUPPORT_LEGACY_DEVICE_H_
 #define VEXA_TESTS_SUPPORT_LEGACY_DEVICE_H_
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 
@@ -26,13 +28,23 @@ std::unique_ptr<Dev> connectLegacy(const std::string& versionLine, FakeIO** ioOu
   FakeIO* raw = io.get();
   auto dev = std::make_unique<Dev>(path, std::move(io));
   raw->onSend = nullptr;
-  raw->sent.clear();
-  raw->sends.clear();
-  raw->recvCalls = 0;
-  raw->timeouts.clear();
+  raw->forget();
   *ioOut = raw;
   return dev;
 }
+
+// A test that connects a legacy device by its version line.
+class LegacyDeviceTest : public ::testing::Test {
+ protected:
+  void connect(const char* line, const std::string& path = "COM1") {
+    dev = connectLegacy(line, &io, path);
+    dev->setTimeout(100);
+  }
+  Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
+
+  FakeIO* io = nullptr;
+  std::unique_ptr<RecordingDev> dev;
+};
 
 // A compact-board frame for values 0..n-1, four inputs (bit 3 = input 0)
 // and a sequence number, with its CRC-4.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "signals/signals_x.h"
+#include "support/pattern_check.h"
 #include "vexa/event.h"
 #include "vexa/signals_dev.h"
 
@@ -29,7 +30,9 @@ class RecordingDev : public Vexa::SignalsDev {
     eventTypes.push_back(ev.type);
     order.push_back("e" + std::to_string(ev.type));
     if (ev.type == Vexa::Event::kDigitalInput) {
-      digitalInputs.push_back(static_cast<const Vexa::Events::DigitalInput&>(ev));
+      const auto& in = static_cast<const Vexa::Events::DigitalInput&>(ev);
+      inputs.push_back(std::to_string(in.input) + "=" + std::to_string(in.state) + "@" +
+                       std::to_string(in.clockSource) + ":" + std::to_string(in.clockValue));
     }
     return stopOnEvent && stopOnEvent(ev);
   }
@@ -56,7 +59,8 @@ class RecordingDev : public Vexa::SignalsDev {
   }
 
   std::vector<int> eventTypes;
-  std::vector<Vexa::Events::DigitalInput> digitalInputs;
+  // Each digital-input event as "input=state@clockSource:clockValue".
+  std::vector<std::string> inputs;
   int timeouts = 0;
   std::vector<void*> interrupts;
   std::vector<Tick> ticks;
@@ -69,6 +73,24 @@ class RecordingDev : public Vexa::SignalsDev {
   bool stopOnTimeout = true;
   bool stopOnInterrupt = true;
 };
+
+// Acquires `sources` from tick 0 up to at least lastTick, then stops; returns
+// the first fault in the ticks delivered (a gap, a repeat, a wrong sample),
+// or "" when there is none.
+inline std::string streamChecked(RecordingDev& dev, float rate, const std::vector<Vexa::Source>& sources,
+                                 int lastTick) {
+  dev.stopOnFrame = [lastTick](int nSeq) { return nSeq >= lastTick; };
+  dev.setTimeout(2000);
+  dev.start(rate, sources);
+  dev.loop();
+  dev.stop();
+  PatternChecker checker(sources);
+  for (const Tick& t : dev.ticks) checker.check(t.nSeq, t.samples.data(), static_cast<int>(t.samples.size()));
+  if (checker.firstTick() != 0 || checker.lastTick() < lastTick) {
+    return "ticks " + std::to_string(checker.firstTick()) + " to " + std::to_string(checker.lastTick());
+  }
+  return checker.firstError();
+}
 
 }  // namespace vexa_test
 

@@ -3,6 +3,8 @@
 #ifndef VEXA_TESTS_SUPPORT_SCRIPTED_DEVICE_H_
 #define VEXA_TESTS_SUPPORT_SCRIPTED_DEVICE_H_
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 
@@ -23,6 +25,8 @@ struct DeviceScript {
   // Answers a framed command (payload) with the bytes to feed, or returns
   // false to let the default answers run.
   std::function<bool(const Bytes& payload, FakeIO& io)> extra;
+  // Every framed command's payload, kept beyond the device's life.
+  std::shared_ptr<std::vector<Bytes>> commands = std::make_shared<std::vector<Bytes>>();
 };
 
 // Connects a RecordingDev through a FakeIO that plays `script`.
@@ -36,6 +40,7 @@ inline std::unique_ptr<RecordingDev> connectScripted(const DeviceScript& script,
     }
     if (chunk.size() < 3 || chunk[0] != 0xAA) return;
     Bytes payload(chunk.begin() + 2, chunk.end() - 1);
+    script.commands->push_back(payload);
     if (script.extra && script.extra(payload, self)) return;
     if (payload == Bytes{0x03, 0x00}) {
       self.feed(reply({static_cast<uint8_t>(script.productId >> 8), static_cast<uint8_t>(script.productId),
@@ -54,12 +59,31 @@ inline std::unique_ptr<RecordingDev> connectScripted(const DeviceScript& script,
   FakeIO* raw = io.get();
   auto dev = std::make_unique<RecordingDev>(path, std::move(io));
   if (ioOut) *ioOut = raw;
-  raw->sent.clear();
-  raw->sends.clear();
-  raw->recvCalls = 0;
-  raw->timeouts.clear();
+  raw->forget();
   return dev;
 }
+
+// Every property as key=value, in key order; texts quoted, so that the kind
+// shows.
+inline std::string describe(const Vexa::Properties& properties) {
+  std::string out;
+  for (const auto& [key, value] : properties) {
+    const bool isText = value.kind() == Vexa::PropertyValue::kString;
+    out += (out.empty() ? "" : " ") + key + "=" + (isText ? "'" + value.asString() + "'" : std::to_string(value.asInt()));
+  }
+  return out;
+}
+
+// A test with a device of the default script connected.
+class ScriptedDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dev = connectScripted({}, &io); }
+  Vexa::BaseDev::X& x() { return *dev->impl(); }
+  Vexa::SignalsX& sig() { return *dev->impl()->sigX; }
+
+  FakeIO* io = nullptr;
+  std::unique_ptr<RecordingDev> dev;
+};
 
 }  // namespace vexa_test
 

@@ -9,16 +9,13 @@
 #include <future>
 #include <memory>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "fake_ftdi.h"
 #include "io/usb/ftdi_api.h"
 #include "io/usb/ftdi_libraries.h"
-#include "io/usb/shared_library.h"
 #include "io/usb/usb.h"
-#include "support/pattern_check.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 
@@ -46,48 +43,36 @@ Vexa::FtdiFiles fakeFiles() {
   return {fakePath(kD2xxName), fakePath(kFt4222Name), std::string(FAKE_FTDI_DIR) + kFt4222AbPath};
 }
 
-// Drives the fake FTDI libraries: loads the fake D2XX library by path (the
-// transport's own loading then finds the same module) and calls its
-// FakeFtdi_* controls, typed as fake_ftdi.h declares them.
-#define FAKE_CONTROL(name) control<decltype(name)>(#name)
+// Drives the fake FTDI libraries, linked into this program: the transport's
+// own loading by path finds the same module. Each one resets them.
 class FakeFtdi {
  public:
-  FakeFtdi() {
-    library_ = Vexa::SharedLibrary::open(fakePath(kD2xxName), Vexa::SharedLibrary::Lifetime::kObject);
-    if (!library_) throw std::runtime_error("fake D2XX library not found");
-    FAKE_CONTROL(FakeFtdi_Reset)();
-  }
-  ~FakeFtdi() { FAKE_CONTROL(FakeFtdi_Reset)(); }
+  FakeFtdi() { FakeFtdi_Reset(); }
+  ~FakeFtdi() { FakeFtdi_Reset(); }
 
   // A free FT4222H adapter (or any listing the test chooses).
   int addAdapter(const char* model = "current", uint32_t chip = kRevC, uint32_t flags = kFreeHighSpeed,
                  uint32_t type = Vexa::ftdi::kTypeFt4222H, uint32_t id = Vexa::ftdi::kAdapterId) {
-    return FAKE_CONTROL(FakeFtdi_AddAdapter)(flags, type, id, chip, model);
+    return FakeFtdi_AddAdapter(flags, type, id, chip, model);
   }
   void failCall(const char* function, int times = -1, uint32_t status = 4) {
-    FAKE_CONTROL(FakeFtdi_FailCall)(function, status, times);
+    FakeFtdi_FailCall(function, status, times);
   }
-  void shortenNextWrite(uint16_t missing) { FAKE_CONTROL(FakeFtdi_ShortenNextWrite)(missing); }
-  int openCount() { return FAKE_CONTROL(FakeFtdi_OpenCount)(); }
-  // The next call of function waits inside for a second caller, up to ms.
-  void holdNextCall(const char* function, int ms) { FAKE_CONTROL(FakeFtdi_HoldNextCall)(function, ms); }
-  bool awaitHeld() { return FAKE_CONTROL(FakeFtdi_AwaitHeld)(5000) != 0; }
   // Bytes arriving right after the next receive count, signalled without
   // the flag.
   void arriveAfterNextCount(const std::string& bytes) {
-    FAKE_CONTROL(FakeFtdi_ArriveAfterNextCount)(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    FakeFtdi_ArriveAfterNextCount(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
   // What the host wrote to the silent adapter at index.
   std::vector<uint8_t> takeWritten(int index = 0) {
     std::vector<uint8_t> out(1 << 17);
-    out.resize(FAKE_CONTROL(FakeFtdi_TakeWritten)(index, out.data(), out.size()));
+    out.resize(FakeFtdi_TakeWritten(index, out.data(), out.size()));
     return out;
   }
   // The calls logged since the last time, one a line.
   std::vector<std::string> takeLog() {
-    auto* log = FAKE_CONTROL(FakeFtdi_Log);
-    std::string text(log(nullptr, 0) + 1, '\0');
-    log(&text[0], text.size());
+    std::string text(FakeFtdi_Log(nullptr, 0) + 1, '\0');
+    FakeFtdi_Log(&text[0], text.size());
     std::vector<std::string> lines;
     std::istringstream in(text.c_str());
     for (std::string line; std::getline(in, line);) lines.push_back(line);
@@ -97,14 +82,6 @@ class FakeFtdi {
   }
 
  private:
-  template <class Fn>
-  Fn* control(const char* name) {
-    auto* fn = reinterpret_cast<Fn*>(library_->symbol(name));
-    if (fn == nullptr) throw std::runtime_error(name);
-    return fn;
-  }
-
-  std::unique_ptr<Vexa::SharedLibrary> library_;
   size_t seen_ = 0;
 };
 
@@ -192,11 +169,11 @@ TEST_F(UsbTransport, OpensInSpiSlaveModeWithTheBuildForTheChipAndClosesInReverse
     fresh.addAdapter("current", chip);
     {
       USB usb("USB0", libraries);
-      EXPECT_EQ(fresh.openCount(), 1);
+      EXPECT_EQ(FakeFtdi_OpenCount(), 1);
       const uint8_t probe = 0x07;
       usb.send(&probe, 1);
     }
-    EXPECT_EQ(fresh.openCount(), 0);
+    EXPECT_EQ(FakeFtdi_OpenCount(), 0);
     // The version always comes from the first build, to choose.
     EXPECT_EQ(fromOpen(fresh.takeLog()),
               (Lines{"FT_Open 0", "FT_SetUSBParameters 65536 0", "FT_SetLatencyTimer 1", "FT4222_GetVersion",
@@ -227,7 +204,7 @@ TEST_F(UsbTransport, IndexIsTheNumberAfterThePrefix) {
       EXPECT_THROW(USB(c.path, libraries), Vexa::Notification::OpeningPort) << c.path;
     }
     EXPECT_EQ(fromOpen(fake.takeLog()).front(), c.open) << c.path;
-    EXPECT_EQ(fake.openCount(), 0);
+    EXPECT_EQ(FakeFtdi_OpenCount(), 0);
   }
 }
 
@@ -261,7 +238,7 @@ TEST_F(UsbTransport, EveryOpeningFailureUndoesWhatWasDone) {
         std::find_if(log.begin(), log.end(), [f = failing](const std::string& c) { return c.find(f) == 0; });
     ASSERT_NE(at, log.end()) << failing;
     EXPECT_EQ(Lines(at + 1, log.end()), tail) << failing;
-    EXPECT_EQ(fresh.openCount(), 0) << failing;
+    EXPECT_EQ(FakeFtdi_OpenCount(), 0) << failing;
   }
 }
 
@@ -274,7 +251,7 @@ TEST_F(UsbTransport, WritesWholeBuffersAndRefusesShortWrites) {
   usb.send(data.data(), 300);
   EXPECT_EQ(fake.takeLog(), Lines{"FT4222_SPISlave_Write 300"});
 
-  fake.shortenNextWrite(1);
+  FakeFtdi_ShortenNextWrite(1);
   EXPECT_THROW(usb.send(data.data(), 300), ContactingDevice);
   fake.failCall("FT4222_SPISlave_Write", 1);
   EXPECT_THROW(usb.send(data.data(), 300), ContactingDevice);
@@ -391,10 +368,10 @@ TEST_F(UsbTransport, AWriteWaitsForTheReceiveToLeaveTheLibrary) {
     const uint8_t ask = 'V';
     if (answered) usb.send(&ask, 1);
     usb.setRcvTimeout(answered ? 2000 : 0);
-    fresh.holdNextCall(held, 300);
+    FakeFtdi_HoldNextCall(held, 300);
     uint8_t buf[8];
     std::future<int> received = std::async(std::launch::async, [&] { return usb.recv(buf, 8); });
-    ASSERT_TRUE(fresh.awaitHeld()) << held;
+    ASSERT_TRUE(FakeFtdi_AwaitHeld(5000)) << held;
     EXPECT_NO_THROW(usb.send(&ask, 1)) << held;
     EXPECT_NO_THROW(received.get()) << held;
   }
@@ -413,18 +390,7 @@ TEST_F(UsbConnection, EveryFamilyIsIdentified) {
 TEST_F(UsbConnection, CurrentDeviceStreamsASecondWithoutLoss) {
   fake.addAdapter("current");
   RecordingDev dev("USB0", std::make_unique<USB>("USB0", libraries));
-  const std::vector<Vexa::Source> sources = {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}};
-  dev.stopOnFrame = [](int nSeq) { return nSeq >= 999; };
-  dev.setTimeout(2000);
-  dev.start(1000.0f, sources);
-  dev.loop();
-  dev.stop();
-  PatternChecker checker(sources);
-  for (const Tick& t : dev.ticks) checker.check(t.nSeq, t.samples.data(), static_cast<int>(t.samples.size()));
-  EXPECT_GE(checker.ticks(), 1000);
-  EXPECT_EQ(checker.firstTick(), 0);
-  EXPECT_EQ(checker.lost(), 0);
-  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
+  EXPECT_EQ(streamChecked(dev, 1000.0f, {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}}, 999), "");
 }
 
 }  // namespace
