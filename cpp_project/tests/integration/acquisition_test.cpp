@@ -3,14 +3,12 @@
 // from another.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <future>
 #include <thread>
 
 #include "signals/signals_x.h"
 #include "support/eventually.h"
-#include "support/pattern_check.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
@@ -21,46 +19,13 @@ namespace {
 
 using vexa_sim::CurrentDeviceModel;
 
-// A device that checks every tick against the simulator's pattern.
-class CheckedDev : public Vexa::SignalsDev {
- public:
-  using SignalsDev::SignalsDev;
-  using BaseDev::impl;
-
-  void begin(float freq, std::vector<Vexa::Source> sources) {
-    checker = PatternChecker(sources);
-    start(freq, sources);
-  }
-  bool onRawFrame(int nSeq, const int data[]) override {
-    checker.check(nSeq, data, impl()->sigX->totalChannels);
-    ++ticksSeen;
-    return stopAtTick >= 0 && nSeq >= stopAtTick;
-  }
-  bool onEvent(const Vexa::Event& ev) override {
-    events.push_back(ev.type);
-    return ev.type == Vexa::Event::kDisconnect;
-  }
-  bool onInterrupt(void*) override {
-    ++interrupts;
-    return true;
-  }
-  bool onTimeout() override { return true; }
-
-  PatternChecker checker{{}};
-  // What another thread may watch while the loop runs.
-  std::atomic<int64_t> ticksSeen{0};
-  int stopAtTick = -1;
-  int interrupts = 0;
-  std::vector<int> events;
-};
-
 class Acquisition : public ::testing::Test {
  protected:
   void SetUp() override {
     vexa_sim::CurrentDeviceConfig config;
     config.productId = 517;  // takes 24-bit sources
     sim = std::make_unique<vexa_sim::PtySimulator>(std::make_unique<CurrentDeviceModel>(config));
-    dev = std::make_unique<CheckedDev>(sim->comPath());
+    dev = std::make_unique<RecordingDev>(sim->comPath());
     dev->setTimeout(2000);
   }
   // The loop takes an interrupt only while it waits for a message; a host
@@ -77,19 +42,14 @@ class Acquisition : public ::testing::Test {
   }
 
   std::unique_ptr<vexa_sim::PtySimulator> sim;
-  std::unique_ptr<CheckedDev> dev;
+  std::unique_ptr<RecordingDev> dev;
 };
 
 const std::vector<Vexa::Source> kMixed = {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}, {3, 1, 24, 0x05}};
 
 TEST_F(Acquisition, SecondsAt1000HzLoseAndRepeatNothing) {
-  dev->begin(1000.0f, kMixed);
-  dev->stopAtTick = 2999;
-  dev->loop();
-  EXPECT_EQ(dev->checker.ticks(), 3000);
-  EXPECT_EQ(dev->checker.lost(), 0);
-  EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
-  dev->stop();
+  EXPECT_EQ(streamChecked(*dev, 1000.0f, kMixed, 2999), "");
+  EXPECT_EQ(dev->ticks.size(), 3000u);
   EXPECT_EQ(dev->impl()->sigX->nSources, 0);
 }
 
@@ -98,40 +58,31 @@ TEST_F(Acquisition, SecondsAt1000HzLoseAndRepeatNothing) {
 // one's. The frame that holds the tick a callback stops at is delivered to
 // its end.
 TEST_F(Acquisition, StopAndRestartStartsAgainAtTickZero) {
-  const std::vector<Vexa::Source> layouts[] = {{{4, 1, 16, 0xFF}}, {{2, 1, 8, 0x01}}};
-  for (const std::vector<Vexa::Source>& sources : layouts) {
-    dev->begin(2000.0f, sources);
-    dev->stopAtTick = 199;
-    dev->loop();
-    EXPECT_EQ(dev->checker.firstTick(), 0);
-    EXPECT_GE(dev->checker.ticks(), 200);
-    EXPECT_EQ(dev->checker.lost(), 0);
-    EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
-    dev->stop();
-  }
+  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{4, 1, 16, 0xFF}}, 199), "");
+  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{2, 1, 8, 0x01}}, 199), "");
 }
 
 TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
-  dev->begin(1000.0f, kMixed);
+  dev->start(1000.0f, kMixed);
   auto loop = std::async(std::launch::async, [this] { dev->loop(); });
-  ASSERT_TRUE(eventually([this] { return dev->ticksSeen > 50; }));
+  ASSERT_TRUE(eventually([this] { return dev->tickCount > 50; }));
   interruptLoop();
   loop.get();
-  EXPECT_EQ(dev->interrupts, 1);
+  EXPECT_EQ(dev->interrupts.size(), 1u);
   // The loop goes on where it stopped: the queued frame comes first.
-  dev->stopAtTick = dev->checker.lastTick() + 100;
+  dev->stopOnFrame = [last = dev->ticks.back().nSeq](int nSeq) { return nSeq >= last + 100; };
   dev->loop();
-  EXPECT_EQ(dev->checker.lost(), 0);
-  EXPECT_EQ(dev->checker.badTicks(), 0) << dev->checker.firstError();
+  EXPECT_EQ(tickFault(dev->ticks, kMixed), "");
 }
 
 TEST_F(Acquisition, DisconnectEventEndsTheAcquisition) {
-  dev->begin(1000.0f, {{1, 1, 16, 1}});
+  dev->start(1000.0f, {{1, 1, 16, 1}});
+  dev->stopOnEvent = [](const Vexa::Event& ev) { return ev.type == Vexa::Event::kDisconnect; };
   auto loop = std::async(std::launch::async, [this] { dev->loop(); });
-  ASSERT_TRUE(eventually([this] { return dev->ticksSeen > 20; }));
+  ASSERT_TRUE(eventually([this] { return dev->tickCount > 20; }));
   sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.sendEvent(8, {3}); });
   loop.get();
-  EXPECT_EQ(dev->events, std::vector<int>{8});
+  EXPECT_EQ(dev->eventTypes, std::vector<int>{8});
   EXPECT_EQ(dev->impl()->sigX->nSources, 0);
   EXPECT_THROW(dev->stop(), Vexa::Error::InvalidOperation);
 }

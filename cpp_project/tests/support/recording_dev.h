@@ -3,6 +3,7 @@
 #ifndef VEXA_TESTS_SUPPORT_RECORDING_DEV_H_
 #define VEXA_TESTS_SUPPORT_RECORDING_DEV_H_
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,6 +49,7 @@ class RecordingDev : public Vexa::SignalsDev {
   bool onRawFrame(int nSeq, const int data[]) override {
     ticks.push_back(Tick{nSeq, std::vector<int>(data, data + impl()->sigX->totalChannels)});
     order.push_back("t" + std::to_string(nSeq));
+    ++tickCount;
     return stopOnFrame && stopOnFrame(nSeq);
   }
 
@@ -64,6 +66,7 @@ class RecordingDev : public Vexa::SignalsDev {
   int timeouts = 0;
   std::vector<void*> interrupts;
   std::vector<Tick> ticks;
+  std::atomic<int> tickCount{0};  // what another thread may watch while the loop runs
   // Every event ("e" and its type), interrupt ("i") and tick ("t" and its
   // number), in the order the loop delivered them.
   std::vector<std::string> order;
@@ -74,22 +77,25 @@ class RecordingDev : public Vexa::SignalsDev {
   bool stopOnInterrupt = true;
 };
 
+// The first fault in ticks (a gap, a repeat, a wrong sample), or "".
+inline std::string tickFault(const std::vector<Tick>& ticks, const std::vector<Vexa::Source>& sources) {
+  PatternChecker checker(sources);
+  for (const Tick& t : ticks) checker.check(t.nSeq, t.samples.data(), static_cast<int>(t.samples.size()));
+  return checker.firstError();
+}
+
 // Acquires `sources` from tick 0 up to at least lastTick, then stops; returns
-// the first fault in the ticks delivered (a gap, a repeat, a wrong sample),
-// or "" when there is none.
+// the first fault in the ticks delivered, or "" when there is none.
 inline std::string streamChecked(RecordingDev& dev, float rate, const std::vector<Vexa::Source>& sources,
                                  int lastTick) {
+  dev.ticks.clear();
   dev.stopOnFrame = [lastTick](int nSeq) { return nSeq >= lastTick; };
   dev.setTimeout(2000);
   dev.start(rate, sources);
   dev.loop();
   dev.stop();
-  PatternChecker checker(sources);
-  for (const Tick& t : dev.ticks) checker.check(t.nSeq, t.samples.data(), static_cast<int>(t.samples.size()));
-  if (checker.firstTick() != 0 || checker.lastTick() < lastTick) {
-    return "ticks " + std::to_string(checker.firstTick()) + " to " + std::to_string(checker.lastTick());
-  }
-  return checker.firstError();
+  if (dev.ticks.empty() || dev.ticks.front().nSeq != 0 || dev.ticks.back().nSeq < lastTick) return "too few ticks";
+  return tickFault(dev.ticks, sources);
 }
 
 }  // namespace vexa_test
