@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "ble_test_support.h"
+#include "support/messages.h"
 #include "io/ble/bgapi.h"
 #include "io/ble/ble.h"
 #include "io/ble/com_ble.h"
@@ -26,13 +27,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int kLimitMs = 300;
 constexpr int kReadMs = 100;
 
-Bytes cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
 // One BGAPI message: type (0 response, 0x80 event), length, class, id.
 Bytes message(uint8_t type, uint8_t cls, uint8_t id, const Bytes& payload) {
-  return cat({type, static_cast<uint8_t>(payload.size()), cls, id}, payload);
+  return Bytes{type, static_cast<uint8_t>(payload.size()), cls, id} + payload;
 }
 Bytes response(uint8_t cls, uint8_t id, const Bytes& payload) { return message(0x00, cls, id, payload); }
 Bytes event(uint8_t cls, uint8_t id, const Bytes& payload) { return message(0x80, cls, id, payload); }
@@ -192,11 +189,11 @@ TEST_F(BleLink, ResponsesGiveTheirResultCode) {
 TEST_F(BleLink, EventsRecordTheHandlesOfTheConnectionServiceAndCharacteristics) {
   auto uuid = [](const Vexa::bgapi::Uuid& u) { return Bytes(u.begin(), u.end()); };
   EXPECT_EQ(read(event(3, 0, Bytes(16, 0x07))), Vexa::kBleConnected);
-  EXPECT_EQ(read(event(4, 2, cat({0x07, 0x04, 0x01, 0x0A, 0x02, 0x10}, uuid(Vexa::bgapi::kServiceUuid)))), 0);
+  EXPECT_EQ(read(event(4, 2, Bytes{0x07, 0x04, 0x01, 0x0A, 0x02, 0x10} + uuid(Vexa::bgapi::kServiceUuid))), 0);
   EXPECT_EQ(read(event(4, 2, {0x07, 0x01, 0x00, 0x03, 0x00, 0x02, 0x00, 0x18})), 0);  // another service
-  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x06, 0x01, 0x10}, uuid(Vexa::bgapi::kCommandCharUuid)))), 0);
-  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x09, 0x00, 0x10}, uuid(Vexa::bgapi::kDataCharUuid)))), 0);
-  EXPECT_EQ(read(event(4, 4, cat({0x07, 0x0C, 0x00, 0x10}, uuid(Vexa::bgapi::kServiceUuid)))), 0);
+  EXPECT_EQ(read(event(4, 4, Bytes{0x07, 0x06, 0x01, 0x10} + uuid(Vexa::bgapi::kCommandCharUuid))), 0);
+  EXPECT_EQ(read(event(4, 4, Bytes{0x07, 0x09, 0x00, 0x10} + uuid(Vexa::bgapi::kDataCharUuid))), 0);
+  EXPECT_EQ(read(event(4, 4, Bytes{0x07, 0x0C, 0x00, 0x10} + uuid(Vexa::bgapi::kServiceUuid))), 0);
   const Vexa::GattHandles h = link.handles();
   EXPECT_EQ((std::vector<int>{h.connection, h.serviceStart, h.serviceEnd, h.commandValue, h.commandConfig, h.dataValue,
                               h.dataConfig}),
@@ -213,7 +210,7 @@ TEST_F(BleLink, AttributeValueGivesWhatFitsAndDropsTheRest) {
   } const cases[] = {{20, 20, 4, 4}, {20, 20, 0, 0}, {20, 20, 50, 20}, {30, 10, 50, 10}, {0, 0, 50, 0}};
   for (const Case& c : cases) {
     const Bytes value(alphabet.begin(), alphabet.begin() + static_cast<std::ptrdiff_t>(c.present));
-    EXPECT_EQ(readInto(event(4, 5, cat({0x00, 0x09, 0x00, 0x01, c.lengthByte}, value)), c.bufLen),
+    EXPECT_EQ(readInto(event(4, 5, Bytes{0x00, 0x09, 0x00, 0x01, c.lengthByte} + value), c.bufLen),
               alphabet.substr(0, c.got))
         << int{c.lengthByte} << "/" << c.bufLen;
   }
@@ -222,7 +219,7 @@ TEST_F(BleLink, AttributeValueGivesWhatFitsAndDropsTheRest) {
 TEST_F(BleLink, ScanResponseIsARecordOnlyWhenItFitsWhole) {
   // From 00:07:80:4C:1E:01, with the given packet type and data.
   auto scan = [](uint8_t type, uint8_t length, const Bytes& data) {
-    return event(6, 0, cat({0xC4, type, 0x01, 0x1E, 0x4C, 0x80, 0x07, 0x00, 0x00, 0xFF, length}, data));
+    return event(6, 0, Bytes{0xC4, type, 0x01, 0x1E, 0x4C, 0x80, 0x07, 0x00, 0x00, 0xFF, length} + data);
   };
   const Bytes named = {0x0A, 0x09, 'V', 'e', 'x', 'a', '-', '0', '0', '4', '2'};
   for (int len : {0, 1, 9, 20, 28, 29, 50})
@@ -235,7 +232,7 @@ TEST_F(BleLink, ScanResponseIsARecordOnlyWhenItFitsWhole) {
 TEST_F(BleLink, OnlyAResponseWithResultZeroEndsAWaitForOne) {
   // An attribute value and a group-found event also give 0 to the reader;
   // a refusal is never accepted.
-  say(cat(cat(kValueAbc, event(4, 2, Bytes(22, 0))), response(4, 5, {0x00, 0x81, 0x01})));
+  say(kValueAbc + event(4, 2, Bytes(22, 0)) + response(4, 5, {0x00, 0x81, 0x01}));
   // The wait runs to its limit, and not much more than one further read.
   const auto start = Clock::now();
   try {
@@ -275,7 +272,7 @@ TEST_F(BleLink, AMessagePausedMidwayArrivesWholeAndTheNextInStep) {
 
 TEST_F(BleLink, ReceiveSkipsOtherMessagesUntilItsTimeOut) {
   link.setRcvTimeout(kLimitMs);
-  say(cat(cat(response(6, 4, {0x00, 0x00}), event(0, 0, Bytes(12, 0))), kValueAbc));
+  say(response(6, 4, {0x00, 0x00}) + event(0, 0, Bytes(12, 0)) + kValueAbc);
   uint8_t buf[20];
   EXPECT_EQ(link.receiveValue(buf, 2), 2);
   // The rest of that value is dropped, not left for the next receive.

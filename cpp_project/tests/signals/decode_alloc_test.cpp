@@ -3,7 +3,6 @@
 // this test has an executable of its own.
 #include <gtest/gtest.h>
 
-#include "signals/signals_x.h"
 #include "support/alloc_count.h"
 #include "support/scripted_device.h"
 
@@ -25,14 +24,9 @@ class CountingDev : public Vexa::SignalsDev {
 };
 
 TEST(DecodeAllocations, NoneOncePerFrame) {
-  auto io = std::make_unique<FakeIO>();
-  FakeIO* raw = io.get();
-  DeviceScript script;
-  raw->onSend = [script](const Bytes& c, FakeIO& self) {
-    if (c == Bytes{'V'}) self.feed(reply({'a', 'b', 'c', 'd'}));
-    if (c.size() > 2 && c[2] == 0x03) self.feed(reply({0x02, 0x01, 0x03, 0x00, 0xFF, 0xFF}));
-  };
-  CountingDev dev("COM1", std::move(io));
+  FakeIO* raw = nullptr;
+  auto owned = connectScripted<CountingDev>({}, &raw);
+  CountingDev& dev = *owned;
   dev.impl()->sigX->setUp({{1, 16, 8}, {2, 24, 4}});
 
   // 2000 frames of 10 ticks each, queued up front.

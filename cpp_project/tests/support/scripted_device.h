@@ -29,9 +29,10 @@ struct DeviceScript {
   std::shared_ptr<std::vector<Bytes>> commands = std::make_shared<std::vector<Bytes>>();
 };
 
-// Connects a RecordingDev through a FakeIO that plays `script`.
-inline std::unique_ptr<RecordingDev> connectScripted(const DeviceScript& script, FakeIO** ioOut,
-                                                     const std::string& path = "COMtest") {
+// Connects a RecordingDev (or another device class) through a FakeIO that
+// plays `script`.
+template <class Dev = RecordingDev>
+std::unique_ptr<Dev> connectScripted(const DeviceScript& script, FakeIO** ioOut, const std::string& path = "COMtest") {
   auto io = std::make_unique<FakeIO>();
   io->onSend = [script](const Bytes& chunk, FakeIO& self) {
     if (chunk == Bytes{'V'}) {
@@ -57,7 +58,7 @@ inline std::unique_ptr<RecordingDev> connectScripted(const DeviceScript& script,
     }
   };
   FakeIO* raw = io.get();
-  auto dev = std::make_unique<RecordingDev>(path, std::move(io));
+  auto dev = std::make_unique<Dev>(path, std::move(io));
   if (ioOut) *ioOut = raw;
   raw->forget();
   return dev;
