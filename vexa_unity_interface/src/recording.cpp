@@ -165,7 +165,9 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   recorder_ = std::move(rec);
   device_ = &dev;
   channels_ = static_cast<int>(info.channels.size());
-  anyInstant_ = false;
+  // The first instant's step from 0 is its tick itself.
+  lastLoopTick_ = 0;
+  tick_ = 0;
   refused_.clear();
   ended_ = false;
   endFailure_.clear();
@@ -235,11 +237,8 @@ void Recording::instant(int tick, const int* data) {
     } else {
       // Moves on by the 32-bit step from the last tick, so a wrap of the
       // loop's counter is one tick like any other.
-      tick_ = anyInstant_ ? tick_ + static_cast<int32_t>(static_cast<uint32_t>(tick) -
-                                                         static_cast<uint32_t>(lastLoopTick_))
-                          : tick;
+      tick_ += static_cast<int32_t>(static_cast<uint32_t>(tick) - static_cast<uint32_t>(lastLoopTick_));
       lastLoopTick_ = tick;
-      anyInstant_ = true;
       try {
         recorder_->addInstant(tick_, data, channels_);
       } catch (const Exception& e) {

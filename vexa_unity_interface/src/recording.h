@@ -88,7 +88,6 @@ class Recording {
   // The loop's tick is 32 bits and wraps; the recording counts on in 64.
   int lastLoopTick_ = 0;
   int64_t tick_ = 0;
-  bool anyInstant_ = false;
   std::string refused_;  // why the loop's instants were refused, if they were
   // For the next start; guarded by finishing_.
   std::vector<ChannelDescription> described_;

@@ -297,6 +297,16 @@ TEST_F(Recording, TicksCountOnAcrossTheWrap) {
     EXPECT_NE(std::find(r.annotations.begin(), r.annotations.end(), end), r.annotations.end());
   }
   fs::remove(path);
+
+  // The next recording counts from its own first tick again.
+  const std::string csv = tempPath("wrap.csv");
+  ASSERT_EQ(VexaExtStartRecording(csv.c_str()), 0) << VexaExtGetLastErrorDetail();
+  for (int tick : {5, 6}) vexaDev->onRawFrame(tick, &sent[tick]);
+  ASSERT_EQ(VexaExtStopRecording(), 0) << VexaExtGetLastErrorDetail();
+  std::ifstream in(csv);
+  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(text.find("\n5,"), std::string::npos) << text;
+  fs::remove(csv);
 }
 
 // When the recorder bounds the markers that wait for the file, the one past
