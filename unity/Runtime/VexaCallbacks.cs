@@ -129,11 +129,13 @@ namespace Vexa
                 string text = message == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(message);
                 // The library keeps the cause for this thread before it calls.
                 string detail = Marshal.PtrToStringAnsi(VexaNative.VexaExtGetLastErrorDetail()) ?? "";
-                if (code == VexaNative.SampleRingOverflowCode)
+                if (code == VexaNative.SampleRingOverflowCode || code == VexaNative.RecordingFailedCode)
                 {
                     VexaInbox.AddEvent(new VexaEvent
                     {
-                        Kind = VexaEventKind.SampleRingOverflow, Code = code, Message = text, Detail = detail
+                        Kind = code == VexaNative.SampleRingOverflowCode ? VexaEventKind.SampleRingOverflow
+                                                                         : VexaEventKind.RecordingFailed,
+                        Code = code, Message = text, Detail = detail
                     });
                     return;
                 }

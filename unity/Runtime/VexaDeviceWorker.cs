@@ -440,6 +440,13 @@ namespace Vexa
                             ClockValue = e.ClockValue, Input = e.Input, State = e.State,
                         });
                         break;
+                    case VexaEventKind.RecordingFailed:
+                        Post(new VexaSessionEvent
+                        {
+                            Kind = VexaSessionEventKind.RecordingFailed, Code = e.Code, Message = e.Message,
+                            Detail = e.Detail,
+                        });
+                        break;
                     case VexaEventKind.Failure:
                         if (sessionReason == ReasonUnknown) sessionReason = ReasonFailure;
                         Post(new VexaSessionEvent

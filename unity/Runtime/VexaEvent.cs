@@ -16,6 +16,10 @@ namespace Vexa
         // stay; VexaDevice.SampleRingOverflow counts the dropped ones).
         // Queued once per acquisition: Code 100, Message.
         SampleRingOverflow,
+        // The recording's file could not be written (a full disk): the
+        // recording takes nothing more and VexaRecording.Stop throws. Queued
+        // once per recording: Code 101, Message, Detail (the system's cause).
+        RecordingFailed,
     }
 
     // A device event or a failure, copied out of the library's callback.
@@ -44,6 +48,8 @@ namespace Vexa
                     return "Failure(" + Code + ", " + Message + ")";
                 case VexaEventKind.SampleRingOverflow:
                     return "SampleRingOverflow(" + Message + ")";
+                case VexaEventKind.RecordingFailed:
+                    return "RecordingFailed(" + Message + ")";
                 default:
                     return "DeviceFound(" + Path + ")";
             }

@@ -161,5 +161,18 @@ namespace Vexa
         // text: UTF-8, NUL-terminated.
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtAddMarker(byte[] text);
+
+        // The code the library reports a recording that could not be written
+        // with, once, on the loop's thread.
+        public const int RecordingFailedCode = 101;
+
+        // The texts: NUL-terminated bytes (the library refuses all but
+        // printable ASCII), or null for none.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtDescribeRecordingChannel(int position, byte[] label, byte[] unit,
+                                                                 double physicalMin, double physicalMax);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtDescribeRecording(byte[] subject, byte[] note);
     }
 }

@@ -9,12 +9,17 @@ namespace Vexa
     // with the game's events as markers at the current sample instant.
     //
     //     VexaDevice.StartMask(1000, 0x3, 16);
+    //     VexaRecording.DescribeChannel(0, "EMG left", "uV", -1000, 1000);  // optional
+    //     VexaRecording.Describe("S07", "pilot run");                         // optional
     //     VexaRecording.Start("session.bdf");   // from the next sample instant
     //     VexaRecording.Marker("level 2");      // any thread
     //     VexaRecording.Stop();                 // completes the file
     //
     // A disconnect, VexaDevice.Stop, a new start or a disconnect of the device
-    // also completes the file; the next Stop then reports how that went.
+    // also completes the file; the next Stop then reports how that went. A
+    // file that cannot be written (a full disk) queues one RecordingFailed
+    // event as soon as the loop notices; the recording then takes nothing
+    // more, and Stop throws with the cause.
     public static class VexaRecording
     {
         // The code of the VexaExceptions thrown here.
@@ -30,6 +35,36 @@ namespace Vexa
             if (VexaNative.VexaExtStartRecording(path) != 0) throw Failure("The recording could not start.");
         }
 
+        // Describes the channel at position (0 for the first sample of a
+        // frame) for the next Start, which uses up every description given
+        // since the last one. label (16 characters at most; null or "" keeps
+        // "Port P Ch C") and unit (8 at most; null or "" for none) are
+        // printable ASCII; physicalMin and physicalMax are the physical values
+        // of the ends of the digital range, both 0 for the digital values
+        // themselves. Throws VexaException (FailureCode, the reason as Detail)
+        // for a position outside 0 to 511, other texts, or a range that is not
+        // finite or empty; Start throws for a position beyond its channels.
+        public static void DescribeChannel(int position, string label, string unit, double physicalMin,
+                                           double physicalMax)
+        {
+            if (VexaNative.VexaExtDescribeRecordingChannel(position, Utf8(label), Utf8(unit), physicalMin,
+                                                           physicalMax) != 0)
+            {
+                throw Failure("The channel description was refused.");
+            }
+        }
+
+        // Who was recorded and a note about the recording, for the next Start:
+        // printable ASCII, 80 characters at most each, null or "" for none.
+        // Throws VexaException for other texts.
+        public static void Describe(string subject, string note)
+        {
+            if (VexaNative.VexaExtDescribeRecording(Utf8(subject), Utf8(note)) != 0)
+            {
+                throw Failure("The recording's description was refused.");
+            }
+        }
+
         // Completes the file. Throws VexaException when nothing was recording
         // or the file could not be written.
         public static void Stop()
@@ -38,13 +73,22 @@ namespace Vexa
         }
 
         // Marks the current sample instant with text (UTF-8 in the file). Any
-        // thread; false when nothing is recording.
+        // thread; false when nothing is recording, the recording stopped
+        // taking instants, or too many markers wait for the file.
         public static bool Marker(string text)
         {
             if (text == null) throw new ArgumentNullException("text");
-            byte[] utf8 = new byte[Encoding.UTF8.GetByteCount(text) + 1];  // NUL-terminated
+            return VexaNative.VexaExtAddMarker(Utf8(text)) == 0;
+        }
+
+        // NUL-terminated UTF-8, or null: the library sees every character
+        // as it is, where the runtime's ANSI marshalling would replace some.
+        private static byte[] Utf8(string text)
+        {
+            if (text == null) return null;
+            byte[] utf8 = new byte[Encoding.UTF8.GetByteCount(text) + 1];
             Encoding.UTF8.GetBytes(text, 0, text.Length, utf8, 0);
-            return VexaNative.VexaExtAddMarker(utf8) == 0;
+            return utf8;
         }
 
         // The detail belongs to the calling thread: read it before anything

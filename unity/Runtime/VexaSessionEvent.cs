@@ -12,6 +12,9 @@ namespace Vexa
         Failure,
         // A digital input changed: ClockSource, ClockValue, Input, State.
         DigitalInput,
+        // The recording's file could not be written; the session goes on:
+        // Code 101, Message, Detail (the system's cause).
+        RecordingFailed,
     }
 
     // What a VexaDeviceWorker reports to the thread that drains it.
@@ -38,6 +41,8 @@ namespace Vexa
                     return "Connected(" + Path + ", " + DeviceType + ", battery " + Battery + ")";
                 case VexaSessionEventKind.Disconnected:
                     return "Disconnected(reason " + Reason + ")";
+                case VexaSessionEventKind.RecordingFailed:
+                    return "RecordingFailed(" + Message + ")";
                 case VexaSessionEventKind.Failure:
                     return "Failure(" + Code + ", " + Message + (string.IsNullOrEmpty(Detail) ? "" : ", " + Detail) + ")";
                 default:

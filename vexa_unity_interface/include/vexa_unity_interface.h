@@ -290,8 +290,11 @@ VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void);
  * disconnect events, and the host's markers. The file's header describes
  * the recording: device type, product identifier, firmware, connection
  * path, start time, base frequency, and per channel its port, channel
- * index, divisor and bits. Ticks the device skipped are filled and noted,
- * so that time in the file stays true.
+ * index, divisor and bits, with the label, unit and physical range that
+ * VexaExtDescribeRecordingChannel gave it. Ticks the device skipped are
+ * filled and noted, so that time in the file stays true. The file counts
+ * ticks in 64 bits: the raw-data handler's tick wraps after 2^31, the
+ * recording's does not.
  *
  * A recording ends, its file completed, with VexaExtStopRecording, and also
  * by itself when the acquisition ends: a disconnect event, StopAcquisition,
@@ -301,15 +304,44 @@ VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void);
  * still running when the process ends keeps only what was written by then.
  *
  * Each returns 0, or -1 with the cause as the calling thread's last failure
- * detail (VexaExtGetLastErrorDetail); none calls the exception handler. */
+ * detail (VexaExtGetLastErrorDetail). None calls the exception handler; a
+ * failure to write the file (a full disk, a lost drive) is reported once,
+ * as soon as the loop's next sample instant notices it, on the loop's
+ * thread, through the exception handler with code VEXA_EXT_RECORDING_FAILED
+ * and the text "The recording could not be written: " followed by the
+ * system's cause (also the thread's last failure detail). The recording then
+ * takes no more instants or markers, and VexaExtStopRecording returns -1
+ * with that text as its detail. */
 /** @{ */
 
+/** The code of the report of a recording that could not be written. */
+#define VEXA_EXT_RECORDING_FAILED 101
+
+/** Describes the channel at position (0 for the first sample the raw-data
+ * handler gets) for the next VexaExtStartRecording, which uses up every
+ * description given since the last start. label (16 characters at most;
+ * null or "" keeps "Port P Ch C") and unit (8 at most, such as "uV"; null
+ * or "" leaves it blank) are printable ASCII. physicalMin and physicalMax
+ * are the physical values of the ends of the channel's digital range; both
+ * 0 keep the digital values themselves, otherwise they must differ. A
+ * second call for a position replaces the first; all defaults clear it.
+ * Any thread. Fails (-1) for a position outside 0 to 511, a text that is
+ * not printable ASCII or too long, or a range that is not finite or empty;
+ * the start fails for a position beyond the acquisition's channels. */
+VEXA_UNITY_API int VexaExtDescribeRecordingChannel(int position, const char* label, const char* unit,
+                                                   double physicalMin, double physicalMax);
+/** Sets who was recorded (subject) and free text about the recording
+ * (note) for the next VexaExtStartRecording, which uses them up: printable
+ * ASCII, 80 characters at most each; null or "" for none. Any thread.
+ * Fails (-1) for a text that is not printable ASCII or too long. */
+VEXA_UNITY_API int VexaExtDescribeRecording(const char* subject, const char* note);
 /** Starts recording the running acquisition from its next sample instant
  * to path: a BDF+ file when path ends in ".bdf", a CSV text when it ends in
  * ".csv" (any letter case); an existing file is replaced. Call it after a
  * start export, also while the loop runs. Fails (-1) for a null or empty
  * path, another extension, no device, no running acquisition, a recording
- * already running, or a file that cannot be created. */
+ * already running, a channel described beyond the acquisition's, or a file
+ * that cannot be created. */
 VEXA_UNITY_API int VexaExtStartRecording(const char* path);
 /** Finishes the recording: writes what is still queued, completes the
  * header and closes the file. Fails (-1) when nothing was recording, or
@@ -318,8 +350,10 @@ VEXA_UNITY_API int VexaExtStopRecording(void);
 /** Adds a marker (a game event) at the current sample instant: the last
  * one the loop delivered, so one added from the raw-data handler lands on
  * that handler's instant. text is UTF-8; control characters become blanks
- * in a BDF+ file. Any thread. Fails (-1) for a null text or when nothing is
- * recording. */
+ * in a BDF+ file. Any thread. Fails (-1) for a null text, when nothing is
+ * recording, when the recording stopped taking instants, or when too many
+ * markers already wait to be written (the host adds them faster than the
+ * file takes them). */
 VEXA_UNITY_API int VexaExtAddMarker(const char* text);
 /** @} */
 

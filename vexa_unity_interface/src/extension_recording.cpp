@@ -46,6 +46,22 @@ VEXA_UNITY_API int VexaExtStopRecording(void) {
   return outcome([] { Vexa::Unity::recording().stop(); });
 }
 
+VEXA_UNITY_API int VexaExtDescribeRecordingChannel(int position, const char* label, const char* unit,
+                                                   double physicalMin, double physicalMax) {
+  return outcome([=] {
+    Vexa::ChannelDescription d;
+    d.label = label ? label : "";
+    d.unit = unit ? unit : "";
+    d.physicalMin = physicalMin;
+    d.physicalMax = physicalMax;
+    Vexa::Unity::recording().describeChannel(position, d);
+  });
+}
+
+VEXA_UNITY_API int VexaExtDescribeRecording(const char* subject, const char* note) {
+  return outcome([=] { Vexa::Unity::recording().describe(subject ? subject : "", note ? note : ""); });
+}
+
 VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
   return outcome([text] {
     if (text == nullptr) {

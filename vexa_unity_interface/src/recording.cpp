@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <exception>
 
 #include "base_dev_unity.h"
+#include "host_handlers.h"
+#include "report.h"
 #include "vexa/exceptions.h"
 #include "vexa/log.h"
 
@@ -12,6 +15,26 @@ namespace Vexa {
 namespace Unity {
 namespace {
 
+const char kNotWritten[] = "The recording could not be written: ";
+constexpr int kMaxChannels = 512;
+// The widths of the file's header fields that hold these texts.
+constexpr size_t kLabelChars = 16, kUnitChars = 8, kFieldChars = 80;
+
+// A header field of the file holds printable ASCII only, and so many
+// characters.
+void checkText(const std::string& what, const std::string& text, size_t maxChars) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c > 0x7E) VEXA_THROW_DETAIL(Error::InvalidParameter, what + " must be printable ASCII.");
+  }
+  if (text.size() > maxChars) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, what + " has " + std::to_string(text.size()) +
+                                                   " characters; the file holds " + std::to_string(maxChars) + ".");
+  }
+}
+
+bool isDefault(const ChannelDescription& d) {
+  return d.label.empty() && d.unit.empty() && d.physicalMin == 0 && d.physicalMax == 0;
+}
 
 bool hasRecordingExtension(const std::string& path) {
   if (path.size() < 4) return false;
@@ -29,9 +52,9 @@ std::string closeFile(Recorder& rec) {
     rec.close();
     return "";
   } catch (const Exception& e) {
-    return "The recording could not be written: " + causeOf(e);
+    return kNotWritten + causeOf(e);
   } catch (const std::exception& e) {
-    return std::string("The recording could not be written: ") + e.what();
+    return kNotWritten + std::string(e.what());
   }
 }
 
@@ -78,6 +101,36 @@ Recording::~Recording() {
   static_cast<void>(recorder_.release());
 }
 
+void Recording::describeChannel(int position, const ChannelDescription& description) {
+  if (position < 0 || position >= kMaxChannels) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The channel position must be 0 to " +
+                                                   std::to_string(kMaxChannels - 1) + ": " + std::to_string(position));
+  }
+  const std::string channel = " of channel " + std::to_string(position);
+  checkText("The label" + channel, description.label, kLabelChars);
+  checkText("The unit" + channel, description.unit, kUnitChars);
+  const double lo = description.physicalMin, hi = description.physicalMax;
+  if (!std::isfinite(lo) || !std::isfinite(hi)) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The physical range" + channel + " must be finite.");
+  }
+  if (lo == hi && lo != 0) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The physical range" + channel + " is empty: its ends must differ.");
+  }
+  std::lock_guard<std::mutex> finishing(finishing_);
+  if (described_.size() <= static_cast<size_t>(position)) described_.resize(position + 1);
+  described_[position] = description;
+  // Trailing defaults describe nothing: a start need not have their channels.
+  while (!described_.empty() && isDefault(described_.back())) described_.pop_back();
+}
+
+void Recording::describe(const std::string& subject, const std::string& note) {
+  checkText("The subject", subject, kFieldChars);
+  checkText("The note", note, kFieldChars);
+  std::lock_guard<std::mutex> finishing(finishing_);
+  subject_ = subject;
+  note_ = note;
+}
+
 void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   std::lock_guard<std::mutex> finishing(finishing_);
   if (path.empty()) VEXA_THROW_DETAIL(Error::InvalidParameter, "The recording needs a file path.");
@@ -90,7 +143,18 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   if (running()) {
     VEXA_THROW_DETAIL(Error::InvalidOperation, "A recording is already running: stop it first.", 0);
   }
-  const RecordingInfo info = describeAcquisition(dev, path);
+  RecordingInfo info = describeAcquisition(dev, path);
+  if (described_.size() > info.channels.size()) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "Channel " + std::to_string(described_.size() - 1) +
+                                                   " is described, but the acquisition has " +
+                                                   std::to_string(info.channels.size()) + " channels.");
+  }
+  if (!described_.empty()) {
+    info.descriptions = described_;
+    info.descriptions.resize(info.channels.size());
+  }
+  info.subject = subject_;
+  info.note = note_;
   std::unique_ptr<Recorder> rec;
   try {
     rec = std::make_unique<Recorder>(path, info);
@@ -101,9 +165,15 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   recorder_ = std::move(rec);
   device_ = &dev;
   channels_ = static_cast<int>(info.channels.size());
+  // The first instant's step from 0 is its tick itself.
+  lastLoopTick_ = 0;
+  tick_ = 0;
   refused_.clear();
   ended_ = false;
   endFailure_.clear();
+  described_.clear();
+  subject_.clear();
+  note_.clear();
 }
 
 bool Recording::running() {
@@ -156,15 +226,35 @@ void Recording::end(const BaseDevUnity& dev, const char* why) {
 }
 
 void Recording::instant(int tick, const int* data) {
-  std::lock_guard<std::mutex> l(lock_);
-  if (!recorder_ || !refused_.empty()) return;
-  try {
-    recorder_->addInstant(tick, data, channels_);
-  } catch (const Exception& e) {
-    // A tick that went backwards or leapt: the file cannot hold what
-    // follows; the stop says so.
-    refused_ = "The recording stopped taking samples at tick " + std::to_string(tick) + ": " + causeOf(e);
+  std::string cause;
+  {
+    std::lock_guard<std::mutex> l(lock_);
+    if (!recorder_ || !refused_.empty()) return;
+    // The writer's flag costs an atomic load; its cause is read once.
+    if (recorder_->counters().writeFailed) {
+      cause = recorder_->failure();
+      refused_ = kNotWritten + cause;
+    } else {
+      // Moves on by the 32-bit step from the last tick, so a wrap of the
+      // loop's counter is one tick like any other.
+      tick_ += static_cast<int32_t>(static_cast<uint32_t>(tick) - static_cast<uint32_t>(lastLoopTick_));
+      lastLoopTick_ = tick;
+      try {
+        recorder_->addInstant(tick_, data, channels_);
+      } catch (const Exception& e) {
+        // A tick that went backwards or leapt: the file cannot hold what
+        // follows; the stop says so.
+        refused_ = "The recording stopped taking samples at tick " + std::to_string(tick) + ": " + causeOf(e);
+      }
+      return;
+    }
   }
+  // Once, on the loop's thread, without a lock: the handler may stop the
+  // recording.
+  const std::string text = kNotWritten + cause;
+  rememberFailure(cause);
+  logMessage(LogLevel::kError, text);
+  callHandler(handlers().exceptionRaised, VEXA_EXT_RECORDING_FAILED, text.c_str());
 }
 
 void Recording::event(const BaseDevUnity& dev, const Event& ev) {
@@ -179,7 +269,11 @@ void Recording::event(const BaseDevUnity& dev, const Event& ev) {
 void Recording::marker(const std::string& text) {
   std::lock_guard<std::mutex> l(lock_);
   if (!recorder_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
-  recorder_->addMarker(text);
+  if (!refused_.empty()) VEXA_THROW_DETAIL(Error::InvalidOperation, refused_, 0);
+  if (!recorder_->addMarker(text)) {
+    VEXA_THROW_DETAIL(Error::InvalidOperation,
+                      "The marker was not added: too many markers wait to be written; add them less often.", 0);
+  }
 }
 
 Recording& recording() {

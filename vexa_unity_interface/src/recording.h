@@ -4,6 +4,7 @@
 #ifndef VEXA_UNITY_RECORDING_H_
 #define VEXA_UNITY_RECORDING_H_
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,9 +36,21 @@ class Recording {
   // host's exit. The file holds every record written until then.
   ~Recording();
 
-  // Starts recording dev's running acquisition from its next instant.
+  // Describes the channel at position (in the file's order) for the next
+  // recording; an empty label, an empty unit and a range of 0 to 0 take the
+  // defaults. Throws with the reason as the detail for a position outside
+  // 0 to 511, texts that are not printable ASCII or too long for the file,
+  // or a range that is not finite or empty.
+  void describeChannel(int position, const ChannelDescription& description);
+  // The subject and the note of the next recording; empty for none. Throws
+  // as describeChannel() for texts the file cannot hold.
+  void describe(const std::string& subject, const std::string& note);
+
+  // Starts recording dev's running acquisition from its next instant, with
+  // the descriptions given since the last start, which it uses up.
   // Throws with the cause as the detail: no acquisition, a recording
-  // already running, a bad path, a file that cannot be created.
+  // already running, a bad path, a channel described beyond the
+  // acquisition's, a file that cannot be created.
   void start(const BaseDevUnity& dev, const std::string& path);
   // Finishes the file. Throws when nothing was recording (and no recording
   // that ended by itself is left to account for) or when the file could not
@@ -49,12 +62,16 @@ class Recording {
   // for the next stop(). Only the recording of dev is finished.
   void end(const BaseDevUnity& dev, const char* why);
 
-  // Loop thread: one sample instant; never waits for the disk.
+  // Loop thread: one sample instant; never waits for the disk. The first
+  // instant after the file could not be written reports the cause to the
+  // host's exception handler, once; later instants are not taken.
   void instant(int tick, const int* data);
   // Loop thread: digital inputs and disconnects are written; a disconnect
   // ends the recording.
   void event(const BaseDevUnity& dev, const Event& ev);
-  // Any thread: a host marker at the current instant.
+  // Any thread: a host marker at the current instant. Throws when nothing
+  // records, the recording stopped taking instants, or too many markers
+  // wait for the file.
   void marker(const std::string& text);
 
  private:
@@ -68,7 +85,13 @@ class Recording {
   std::unique_ptr<Recorder> recorder_;
   const BaseDevUnity* device_ = nullptr;
   int channels_ = 0;
+  // The loop's tick is 32 bits and wraps; the recording counts on in 64.
+  int lastLoopTick_ = 0;
+  int64_t tick_ = 0;
   std::string refused_;  // why the loop's instants were refused, if they were
+  // For the next start; guarded by finishing_.
+  std::vector<ChannelDescription> described_;
+  std::string subject_, note_;
   // The outcome of a recording that ended by itself, for the next stop().
   bool ended_ = false;
   std::string endFailure_;

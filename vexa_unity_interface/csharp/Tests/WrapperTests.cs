@@ -1,6 +1,7 @@
 using System;
 using System.Collections.Generic;
 using System.IO;
+using System.Runtime.InteropServices;
 using System.Text;
 using System.Threading;
 
@@ -17,6 +18,8 @@ namespace Vexa.Tests
             runner.Add("a full frame queue keeps the oldest frames and counts the rest", FullQueue);
             runner.Add("Shutdown ends the loop, disconnects and detaches the handlers", Shutdown);
             runner.Add("VexaRecording writes the acquisition and a UTF-8 marker to a file", Recording);
+            runner.Add("a recording that cannot be written queues one RecordingFailed; Stop throws its cause",
+                       RecordingFailure);
         }
 
         // Through a worker, which leaves the frames to the caller without its ring.
@@ -69,6 +72,41 @@ namespace Vexa.Tests
                 string text = File.ReadAllText(path, Encoding.UTF8);
                 Check.True(text.Contains(": Marker: boss \u03A9, wave 2\n"), "marker in the file");
                 Check.True(text.Split('\n').Length > 100, "rows in the file: " + text.Length + " characters");
+            }
+            finally
+            {
+                File.Delete(path);
+            }
+        }
+
+        [DllImport("libc")]
+        private static extern int symlink(string target, string linkPath);
+
+        private static void RecordingFailure()
+        {
+            VexaException refused = Check.Throws<VexaException>(
+                () => VexaRecording.DescribeChannel(0, "EMG", "uV", 2, 2), "empty range");
+            Check.Equal("The physical range of channel 0 is empty: its ends must differ.", refused.Detail, "why");
+            VexaRecording.DescribeChannel(0, "EMG left", "uV", -1000, 1000);
+            VexaRecording.Describe("S07", null);
+
+            string path = Path.Combine(Path.GetTempPath(), "vexa_cs_full_" + Environment.TickCount + ".csv");
+            Check.Equal(0, symlink("/dev/full", path), "a file on a full disk");
+            try
+            {
+                VexaDevice.Connect("SIM");
+                VexaDevice.StartMask(1000, 0x1, 16);
+                VexaRecording.Start(path);
+                Acquisition acquisition = new Acquisition();
+                VexaEvent failed = acquisition.WaitForEvent();
+                acquisition.WaitForFrames(acquisition.Frames.Count + 50);
+                acquisition.Interrupt();
+                Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
+                Check.Equal(VexaEventKind.RecordingFailed, failed.Kind, "kind");
+                Check.Equal(VexaNative.RecordingFailedCode, failed.Code, "code");
+                VexaException stop = Check.Throws<VexaException>(VexaRecording.Stop, "stop");
+                Check.Equal("The recording could not be written: write: No space left on device (errno 28)",
+                            stop.Detail, "the cause");
             }
             finally
             {

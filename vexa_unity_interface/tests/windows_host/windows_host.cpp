@@ -59,6 +59,7 @@ struct Api {
   bool (*GetCommunicationFlag)();
   void** vexaDev;
   const char* (*VexaExtGetLastErrorDetail)();
+  int (*VexaExtDescribeRecordingChannel)(int, const char*, const char*, double, double);
 };
 // The rest, which the native suites call: the DLL must still export them by name.
 const char* const kOtherExports[] = {
@@ -66,7 +67,8 @@ const char* const kOtherExports[] = {
     "OnDigInEventDetected",     "OnDataReceived",            "GetAllDetectableDevices",
     "SetParameter",             "VexaExtGetVersion",         "VexaExtEnableSampleRing",
     "VexaExtDisableSampleRing", "VexaExtReadSamples",        "VexaExtGetSampleRingChannels",
-    "VexaExtGetSampleRingOverflow"};
+    "VexaExtGetSampleRingOverflow", "VexaExtStartRecording",     "VexaExtStopRecording",
+    "VexaExtAddMarker",             "VexaExtDescribeRecording"};
 
 int passed = 0, failed = 0;
 // WelcomeFunction sends standard output to the log file: the results keep
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
   LOOK_UP(StartAcquisitionStrandelo) LOOK_UP(StartLoop) LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition)
   LOOK_UP(GetDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
   LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(vexaDev) LOOK_UP(VexaExtGetLastErrorDetail)
+  LOOK_UP(VexaExtDescribeRecordingChannel)
 #undef LOOK_UP
   for (const char* name : kOtherExports) {
     void* unused;
@@ -216,6 +219,14 @@ int main(int argc, char** argv) {
         "the system's cause of the failure: " + detail);
   check(readFile("vexa_logs_file.txt").find("line number 384 in file vexa_unity_interface.cpp") != std::string::npos,
         "failure logged to the file");
+
+  // The range's ends are the fourth (a register) and fifth (the stack)
+  // arguments: an empty range is refused, a true one taken.
+  check(api.VexaExtDescribeRecordingChannel(0, "EMG", "uV", 2.5, 2.5) == -1 &&
+            std::string(api.VexaExtGetLastErrorDetail()).find("is empty") != std::string::npos &&
+            api.VexaExtDescribeRecordingChannel(0, nullptr, nullptr, -2.5, 2.5) == 0 &&
+            api.VexaExtDescribeRecordingChannel(0, nullptr, nullptr, 0, 0) == 0,
+        "a channel's physical range reaches the library");
 
   std::string port = argv[2];
   if (family == "usb-missing") {
