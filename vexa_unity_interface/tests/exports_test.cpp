@@ -3,7 +3,6 @@
 // pseudo-terminal.
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -20,9 +19,8 @@ namespace {
 using vexa_sim::CurrentDeviceModel;
 using Bytes = std::vector<uint8_t>;
 
-// One source entry of a start command: port byte (width flag included),
-// divisor and channel mask.
-using Entry = std::tuple<int, int, int>;
+// One source of a start command: port, sample width, divisor, channel mask.
+using Entry = std::tuple<int, int, int, int>;
 
 class Exports : public HostTest {
  protected:
@@ -41,22 +39,15 @@ class Exports : public HostTest {
       return after;
     });
   }
-  // The base rate and source entries of the last start command; entries are
-  // 9 bytes long with 16-bit masks (second byte 2), else 8.
-  static std::pair<float, std::vector<Entry>> lastStartIn(const std::vector<Bytes>& all) {
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-      const Bytes& c = *it;
-      if (c.size() <= 21 || c[0] != 0x07) continue;
-      float rate;
-      std::memcpy(&rate, &c[16], sizeof rate);
-      const size_t stride = c[1] == 2 ? 9 : 8;
-      std::vector<Entry> entries;
-      for (size_t i = 0, at = 21; i < c[20]; ++i, at += stride) {
-        entries.emplace_back(c[at], c[at + 1] | c[at + 2] << 8, stride == 9 ? c[at + 3] | c[at + 4] << 8 : c[at + 3]);
-      }
-      return {rate, entries};
-    }
-    return {0, {}};
+  // The base rate and sources of the last start the device took.
+  std::pair<float, std::vector<Entry>> lastStart() {
+    return sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) {
+      std::pair<float, std::vector<Entry>> start;
+      if (!m.lastStart()) return start;
+      start.first = m.lastStart()->baseRate;
+      for (const auto& s : m.lastStart()->sources) start.second.emplace_back(s.port, s.nBits, s.divisor, s.chMask);
+      return start;
+    });
   }
   std::vector<int> channelPorts() { return std::vector<int>(vexaDev->channelPorts.begin(), vexaDev->channelPorts.end()); }
 
@@ -141,21 +132,21 @@ TEST_F(Exports, StartsConvertTheirArguments) {
     std::vector<Entry> entries;
     std::vector<int> ports;
   } rows[] = {
-      {"text", [] { StartAcquisition(1000, "2101x1", 16); }, 1000, {{0x82, 1, 1}, {0x84, 1, 1}, {0x86, 1, 1}},
+      {"text", [] { StartAcquisition(1000, "2101x1", 16); }, 1000, {{2, 16, 1, 1}, {4, 16, 1, 1}, {6, 16, 1, 1}},
        {2, 4, 6}},
-      {"mask", [] { StartAcquisitionByNbr(500, INT_MIN | 0x5, 8); }, 500, {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}},
+      {"mask", [] { StartAcquisitionByNbr(500, INT_MIN | 0x5, 8); }, 500, {{1, 8, 1, 1}, {3, 8, 1, 1}, {32, 8, 1, 1}},
        {1, 3, 32}},
-      {"one channel", [] { StartAcquisitionStrandelo(1000, 77, 16, 600); }, 1000, {{0x81, 1, 1}}, {1}},
+      {"one channel", [] { StartAcquisitionStrandelo(1000, 77, 16, 600); }, 1000, {{1, 16, 1, 1}}, {1}},
       {"sources", [&] { StartAcquisitionBySources(2000, sources, 3); }, 2000,
-       {{2, 3, 0x0103}, {0x89, 1, 15}, {0x85, 1, 1}}, {2, 2, 2, 9, 9, 9, 9, 5}},
-      {"three of port 9", [&] { StartAcquisitionBySources(2000, nine, 1); }, 2000, {{0x89, 2, 7}}, {9, 9, 9}},
+       {{2, 8, 3, 0x0103}, {9, 16, 1, 15}, {5, 16, 1, 1}}, {2, 2, 2, 9, 9, 9, 9, 5}},
+      {"three of port 9", [&] { StartAcquisitionBySources(2000, nine, 1); }, 2000, {{9, 16, 2, 7}}, {9, 9, 9}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     seen().reports.clear();
     logOf(row.start);
     ASSERT_TRUE(reports().empty()) << reports()[0].message;
-    EXPECT_EQ(lastStartIn(commands()), std::make_pair(row.rate, row.entries));
+    EXPECT_EQ(lastStart(), std::make_pair(row.rate, row.entries));
     EXPECT_EQ(channelPorts(), row.ports);
     EXPECT_EQ(GetNbrChannels(), static_cast<int>(row.ports.size()));
     EXPECT_TRUE(GetCommunicationFlag());
@@ -167,7 +158,8 @@ TEST_F(Exports, StartsConvertTheirArguments) {
   const auto first = std::find(after.begin(), after.end(), gain);
   ASSERT_LT(first + 1, after.end());
   EXPECT_EQ(std::count(after.begin(), after.end(), gain), 1);
-  EXPECT_EQ(lastStartIn({first[1]}).second.size(), 3u);  // the start follows
+  EXPECT_EQ(first[1].at(0), 0x07);  // the start of three sources follows
+  EXPECT_EQ(first[1].at(20), 3);
 }
 
 TEST_F(Exports, FailedStartsKeepTheFlagRaised) {
@@ -249,15 +241,6 @@ TEST_F(Exports, ForwardersPassArgumentsThrough) {
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{1, 2, 3, true}, {1, 2, 3, false}}));
   ASSERT_EQ(seen().frames.size(), 1u);
   EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
-}
-
-// A negative size of either array is refused before the ring is looked at;
-// empty arrays read nothing.
-TEST_F(Exports, SampleRingReadRefusesNegativeSizes) {
-  int ticks[4], samples[4];
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 0), 0);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -1), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 4), -1);
 }
 
 // Events on a running acquisition: a digital input and an event of no

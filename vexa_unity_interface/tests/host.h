@@ -54,20 +54,27 @@ inline void onFrame(int nSeq, const int* samples, int n) {
   record(seen().frames, std::make_pair(nSeq, std::vector<int>(samples, samples + n)));
 }
 
+// Registers the recording handlers, or empties every slot.
+inline void setHandlers(bool recording) {
+  SetOnExceptionRaisedHandler(recording ? onException : nullptr);
+  SetNewDeviceFoundHandler(recording ? onDevice : nullptr);
+  SetOnEventDetectedHandlers(recording ? onDisconnect : nullptr, recording ? onDigIn : nullptr);
+  SetOnRawDataHandler(recording ? onFrame : nullptr);
+}
+
 // Registers the recording handlers and releases any device at the end.
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::lock_guard<std::mutex> l(seen().lock);
-    seen().reports.clear();
-    seen().devices.clear();
-    seen().disconnects.clear();
-    seen().digIns.clear();
-    seen().frames.clear();
-    SetOnExceptionRaisedHandler(onException);
-    SetNewDeviceFoundHandler(onDevice);
-    SetOnEventDetectedHandlers(onDisconnect, onDigIn);
-    SetOnRawDataHandler(onFrame);
+    {
+      std::lock_guard<std::mutex> l(seen().lock);
+      seen().reports.clear();
+      seen().devices.clear();
+      seen().disconnects.clear();
+      seen().digIns.clear();
+      seen().frames.clear();
+    }
+    setHandlers(true);
   }
   void TearDown() override { DisconnectVexaDevUnity(); }
 

@@ -2,16 +2,17 @@ using System;
 
 namespace Vexa.Tests
 {
-    // Each start streams from the simulator; every tick and every sample the
-    // host receives is checked against the simulator's pattern.
+    // Each start of the binding streams from the simulator; every tick and
+    // every sample the host receives is checked against the simulator's
+    // pattern. What the library does with each start's arguments is the
+    // native tests' business: here a slip in the binding's own marshalling
+    // shows.
     internal static class AcquisitionTests
     {
-        private const int Ticks = 200;
-
         internal static void Register(TestRunner runner)
         {
             runner.Add("each start acquires its channels: every tick and sample as the device sent it", Starts);
-            runner.Add("the sample ring keeps the oldest, reads what both arrays take, reports its overflow", Ring);
+            runner.Add("the sample ring: reads what both arrays take, replaces the frames, reports its overflow", Ring);
         }
 
         private static void Starts()
@@ -38,16 +39,17 @@ namespace Vexa.Tests
                 Check.Equal(SamplePattern.Expected(0, row.Expected).Length, VexaDevice.ChannelCount, "channels");
                 Check.Equal(true, VexaDevice.CommunicationFlag, "flag after the start");
                 Acquisition acquisition = new Acquisition();
-                acquisition.WaitForFrames(Ticks);
+                acquisition.WaitForFrames(100);
                 acquisition.Interrupt();
-                Check.Equal(false, VexaDevice.CommunicationFlag, "flag after the interrupt");
-                Check.NoEvents(acquisition.Events, "no event");
+                Check.Equal("", string.Join(", ", acquisition.Events), "events");
                 SamplePattern.CheckFrames(acquisition.Frames, row.Expected, 0);
                 VexaDevice.Stop();
-                Check.Equal(0, VexaDevice.ChannelCount, "channels after the stop");
             }
         }
 
+        // The ring itself is the native tests' business: here the binding
+        // passes both arrays' lengths, empties the raw-data slot while the
+        // ring is on and turns the overflow report into its own event.
         private static void Ring()
         {
             VexaSource[] sources = { Source(1, 1, 16, 1), Source(3, 1, 16, 1) };
@@ -59,22 +61,20 @@ namespace Vexa.Tests
                 Check.Equal(2, VexaDevice.SampleRingChannels, "ring channels");
                 Acquisition acquisition = new Acquisition();
                 VexaEvent overflow = acquisition.WaitForEvent();
-                Check.Equal(VexaEventKind.SampleRingOverflow, overflow.Kind, "event");
-                Check.Equal(100, overflow.Code, "code");
-                Check.Equal("The sample ring overflowed: sample instants were dropped.", overflow.Message, "text");
+                Check.Equal("SampleRingOverflow 100", overflow.Kind + " " + overflow.Code, "event");
                 acquisition.Interrupt();
-                Check.True(VexaDevice.SampleRingOverflow > 0, "dropped instants counted");
                 Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
                 Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
                 // Each read takes as many instants as both arrays hold: as many
                 // as the ticks, then as the samples, then what is left.
                 int next = 0;
-                foreach (int[] size in new[] { new[] { 10, 24 }, new[] { 40, 10 }, new[] { 40, 80 }, new[] { 9, 9 } })
+                foreach (int[] size in new[] { new[] { 10, 24 }, new[] { 40, 10 }, new[] { 40, 80 } })
                 {
                     int[] ticks = new int[size[0]], samples = new int[size[1]];
                     int n = VexaDevice.ReadSamples(ticks, samples);
                     Check.Equal(Math.Min(16 - next, Math.Min(size[0], size[1] / 2)), n, "instants read");
-                    for (int i = 0; i < n; i++, next++) CheckInstant(next, ticks[i], samples, i, sources);
+                    SamplePattern.CheckInstants(ticks, samples, n, sources, next);
+                    next += n;
                 }
                 VexaDevice.Stop();
 
@@ -89,17 +89,6 @@ namespace Vexa.Tests
             finally
             {
                 VexaDevice.DisableSampleRing();
-            }
-        }
-
-        // Instant i of a batch read from the ring must be tick `expected`.
-        internal static void CheckInstant(int expected, int tick, int[] samples, int i, VexaSource[] sources)
-        {
-            Check.Equal(expected, tick, "tick");
-            int[] want = SamplePattern.Expected(tick, sources);
-            for (int c = 0; c < want.Length; c++)
-            {
-                Check.Equal(want[c], samples[i * want.Length + c], "sample " + c + " at tick " + tick);
             }
         }
 

@@ -21,20 +21,17 @@ namespace Vexa.Tests
         {
             VexaDevice.Connect("SIM:current --description FernlitVexa --product 0x0205");
             Check.True(VexaDevice.IsConnected, "connected");
-            Check.Equal("FernlitVexa", VexaDevice.DeviceType, "type");
-            Check.Equal(0x0205, VexaDevice.ProductId, "product");
-            Check.Equal(96, VexaDevice.Battery, "battery of raw 1700");
+            Check.Equal("FernlitVexa 517 96", VexaDevice.DeviceType + " " + VexaDevice.ProductId + " " +
+                                              VexaDevice.Battery, "type, product, battery");
 
             VexaException e = Check.Reports(1, () => VexaDevice.Connect("COM/dev/nonexistent"), "missing port");
             Check.True(e.Message.StartsWith("VEXA Notification Exception at line number 384 in file " +
                                             "vexa_unity_interface.cpp (v20220517): ") && e.Message.EndsWith("\n"),
                        "notification report: " + e.Message);
             Check.Equal("open /dev/nonexistent: No such file or directory (errno 2)", e.Detail, "the cause");
-            Check.True(VexaDevice.IsConnected, "still connected");
-            Check.Equal(96, VexaDevice.Battery, "the earlier device still talks");
+            Check.Equal("FernlitVexa", VexaDevice.DeviceType, "the earlier device stays");
 
             VexaDevice.Disconnect();
-            Check.True(!VexaDevice.IsConnected, "disconnected");
             VexaException other = Check.Reports(31, () => { int unused = VexaDevice.ProductId; },
                                                 "product after disconnect");
             Check.Equal("", other.Detail, "a failure without a cause has no stale one");
@@ -46,16 +43,10 @@ namespace Vexa.Tests
             Check.True(VexaDevice.Interrupt(), "interrupt with no loop");
             VexaDevice.Stop();
             VexaDevice.Disconnect();
+            VexaDevice.RunLoop();  // returns at once
             List<VexaEvent> events = new List<VexaEvent>();
             VexaDevice.DrainEvents(events);
-            Check.NoEvents(events, "nothing queued");
-
-            VexaDevice.RunLoop();  // returns at once
-            VexaDevice.DrainEvents(events);
-            Check.Equal(1, events.Count, "one event: " + string.Join(", ", events));
-            Check.Equal(VexaEventKind.Failure, events[0].Kind, "kind");
-            Check.Equal(21, events[0].Code, "code");
-            Check.Equal("The object instance is invalid.", events[0].Message, "bare description");
+            Check.Equal("Failure(21, The object instance is invalid.)", string.Join(", ", events), "queued");
             Check.True(!VexaDevice.IsLooping, "loop ended");
         }
 
@@ -106,7 +97,7 @@ namespace Vexa.Tests
             VexaDevice.Disconnect();
             Check.True(!VexaDevice.IsConnected, "disconnected");
             acquisition.Join();
-            Check.NoEvents(acquisition.Events, "no event");
+            Check.Equal(0, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
         }
     }
 }
