@@ -37,7 +37,6 @@ namespace Vexa.Tests
             });
             InteropTests.Register(runner);
             ExportTests.Register(runner);
-            AcquisitionTests.Register(runner);
             WrapperTests.Register(runner);
             WorkerTests.Register(runner);
             return runner.Run(filter) == 0 ? 0 : 1;

@@ -19,22 +19,21 @@ namespace Vexa.Tests
 
         private static void Backoff()
         {
+            // A maximum the doublings miss, and one that doubling would overflow.
             var cases = new[]
             {
-                new { First = 1000, Max = 30000, Delays = new[] { 1000, 2000, 4000, 8000, 16000, 30000, 30000 } },
-                new { First = 250, Max = 1001, Delays = new[] { 250, 500, 1000, 1001 } },
-                new { First = 1 << 30, Max = int.MaxValue, Delays = new[] { 1 << 30, int.MaxValue, int.MaxValue } },
+                new { First = 1000, Max = 30000, Delays = "1000 2000 4000 8000 16000 30000 30000" },
+                new { First = 250, Max = 1001, Delays = "250 500 1000 1001" },
+                new { First = 1 << 30, Max = int.MaxValue, Delays = (1 << 30) + " " + int.MaxValue + " " + int.MaxValue },
             };
             foreach (var c in cases)
             {
                 VexaReconnectBackoff backoff = new VexaReconnectBackoff(c.First, c.Max);
-                for (int round = 0; round < 2; round++)
+                for (int round = 0; round < 2; round++, backoff.Reset())
                 {
-                    foreach (int expected in c.Delays)
-                    {
-                        Check.Equal(expected, backoff.NextDelayMs(), "delay of " + c.First + "/" + c.Max);
-                    }
-                    backoff.Reset();
+                    List<int> delays = new List<int>();
+                    while (delays.Count < c.Delays.Split(' ').Length) delays.Add(backoff.NextDelayMs());
+                    Check.Equal(c.Delays, string.Join(" ", delays), "delays of " + c.First + "/" + c.Max);
                 }
             }
             Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(0, 10), "no first delay");
@@ -43,23 +42,17 @@ namespace Vexa.Tests
 
         private static void RefusesBadStarts()
         {
-            var bad = new[]
+            var spoilers = new Action<VexaDeviceWorker>[]
             {
-                new { Port = " ", Domain = "", Channels = "1", Freq = 1000, Bits = 16 },
-                new { Port = "scan", Domain = "WIFI", Channels = "1", Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "0x0", Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = (string)null, Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 0, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = 0 },
+                w => w.Port = " ", w => { w.Port = "scan"; w.ScanDomain = "WIFI"; }, w => w.Channels = "0x0",
+                w => w.Channels = null, w => w.BaseFrequency = 0, w => w.Bits = 0,
             };
-            foreach (var b in bad)
+            for (int i = 0; i < spoilers.Length; i++)
             {
-                VexaDeviceWorker worker = new VexaDeviceWorker
-                {
-                    Port = b.Port, ScanDomain = b.Domain, Channels = b.Channels, BaseFrequency = b.Freq, Bits = b.Bits,
-                };
-                Check.Throws<ArgumentException>(worker.Start, "settings " + b);
-                Check.True(!worker.IsRunning, "not started with " + b);
+                VexaDeviceWorker worker = Worker("SIM", false);
+                spoilers[i](worker);
+                Check.Throws<ArgumentException>(worker.Start, "settings " + i);
+                Check.True(!worker.IsRunning, "not started with settings " + i);
             }
 
             VexaReconnectBackoff used = new VexaReconnectBackoff(20, 80);
@@ -71,22 +64,17 @@ namespace Vexa.Tests
                 Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
                 Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
                 Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
-            }
-            finally
-            {
                 Check.True(first.Stop(EventTimeoutMs), "first worker ended");
-            }
-            // Once ended, it may run again. What the loop's handlers report is
-            // forwarded, and the first cause that ends the session is its reason.
-            first.Start();
-            try
-            {
+                // Once ended, it may run again. What the loop's handlers
+                // report is forwarded, and the first cause that ends the
+                // session is its reason.
+                first.Start();
                 WaitFor(first, VexaSessionEventKind.Connected);
                 VexaNative.OnDigInEventDetected(1, 2, 3, true);
                 VexaNative.OnDisconnectEventDetected(5);
                 VexaNative.OnExceptionRaised(33, "lost");
-                VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
-                Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
+                Check.Equal("DigitalInput(1, 2, 3, True)", WaitFor(first, VexaSessionEventKind.DigitalInput).ToString(),
+                            "forwarded input");
                 Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(),
                             "forwarded failure");
                 Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
@@ -121,16 +109,14 @@ namespace Vexa.Tests
                         Check.Poll(() => (n = worker.ReadSamples(ticks, samples)) > 0, () => "no instant read");
                         Check.Equal(2, worker.SampleChannels, "channels per instant");
                         SamplePattern.CheckInstants(ticks, samples, n, new[] { Source(1), Source(3) }, 0);
+                        continue;
                     }
-                    else
-                    {
-                        WaitFor(worker, VexaSessionEventKind.Failure);
-                        Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
-                        worker.DrainEvents(backlog);
-                        Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
-                                   "only failures: " + string.Join(", ", backlog));
-                        Check.True(!VexaDevice.IsConnected, "nothing connected");
-                    }
+                    WaitFor(worker, VexaSessionEventKind.Failure);
+                    Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                    worker.DrainEvents(backlog);
+                    Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                               "only failures: " + string.Join(", ", backlog));
+                    Check.True(!VexaDevice.IsConnected, "nothing connected");
                 }
                 finally
                 {
@@ -216,8 +202,7 @@ namespace Vexa.Tests
             Check.Await(() =>
             {
                 int from = backlog.Count;
-                int drained = worker.DrainEvents(backlog);
-                Check.Equal(backlog.Count - from, drained, "events drained");
+                Check.Equal(worker.DrainEvents(backlog), backlog.Count - from, "events drained");
                 found = backlog.FindIndex(e => e.Kind == kind);
                 return found >= 0;
             }, worker.WaitForEvents, () => "no " + kind + " event; saw: " + string.Join(", ", backlog));
