@@ -84,8 +84,10 @@ TEST_F(Exports, Queries) {
   EXPECT_EQ(GetNbrChannels(), 0);
   EXPECT_FALSE(GetCommunicationFlag());
   VexaDevUnity(nullptr);
-  ASSERT_EQ(reports().size(), 1u);
+  logOf([] { StartLoop(); });
+  ASSERT_EQ(reports().size(), 2u);
   EXPECT_EQ(reports()[0].code, 2);
+  EXPECT_EQ(reports()[1].message, "The object instance is invalid.");
 
   const struct {
     const char* description;
@@ -108,7 +110,7 @@ TEST_F(Exports, Queries) {
     EXPECT_EQ(GetBattery(), row.battery);
     EXPECT_FALSE(GetCommunicationFlag());
   }
-  EXPECT_EQ(reports().size(), 1u) << reports().back().message;
+  EXPECT_EQ(reports().size(), 2u) << reports().back().message;
 }
 
 // Each start's conversion of its arguments into the start command and the

@@ -19,11 +19,13 @@ namespace Vexa.Tests
 
         private static void Backoff()
         {
-            // A maximum the doublings miss, and one that doubling would overflow.
+            // A maximum the doublings miss, one equal to the first delay, and
+            // one that doubling would overflow.
             var cases = new[]
             {
                 new { First = 1000, Max = 30000, Delays = "1000 2000 4000 8000 16000 30000 30000" },
                 new { First = 250, Max = 1001, Delays = "250 500 1000 1001" },
+                new { First = 7, Max = 7, Delays = "7 7" },
                 new { First = 1 << 30, Max = int.MaxValue, Delays = (1 << 30) + " " + int.MaxValue + " " + int.MaxValue },
             };
             foreach (var c in cases)
