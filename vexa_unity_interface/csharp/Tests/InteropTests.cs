@@ -66,11 +66,9 @@ namespace Vexa.Tests
             Check.Equal(3, bools, "bools at the boundary (digital input state twice, the flag)");
 
             Check.Equal(16, Marshal.SizeOf(typeof(VexaSource)), "source size");
-            string[] fields = { "Port", "FreqDivisor", "NBits", "ChMask" };
-            for (int i = 0; i < fields.Length; i++)
-            {
-                Check.Equal(4 * i, (int)Marshal.OffsetOf(typeof(VexaSource), fields[i]), fields[i] + " offset");
-            }
+            Check.Equal("0 4 8 12", string.Join(" ", new[] { "Port", "FreqDivisor", "NBits", "ChMask" }.Select(
+                                                         f => Marshal.OffsetOf(typeof(VexaSource), f))),
+                        "offsets of port, divisor, bits, mask");
         }
 
         private static void CallbackAttributes()
