@@ -41,7 +41,8 @@ namespace Vexa.Tests
             {
                 thrown = e;
             }
-            True(thrown is T, what + ": expected " + typeof(T).Name + ", got " + (thrown == null ? "nothing" : "" + thrown));
+            True(thrown is T,
+                 what + ": expected " + typeof(T).Name + ", got " + (thrown == null ? "nothing" : "" + thrown));
             return (T)thrown;
         }
 

@@ -26,7 +26,7 @@ namespace Vexa.Tests
                 new { First = 1000, Max = 30000, Delays = "1000 2000 4000 8000 16000 30000 30000" },
                 new { First = 250, Max = 1001, Delays = "250 500 1000 1001" },
                 new { First = 7, Max = 7, Delays = "7 7" },
-                new { First = 1 << 30, Max = int.MaxValue, Delays = (1 << 30) + " " + int.MaxValue + " " + int.MaxValue },
+                new { First = 1 << 30, Max = int.MaxValue, Delays = "1073741824 2147483647 2147483647" },
             };
             foreach (var c in cases)
             {
@@ -110,7 +110,8 @@ namespace Vexa.Tests
                         int n = 0;
                         Check.Poll(() => (n = worker.ReadSamples(ticks, samples)) > 0, () => "no instant read");
                         Check.Equal(2, worker.SampleChannels, "channels per instant");
-                        SamplePattern.CheckInstants(ticks, samples, n, new[] { Source(1), Source(3) }, 0);
+                        VexaSource[] sources = { ExportTests.Source(1, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
+                        SamplePattern.CheckInstants(ticks, samples, n, sources, 0);
                         continue;
                     }
                     WaitFor(worker, VexaSessionEventKind.Failure);
@@ -129,7 +130,7 @@ namespace Vexa.Tests
 
         private static void Reconnect()
         {
-            VexaSource[] sources = { Source(2), Source(3) };
+            VexaSource[] sources = { ExportTests.Source(2, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
             foreach (bool auto in new[] { false, true })
             {
                 VexaReconnectBackoff backoff = new VexaReconnectBackoff(20, 80);
@@ -186,11 +187,6 @@ namespace Vexa.Tests
                 Port = port, Channels = "011", BaseFrequency = 1000, Bits = 16, AutoReconnect = autoReconnect,
                 UseSampleRing = false,
             };
-        }
-
-        private static VexaSource Source(int port)
-        {
-            return new VexaSource(port, 1, 16, 1);
         }
 
         // Events drained but not yet waited for, oldest first.

@@ -234,8 +234,8 @@ int main(int argc, char** argv) {
   } else {
     const bool cadrium = family == "cadrium";
     check(std::strcmp(type, cadrium ? "Cadrium" : "Quillbox") == 0, "device type");
-    acquire(api, "StartAcquisition", [&] { api.StartAcquisition(1000, cadrium ? "11110000" : "111111", cadrium ? 12 : 16); },
-            {});
+    const int bits = cadrium ? 12 : 16;
+    acquire(api, "StartAcquisition", [&] { api.StartAcquisition(1000, cadrium ? "11110000" : "111111", bits); }, {});
   }
 
   api.DisconnectVexaDevUnity();
