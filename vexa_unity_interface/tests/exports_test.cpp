@@ -1,9 +1,9 @@
 // The exports, and the Unity device's callbacks run by StartLoop on a
 // worker thread as a Unity script would, against a simulated device on a
-// pseudo-terminal.
+// pseudo-terminal; the sample ring that the host pulls the data from, fed
+// by the built-in simulated device behind "SIM".
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -11,6 +11,7 @@
 #include "host.h"
 #include "signals/signals_x.h"
 #include "support/eventually.h"
+#include "support/pattern_check.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/pty_simulator.h"
 
@@ -20,9 +21,8 @@ namespace {
 using vexa_sim::CurrentDeviceModel;
 using Bytes = std::vector<uint8_t>;
 
-// One source entry of a start command: port byte (width flag included),
-// divisor and channel mask.
-using Entry = std::tuple<int, int, int>;
+// One source of a start command: port, sample width, divisor, channel mask.
+using Entry = std::tuple<int, int, int, int>;
 
 class Exports : public HostTest {
  protected:
@@ -41,22 +41,15 @@ class Exports : public HostTest {
       return after;
     });
   }
-  // The base rate and source entries of the last start command; entries are
-  // 9 bytes long with 16-bit masks (second byte 2), else 8.
-  static std::pair<float, std::vector<Entry>> lastStartIn(const std::vector<Bytes>& all) {
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-      const Bytes& c = *it;
-      if (c.size() <= 21 || c[0] != 0x07) continue;
-      float rate;
-      std::memcpy(&rate, &c[16], sizeof rate);
-      const size_t stride = c[1] == 2 ? 9 : 8;
-      std::vector<Entry> entries;
-      for (size_t i = 0, at = 21; i < c[20]; ++i, at += stride) {
-        entries.emplace_back(c[at], c[at + 1] | c[at + 2] << 8, stride == 9 ? c[at + 3] | c[at + 4] << 8 : c[at + 3]);
-      }
-      return {rate, entries};
-    }
-    return {0, {}};
+  // The base rate and sources of the last start the device took.
+  std::pair<float, std::vector<Entry>> lastStart() {
+    return sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) {
+      std::pair<float, std::vector<Entry>> start;
+      if (!m.lastStart()) return start;
+      start.first = m.lastStart()->baseRate;
+      for (const auto& s : m.lastStart()->sources) start.second.emplace_back(s.port, s.nBits, s.divisor, s.chMask);
+      return start;
+    });
   }
   std::vector<int> channelPorts() { return std::vector<int>(vexaDev->channelPorts.begin(), vexaDev->channelPorts.end()); }
 
@@ -84,8 +77,8 @@ class Callbacks : public Exports {
   std::thread loop;
 };
 
-// Before a connection, while connected and after: the queries' values, and
-// the type named by each kind of description.
+// Before a connection and on each kind of description: the queries'
+// values, the type named and the description logged.
 TEST_F(Exports, Queries) {
   EXPECT_EQ(GetBattery(), -1);
   EXPECT_EQ(GetNbrChannels(), 0);
@@ -98,21 +91,18 @@ TEST_F(Exports, Queries) {
 
   const struct {
     const char* description;
-    uint16_t productId, batteryRaw;
+    int productId, batteryRaw;
     const char* type;
     int battery;
   } rows[] = {
       {"quillbox_rev", 0x0201, 1600, "Quillbox", 67},
       {"FernlitVexa", 0x0205, 1700, "FernlitVexa", 96},
-      {"Cadrium ", 0x0601, 0, "Not supported device", -1},
+      {"Cadrium_EMG", 0x0601, 0, "Not supported device", -1},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.description);
-    vexa_sim::CurrentDeviceConfig config;
-    config.description = row.description;
-    config.productId = row.productId;
-    config.batteryRaw = row.batteryRaw;
-    connect(config);
+    VexaDevUnity(("SIM:current --description " + std::string(row.description) + " --product " +
+                  std::to_string(row.productId) + " --battery " + std::to_string(row.batteryRaw)).c_str());
     EXPECT_EQ(vexaDev->impl()->loopTimeout, 2000);
     EXPECT_EQ(GetProductId(), row.productId);
     std::string log = logOf([&] { EXPECT_STREQ(GetDeviceType(), row.type); });
@@ -120,7 +110,7 @@ TEST_F(Exports, Queries) {
     EXPECT_EQ(GetBattery(), row.battery);
     EXPECT_FALSE(GetCommunicationFlag());
   }
-  EXPECT_TRUE(reports().size() == 2u) << reports().back().message;
+  EXPECT_EQ(reports().size(), 2u) << reports().back().message;
 }
 
 // Each start's conversion of its arguments into the start command and the
@@ -141,21 +131,21 @@ TEST_F(Exports, StartsConvertTheirArguments) {
     std::vector<Entry> entries;
     std::vector<int> ports;
   } rows[] = {
-      {"text", [] { StartAcquisition(1000, "2101x1", 16); }, 1000, {{0x82, 1, 1}, {0x84, 1, 1}, {0x86, 1, 1}},
+      {"text", [] { StartAcquisition(1000, "2101x1", 16); }, 1000, {{2, 16, 1, 1}, {4, 16, 1, 1}, {6, 16, 1, 1}},
        {2, 4, 6}},
-      {"mask", [] { StartAcquisitionByNbr(500, INT_MIN | 0x5, 8); }, 500, {{1, 1, 1}, {3, 1, 1}, {32, 1, 1}},
+      {"mask", [] { StartAcquisitionByNbr(500, INT_MIN | 0x5, 8); }, 500, {{1, 8, 1, 1}, {3, 8, 1, 1}, {32, 8, 1, 1}},
        {1, 3, 32}},
-      {"one channel", [] { StartAcquisitionStrandelo(1000, 77, 16, 600); }, 1000, {{0x81, 1, 1}}, {1}},
+      {"one channel", [] { StartAcquisitionStrandelo(1000, 77, 16, 600); }, 1000, {{1, 16, 1, 1}}, {1}},
       {"sources", [&] { StartAcquisitionBySources(2000, sources, 3); }, 2000,
-       {{2, 3, 0x0103}, {0x89, 1, 15}, {0x85, 1, 1}}, {2, 2, 2, 9, 9, 9, 9, 5}},
-      {"three of port 9", [&] { StartAcquisitionBySources(2000, nine, 1); }, 2000, {{0x89, 2, 7}}, {9, 9, 9}},
+       {{2, 8, 3, 0x0103}, {9, 16, 1, 15}, {5, 16, 1, 1}}, {2, 2, 2, 9, 9, 9, 9, 5}},
+      {"three of port 9", [&] { StartAcquisitionBySources(2000, nine, 1); }, 2000, {{9, 16, 2, 7}}, {9, 9, 9}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     seen().reports.clear();
     logOf(row.start);
     ASSERT_TRUE(reports().empty()) << reports()[0].message;
-    EXPECT_EQ(lastStartIn(commands()), std::make_pair(row.rate, row.entries));
+    EXPECT_EQ(lastStart(), std::make_pair(row.rate, row.entries));
     EXPECT_EQ(channelPorts(), row.ports);
     EXPECT_EQ(GetNbrChannels(), static_cast<int>(row.ports.size()));
     EXPECT_TRUE(GetCommunicationFlag());
@@ -167,7 +157,8 @@ TEST_F(Exports, StartsConvertTheirArguments) {
   const auto first = std::find(after.begin(), after.end(), gain);
   ASSERT_LT(first + 1, after.end());
   EXPECT_EQ(std::count(after.begin(), after.end(), gain), 1);
-  EXPECT_EQ(lastStartIn({first[1]}).second.size(), 3u);  // the start follows
+  EXPECT_EQ(first[1].at(0), 0x07);  // the start of three sources follows
+  EXPECT_EQ(first[1].at(20), 3);
 }
 
 TEST_F(Exports, FailedStartsKeepTheFlagRaised) {
@@ -234,30 +225,15 @@ void digInAsIntHost(int clockSource, int clockValue, int input, int state) {
       clockSource, clockValue, input, state);
 }
 
+// The other forwarders reach the C# binding's handlers in its own tests.
 TEST_F(Exports, ForwardersPassArgumentsThrough) {
-  OnExceptionRaised(7, "text");
-  OnNewDeviceFound("COM9");
-  OnDisconnectEventDetected(4);
   // The fourth argument arrives as a whole register: only its low byte counts.
   digInAsIntHost(1, 2, 3, 0x0101);
   digInAsIntHost(1, 2, 3, 0x0100);
   const int samples[] = {10, 11, 12};
   OnDataReceived(5, samples, {1, 1, 2});
-  EXPECT_EQ(reports().at(0).code, 7);
-  EXPECT_EQ(seen().devices, std::vector<std::string>{"COM9"});
-  EXPECT_EQ(seen().disconnects, std::vector<int>{4});
   EXPECT_EQ(seen().digIns, (std::vector<DigIn>{{1, 2, 3, true}, {1, 2, 3, false}}));
-  ASSERT_EQ(seen().frames.size(), 1u);
-  EXPECT_EQ(seen().frames[0], (std::pair<int, std::vector<int>>{5, {10, 11, 12}}));
-}
-
-// A negative size of either array is refused before the ring is looked at;
-// empty arrays read nothing.
-TEST_F(Exports, SampleRingReadRefusesNegativeSizes) {
-  int ticks[4], samples[4];
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 0), 0);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -1), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 4), -1);
+  EXPECT_EQ(seen().frames, (std::vector<std::pair<int, std::vector<int>>>{{5, {10, 11, 12}}}));
 }
 
 // Events on a running acquisition: a digital input and an event of no
@@ -301,6 +277,114 @@ TEST_F(Callbacks, InterruptWhileIdleLowersTheFlag) {
   EXPECT_FALSE(GetCommunicationFlag());
   EXPECT_EQ(vexaDev->impl()->state, Vexa::kIdle);
   EXPECT_TRUE(reports().empty());
+}
+
+// --- the sample ring ---------------------------------------------------------
+
+class SampleRing : public HostTest {
+ protected:
+  void TearDown() override {
+    VexaExtDisableSampleRing();
+    HostTest::TearDown();
+  }
+  size_t frameCount() {
+    std::lock_guard<std::mutex> l(seen().lock);
+    return seen().frames.size();
+  }
+  int reportCount(int code) {
+    const auto all = reports();
+    return static_cast<int>(std::count_if(all.begin(), all.end(), [code](const Report& r) { return r.code == code; }));
+  }
+};
+
+TEST_F(SampleRing, DeliversEveryInstantInBatches) {
+  // Mixed widths, divisors and masks: 5 samples per instant. The ring wraps
+  // several times, and the reads end inside it at varied places.
+  const std::vector<Vexa::Source> sources = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
+  const VexaSource wire[] = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
+  constexpr int kChannels = 5, kTicks = 6000;
+  VexaExtEnableSampleRing(2000);
+  VexaDevUnity("SIM:current --product 0x0205");
+  StartAcquisitionBySources(2000, wire, 2);
+  ASSERT_EQ(VexaExtGetSampleRingChannels(), kChannels);
+  std::thread loop([] { StartLoop(); });
+
+  // {maxInstants, maxSamples}: each read is bounded by the smaller.
+  const std::pair<int, int> reads[] = {{1, kChannels}, {37, 38 * kChannels - 1}, {250, 3 * kChannels + 2}, {900, 900 * kChannels}};
+  std::vector<int> ticks(900), samples(900 * kChannels);
+  vexa_test::PatternChecker checker(sources);
+  const auto pull = [&](const std::pair<int, int>& read) {
+    const int n = VexaExtReadSamples(ticks.data(), read.first, samples.data(), read.second);
+    EXPECT_LE(n, std::min(read.first, read.second / kChannels));
+    for (int i = 0; i < n; ++i) checker.check(ticks[i], &samples[i * kChannels], kChannels);
+    return n;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (int i = 0; checker.ticks() < kTicks && std::chrono::steady_clock::now() < deadline; ++i) {
+    if (pull(reads[i % 4]) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  InterruptAcquisition();
+  loop.join();
+  while (pull(reads[3]) > 0) {
+  }
+  EXPECT_GE(checker.ticks(), kTicks);
+  EXPECT_EQ(checker.firstTick(), 0);
+  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
+  EXPECT_EQ(checker.lost(), 0);
+  // The raw-data handler still saw every instant.
+  EXPECT_EQ(static_cast<int64_t>(frameCount()), checker.ticks());
+  EXPECT_EQ(VexaExtGetSampleRingOverflow(), 0);
+  EXPECT_TRUE(reports().empty());
+}
+
+TEST_F(SampleRing, OverflowKeepsTheOldestCountsAndReportsOnce) {
+  VexaExtEnableSampleRing(8);
+  VexaDevUnity("SIM");
+  StartAcquisitionByNbr(1000, 0b110, 16);
+  std::thread loop([] { StartLoop(); });
+  EXPECT_TRUE(vexa_test::eventually([this] { return reportCount(100) > 0; }));
+  ASSERT_FALSE(reports().empty());
+  EXPECT_EQ(reports()[0].message, "The sample ring overflowed: sample instants were dropped.");
+  EXPECT_GT(VexaExtGetSampleRingOverflow(), 0);
+
+  int ticks[20], samples[40];
+  ASSERT_EQ(VexaExtReadSamples(ticks, 20, samples, 40), 8);
+  vexa_test::PatternChecker checker({{2, 1, 16, 1}, {3, 1, 16, 1}});
+  for (int i = 0; i < 8; ++i) checker.check(ticks[i], &samples[i * 2], 2);
+  EXPECT_EQ(checker.firstTick(), 0);
+  EXPECT_EQ(checker.lastTick(), 7);
+  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
+
+  // The freed room fills and overflows again: counted, not reported again.
+  const long long dropped = VexaExtGetSampleRingOverflow();
+  EXPECT_TRUE(vexa_test::eventually([dropped] { return VexaExtGetSampleRingOverflow() > dropped + 8; }));
+  InterruptAcquisition();
+  loop.join();
+  EXPECT_EQ(reportCount(100), 1);
+  EXPECT_EQ(reports().size(), 1u);
+  // Every instant the handler saw was read (8), waits in the full ring (8)
+  // or was counted as dropped.
+  EXPECT_EQ(static_cast<long long>(frameCount()), 16 + VexaExtGetSampleRingOverflow());
+
+  // A new start empties the ring and takes its channel count.
+  StopAcquisition();
+  StartAcquisition(1000, "1", 16);
+  EXPECT_EQ(VexaExtGetSampleRingChannels(), 1);
+  EXPECT_EQ(VexaExtGetSampleRingOverflow(), 0);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 20, samples, 40), 0);
+}
+
+// Null arrays and negative sizes are refused before the ring is looked at;
+// empty arrays read nothing.
+TEST_F(SampleRing, RefusesBadArguments) {
+  int ticks[4], samples[8];
+  VexaExtEnableSampleRing(0);
+  EXPECT_EQ(VexaExtReadSamples(nullptr, 4, samples, 8), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, nullptr, 8), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 8), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -3), -1);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 8), 0);
+  EXPECT_EQ(VexaExtReadSamples(ticks, 0, samples, 0), 0);
 }
 
 }  // namespace

@@ -29,7 +29,6 @@ using DigIn = std::tuple<int, int, int, bool>;
 struct Seen {
   std::mutex lock;
   std::vector<Report> reports;
-  std::vector<std::string> devices;
   std::vector<int> disconnects;
   std::vector<DigIn> digIns;
   std::vector<std::pair<int, std::vector<int>>> frames;
@@ -47,27 +46,33 @@ void record(std::vector<T>& into, Value&& value) {
   into.emplace_back(std::forward<Value>(value));
 }
 inline void onException(int code, const char* message) { record(seen().reports, Report{code, message}); }
-inline void onDevice(const char* path) { record(seen().devices, path); }
+inline void onDevice(const char*) {}
 inline void onDisconnect(int reason) { record(seen().disconnects, reason); }
 inline void onDigIn(int a, int b, int c, bool d) { record(seen().digIns, DigIn{a, b, c, d}); }
 inline void onFrame(int nSeq, const int* samples, int n) {
   record(seen().frames, std::make_pair(nSeq, std::vector<int>(samples, samples + n)));
 }
 
+// Registers the recording handlers, or empties every slot.
+inline void setHandlers(bool recording) {
+  SetOnExceptionRaisedHandler(recording ? onException : nullptr);
+  SetNewDeviceFoundHandler(recording ? onDevice : nullptr);
+  SetOnEventDetectedHandlers(recording ? onDisconnect : nullptr, recording ? onDigIn : nullptr);
+  SetOnRawDataHandler(recording ? onFrame : nullptr);
+}
+
 // Registers the recording handlers and releases any device at the end.
 class HostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::lock_guard<std::mutex> l(seen().lock);
-    seen().reports.clear();
-    seen().devices.clear();
-    seen().disconnects.clear();
-    seen().digIns.clear();
-    seen().frames.clear();
-    SetOnExceptionRaisedHandler(onException);
-    SetNewDeviceFoundHandler(onDevice);
-    SetOnEventDetectedHandlers(onDisconnect, onDigIn);
-    SetOnRawDataHandler(onFrame);
+    {
+      std::lock_guard<std::mutex> l(seen().lock);
+      seen().reports.clear();
+      seen().disconnects.clear();
+      seen().digIns.clear();
+      seen().frames.clear();
+    }
+    setHandlers(true);
   }
   void TearDown() override { DisconnectVexaDevUnity(); }
 

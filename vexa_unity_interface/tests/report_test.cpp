@@ -1,5 +1,15 @@
-// The catch-and-report wrapper: log lines, codes and the shared buffer.
+// How failures reach the host: the catch-and-report wrapper's codes, log
+// lines and buffer, the log file, and the cause the system gave, which the
+// extension exports hand out.
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -9,14 +19,12 @@
 namespace vexa_unity_test {
 namespace {
 
-using Vexa::Unity::ExportCodes;
-using Vexa::Unity::reported;
-
-constexpr ExportCodes kCodes = {30, 791, 31, 797, 32, 803, 815};
-
 // Which failure the injector raises inside every wrapped export.
 enum Kind { kNotification, kError, kStandard, kOther, kRoot };
 Kind injected;
+// Longer than the report buffer, with a percent sign that must reach the
+// log as it is.
+const std::string kLongText = "50% off " + std::string(300, 'x');
 
 void raiseInjected() {
   switch (injected) {
@@ -25,7 +33,7 @@ void raiseInjected() {
     case kError:
       VEXA_THROW(Vexa::Error::InvalidOperation, -5);
     case kStandard:
-      throw std::runtime_error("50% off");  // the percent sign reaches the log as it is
+      throw std::runtime_error(kLongText);
     case kOther:
       throw 42;
     case kRoot:
@@ -34,7 +42,8 @@ void raiseInjected() {
 }
 
 // Every kind of failure through every wrapped export: the code and the
-// whole text of the export's own row of the report table.
+// whole text of the export's own row of the report table, cut to the
+// buffer's 199 characters.
 TEST_F(HostTest, EveryWrappedExportReportsEveryKindOfFailure) {
   const int data[] = {1};
   const VexaSource source = {1, 1, 16, 1};
@@ -82,7 +91,7 @@ TEST_F(HostTest, EveryWrappedExportReportsEveryKindOfFailure) {
          bare ? "Invalid operation on current device state (code -5)."
               : "VEXA Error Exception" + at(row.lines[1]) + ": Invalid operation on current device state (code -5).\n",
          !bare},
-        {kStandard, row.standard, "C++ Exception" + at(row.lines[2]) + ": 50% off\n", true},
+        {kStandard, row.standard, ("C++ Exception" + at(row.lines[2]) + ": " + kLongText).substr(0, 199), true},
         {kOther, -1, other, true},
         {kRoot, bare ? row.notification : -1, bare ? "Generic VEXA exception." : other, !bare},
     };
@@ -99,18 +108,101 @@ TEST_F(HostTest, EveryWrappedExportReportsEveryKindOfFailure) {
   }
 }
 
-TEST_F(HostTest, ReportsAreCutToTheBufferAndKeepPercentSigns) {
-  std::string log = logOf([] { reported(kCodes, [] { throw std::runtime_error("100% " + std::string(500, 'x')); }); });
-  EXPECT_EQ(log.size(), 199u);
-  EXPECT_EQ(reports().at(0).message, log);
-  EXPECT_NE(log.find("): 100% xxx"), std::string::npos);
+TEST(BaseName, AfterTheLastSeparator) {
+  EXPECT_STREQ(Vexa::Unity::baseName("C:\\src/vexa\\vexa_unity_interface.cpp"), "vexa_unity_interface.cpp");
+  EXPECT_STREQ(Vexa::Unity::baseName("plain.cpp"), "plain.cpp");
 }
 
-TEST(BaseName, AfterTheLastSeparator) {
-  EXPECT_STREQ(Vexa::Unity::baseName("C:\\src\\vexa_unity_interface.cpp"), "vexa_unity_interface.cpp");
-  EXPECT_STREQ(Vexa::Unity::baseName("vexa_unity_interface/src/vexa_unity_interface.cpp"), "vexa_unity_interface.cpp");
-  EXPECT_STREQ(Vexa::Unity::baseName("plain.cpp"), "plain.cpp");
-  EXPECT_STREQ(Vexa::Unity::baseName("dir/"), "");
+const char kOpeningPort[] =
+    "VEXA Notification Exception at line number 384 in file vexa_unity_interface.cpp (v20220517): "
+    "The communication port does not exist or it is already being used.\n";
+
+std::string readFile(const char* path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// WelcomeFunction takes over standard output, and the permission check
+// needs an ordinary user: body runs in a child process inside a fresh
+// directory; the child exits 0 when every check held.
+template <class Body>
+void inChild(Body body) {
+  EXPECT_EXIT(
+      {
+        char dir[] = "/tmp/vexa-log-XXXXXX";
+        if (mkdtemp(dir) == nullptr || chdir(dir) != 0) _exit(3);
+        _exit(body() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// The log starts empty, takes each report at once (unbuffered), and a
+// second WelcomeFunction empties it again.
+TEST(LogFile, WelcomeOpensAnEmptyLogAndReportsLandInIt) {
+  inChild([] {
+    int value = WelcomeFunction();
+    if (value < 0 || value > 99 || readFile("vexa_logs_file.txt") != "") return false;
+    VexaDevUnity("COM/dev/nonexistent");
+    if (readFile("vexa_logs_file.txt") != kOpeningPort) return false;
+    WelcomeFunction();
+    return readFile("vexa_logs_file.txt").empty();
+  });
+}
+
+// A port that cannot be opened is reported as it always was; the detail
+// says why.
+TEST_F(HostTest, PortFailuresNameTheirCause) {
+  const auto expectOpenFailure = [this](const std::string& path, const std::string& cause) {
+    seen().reports.clear();
+    VexaDevUnity(path.c_str());
+    ASSERT_EQ(reports().size(), 1u) << path;
+    EXPECT_EQ(reports()[0].code, 1);
+    EXPECT_EQ(reports()[0].message, kOpeningPort);
+    EXPECT_NE(std::string(VexaExtGetLastErrorDetail()).find(cause), std::string::npos)
+        << path << ": " << VexaExtGetLastErrorDetail();
+  };
+  expectOpenFailure("COMx", "\"COMx\" names no serial port");
+
+  // A terminal that another program holds.
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+  const std::string slave = ptsname(master);
+  const int holder = open(slave.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  expectOpenFailure("COM" + slave, slave + " is held by another program (flock: ");
+  close(holder);
+  close(master);
+
+  // A file that the user may not open: the detail names the permission and
+  // what mends it. Root opens anything: the check runs as nobody.
+  char file[] = "/tmp/vexa-detail-XXXXXX";
+  const int fd = mkstemp(file);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  chmod(file, 0);
+  inChild([&file] {
+    if (geteuid() == 0 && setuid(65534) != 0) return false;
+    VexaDevUnity((std::string("COM") + file).c_str());
+    const std::string detail = VexaExtGetLastErrorDetail();
+    return detail.find("Permission denied (errno 13)") != std::string::npos &&
+           detail.find("dialout") != std::string::npos;
+  });
+  unlink(file);
+}
+
+TEST_F(HostTest, ExtensionVersionAndLog) {
+  EXPECT_STREQ(VexaExtGetVersion(), VEXA_TEST_VERSION);
+  static std::vector<std::pair<int, std::string>> lines;
+  VexaExtSetLogHandler([](int level, const char* line) { lines.emplace_back(level, line); }, VEXA_EXT_LOG_ERROR);
+  VexaDevUnity("COM/dev/vexa-no-such-port");
+  VexaExtSetLogHandler(nullptr, VEXA_EXT_LOG_DEBUG);
+  VexaDevUnity("COM/dev/vexa-no-such-port");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].first, VEXA_EXT_LOG_ERROR);
+  EXPECT_EQ(lines[0].second, std::string(kOpeningPort, sizeof kOpeningPort - 2) +
+                                 " Cause: open /dev/vexa-no-such-port: No such file or directory (errno 2)");
 }
 
 }  // namespace

@@ -26,36 +26,29 @@ namespace Vexa.Tests
             runner.Add("every callback carries the attribute IL2CPP needs", CallbackAttributes);
         }
 
+        private static IEnumerable<MethodInfo> Imports()
+        {
+            return typeof(VexaNative).GetMethods(BindingFlags.Public | BindingFlags.Static)
+                .Where(m => (m.Attributes & MethodAttributes.PinvokeImpl) != 0);
+        }
+
         private static void Exports()
         {
             Check.True(File.Exists(ExportsFile ?? ""), "exports list (VEXA_EXPORTS): " + ExportsFile);
-            HashSet<string> exported = new HashSet<string>(
-                File.ReadAllLines(ExportsFile).Select(line => line.Trim())
-                    .Where(line => line.Length > 0 && !line.StartsWith("#")));
-            HashSet<string> declared = new HashSet<string>();
-            foreach (MethodInfo method in typeof(VexaNative).GetMethods(BindingFlags.Public | BindingFlags.Static))
-            {
-                if ((method.Attributes & MethodAttributes.PinvokeImpl) == 0) continue;
-                declared.Add(method.Name);
-                Marshal.Prelink(method);  // throws if the library lacks it
-            }
-            foreach (string name in exported)
-            {
-                if (NotCallable.Contains(name)) continue;
-                Check.True(declared.Contains(name), "declared: " + name);
-            }
-            foreach (string name in declared) Check.True(exported.Contains(name), "exported: " + name);
+            List<string> exported = File.ReadAllLines(ExportsFile).Select(line => line.Trim())
+                .Where(line => line.Length > 0 && !line.StartsWith("#") && !NotCallable.Contains(line)).ToList();
+            List<string> declared = Imports().Select(m => m.Name).ToList();
+            foreach (MethodInfo method in Imports()) Marshal.Prelink(method);  // throws if the library lacks it
+            exported.Sort();
+            declared.Sort();
+            Check.Equal(string.Join(" ", exported), string.Join(" ", declared), "declared exports");
         }
 
         private static void Layout()
         {
-            List<MethodInfo> boundary = typeof(VexaNative)
-                .GetMethods(BindingFlags.Public | BindingFlags.Static)
-                .Where(m => (m.Attributes & MethodAttributes.PinvokeImpl) != 0)
-                .ToList();
-            boundary.AddRange(typeof(VexaNative).Assembly.GetTypes()
-                                  .Where(t => t.IsSubclassOf(typeof(MulticastDelegate)))
-                                  .Select(t => t.GetMethod("Invoke")));
+            IEnumerable<MethodInfo> boundary = Imports().Concat(
+                typeof(VexaNative).Assembly.GetTypes().Where(t => t.IsSubclassOf(typeof(MulticastDelegate)))
+                    .Select(t => t.GetMethod("Invoke")));
             int bools = 0;
             foreach (MethodInfo method in boundary)
             {
@@ -73,11 +66,9 @@ namespace Vexa.Tests
             Check.Equal(3, bools, "bools at the boundary (digital input state twice, the flag)");
 
             Check.Equal(16, Marshal.SizeOf(typeof(VexaSource)), "source size");
-            string[] fields = { "Port", "FreqDivisor", "NBits", "ChMask" };
-            for (int i = 0; i < fields.Length; i++)
-            {
-                Check.Equal(4 * i, (int)Marshal.OffsetOf(typeof(VexaSource), fields[i]), fields[i] + " offset");
-            }
+            Check.Equal("0 4 8 12", string.Join(" ", new[] { "Port", "FreqDivisor", "NBits", "ChMask" }.Select(
+                                                         f => Marshal.OffsetOf(typeof(VexaSource), f))),
+                        "offsets of port, divisor, bits, mask");
         }
 
         private static void CallbackAttributes()

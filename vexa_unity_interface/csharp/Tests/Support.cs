@@ -3,9 +3,6 @@
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
-using System.IO;
-using System.Runtime.InteropServices;
-using System.Text;
 using System.Threading;
 using System.Threading.Tasks;
 
@@ -13,13 +10,13 @@ namespace Vexa.Tests
 {
     internal sealed class CheckFailed : Exception
     {
-        internal CheckFailed(string message) : base(message)
-        {
-        }
+        internal CheckFailed(string message) : base(message) { }
     }
 
     internal static class Check
     {
+        internal const int DeadlineMs = 10000;
+
         internal static void True(bool condition, string what)
         {
             if (!condition) throw new CheckFailed(what);
@@ -35,25 +32,30 @@ namespace Vexa.Tests
 
         internal static T Throws<T>(Action action, string what) where T : Exception
         {
+            Exception thrown = null;
             try
             {
                 action();
             }
-            catch (T e)
-            {
-                return e;
-            }
             catch (Exception e)
             {
-                throw new CheckFailed(what + ": expected " + typeof(T).Name + ", got " + e);
+                thrown = e;
             }
-            throw new CheckFailed(what + ": expected " + typeof(T).Name + ", nothing was thrown");
+            True(thrown is T,
+                 what + ": expected " + typeof(T).Name + ", got " + (thrown == null ? "nothing" : "" + thrown));
+            return (T)thrown;
+        }
+
+        // The library's report for `action`: its code and text.
+        internal static VexaException Reports(int code, Action action, string what)
+        {
+            VexaException e = Throws<VexaException>(action, what);
+            Equal(code, e.Code, what + " code (" + e.Message.TrimEnd() + ")");
+            return e;
         }
 
         // Waits, `wait(msLeft)` at a time, until `done` holds; fails with
         // `what()` once DeadlineMs have passed or `wait` gives up.
-        internal const int DeadlineMs = 10000;
-
         internal static void Await(Func<bool> done, Func<int, bool> wait, Func<string> what)
         {
             int deadline = Environment.TickCount + DeadlineMs;
@@ -69,27 +71,12 @@ namespace Vexa.Tests
         {
             Await(done, ms => { Thread.Sleep(1); return true; }, what);
         }
-
-        internal static void NoEvents<T>(List<T> events, string what)
-        {
-            Equal(0, events.Count, what + ": " + string.Join(", ", events));
-        }
-
-        // The library's report for `action`: its code and text.
-        internal static VexaException Reports(int code, Action action, string what)
-        {
-            VexaException e = Throws<VexaException>(action, what);
-            Equal(code, e.Code, what + " code (" + e.Message.TrimEnd() + ")");
-            return e;
-        }
     }
 
-    // Runs each test once, on its own thread with a deadline, prints one line
-    // per test and the closing "N passed, N failed" line.
+    // Runs each test on a thread of its own with a deadline, then the
+    // cleanup; prints one line per test and the closing "N passed, N failed".
     internal sealed class TestRunner
     {
-        private const int TestTimeoutMs = 20000;
-
         private readonly List<KeyValuePair<string, Action>> tests = new List<KeyValuePair<string, Action>>();
         private readonly Action cleanup;
 
@@ -103,67 +90,50 @@ namespace Vexa.Tests
             tests.Add(new KeyValuePair<string, Action>(name, test));
         }
 
-        // Returns the number of failed tests, or 1 when none ran.
+        // filter: alternatives separated by '|'. Returns the number of failed
+        // tests, or 1 when none ran.
         internal int Run(string filter)
         {
             int passed = 0, failed = 0;
             foreach (KeyValuePair<string, Action> test in tests)
             {
-                if (filter != null && !Matches(test.Key, filter)) continue;
+                if (filter != null && !Array.Exists(filter.Split('|'), part => test.Key.Contains(part))) continue;
                 Stopwatch watch = Stopwatch.StartNew();
-                string failure = RunOne(test.Value);
+                string failure = null;
+                Thread thread = new Thread(() =>
+                {
+                    try
+                    {
+                        test.Value();
+                    }
+                    catch (Exception e)
+                    {
+                        failure = e is CheckFailed ? e.Message : e.ToString();
+                    }
+                    try
+                    {
+                        cleanup();
+                    }
+                    catch (Exception e)
+                    {
+                        failure = failure ?? "cleanup: " + e;
+                    }
+                });
+                thread.IsBackground = true;
+                thread.Start();
+                bool hung = !thread.Join(20000);
+                if (hung) failure = "did not finish within the deadline";
                 if (failure == null) passed++;
                 else failed++;
                 Console.WriteLine((failure == null ? "PASS " : "FAIL ") + test.Key + " (" + watch.ElapsedMilliseconds +
                                   " ms)" + (failure == null ? "" : ": " + failure));
-                if (failure == Hung)
-                {
-                    // A test thread stuck inside the library leaves the
-                    // process in an unknown state: stop here.
-                    Console.WriteLine(passed + " passed, " + failed + " failed");
-                    Console.Out.Flush();
-                    Environment.Exit(1);
-                }
+                // A thread stuck inside the library leaves the process in an
+                // unknown state: stop here.
+                if (hung) break;
             }
             if (passed + failed == 0) Console.WriteLine("no test matches the filter '" + filter + "'");
             Console.WriteLine(passed + " passed, " + failed + " failed");
             return passed + failed == 0 ? 1 : failed;
-        }
-
-        // The filter holds alternatives separated by '|'.
-        private static bool Matches(string name, string filter)
-        {
-            return Array.Exists(filter.Split('|'), part => name.IndexOf(part, StringComparison.Ordinal) >= 0);
-        }
-
-        private const string Hung = "did not finish within the deadline";
-
-        private string RunOne(Action test)
-        {
-            string failure = null;
-            Thread thread = new Thread(() =>
-            {
-                try
-                {
-                    test();
-                }
-                catch (Exception e)
-                {
-                    failure = e is CheckFailed ? e.Message : e.ToString();
-                }
-                try
-                {
-                    cleanup();
-                }
-                catch (Exception e)
-                {
-                    if (failure == null) failure = "cleanup: " + e;
-                }
-            });
-            thread.IsBackground = true;
-            thread.Start();
-            if (!thread.Join(TestTimeoutMs)) return Hung;
-            return failure;
         }
     }
 
@@ -171,62 +141,36 @@ namespace Vexa.Tests
     // pseudo-terminal; closing its standard input ends it.
     internal sealed class Simulator : IDisposable
     {
-        private const int StartTimeoutMs = 5000;
-        private const int ExitTimeoutMs = 5000;
-
         internal static string Executable;
 
         private readonly Process process;
 
         // The path to connect with, "COM" + the terminal's name.
-        internal string Path { get; private set; }
+        internal readonly string Path;
 
         internal Simulator(params string[] args)
         {
-            ProcessStartInfo info = new ProcessStartInfo(Executable, string.Join(" ", args))
+            process = Process.Start(new ProcessStartInfo(Executable, string.Join(" ", args))
             {
-                UseShellExecute = false,
-                RedirectStandardInput = true,
-                RedirectStandardOutput = true,
-                RedirectStandardError = true,
-            };
-            process = Process.Start(info);
-            process.ErrorDataReceived += (sender, e) => { };
-            process.BeginErrorReadLine();
+                UseShellExecute = false, RedirectStandardInput = true, RedirectStandardOutput = true,
+            });
             Task<string> line = Task.Run(() => process.StandardOutput.ReadLine());
-            if (!line.Wait(StartTimeoutMs) || line.Result == null)
+            Path = line.Wait(5000) ? line.Result : null;
+            if (Path == null || !Path.StartsWith("COM/", StringComparison.Ordinal))
             {
                 Dispose();
-                throw new CheckFailed("vexa-sim " + string.Join(" ", args) + " printed no port path");
+                throw new CheckFailed("vexa-sim " + string.Join(" ", args) + " printed no port path: " + Path);
             }
-            Path = line.Result.Trim();
-            Check.True(Path.StartsWith("COM/", StringComparison.Ordinal), "vexa-sim path: " + Path);
         }
 
         // Ends the simulator as a user would: end of its input.
-        internal void Close()
-        {
-            try
-            {
-                process.StandardInput.Close();
-            }
-            catch (Exception)
-            {
-                // Already gone.
-            }
-        }
-
         public void Dispose()
         {
-            Close();
-            if (!process.WaitForExit(ExitTimeoutMs))
-            {
-                process.Kill();
-                process.WaitForExit();
-            }
+            process.StandardInput.Close();
+            if (!process.WaitForExit(5000)) process.Kill();
+            process.WaitForExit();
             process.Dispose();
         }
-
     }
 
     // Runs the loop on a worker thread, as a Unity script would, and collects
@@ -274,19 +218,15 @@ namespace Vexa.Tests
         }
     }
 
-    // The values the simulator streams, recomputed independently: channel
-    // `channel` (bit number in the port's mask) of the source at
-    // `sourceIndex` (0-based, start order) at tick `tick`.
+    // The values the simulator streams, recomputed independently.
     internal static class SamplePattern
     {
-        private const ulong TickStep = 0x9E3779B97F4A7C15UL;
-        private const ulong SourceStep = 0xC2B2AE3D27D4EB4FUL;
-        private const ulong ChannelStep = 0x165667B19E3779F9UL;
-
-        internal static int Value(long tick, int sourceIndex, int channel, int nBits)
+        // Channel `channel` (bit number in the port's mask) of the source at
+        // `sourceIndex` (0-based, start order) at tick `tick`.
+        private static int Value(long tick, int sourceIndex, int channel, int nBits)
         {
-            ulong mixed = unchecked((ulong)tick * TickStep + (ulong)sourceIndex * SourceStep +
-                                    (ulong)channel * ChannelStep);
+            ulong mixed = unchecked((ulong)tick * 0x9E3779B97F4A7C15UL + (ulong)sourceIndex * 0xC2B2AE3D27D4EB4FUL +
+                                    (ulong)channel * 0x165667B19E3779F9UL);
             uint value = (uint)(mixed & ((1UL << nBits) - 1));
             if (nBits == 24 && value >= 0x800000u) return (int)value - 0x1000000;
             return (int)value;
@@ -301,10 +241,9 @@ namespace Vexa.Tests
             for (int i = 0; i < sources.Length; i++)
             {
                 VexaSource s = sources[i];
-                long sampledAt = tick - tick % s.FreqDivisor;
                 for (int ch = 0; ch < 16; ch++)
                 {
-                    if ((s.ChMask & (1 << ch)) != 0) samples.Add(Value(sampledAt, i, ch, s.NBits));
+                    if ((s.ChMask & (1 << ch)) != 0) samples.Add(Value(tick - tick % s.FreqDivisor, i, ch, s.NBits));
                 }
             }
             return samples.ToArray();
@@ -316,14 +255,23 @@ namespace Vexa.Tests
         {
             for (int n = 0; n < frames.Count; n++)
             {
-                VexaFrame frame = frames[n];
-                Check.Equal(firstTick + n, frame.Tick, "tick of frame " + n);
-                int[] expected = Expected(frame.Tick, sources);
-                Check.Equal(expected.Length, frame.Samples.Length, "channels at tick " + frame.Tick);
-                for (int k = 0; k < expected.Length; k++)
-                {
-                    Check.Equal(expected[k], frame.Samples[k], "sample " + k + " at tick " + frame.Tick);
-                }
+                Check.Equal(firstTick + n, frames[n].Tick, "tick of frame " + n);
+                Check.Equal(string.Join(" ", Expected(frames[n].Tick, sources)), string.Join(" ", frames[n].Samples),
+                            "samples at tick " + frames[n].Tick);
+            }
+        }
+
+        // The same for `count` instants read from a sample ring into `ticks`
+        // and `samples`, the first of them tick `firstTick`.
+        internal static void CheckInstants(int[] ticks, int[] samples, int count, VexaSource[] sources, int firstTick)
+        {
+            int width = Expected(0, sources).Length;
+            for (int i = 0; i < count; i++)
+            {
+                Check.Equal(firstTick + i, ticks[i], "tick of instant " + i);
+                Check.Equal(string.Join(" ", Expected(ticks[i], sources)),
+                            string.Join(" ", new ArraySegment<int>(samples, i * width, width)),
+                            "samples at tick " + ticks[i]);
             }
         }
     }

@@ -19,24 +19,23 @@ namespace Vexa.Tests
 
         private static void Backoff()
         {
+            // A maximum the doublings miss, one equal to the first delay, and
+            // one that doubling would overflow.
             var cases = new[]
             {
-                new { First = 1000, Max = 30000, Delays = new[] { 1000, 2000, 4000, 8000, 16000, 30000, 30000 } },
-                new { First = 300, Max = 1000, Delays = new[] { 300, 600, 1000, 1000 } },
-                new { First = 7, Max = 7, Delays = new[] { 7, 7 } },
-                new { First = 250, Max = 1001, Delays = new[] { 250, 500, 1000, 1001 } },
-                new { First = 1 << 30, Max = int.MaxValue, Delays = new[] { 1 << 30, int.MaxValue, int.MaxValue } },
+                new { First = 1000, Max = 30000, Delays = "1000 2000 4000 8000 16000 30000 30000" },
+                new { First = 250, Max = 1001, Delays = "250 500 1000 1001" },
+                new { First = 7, Max = 7, Delays = "7 7" },
+                new { First = 1 << 30, Max = int.MaxValue, Delays = "1073741824 2147483647 2147483647" },
             };
             foreach (var c in cases)
             {
                 VexaReconnectBackoff backoff = new VexaReconnectBackoff(c.First, c.Max);
-                for (int round = 0; round < 2; round++)
+                for (int round = 0; round < 2; round++, backoff.Reset())
                 {
-                    foreach (int expected in c.Delays)
-                    {
-                        Check.Equal(expected, backoff.NextDelayMs(), "delay of " + c.First + "/" + c.Max);
-                    }
-                    backoff.Reset();
+                    List<int> delays = new List<int>();
+                    while (delays.Count < c.Delays.Split(' ').Length) delays.Add(backoff.NextDelayMs());
+                    Check.Equal(c.Delays, string.Join(" ", delays), "delays of " + c.First + "/" + c.Max);
                 }
             }
             Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(0, 10), "no first delay");
@@ -45,23 +44,17 @@ namespace Vexa.Tests
 
         private static void RefusesBadStarts()
         {
-            var bad = new[]
+            var spoilers = new Action<VexaDeviceWorker>[]
             {
-                new { Port = " ", Domain = "", Channels = "1", Freq = 1000, Bits = 16 },
-                new { Port = "scan", Domain = "WIFI", Channels = "1", Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "0x0", Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = (string)null, Freq = 1000, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 0, Bits = 16 },
-                new { Port = "SIM", Domain = "", Channels = "1", Freq = 1000, Bits = 0 },
+                w => w.Port = " ", w => { w.Port = "scan"; w.ScanDomain = "WIFI"; }, w => w.Channels = "0x0",
+                w => w.Channels = null, w => w.BaseFrequency = 0, w => w.Bits = 0,
             };
-            foreach (var b in bad)
+            for (int i = 0; i < spoilers.Length; i++)
             {
-                VexaDeviceWorker worker = new VexaDeviceWorker
-                {
-                    Port = b.Port, ScanDomain = b.Domain, Channels = b.Channels, BaseFrequency = b.Freq, Bits = b.Bits,
-                };
-                Check.Throws<ArgumentException>(worker.Start, "settings " + b);
-                Check.True(!worker.IsRunning, "not started with " + b);
+                VexaDeviceWorker worker = Worker("SIM", false);
+                spoilers[i](worker);
+                Check.Throws<ArgumentException>(worker.Start, "settings " + i);
+                Check.True(!worker.IsRunning, "not started with settings " + i);
             }
 
             VexaReconnectBackoff used = new VexaReconnectBackoff(20, 80);
@@ -73,22 +66,17 @@ namespace Vexa.Tests
                 Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
                 Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
                 Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
-            }
-            finally
-            {
                 Check.True(first.Stop(EventTimeoutMs), "first worker ended");
-            }
-            // Once ended, it may run again. What the loop's handlers report is
-            // forwarded, and the first cause that ends the session is its reason.
-            first.Start();
-            try
-            {
+                // Once ended, it may run again. What the loop's handlers
+                // report is forwarded, and the first cause that ends the
+                // session is its reason.
+                first.Start();
                 WaitFor(first, VexaSessionEventKind.Connected);
                 VexaNative.OnDigInEventDetected(1, 2, 3, true);
                 VexaNative.OnDisconnectEventDetected(5);
                 VexaNative.OnExceptionRaised(33, "lost");
-                VexaSessionEvent input = WaitFor(first, VexaSessionEventKind.DigitalInput);
-                Check.Equal("DigitalInput(1, 2, 3, True)", input.ToString(), "forwarded input");
+                Check.Equal("DigitalInput(1, 2, 3, True)", WaitFor(first, VexaSessionEventKind.DigitalInput).ToString(),
+                            "forwarded input");
                 Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(),
                             "forwarded failure");
                 Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
@@ -122,18 +110,16 @@ namespace Vexa.Tests
                         int n = 0;
                         Check.Poll(() => (n = worker.ReadSamples(ticks, samples)) > 0, () => "no instant read");
                         Check.Equal(2, worker.SampleChannels, "channels per instant");
-                        VexaSource[] sources = { Source(1), Source(3) };
-                        for (int i = 0; i < n; i++) AcquisitionTests.CheckInstant(i, ticks[i], samples, i, sources);
+                        VexaSource[] sources = { ExportTests.Source(1, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
+                        SamplePattern.CheckInstants(ticks, samples, n, sources, 0);
+                        continue;
                     }
-                    else
-                    {
-                        WaitFor(worker, VexaSessionEventKind.Failure);
-                        Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
-                        worker.DrainEvents(backlog);
-                        Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
-                                   "only failures: " + string.Join(", ", backlog));
-                        Check.True(!VexaDevice.IsConnected, "nothing connected");
-                    }
+                    WaitFor(worker, VexaSessionEventKind.Failure);
+                    Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                    worker.DrainEvents(backlog);
+                    Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                               "only failures: " + string.Join(", ", backlog));
+                    Check.True(!VexaDevice.IsConnected, "nothing connected");
                 }
                 finally
                 {
@@ -144,7 +130,7 @@ namespace Vexa.Tests
 
         private static void Reconnect()
         {
-            VexaSource[] sources = { Source(2), Source(3) };
+            VexaSource[] sources = { ExportTests.Source(2, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
             foreach (bool auto in new[] { false, true })
             {
                 VexaReconnectBackoff backoff = new VexaReconnectBackoff(20, 80);
@@ -203,11 +189,6 @@ namespace Vexa.Tests
             };
         }
 
-        private static VexaSource Source(int port)
-        {
-            return new VexaSource(port, 1, 16, 1);
-        }
-
         // Events drained but not yet waited for, oldest first.
         private static readonly List<VexaSessionEvent> backlog = new List<VexaSessionEvent>();
 
@@ -219,8 +200,7 @@ namespace Vexa.Tests
             Check.Await(() =>
             {
                 int from = backlog.Count;
-                int drained = worker.DrainEvents(backlog);
-                Check.Equal(backlog.Count - from, drained, "events drained");
+                Check.Equal(worker.DrainEvents(backlog), backlog.Count - from, "events drained");
                 found = backlog.FindIndex(e => e.Kind == kind);
                 return found >= 0;
             }, worker.WaitForEvents, () => "no " + kind + " event; saw: " + string.Join(", ", backlog));

@@ -1,8 +1,10 @@
 // A Windows host for the plug-in, run under Wine by the test script. It
 // loads vexa_unity_interface.dll the way Unity does (LoadLibrary, then
-// GetProcAddress for every export), registers its handlers and drives the
-// main use against a simulated device behind a COM port, checking every
-// tick and sample. Ends with "N passed, N failed".
+// GetProcAddress for every export), registers its handlers and acquires
+// from a simulated device behind a COM port, checking every tick and sample
+// its raw-data handler receives. What the exports do is the native tests'
+// business: this proves the Windows build loads, links and streams. Ends
+// with "N passed, N failed".
 //
 //   windows_host.exe DLL PORT FAMILY
 //
@@ -17,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -29,34 +30,24 @@
 namespace {
 
 using Vexa::Source;  // the layout the plug-in's start takes
-using Handler1 = void (*)(int);
-using DigInHandler = void (*)(int, int, int, bool);
-using RawHandler = void (*)(int, const int*, int);
-using ExcHandler = void (*)(int, const char*);
-using PathHandler = void (*)(const char*);
 
 // The exports the host calls, with their types.
 struct Api {
   int (*WelcomeFunction)();
   void (*VexaDevUnity)(const char*);
   void (*DisconnectVexaDevUnity)();
-  void (*SetNewDeviceFoundHandler)(PathHandler);
-  void (*SetOnRawDataHandler)(RawHandler);
-  void (*SetOnExceptionRaisedHandler)(ExcHandler);
-  void (*SetOnEventDetectedHandlers)(Handler1, DigInHandler);
+  void (*SetNewDeviceFoundHandler)(void (*)(const char*));
+  void (*SetOnRawDataHandler)(void (*)(int, const int*, int));
+  void (*SetOnExceptionRaisedHandler)(void (*)(int, const char*));
+  void (*SetOnEventDetectedHandlers)(void (*)(int), void (*)(int, int, int, bool));
   void (*StartAcquisition)(int, const char*, int);
-  void (*StartAcquisitionByNbr)(int, int, int);
   void (*StartAcquisitionBySources)(int, const Source*, int);
-  void (*StartAcquisitionStrandelo)(int, int, int, int);
   void (*StartLoop)();
   void (*InterruptAcquisition)();
   void (*StopAcquisition)();
   void (*GetDetectableDevices)(const char*);
   int (*GetProductId)();
   const char* (*GetDeviceType)();
-  int (*GetBattery)();
-  int (*GetNbrChannels)();
-  bool (*GetCommunicationFlag)();
   void** vexaDev;
   const char* (*VexaExtGetLastErrorDetail)();
   int (*VexaExtDescribeRecordingChannel)(int, const char*, const char*, double, double);
@@ -67,8 +58,10 @@ const char* const kOtherExports[] = {
     "OnDigInEventDetected",     "OnDataReceived",            "GetAllDetectableDevices",
     "SetParameter",             "VexaExtGetVersion",         "VexaExtEnableSampleRing",
     "VexaExtDisableSampleRing", "VexaExtReadSamples",        "VexaExtGetSampleRingChannels",
-    "VexaExtGetSampleRingOverflow", "VexaExtStartRecording",     "VexaExtStopRecording",
-    "VexaExtAddMarker",             "VexaExtDescribeRecording"};
+    "VexaExtGetSampleRingOverflow", "StartAcquisitionByNbr", "StartAcquisitionStrandelo",
+    "GetBattery",               "GetNbrChannels",            "GetCommunicationFlag",
+    "VexaExtStartRecording",    "VexaExtStopRecording",      "VexaExtAddMarker",
+    "VexaExtDescribeRecording"};
 
 int passed = 0, failed = 0;
 // WelcomeFunction sends standard output to the log file: the results keep
@@ -81,6 +74,11 @@ void check(bool ok, const std::string& what) {
   (ok ? passed : failed)++;
 }
 
+int finish() {
+  std::fprintf(console, "%d passed, %d failed\n", passed, failed);
+  return failed == 0 ? 0 : 1;
+}
+
 template <class T>
 bool lookUp(HMODULE dll, const char* name, T& out) {
   out = reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
@@ -91,18 +89,19 @@ bool lookUp(HMODULE dll, const char* name, T& out) {
 // --- what the handlers saw --------------------------------------------------
 std::mutex seenLock;
 std::vector<std::pair<int, std::string>> reports;
+std::vector<std::string> found;
 std::atomic<long long> ticks{0}, lost{0}, wrong{0};
 std::atomic<int> lastTick{-1};
-std::string family;
-// The sources of the running acquisition, for the pattern of current devices.
+// The sources of the running acquisition, for the pattern of current
+// devices; empty for the legacy families, which are checked for their
+// ticks only.
 std::vector<Source> running;
 
 void onFrame(int nSeq, const int* samples, int n) {
   const int last = lastTick.exchange(nSeq);
   if (last >= 0 && nSeq != last + 1) lost += 1;
   ++ticks;
-  // Legacy families are checked for their ticks only.
-  if (family == "current" && vexa_test::expectedSamples(running, nSeq) != std::vector<int>(samples, samples + n)) {
+  if (!running.empty() && vexa_test::expectedSamples(running, nSeq) != std::vector<int>(samples, samples + n)) {
     ++wrong;
   }
 }
@@ -112,8 +111,12 @@ void onException(int code, const char* message) {
 }
 void onDisconnect(int) {}
 void onDigIn(int, int, int, bool) {}
-std::vector<std::string> found;
 void onDevice(const char* path) { found.push_back(path); }
+
+int lastReportCode() {
+  std::lock_guard<std::mutex> l(seenLock);
+  return reports.empty() ? 0 : reports.back().first;
+}
 
 // Adds an FT4222H adapter playing a current device to the fake FTDI
 // library that the DLL will load from the same folder.
@@ -122,14 +125,8 @@ bool addFakeAdapter() {
   using AddAdapter = int (*)(uint32_t, uint32_t, uint32_t, uint32_t, const char*);
   auto add = fake ? reinterpret_cast<AddAdapter>(reinterpret_cast<void*>(GetProcAddress(fake, "FakeFtdi_AddAdapter")))
                   : nullptr;
-  if (add == nullptr) return false;
   // High speed, FT4222H, the adapter's identifier, chip revision B.
-  return add(2, 12, 0x0403601C, 0x42220200, "current") == 0;
-}
-
-int lastReportCode() {
-  std::lock_guard<std::mutex> l(seenLock);
-  return reports.empty() ? 0 : reports.back().first;
+  return add != nullptr && add(2, 12, 0x0403601C, 0x42220200, "current") == 0;
 }
 
 std::string readFile(const char* path) {
@@ -139,36 +136,25 @@ std::string readFile(const char* path) {
   return s.str();
 }
 
-// Runs StartLoop on a worker thread until `count` more ticks arrived, then
-// interrupts it from this thread; true when the loop ended.
-bool acquire(const Api& api, long long count) {
-  const long long target = ticks + count;
+// Starts with `start`, runs StartLoop on a worker thread until 300 ticks
+// arrived, interrupts it from this thread and stops.
+template <class Start>
+void acquire(const Api& api, const std::string& name, Start start, std::vector<Source> sources) {
+  running = std::move(sources);
+  lastTick = -1;
+  const long long target = ticks + 300;
+  const size_t before = reports.size();
+  start();
+  check(reports.size() == before, name + ": started");
   std::thread loop([&api] { api.StartLoop(); });
   const DWORD began = GetTickCount();
   while (ticks < target && GetTickCount() - began < 10000) Sleep(5);
   // The loop may sit between two frames; an interrupt lands at the next one.
   api.InterruptAcquisition();
   loop.join();
-  return ticks >= target;
-}
-
-void runAcquisition(const Api& api, const std::string& name, const std::function<void()>& start,
-                    std::vector<Source> sources, int channels) {
-  running = std::move(sources);
-  lastTick = -1;
-  lost = 0;
-  wrong = 0;
-  const size_t before = reports.size();
-  start();
-  check(reports.size() == before, name + ": started");
-  check(api.GetCommunicationFlag(), name + ": communication flag raised");
-  check(api.GetNbrChannels() == channels, name + ": " + std::to_string(channels) + " channels");
-  check(acquire(api, 300), name + ": loop delivered 300 ticks and ended on interrupt");
-  check(!api.GetCommunicationFlag(), name + ": interrupt lowered the flag");
-  check(lost == 0, name + ": no tick lost or repeated");
-  check(wrong == 0, name + ": every sample matches the pattern");
+  check(ticks >= target, name + ": loop delivered 300 ticks and ended on interrupt");
+  check(lost == 0 && wrong == 0, name + ": every tick once, every sample as the device sent it");
   api.StopAcquisition();
-  check(api.GetNbrChannels() == 0, name + ": stopped");
 }
 
 }  // namespace
@@ -178,7 +164,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: windows_host DLL PORT FAMILY\n");
     return 2;
   }
-  family = argv[3];
+  std::string family = argv[3], port = argv[2];
   HMODULE dll = LoadLibraryA(argv[1]);
   check(dll != nullptr, "LoadLibrary");
   if (dll == nullptr) return 1;
@@ -187,10 +173,9 @@ int main(int argc, char** argv) {
 #define LOOK_UP(name) all = lookUp(dll, #name, api.name) && all;
   LOOK_UP(WelcomeFunction) LOOK_UP(VexaDevUnity) LOOK_UP(DisconnectVexaDevUnity) LOOK_UP(SetNewDeviceFoundHandler)
   LOOK_UP(SetOnRawDataHandler) LOOK_UP(SetOnExceptionRaisedHandler) LOOK_UP(SetOnEventDetectedHandlers)
-  LOOK_UP(StartAcquisition) LOOK_UP(StartAcquisitionByNbr) LOOK_UP(StartAcquisitionBySources)
-  LOOK_UP(StartAcquisitionStrandelo) LOOK_UP(StartLoop) LOOK_UP(InterruptAcquisition) LOOK_UP(StopAcquisition)
-  LOOK_UP(GetDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType) LOOK_UP(GetBattery)
-  LOOK_UP(GetNbrChannels) LOOK_UP(GetCommunicationFlag) LOOK_UP(vexaDev) LOOK_UP(VexaExtGetLastErrorDetail)
+  LOOK_UP(StartAcquisition) LOOK_UP(StartAcquisitionBySources) LOOK_UP(StartLoop) LOOK_UP(InterruptAcquisition)
+  LOOK_UP(StopAcquisition) LOOK_UP(GetDetectableDevices) LOOK_UP(GetProductId) LOOK_UP(GetDeviceType)
+  LOOK_UP(vexaDev) LOOK_UP(VexaExtGetLastErrorDetail)
   LOOK_UP(VexaExtDescribeRecordingChannel)
 #undef LOOK_UP
   for (const char* name : kOtherExports) {
@@ -202,16 +187,13 @@ int main(int argc, char** argv) {
 
   console = _fdopen(_dup(_fileno(stdout)), "w");
   const int welcome = api.WelcomeFunction();
-  check(welcome >= 0 && welcome <= 99, "WelcomeFunction returns 0 to 99");
-  check(readFile("vexa_logs_file.txt").empty(), "log file created empty");
+  check(welcome >= 0 && welcome <= 99 && readFile("vexa_logs_file.txt").empty(), "WelcomeFunction: an empty log");
   api.SetOnExceptionRaisedHandler(onException);
   api.SetOnRawDataHandler(onFrame);
   api.SetOnEventDetectedHandlers(onDisconnect, onDigIn);
   api.SetNewDeviceFoundHandler(onDevice);
 
-  // Failures reported with their codes.
-  api.StartAcquisition(1000, "1", 16);
-  check(lastReportCode() == 14, "start without a device reports 14");
+  // A failure: its code through the handler, the system's cause, the log.
   api.VexaDevUnity("COM250");
   check(lastReportCode() == 1 && *api.vexaDev == nullptr, "missing port reports 1");
   const std::string detail = api.VexaExtGetLastErrorDetail();
@@ -228,7 +210,6 @@ int main(int argc, char** argv) {
             api.VexaExtDescribeRecordingChannel(0, nullptr, nullptr, 0, 0) == 0,
         "a channel's physical range reaches the library");
 
-  std::string port = argv[2];
   if (family == "usb-missing") {
     api.GetDetectableDevices("usb");
     check(lastReportCode() == 27 && reports.back().second.find("The API module LibFT4222-64.dll is missing or "
@@ -236,8 +217,7 @@ int main(int argc, char** argv) {
           "a missing FTDI library is reported as a missing module");
     api.VexaDevUnity("USB0");
     check(lastReportCode() == 2, "connecting without it reports 2");
-    std::fprintf(console, "%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return finish();
   }
   if (family == "usb") {
     check(addFakeAdapter(), "fake FTDI adapter added");
@@ -252,33 +232,25 @@ int main(int argc, char** argv) {
   check(reports.size() == before && *api.vexaDev != nullptr, "connected on " + port);
   if (*api.vexaDev == nullptr) {
     for (const auto& r : reports) std::fprintf(console, "  report %d: %s", r.first, r.second.c_str());
-    std::fprintf(console, "%d passed, %d failed\n", passed, failed);
-    return 1;
+    return finish();
   }
 
+  const char* const type = api.GetDeviceType();
   if (family == "current") {
-    check(std::strcmp(api.GetDeviceType(), "tessarimodular") == 0, "device type");
-    check(api.GetProductId() == 513, "product identifier");
-    check(api.GetBattery() == 96, "battery");
-    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "1011", 16); },
-                   {{1, 1, 16, 1}, {3, 1, 16, 1}, {4, 1, 16, 1}}, 3);
-    runAcquisition(api, "StartAcquisitionByNbr", [&] { api.StartAcquisitionByNbr(1000, 5, 16); },
-                   {{1, 1, 16, 1}, {3, 1, 16, 1}}, 2);
+    check(std::strcmp(type, "tessarimodular") == 0 && api.GetProductId() == 513, "device type and product");
+    // Mixed widths, divisors and masks: the source records cross as the
+    // plug-in lays them out.
     const Source sources[] = {{2, 1, 16, 0x83}, {5, 4, 8, 0x3}};
-    runAcquisition(api, "StartAcquisitionBySources", [&] { api.StartAcquisitionBySources(2000, sources, 2); },
-                   {sources[0], sources[1]}, 5);
-    runAcquisition(api, "StartAcquisitionStrandelo", [&] { api.StartAcquisitionStrandelo(1000, 0, 16, 250); },
-                   {{1, 4, 16, 1}}, 1);
-  } else if (family == "cadrium") {
-    check(std::strcmp(api.GetDeviceType(), "Cadrium") == 0, "device type");
-    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "11110000", 12); }, {}, 4);
+    acquire(api, "StartAcquisitionBySources", [&] { api.StartAcquisitionBySources(2000, sources, 2); },
+            {sources[0], sources[1]});
   } else {
-    check(std::strcmp(api.GetDeviceType(), "Quillbox") == 0, "device type");
-    runAcquisition(api, "StartAcquisition", [&] { api.StartAcquisition(1000, "111111", 16); }, {}, 6);
+    const bool cadrium = family == "cadrium";
+    check(std::strcmp(type, cadrium ? "Cadrium" : "Quillbox") == 0, "device type");
+    const int bits = cadrium ? 12 : 16;
+    acquire(api, "StartAcquisition", [&] { api.StartAcquisition(1000, cadrium ? "11110000" : "111111", bits); }, {});
   }
 
   api.DisconnectVexaDevUnity();
   check(*api.vexaDev == nullptr, "disconnected");
-  std::fprintf(console, "%d passed, %d failed\n", passed, failed);
-  return failed == 0 ? 0 : 1;
+  return finish();
 }
