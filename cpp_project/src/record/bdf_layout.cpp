@@ -100,7 +100,12 @@ RecordPlan planRecords(double f, const std::vector<RecordedChannel>& channels) {
   for (int64_t k = first; k < first + 1000000 && recordBytes(k * lcm, channels) < kMaxRecordBytes; ++k) {
     if (tryDuration(static_cast<double>(k * lcm), f, channels, plan)) return plan;
   }
-  for (int64_t k = first - 1; k >= 1 && k > first - 1000000; --k) {
+  // Too large at the shortest: the longest record below the bound.
+  int64_t bytesPerStep = 0;  // a record's sample bytes per lcm ticks
+  for (const RecordedChannel& c : channels) bytesPerStep += 3 * (lcm / c.freqDivisor);
+  const int64_t longest = (kMaxRecordBytes - kAnnotationBytes - 1) / bytesPerStep;
+  const int64_t start = std::min(first - 1, longest);
+  for (int64_t k = start; k >= 1 && k > start - 1000000; --k) {
     if (tryDuration(static_cast<double>(k * lcm), f, channels, plan)) return plan;
   }
   VEXA_THROW(Error::InvalidParameter);

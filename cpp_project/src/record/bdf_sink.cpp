@@ -100,8 +100,10 @@ class BdfSink : public Sink {
       const std::string list = fillList(lastList_);
       std::vector<uint8_t> area(kAnnotationBytes, 0);
       std::memcpy(area.data(), list.data(), list.size());
-      const long at = static_cast<long>(headerBytes_ + (records_ - 1) * record_.size() + annotationOffset_);
-      if (std::fseek(file_.get(), at, SEEK_SET) != 0 || std::fwrite(area.data(), 1, area.size(), file_.get()) != area.size() ||
+      // Counted from the end: an offset from the start may not fit a long.
+      const long back = static_cast<long>(record_.size() - annotationOffset_);
+      if (std::fseek(file_.get(), -back, SEEK_END) != 0 ||
+          std::fwrite(area.data(), 1, area.size(), file_.get()) != area.size() ||
           std::fseek(file_.get(), 0, SEEK_END) != 0) {
         fail();
       }

@@ -107,7 +107,8 @@ class CsvSink : public Sink {
     char chunk[4096];
     for (uint64_t end = size; end > 0;) {
       const uint64_t from = end > sizeof chunk ? end - sizeof chunk : 0;
-      if (std::fseek(file.get(), static_cast<long>(from), SEEK_SET) != 0) return size;
+      // Counted from the end: an offset from the start may not fit a long.
+      if (std::fseek(file.get(), -static_cast<long>(size - from), SEEK_END) != 0) return size;
       const size_t n = std::fread(chunk, 1, static_cast<size_t>(end - from), file.get());
       if (n != end - from) return size;
       for (size_t i = n; i > 0; --i) {

@@ -371,46 +371,57 @@ TEST(RecorderBdf, NotesNeverLengthenTheFile) {
 
 // A file that may not grow past a limit (as on a full disk): the writer
 // notices while the recording runs, stops taking instants and cuts the
-// file back to its last complete record, with a header to match. Run in a
-// child, whose file-size limit and ignored SIGXFSZ stay there.
-TEST(RecorderBdf, WriteFailureCutsTheFileBack) {
-  const std::string path = tempPath("limit.bdf");
+// file back to its last complete record (CSV: row), with a header to
+// match. Run in a child, whose file-size limit and ignored SIGXFSZ stay
+// there.
+TEST(Recorder, WriteFailureCutsTheFileBack) {
   const auto info = infoFor(1000, {{1, 0, 1, 16}, {2, 0, 4, 24}});
-  const long recordBytes = 3 * 1000 + 3 * 250 + 1536;
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit = {256 * 4 + 3 * recordBytes + 1000, RLIM_INFINITY};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    Vexa::Recorder rec(path, info);
-    feed(rec, info, 0, 5000);
-    if (!eventually([&] { return !rec.failure().empty(); })) _exit(2);
-    if (rec.failure() != "File too large (errno 27)") _exit(3);
-    const uint64_t dropped = rec.counters().droppedInstants;
-    feed(rec, info, 5000, 5010);
-    if (rec.counters().droppedInstants != dropped + 10) _exit(4);
-    try {
-      rec.close();
-      _exit(5);
-    } catch (const Vexa::NotifException&) {
+  const long recordBytes = 3 * 1000 + 3 * 250 + 1536, limit = 256 * 4 + 3 * recordBytes + 1000;
+  for (const std::string& path : {tempPath("limit.bdf"), tempPath("limit.csv")}) {
+    SCOPED_TRACE(path);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit size = {static_cast<rlim_t>(limit), RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &size);
+      Vexa::Recorder rec(path, info);
+      feed(rec, info, 0, 5000);
+      if (!eventually([&] { return !rec.failure().empty(); })) _exit(2);
+      if (rec.failure() != "File too large (errno 27)") _exit(3);
+      const uint64_t dropped = rec.counters().droppedInstants;
+      feed(rec, info, 5000, 5010);
+      if (rec.counters().droppedInstants != dropped + 10) _exit(4);
+      try {
+        rec.close();
+        _exit(5);
+      } catch (const Vexa::NotifException&) {
+      }
+      _exit(0);
     }
-    _exit(0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (path.back() == 'v') {
+      const std::string text = slurp(path);
+      ASSERT_GT(text.size(), 2u);
+      EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+      EXPECT_LE(text.size(), static_cast<size_t>(limit));
+      fs::remove(path);
+      continue;
+    }
+    EXPECT_EQ(fs::file_size(path), static_cast<uintmax_t>(256 * 4 + 3 * recordBytes));
+    EXPECT_EQ(Vexa::BdfReader(path).header().recordsInHeader, 3);
+    for (auto [name, read] : readers()) {
+      SCOPED_TRACE(name);
+      ReadBack r = read(path);
+      ASSERT_TRUE(r.ok);
+      ASSERT_EQ(r.samples[0].size(), 3000u);
+      for (int t = 0; t < 3000; ++t) ASSERT_EQ(r.samples[0][t], pattern(info.channels[0], 0, t)) << t;
+    }
+    fs::remove(path);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(fs::file_size(path), static_cast<uintmax_t>(256 * 4 + 3 * recordBytes));
-  EXPECT_EQ(Vexa::BdfReader(path).header().recordsInHeader, 3);
-  for (auto [name, read] : readers()) {
-    SCOPED_TRACE(name);
-    ReadBack r = read(path);
-    ASSERT_TRUE(r.ok);
-    ASSERT_EQ(r.samples[0].size(), 3000u);
-    for (int t = 0; t < 3000; ++t) ASSERT_EQ(r.samples[0][t], pattern(info.channels[0], 0, t)) << t;
-  }
-  fs::remove(path);
 }
 
 // Labels, units, physical ranges, subject and note reach the header where
