@@ -336,6 +336,16 @@ TEST(RecorderBdf, NotesNeverLengthenTheFile) {
   }
   EXPECT_EQ(accepted, 1000);
   EXPECT_EQ(counters.notesSummarised, 1500u - 256);
+  {
+    // A CSV row takes its notes at once, which frees their places.
+    Vexa::Recorder rec(tempPath("burst.csv"), info);
+    for (int i = 0; i < 1000; ++i) accepted += rec.addMarker("m");
+    EXPECT_FALSE(rec.addMarker("m"));
+    feed(rec, info, 0, 1);
+    ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten == 1; }));
+    EXPECT_TRUE(rec.addMarker("m"));
+  }
+  fs::remove(tempPath("burst.csv"));
   const auto afterInfo = infoFor(100, {{1, 0, 1, 16}});
   {
     Vexa::Recorder rec(after, afterInfo);
