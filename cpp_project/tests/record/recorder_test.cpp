@@ -528,7 +528,10 @@ TEST(Recorder, RefusesBadInput) {
       {"year 1984", dir + "/r.csv", with([](auto& i) { i.start.year = 1984; })},
       {"second 60", dir + "/r.bdf", with([](auto& i) { i.start.second = 60; })},
       {"no BDF+ record fits", dir + "/r.bdf", wide},
-      {"label of 17", dir + "/r.bdf", described({{"ABCDEFGHIJKLMNOPQ"}}), "channel 0 label has 17 characters"},
+      {"label of 17 on the second channel", dir + "/r.bdf", with([](auto& i) {
+         i.channels.push_back({2, 0, 1, 16});
+         i.descriptions = {{}, {"ABCDEFGHIJKLMNOPQ"}};
+       }), "channel 1 label has 17 characters"},
       {"unit with a tab", dir + "/r.csv", described({{"", "m\tV"}}), "channel 0 unit holds a character"},
       {"equal physical ends", dir + "/r.bdf", described({{"", "", 2.5, 2.5}}), "both ends are 2.5"},
       {"physical end of 10 characters", dir + "/r.bdf", described({{"", "", -123456789, 1}}), "not fit 8"},
