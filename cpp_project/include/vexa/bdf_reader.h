@@ -19,11 +19,14 @@ namespace Vexa {
 struct BdfSignal {
   std::string label, transducer, physicalDimension, prefiltering;
   /// @var label
-  /// The signal's name; the recorder writes "Port <port> Ch <channel>".
+  /// The signal's name; the recorder writes the channel's label, or "Port
+  /// <port> Ch <channel>" without one.
   /// @var transducer
-  /// The recorder writes "divisor <freqDivisor> bits <nBits>".
+  /// The recorder writes "Port <port> Ch <channel> divisor <freqDivisor>
+  /// bits <nBits>" (earlier versions: "divisor <freqDivisor> bits <nBits>",
+  /// the port and channel in the label).
   /// @var physicalDimension
-  /// The unit; empty in the recorder's files.
+  /// The unit; empty unless the recording described it.
   /// @var prefiltering
   /// Empty in the recorder's files.
   double physicalMin = 0, physicalMax = 0;
@@ -95,9 +98,12 @@ class BdfReader {
   /// lives.
   const BdfHeader& header() const { return header_; }
   /// The description the recorder wrote into the header and the signals;
-  /// blanks in the device type, firmware and path come back as '_', "X"
-  /// (no value) as an empty text. The base frequency is derived from the
-  /// signals' rates and the record duration.
+  /// blanks in the device type, firmware, path and subject come back as
+  /// '_', "X" (no value) as an empty text. The base frequency is derived
+  /// from the signals' rates and the record duration. The descriptions are
+  /// empty when no channel has a label, unit or physical range of its own;
+  /// otherwise one per channel (a label equal to "Port P Ch C" and a range
+  /// equal to the digital one come back as not given).
   /// @throws Error::InvalidParameter when a signal's label or transducer is
   ///   not what the recorder writes (a file of another writer).
   RecordingInfo recordingInfo() const;

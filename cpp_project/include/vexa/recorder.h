@@ -17,7 +17,7 @@ namespace Vexa {
 /// The kind of file a Recorder writes.
 enum class RecordingFormat {
   kBdf,  ///< BDF+ (continuous, 24-bit samples): one signal per channel at its own rate and an annotation signal.
-  kCsv   ///< Text: a commented description, one row per tick (the tick, then every channel's sample), events as comment lines.
+  kCsv   ///< Text (RFC 4180, CRLF): a row of column names, then one row per tick: tick, seconds, every channel's sample, the notes.
 };
 
 /// One acquired channel, in the order of the samples handed to
@@ -32,7 +32,8 @@ struct RecordedChannel {
 /// What a reader shows of one channel; every field is optional.
 struct ChannelDescription {
   /// What a reader shows; empty keeps "Port P Ch C". Printable ASCII, 16
-  /// characters at most in a BDF+ file.
+  /// characters at most in a BDF+ file. A CSV column is named by it, with
+  /// the unit in brackets.
   std::string label;
   /// The physical dimension (unit) of the samples, such as "uV"; empty
   /// leaves it blank. 8 characters at most in a BDF+ file.
@@ -76,8 +77,14 @@ struct RecordingInfo {
   std::vector<RecordedChannel> channels;  ///< 1 to 512 channels, in sample order
   /// Empty, or one per channel in the same order.
   std::vector<ChannelDescription> descriptions;
-  std::string subject;  ///< who was recorded (the file's patient field); empty: not given
-  std::string note;     ///< free text about the recording; empty: none
+  /// Who was recorded (a BDF+ file's patient field, blanks written as '_');
+  /// empty: not given. Printable ASCII, 74 characters at most in a BDF+
+  /// file; a CSV file has no place for it.
+  std::string subject;
+  /// Free text about the recording, after the device's own subfields in a
+  /// BDF+ file's recording field (which holds 80 characters in all);
+  /// empty: none. Printable ASCII; a CSV file has no place for it.
+  std::string note;
 };
 
 /// A snapshot of a recorder's progress, from Recorder::counters().
@@ -87,14 +94,28 @@ struct RecorderCounters {
   uint64_t droppedInstants = 0;  ///< instants refused because the ring was full, or fed after close()
   uint64_t bytesWritten = 0;     ///< bytes in the file so far, updated about every 10 ms
   bool writeFailed = false;      ///< the file could not be written; close() throws
-  uint64_t notesSummarised = 0;  ///< digital-input changes folded into summary notes
+  uint64_t notesSummarised = 0;  ///< digital-input changes folded into summary notes (too many were waiting)
 };
 
 /// Writes one recording: the acquisition loop feeds sample instants into a
 /// ring of fixed size, and a writer thread that the recorder owns drains it
 /// into the file, filling the ticks that are missing (lost by the device or
-/// dropped on a full ring) and noting them, so that time in the file stays
-/// true. The file is complete only after close() or destruction.
+/// dropped on a full ring) and noting each filled span with a note that
+/// begins with "BAD_", so that time in the file stays true. The file is
+/// complete only after close() or destruction.
+///
+/// A BDF+ file lasts exactly the ticks recorded, rounded up to whole data
+/// records; the padding of the last record is noted as "BAD_padding",
+/// followed by "Recording ends". Notes wait for room in the records that
+/// follow; the number waiting is bounded: markers beyond the bound are
+/// refused, digital-input changes beyond it are summarised in one note ("N
+/// digital-input changes between t1 and t2", in seconds), and what has no
+/// room at the end is summarised in the last record.
+///
+/// A write that fails stops the recording at once: the file is cut back to
+/// its last complete data record (CSV: row), with the header's record count
+/// to match, later instants are refused (counted as dropped), failure()
+/// tells the cause and close() throws.
 ///
 /// Threads: addInstant() is called by one thread at a time, normally the
 /// acquisition loop's. addEvent(), addMarker(), counters() and close() may
@@ -109,9 +130,10 @@ class Recorder {
   /// 1024. Nothing stays open after a failure, but a file whose header could
   /// not be written is left on disk.
   /// @throws Error::InvalidParameter for any other extension, a description
-  ///   outside the ranges of RecordingInfo, RecordingStart and
-  ///   RecordedChannel, divisors and a base frequency for which BDF+ has no
-  ///   record duration, or a file that cannot be created.
+  ///   outside the ranges of RecordingInfo, RecordingStart,
+  ///   RecordedChannel and ChannelDescription (with a detail saying which),
+  ///   divisors and a base frequency for which BDF+ has no record duration,
+  ///   or a file that cannot be created.
   /// @throws NotifException when the header cannot be written.
   Recorder(const std::string& filePath, const RecordingInfo& info, size_t ringCapacity = 0);
   /// The same with the format given, whatever the file's extension.
@@ -138,7 +160,9 @@ class Recorder {
   /// Notes a digital-input or disconnect event (its text: input, state and
   /// clock, or the reason) at the current instant, the last one added (the
   /// file's start before any); other event types are not recorded. event is
-  /// read during the call only. Any thread.
+  /// read during the call only. Any thread. Digital-input changes beyond
+  /// their bound of waiting notes are folded into one summary note (see
+  /// RecorderCounters::notesSummarised).
   void addEvent(const Event& event);
   /// Notes a host marker (a game event), "Marker: " and text, at the current
   /// instant as addEvent() does. Control characters become blanks; a BDF+

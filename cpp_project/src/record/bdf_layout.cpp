@@ -1,5 +1,6 @@
 #include "record/bdf_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <numeric>
@@ -48,15 +49,24 @@ bool parseSeconds(const std::string& text, int64_t& units) {
 
 namespace {
 
-// The duration that k * lcm ticks take, if it is exact in 100 ns units,
-// short enough for the header and gives whole sample counts.
+int64_t recordBytes(int64_t ticks, const std::vector<RecordedChannel>& channels) {
+  int64_t bytes = kAnnotationBytes;
+  for (const RecordedChannel& c : channels) bytes += 3 * (ticks / c.freqDivisor);
+  return bytes;
+}
+
+// The duration that a record of `ticks` ticks takes, if it is exact in
+// 100 ns units, short enough for the header, below the size bound and
+// gives whole sample counts.
 bool tryDuration(double ticks, double f, const std::vector<RecordedChannel>& channels, RecordPlan& plan) {
   const double seconds = ticks / f;
   const double units = std::round(seconds * kUnitsPerSecond);
   if (units < 1 || formatSeconds(static_cast<int64_t>(units)).size() > 8) return false;
   if (std::fabs(units / kUnitsPerSecond * f - ticks) > 1e-6 * ticks) return false;
+  const int64_t whole = static_cast<int64_t>(std::llround(ticks));
+  if (recordBytes(whole, channels) >= kMaxRecordBytes) return false;
   plan.durationUnits = static_cast<int64_t>(units);
-  plan.ticksPerRecord = static_cast<int64_t>(std::llround(ticks));
+  plan.ticksPerRecord = whole;
   plan.samplesPerRecord.clear();
   for (const RecordedChannel& c : channels) {
     plan.samplesPerRecord.push_back(static_cast<int32_t>(plan.ticksPerRecord / c.freqDivisor));
@@ -73,12 +83,29 @@ RecordPlan planRecords(double f, const std::vector<RecordedChannel>& channels) {
     if (lcm > (int64_t{1} << 24)) VEXA_THROW(Error::InvalidParameter);
   }
   RecordPlan plan;
-  // Whole rates: one-second records.
-  if (f == std::floor(f) && static_cast<int64_t>(f) % lcm == 0 && tryDuration(f, f, channels, plan)) {
-    return plan;
+  const bool whole = f == std::floor(f) && static_cast<int64_t>(f) % lcm == 0;
+  // Whole rates: one-second records, or round fractions of a second when
+  // one second of every channel is too large for a record.
+  if (whole && tryDuration(f, f, channels, plan)) return plan;
+  if (whole) {
+    for (double part : {0.5, 0.25, 0.2, 0.1, 0.05, 0.04, 0.025, 0.02, 0.01, 0.005, 0.004, 0.0025, 0.002, 0.001}) {
+      const double ticks = f * part;
+      if (ticks == std::floor(ticks) && static_cast<int64_t>(ticks) % lcm == 0 &&
+          tryDuration(ticks, f, channels, plan)) {
+        return plan;
+      }
+    }
   }
   const int64_t first = std::max<int64_t>(1, static_cast<int64_t>(std::ceil(0.1 * f / lcm)));
-  for (int64_t k = first; k < first + 1000000; ++k) {
+  for (int64_t k = first; k < first + 1000000 && recordBytes(k * lcm, channels) < kMaxRecordBytes; ++k) {
+    if (tryDuration(static_cast<double>(k * lcm), f, channels, plan)) return plan;
+  }
+  // Too large at the shortest: the longest record below the bound.
+  int64_t bytesPerStep = 0;  // a record's sample bytes per lcm ticks
+  for (const RecordedChannel& c : channels) bytesPerStep += 3 * (lcm / c.freqDivisor);
+  const int64_t longest = (kMaxRecordBytes - kAnnotationBytes - 1) / bytesPerStep;
+  const int64_t start = std::min(first - 1, longest);
+  for (int64_t k = start; k >= 1 && k > start - 1000000; --k) {
     if (tryDuration(static_cast<double>(k * lcm), f, channels, plan)) return plan;
   }
   VEXA_THROW(Error::InvalidParameter);
@@ -99,19 +126,53 @@ std::string channelLabel(const RecordedChannel& c) {
 }
 
 std::string channelTransducer(const RecordedChannel& c) {
-  return "divisor " + std::to_string(c.freqDivisor) + " bits " + std::to_string(c.nBits);
+  return channelLabel(c) + " divisor " + std::to_string(c.freqDivisor) + " bits " + std::to_string(c.nBits);
 }
 
 bool parseChannel(const std::string& label, const std::string& transducer, RecordedChannel& c) {
   char end;
+  if (std::sscanf(transducer.c_str(), "Port %d Ch %d divisor %d bits %d%c", &c.port, &c.channel, &c.freqDivisor,
+                  &c.nBits, &end) == 4) {
+    return true;
+  }
   return std::sscanf(label.c_str(), "Port %d Ch %d%c", &c.port, &c.channel, &end) == 2 &&
          std::sscanf(transducer.c_str(), "divisor %d bits %d%c", &c.freqDivisor, &c.nBits, &end) == 2;
+}
+
+std::string physicalText(double value) {
+  if (!std::isfinite(value)) return {};
+  // Fixed notation (readers do not all take exponents), as many decimals
+  // as the 8 characters leave.
+  for (int decimals = 7; decimals >= 0; --decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string s(text);
+    if (s.find('.') != std::string::npos) {
+      s.erase(s.find_last_not_of('0') + 1);
+      if (s.back() == '.') s.pop_back();
+    }
+    if (s == "-0") s = "0";
+    if (s.size() <= kNumberWidth) return s;
+  }
+  return {};
 }
 
 std::string subfield(const std::string& text) {
   std::string out;
   for (unsigned char ch : text) out += (ch > ' ' && ch < 127) ? static_cast<char>(ch) : '_';
   return out.empty() ? "X" : out;
+}
+
+const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+
+std::string recordingField(const RecordingInfo& info) {
+  const RecordingStart& s = info.start;
+  char startdate[40];
+  std::snprintf(startdate, sizeof startdate, "Startdate %02d-%s-%04d", s.day, kMonths[s.month - 1], s.year);
+  std::string text = std::string(startdate) + " X X " + subfield(info.deviceType) + " " +
+                     std::to_string(info.productId) + " " + subfield(info.firmware) + " " + subfield(info.path);
+  return info.note.empty() ? text : text + " " + info.note;
 }
 
 }  // namespace record

@@ -39,6 +39,16 @@ double number(const std::string& s) {
   return v;
 }
 
+// Where the text after the n-th blank starts; npos when it has fewer.
+size_t afterSpaces(const std::string& text, int n) {
+  size_t at = 0;
+  for (int i = 0; i < n && at != std::string::npos; ++i) {
+    at = text.find(' ', at);
+    if (at != std::string::npos) ++at;
+  }
+  return at;
+}
+
 // Splits one annotation signal's bytes into TALs; the first one of a record
 // is its time-keeping TAL and gives the record's onset.
 void parseAnnotations(const uint8_t* p, size_t n, BdfRecord& out) {
@@ -156,6 +166,12 @@ RecordingInfo BdfReader::recordingInfo() const {
   info.productId = static_cast<int32_t>(std::strtol(word(5).c_str(), nullptr, 10));
   info.firmware = word(6);
   info.path = word(7);
+  // The note is the rest of the field, as written; the subject is the
+  // patient field's name subfield ("X X X name").
+  const size_t note = afterSpaces(header_.recording, 8), name = afterSpaces(header_.patient, 3);
+  if (note != std::string::npos) info.note = header_.recording.substr(note);
+  if (name != std::string::npos && header_.patient.substr(name) != "X") info.subject = header_.patient.substr(name);
+  bool described = false;
   for (const BdfSignal& s : header_.signals) {
     RecordedChannel c{};
     if (!record::parseChannel(s.label, s.transducer, c) || c.freqDivisor < 1) {
@@ -164,7 +180,17 @@ RecordingInfo BdfReader::recordingInfo() const {
     info.channels.push_back(c);
     info.baseFrequency = static_cast<double>(s.samplesPerRecord) * c.freqDivisor * record::kUnitsPerSecond /
                          static_cast<double>(header_.recordDuration);
+    ChannelDescription d;
+    if (s.label != record::channelLabel(c)) d.label = s.label;
+    d.unit = s.physicalDimension;
+    if (s.physicalMin != s.digitalMin || s.physicalMax != s.digitalMax) {
+      d.physicalMin = s.physicalMin;
+      d.physicalMax = s.physicalMax;
+    }
+    described = described || !d.label.empty() || !d.unit.empty() || d.physicalMin != 0 || d.physicalMax != 0;
+    info.descriptions.push_back(std::move(d));
   }
+  if (!described) info.descriptions.clear();
   return info;
 }
 

@@ -2,6 +2,10 @@
 // and a "BDF Annotations" signal. Every data record is written and flushed
 // as soon as it is complete, and the header's record count follows it, so a
 // copy of the file taken at any moment between records is a valid file.
+//
+// The file holds exactly the ticks it was given, rounded up to whole
+// records. Notes wait for room in the annotation areas of the records that
+// follow; the last record's area summarises what never found room.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,9 +20,12 @@ namespace Vexa {
 namespace record {
 namespace {
 
-const char* const kMonths[] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
-                               "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
 constexpr long kRecordCountOffset = 236;
+// Room kept in the last record for the note that summarises the notes left,
+// and kept free in every record so that the last one, written again at the
+// end, still has room for the summaries and that note.
+constexpr size_t kSummaryRoom = 160;
+constexpr size_t kReserve = 480;
 
 void field(std::string& out, const std::string& text, size_t width) {
   std::string f = text.substr(0, width);
@@ -26,11 +33,23 @@ void field(std::string& out, const std::string& text, size_t width) {
   out += f;
 }
 
+std::string countField(int64_t records) {
+  std::string count;
+  field(count, std::to_string(records), 8);
+  return count;
+}
+
+struct QueuedNote {
+  int64_t tick;
+  std::string tal;
+  NoteKind kind;
+};
+
 class BdfSink : public Sink {
  public:
-  BdfSink(FilePtr file, const RecordingInfo& info)
-      : Sink(std::move(file)), plan_(planRecords(info.baseFrequency, info.channels)),
-        frequency_(info.baseFrequency) {
+  BdfSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes)
+      : Sink(std::move(file), path, notes), plan_(planRecords(info.baseFrequency, info.channels)),
+        frequency_(info.baseFrequency), headerBytes_(256 * (info.channels.size() + 2)) {
     const size_t n = info.channels.size();
     size_t offset = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -55,40 +74,79 @@ class BdfSink : public Sink {
     for (int64_t i = 0; i < count; ++i) put(last_.data());
   }
 
-  void annotation(int64_t tick, int64_t durationTicks, const std::string& text) override {
-    std::string tal = "+" + formatSeconds(unitsAt(tick));
-    if (durationTicks > 0) tal += "\x15" + formatSeconds(unitsFor(durationTicks));
-    tal += '\x14';
-    // Control characters would break the list; long texts are cut on a
-    // character boundary.
-    std::string clean;
-    for (unsigned char ch : text) clean += ch < ' ' ? ' ' : static_cast<char>(ch);
-    if (clean.size() > kMaxAnnotationText) {
-      size_t cut = kMaxAnnotationText;
-      while (cut > 0 && (static_cast<unsigned char>(clean[cut]) & 0xC0) == 0x80) --cut;
-      clean.resize(cut);
-    }
-    tal += clean + "\x14";
-    tal += '\0';
-    annotations_.push_back(std::move(tal));
+  void annotation(int64_t tick, int64_t durationTicks, const std::string& text, NoteKind kind,
+                  bool summary) override {
+    QueuedNote note{tick, tal(tick, durationTicks, text), kind};
+    summary ? queue_.push_front(std::move(note)) : queue_.push_back(std::move(note));
   }
+
+  std::string secondsAt(int64_t tick) const override { return formatSeconds(unitsAt(tick)); }
 
   void flush() override {}
 
   void finish() override {
-    if (position_ > 0 || !annotations_.empty()) {
-      annotation(t0_ + written_, 0, "Recording ends");
-      while (position_ > 0 || !annotations_.empty()) put(last_.data());
+    if (position_ > 0 || (records_ == 0 && !queue_.empty())) {
+      // The last record is completed with the last values (zeros when
+      // there were none); the span is marked as no data.
+      const int64_t end = t0_ + written_;
+      tail_ = tal(end, plan_.ticksPerRecord - position_, "BAD_padding") + tal(end, 0, "Recording ends");
+      final_ = true;
+      do {
+        put(last_.data());
+      } while (position_ > 0);
+    } else if (!queue_.empty()) {
+      // The data ended with a record: what waits joins that record's area.
+      final_ = true;
+      const std::string list = fillList(lastList_);
+      std::vector<uint8_t> area(kAnnotationBytes, 0);
+      std::memcpy(area.data(), list.data(), list.size());
+      // Counted from the end: an offset from the start may not fit a long.
+      const long back = static_cast<long>(record_.size() - annotationOffset_);
+      if (std::fseek(file_.get(), -back, SEEK_END) != 0 ||
+          std::fwrite(area.data(), 1, area.size(), file_.get()) != area.size() ||
+          std::fseek(file_.get(), 0, SEEK_END) != 0) {
+        fail();
+      }
     }
     writeCount();
     closeFile();
   }
 
+ protected:
+  uint64_t completeLength(uint64_t size) const override {
+    if (size < headerBytes_) return size;
+    return headerBytes_ + (size - headerBytes_) / record_.size() * record_.size();
+  }
+
+  void repairHeader(std::FILE* file, uint64_t length) const override {
+    if (length < headerBytes_) return;
+    const std::string count = countField(static_cast<int64_t>((length - headerBytes_) / record_.size()));
+    if (std::fseek(file, kRecordCountOffset, SEEK_SET) == 0) std::fwrite(count.data(), 1, count.size(), file);
+  }
+
  private:
   int64_t unitsFor(int64_t ticks) const {
-    return static_cast<int64_t>(std::llround(static_cast<double>(ticks) * kUnitsPerSecond / frequency_));
+    // long double keeps every 100 ns unit of a recording of many hours.
+    return static_cast<int64_t>(std::llround(static_cast<long double>(ticks) * kUnitsPerSecond / frequency_));
   }
   int64_t unitsAt(int64_t tick) const { return unitsFor(tick - t0_); }
+
+  // One TAL: "+onset[\x15duration]\x14text\x14\0". Long texts are cut on a
+  // character boundary.
+  std::string tal(int64_t tick, int64_t durationTicks, const std::string& text) const {
+    std::string out = "+" + formatSeconds(unitsAt(tick));
+    if (durationTicks > 0) out += "\x15" + formatSeconds(unitsFor(durationTicks));
+    out += '\x14';
+    size_t cut = text.size();
+    if (cut > kMaxAnnotationText) {
+      cut = kMaxAnnotationText;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    }
+    out.append(text, 0, cut);
+    out += "\x14";
+    out += '\0';
+    return out;
+  }
 
   void put(const int32_t* samples) {
     for (size_t i = 0; i < divisors_.size(); ++i) {
@@ -103,27 +161,47 @@ class BdfSink : public Sink {
     if (++position_ == plan_.ticksPerRecord) writeRecord();
   }
 
+  // The record's time-keeping TAL is already in list; adds the waiting
+  // notes that fit, in order. In the last record, the rest becomes one
+  // summary note and the closing notes follow.
+  std::string fillList(std::string list) {
+    const size_t room = kAnnotationBytes - 1 - (final_ ? tail_.size() + kSummaryRoom : kReserve);
+    while (!queue_.empty() && list.size() + queue_.front().tal.size() <= room) {
+      list += queue_.front().tal;
+      noted(queue_.front().kind);
+      queue_.pop_front();
+    }
+    if (final_ && !queue_.empty()) {
+      int64_t first = queue_.front().tick, last = first;
+      for (const QueuedNote& n : queue_) {
+        first = std::min(first, n.tick);
+        last = std::max(last, n.tick);
+        noted(n.kind);
+      }
+      list += tal(first, last - first,
+                  std::to_string(queue_.size()) + " notes between " + secondsAt(first) + " and " + secondsAt(last) +
+                      " not written: no room left");
+      queue_.clear();
+    }
+    return list + (final_ ? tail_ : std::string());
+  }
+
   void writeRecord() {
-    // The record's own time-keeping TAL, then as many waiting annotations
-    // as fit; the rest go into the next records.
-    uint8_t* area = &record_[annotationOffset_];
-    std::memset(area, 0, kAnnotationBytes);
     std::string list = "+" + formatSeconds(records_ * plan_.durationUnits) + "\x14\x14";
     list += '\0';
-    while (!annotations_.empty() && list.size() + annotations_.front().size() < kAnnotationBytes) {
-      list += annotations_.front();
-      annotations_.pop_front();
-    }
+    list = fillList(std::move(list));
+    uint8_t* area = &record_[annotationOffset_];
+    std::memset(area, 0, kAnnotationBytes);
     std::memcpy(area, list.data(), list.size());
     write(record_.data(), record_.size());
     ++records_;
     position_ = 0;
+    lastList_ = std::move(list);
     writeCount();
   }
 
   void writeCount() {
-    std::string count;
-    field(count, std::to_string(records_), 8);
+    const std::string count = countField(records_);
     if (std::fseek(file_.get(), kRecordCountOffset, SEEK_SET) != 0 ||
         std::fwrite(count.data(), 1, count.size(), file_.get()) != count.size() ||
         std::fseek(file_.get(), 0, SEEK_END) != 0 || std::fflush(file_.get()) != 0) {
@@ -137,53 +215,62 @@ class BdfSink : public Sink {
     char date[32], time[32];
     std::snprintf(date, sizeof date, "%02d.%02d.%02d", s.day, s.month, s.year % 100);
     std::snprintf(time, sizeof time, "%02d.%02d.%02d", s.hour, s.minute, s.second);
-    char startdate[40];
-    std::snprintf(startdate, sizeof startdate, "Startdate %02d-%s-%04d", s.day, kMonths[s.month - 1], s.year);
     std::string h = "\xff" "BIOSEMI";
-    field(h, "X X X X", 80);
-    field(h, std::string(startdate) + " X X " + subfield(info.deviceType) + " " +
-                 std::to_string(info.productId) + " " + subfield(info.firmware) + " " + subfield(info.path),
-          80);
+    field(h, "X X X " + subfield(info.subject), 80);
+    field(h, recordingField(info), 80);
     field(h, date, 8);
     field(h, time, 8);
-    field(h, std::to_string(256 * (ns + 1)), 8);
+    field(h, std::to_string(headerBytes_), 8);
     field(h, "BDF+C", 44);
     field(h, "-1", 8);
     field(h, formatSeconds(plan_.durationUnits), 8);
     field(h, std::to_string(ns), 4);
+    // Per signal: the channels in order, then the annotation signal (c null).
     auto each = [&](auto text, size_t width) {
-      for (const RecordedChannel& c : info.channels) field(h, text(&c), width);
-      field(h, text(nullptr), width);
+      for (size_t i = 0; i < info.channels.size(); ++i) {
+        const ChannelDescription none;
+        field(h, text(&info.channels[i], info.descriptions.empty() ? none : info.descriptions[i], i), width);
+      }
+      field(h, text(nullptr, ChannelDescription(), ns), width);
     };
-    int32_t lo, hi;
-    each([](const RecordedChannel* c) { return c ? channelLabel(*c) : "BDF Annotations"; }, 16);
-    each([](const RecordedChannel* c) { return c ? channelTransducer(*c) : ""; }, 80);
-    each([](const RecordedChannel*) { return ""; }, 8);
+    using D = const ChannelDescription&;
+    each([](const RecordedChannel* c, D d, size_t) {
+      return !c ? "BDF Annotations" : d.label.empty() ? channelLabel(*c) : d.label;
+    }, 16);
+    each([](const RecordedChannel* c, D, size_t) { return c ? channelTransducer(*c) : ""; }, 80);
+    each([](const RecordedChannel*, D d, size_t) { return d.unit; }, 8);
     for (int k = 0; k < 4; ++k) {  // physical then digital minimum and maximum
-      each([&](const RecordedChannel* c) {
-        c ? digitalRange(c->nBits, lo, hi) : digitalRange(24, lo, hi);
+      each([&](const RecordedChannel* c, D d, size_t) {
         if (!c && k < 2) return std::string(k == 0 ? "-1" : "1");
+        if (c && k < 2 && (d.physicalMin != 0 || d.physicalMax != 0)) {
+          return physicalText(k == 0 ? d.physicalMin : d.physicalMax);
+        }
+        int32_t lo, hi;
+        digitalRange(c ? c->nBits : 24, lo, hi);
         return std::to_string(k % 2 == 0 ? lo : hi);
       }, 8);
     }
-    each([](const RecordedChannel*) { return ""; }, 80);
-    size_t i = 0;
-    each([&](const RecordedChannel* c) {
-      return std::to_string(c ? plan_.samplesPerRecord[i++] : kAnnotationBytes / 3);
+    each([](const RecordedChannel*, D, size_t) { return ""; }, 80);
+    each([&](const RecordedChannel* c, D, size_t i) {
+      return std::to_string(c ? plan_.samplesPerRecord[i] : kAnnotationBytes / 3);
     }, 8);
-    each([](const RecordedChannel*) { return ""; }, 32);
+    each([](const RecordedChannel*, D, size_t) { return ""; }, 32);
     write(h.data(), h.size());
     flushFile();
   }
 
   RecordPlan plan_;
   double frequency_;
+  const uint64_t headerBytes_;
   std::vector<int32_t> divisors_;
   std::vector<size_t> offsets_;
   size_t annotationOffset_ = 0;
   std::vector<uint8_t> record_;
   std::vector<int32_t> last_;
-  std::deque<std::string> annotations_;
+  std::deque<QueuedNote> queue_;
+  std::string lastList_;  // the annotation list of the last record written
+  std::string tail_;      // notes that close the last record
+  bool final_ = false;    // the next record written is the last
   int64_t t0_ = 0;
   int64_t written_ = 0;   // ticks put into records so far
   int64_t position_ = 0;  // tick within the current record
@@ -192,8 +279,9 @@ class BdfSink : public Sink {
 
 }  // namespace
 
-std::unique_ptr<Sink> makeBdfSink(FilePtr file, const RecordingInfo& info) {
-  return std::make_unique<BdfSink>(std::move(file), info);
+std::unique_ptr<Sink> makeBdfSink(FilePtr file, const std::string& path, const RecordingInfo& info,
+                                  NoteCounts& notes) {
+  return std::make_unique<BdfSink>(std::move(file), path, info, notes);
 }
 
 }  // namespace record

@@ -1,10 +1,13 @@
-// CSV writer: a comment block describing the recording, a line of column
-// names, one row per tick (the tick, then the samples) and every event as a
-// comment line at its tick. Ticks without samples (lost or dropped) get rows
-// with empty sample fields, so the tick column stays complete.
+// CSV writer (RFC 4180): one header row of column names, then one row per
+// tick: the tick, its time in seconds (tick / rate), every channel's sample
+// and the notes at that tick, joined by " | ". Ticks without samples (lost
+// or dropped) keep their rows with empty sample fields, so the tick column
+// stays complete. Lines end in CRLF; fields are quoted where they need it.
 #include <charconv>
+#include <filesystem>
 #include <vector>
 
+#include "record/bdf_layout.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
 
@@ -12,73 +15,157 @@ namespace Vexa {
 namespace record {
 namespace {
 
+// A field as RFC 4180 wants it: quoted, with doubled quotes, when it holds
+// a comma, a quote or a line break.
+std::string csvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string out = "\"";
+  for (char ch : text) {
+    if (ch == '"') out += '"';
+    out += ch;
+  }
+  return out + "\"";
+}
+
+struct RowNote {
+  int64_t tick;
+  std::string text;
+};
+
 class CsvSink : public Sink {
  public:
-  CsvSink(FilePtr file, const RecordingInfo& info) : Sink(std::move(file)), channels_(info.channels.size()) {
-    const RecordingStart& s = info.start;
-    char start[64], frequency[64];
-    std::snprintf(start, sizeof start, "%04d-%02d-%02d %02d:%02d:%02d", s.year, s.month, s.day, s.hour, s.minute,
-                  s.second);
-    std::snprintf(frequency, sizeof frequency, "%.9g", info.baseFrequency);
-    std::string h = "# Vexa recording\n# device type: " + oneLine(info.deviceType) +
-                    "\n# product identifier: " + std::to_string(info.productId) +
-                    "\n# firmware: " + oneLine(info.firmware) + "\n# path: " + oneLine(info.path) +
-                    "\n# start: " + start + "\n# base frequency: " + frequency + " Hz\n";
-    std::string names = "tick";
-    for (const RecordedChannel& c : info.channels) {
-      h += "# channel port " + std::to_string(c.port) + " ch " + std::to_string(c.channel) + ": freqDivisor " +
-           std::to_string(c.freqDivisor) + ", nBits " + std::to_string(c.nBits) + "\n";
-      names += ",port " + std::to_string(c.port) + " ch " + std::to_string(c.channel);
+  CsvSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes)
+      : Sink(std::move(file), path, notes), channels_(info.channels.size()), frequency_(info.baseFrequency) {
+    std::string names = "tick,seconds";
+    for (size_t i = 0; i < channels_; ++i) {
+      const ChannelDescription d = info.descriptions.empty() ? ChannelDescription() : info.descriptions[i];
+      std::string name = d.label.empty() ? channelLabel(info.channels[i]) : d.label;
+      if (!d.unit.empty()) name += " [" + d.unit + "]";
+      names += "," + csvField(name);
     }
-    write(h + names + "\n");
-    row_.resize(24 * (channels_ + 1) + 2);
+    write(names + ",marker\r\n");
+    row_.resize(12 * channels_ + 128);  // the tick, seconds and every sample
   }
 
   void instant(int64_t tick, const int32_t* samples) override {
-    char* p = row_.data();
+    char* p = beginRow(tick);
     char* end = row_.data() + row_.size();
-    p = std::to_chars(p, end, tick).ptr;
     for (size_t i = 0; i < channels_; ++i) {
       *p++ = ',';
       p = std::to_chars(p, end, samples[i]).ptr;
     }
-    *p++ = '\n';
-    write(row_.data(), static_cast<size_t>(p - row_.data()));
+    rowLength_ = static_cast<size_t>(p - row_.data());
   }
 
   void gap(int64_t tick, int64_t count) override {
-    const std::string commas(channels_, ',');
-    for (int64_t t = tick; t < tick + count; ++t) write(std::to_string(t) + commas + "\n");
+    for (int64_t t = tick; t < tick + count; ++t) {
+      char* p = beginRow(t);
+      std::fill(p, p + channels_, ',');
+      rowLength_ = static_cast<size_t>(p - row_.data()) + channels_;
+    }
   }
 
-  void annotation(int64_t tick, int64_t durationTicks, const std::string& text) override {
-    std::string line = "# tick " + std::to_string(tick);
-    if (durationTicks > 0) line += " for " + std::to_string(durationTicks) + " ticks";
-    write(line + ": " + oneLine(text) + "\n");
+  void annotation(int64_t tick, int64_t durationTicks, const std::string& text, NoteKind kind,
+                  bool) override {
+    // A note joins its tick's row while that row is open; one for a tick
+    // whose row is past joins the open row.
+    if (pending_ && tick <= tick_) {
+      marker_ += (marker_.empty() ? "" : " | ") + text;
+    } else {
+      ahead_.push_back({tick, text});
+    }
+    noted(kind);
   }
 
+  std::string secondsAt(int64_t tick) const override {
+    char text[64];
+    return std::string(text, std::to_chars(text, text + sizeof text, static_cast<double>(tick) / frequency_,
+                                           std::chars_format::fixed).ptr);
+  }
+
+  // The open row stays back: notes at its tick may still come.
   void flush() override { flushFile(); }
 
   void finish() override {
+    endRow();
+    if (!ahead_.empty()) {
+      // Notes after the last row (a recording without instants) get rows
+      // of their own.
+      for (const RowNote& n : ahead_) write(std::to_string(n.tick) + "," + secondsAt(n.tick) +
+                                            std::string(channels_, ',') + "," + csvField(n.text) + "\r\n");
+      ahead_.clear();
+    }
     flushFile();
     closeFile();
   }
 
+ protected:
+  // Cut after the last complete line.
+  uint64_t completeLength(uint64_t size) const override {
+    FilePtr file{std::fopen(path_.c_str(), "rb")};
+    if (!file) return size;
+    char chunk[4096];
+    for (uint64_t end = size; end > 0;) {
+      const uint64_t from = end > sizeof chunk ? end - sizeof chunk : 0;
+      // Counted from the end: an offset from the start may not fit a long.
+      if (std::fseek(file.get(), -static_cast<long>(size - from), SEEK_END) != 0) return size;
+      const size_t n = std::fread(chunk, 1, static_cast<size_t>(end - from), file.get());
+      if (n != end - from) return size;
+      for (size_t i = n; i > 0; --i) {
+        if (chunk[i - 1] == '\n') return from + i;
+      }
+      end = from;
+    }
+    return 0;
+  }
+
  private:
-  static std::string oneLine(const std::string& text) {
-    std::string out;
-    for (unsigned char ch : text) out += ch < ' ' ? ' ' : static_cast<char>(ch);
-    return out;
+  // Writes the open row, opens the next one and fills in its tick and
+  // seconds; returns where its sample fields go.
+  char* beginRow(int64_t tick) {
+    endRow();
+    pending_ = true;
+    tick_ = tick;
+    size_t kept = 0;
+    for (RowNote& n : ahead_) {
+      if (n.tick <= tick) {
+        marker_ += (marker_.empty() ? "" : " | ") + n.text;
+      } else {
+        ahead_[kept++] = std::move(n);
+      }
+    }
+    ahead_.resize(kept);
+    char* p = row_.data();
+    char* end = row_.data() + row_.size();
+    p = std::to_chars(p, end, tick).ptr;
+    *p++ = ',';
+    const std::string seconds = secondsAt(tick);
+    return std::copy(seconds.begin(), seconds.end(), p);
+  }
+
+  void endRow() {
+    if (!pending_) return;
+    pending_ = false;
+    write(row_.data(), rowLength_);
+    write("," + csvField(marker_) + "\r\n");
+    marker_.clear();
   }
 
   size_t channels_;
+  double frequency_;
   std::vector<char> row_;
+  size_t rowLength_ = 0;
+  bool pending_ = false;  // row_ holds the open row of tick_
+  int64_t tick_ = 0;
+  std::string marker_;          // the open row's notes
+  std::vector<RowNote> ahead_;  // notes for rows not yet open
 };
 
 }  // namespace
 
-std::unique_ptr<Sink> makeCsvSink(FilePtr file, const RecordingInfo& info) {
-  return std::make_unique<CsvSink>(std::move(file), info);
+std::unique_ptr<Sink> makeCsvSink(FilePtr file, const std::string& path, const RecordingInfo& info,
+                                  NoteCounts& notes) {
+  return std::make_unique<CsvSink>(std::move(file), path, info, notes);
 }
 
 }  // namespace record

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -35,7 +36,56 @@ RecordingFormat formatOf(const std::string& path) {
   VEXA_THROW_AT(Error::InvalidParameter, kWhere);
 }
 
-void validate(const RecordingInfo& info) {
+[[noreturn]] void refuse(const std::string& detail) {
+  throw withDetail(Error::InvalidParameter(formatLocation(__FILE__, __LINE__, kWhere)), detail);
+}
+
+// Printable ASCII only, and at most width characters where a BDF+ header
+// field has to hold it.
+void checkText(const std::string& what, const std::string& text, size_t width, bool bdf) {
+  for (unsigned char ch : text) {
+    if (ch < ' ' || ch > '~') refuse(what + " holds a character that is not printable ASCII");
+  }
+  if (bdf && text.size() > width) {
+    refuse(what + " has " + std::to_string(text.size()) + " characters; a BDF+ file holds " +
+           std::to_string(width));
+  }
+}
+
+void validateDescriptions(const RecordingInfo& info, bool bdf) {
+  if (!info.descriptions.empty() && info.descriptions.size() != info.channels.size()) {
+    refuse(std::to_string(info.descriptions.size()) + " channel descriptions for " +
+           std::to_string(info.channels.size()) + " channels");
+  }
+  for (size_t i = 0; i < info.descriptions.size(); ++i) {
+    const ChannelDescription& d = info.descriptions[i];
+    const std::string channel = "channel " + std::to_string(i);
+    checkText(channel + " label", d.label, record::kLabelWidth, bdf);
+    checkText(channel + " unit", d.unit, record::kUnitWidth, bdf);
+    if (d.physicalMin == 0 && d.physicalMax == 0) continue;
+    for (double end : {d.physicalMin, d.physicalMax}) {
+      if (!std::isfinite(end) || (bdf && record::physicalText(end).empty())) {
+        refuse(channel + " physical range: " + std::to_string(end) + " does not fit 8 characters");
+      }
+    }
+    if (bdf ? record::physicalText(d.physicalMin) == record::physicalText(d.physicalMax)
+            : d.physicalMin == d.physicalMax) {
+      refuse(channel + " physical range: both ends are " + std::to_string(d.physicalMin));
+    }
+  }
+  checkText("subject", info.subject, record::kIdentificationWidth - 6, bdf);  // after "X X X "
+  checkText("note", info.note, record::kIdentificationWidth, bdf);
+  const size_t used = record::recordingField(info).size();
+  if (bdf && !info.note.empty() && used > record::kIdentificationWidth) {
+    // The device's own subfields come first; the note takes what is left.
+    const int64_t room = static_cast<int64_t>(record::kIdentificationWidth + info.note.size()) -
+                         static_cast<int64_t>(used);
+    refuse("note has " + std::to_string(info.note.size()) + " characters; this recording's header has room for " +
+           std::to_string(std::max<int64_t>(room, 0)));
+  }
+}
+
+void validate(const RecordingInfo& info, RecordingFormat format) {
   const RecordingStart& s = info.start;
   bool ok = std::isfinite(info.baseFrequency) && info.baseFrequency > 0 && info.baseFrequency <= 1e7 &&
             !info.channels.empty() && info.channels.size() <= 512 && s.year >= 1985 && s.year <= 2084 &&
@@ -45,11 +95,33 @@ void validate(const RecordingInfo& info) {
     ok = ok && c.freqDivisor >= 1 && ((c.nBits >= 1 && c.nBits <= 16) || c.nBits == 24);
   }
   if (!ok) VEXA_THROW_AT(Error::InvalidParameter, kWhere);
+  validateDescriptions(info, format == RecordingFormat::kBdf);
 }
 
-struct PendingEvent {
+// Notes waiting for the file, per kind, before markers are refused and
+// digital-input changes (or the recorder's own notes of gaps) are folded
+// into summaries.
+constexpr int64_t kMaxWaitingMarkers = 1000;
+constexpr int64_t kMaxWaitingInputs = 256;
+constexpr int64_t kMaxWaitingGapNotes = 256;
+
+struct PendingNote {
   int64_t tick;  // the current instant when it was added, kNoTick before any
   std::string text;
+  record::NoteKind kind;
+  int64_t from;  // where a summary's span starts; tick otherwise
+  bool summary = false;
+};
+
+// Notes folded into one: how many, and the span they cover.
+struct Fold {
+  uint64_t count = 0, parts = 0;
+  int64_t first = 0, last = 0;
+  void add(int64_t from, int64_t to, uint64_t n = 1) {
+    if (parts++ == 0) first = from;
+    last = to;
+    count += n;
+  }
 };
 
 }  // namespace
@@ -72,8 +144,8 @@ class Recorder::Impl {
               info.channels.size()) {
     if (format == RecordingFormat::kBdf) record::planRecords(info.baseFrequency, info.channels);  // checks first
     record::FilePtr file = record::createFile(path);
-    sink_ = format == RecordingFormat::kBdf ? record::makeBdfSink(std::move(file), info)
-                                             : record::makeCsvSink(std::move(file), info);
+    sink_ = format == RecordingFormat::kBdf ? record::makeBdfSink(std::move(file), path, info, notes_)
+                                             : record::makeCsvSink(std::move(file), path, info, notes_);
     bytes_ = sink_->bytesWritten();
     writer_ = std::thread([this] { run(); });
   }
@@ -94,7 +166,7 @@ class Recorder::Impl {
       std::atomic<bool>& busy;
       ~Idle() { busy.store(false); }
     } idle{busy_};
-    if (closing_.load()) {
+    if (closing_.load() || failed_.load()) {
       dropped_.fetch_add(1, std::memory_order_relaxed);
       return;
     }
@@ -121,9 +193,23 @@ class Recorder::Impl {
     }
   }
 
-  void addText(std::string text) {
+  // Queues a note at the current instant; false when it is a marker and
+  // the markers waiting have reached their bound.
+  bool addNote(std::string text, record::NoteKind kind) {
+    for (char& ch : text) {
+      if (static_cast<unsigned char>(ch) < ' ' || ch == 0x7F) ch = ' ';
+    }
     std::lock_guard<std::mutex> lock(eventsMutex_);
-    events_.push_back({currentTick_.load(std::memory_order_relaxed), std::move(text)});
+    const int64_t tick = currentTick_.load(std::memory_order_relaxed);
+    if (kind == record::NoteKind::kMarker && notes_[kind] >= kMaxWaitingMarkers) return false;
+    if (kind == record::NoteKind::kInput && notes_[kind] >= kMaxWaitingInputs) {
+      inputFold_.add(tick, tick);
+      summarised_.fetch_add(1, std::memory_order_relaxed);
+      return true;
+    }
+    ++notes_[kind];
+    events_.push_back({tick, std::move(text), kind, tick});
+    return true;
   }
 
   RecorderCounters counters() const {
@@ -133,19 +219,11 @@ class Recorder::Impl {
     c.droppedInstants = dropped_.load();
     c.bytesWritten = bytes_.load();
     c.writeFailed = failed_.load();
+    c.notesSummarised = summarised_.load();
     return c;
   }
 
-  std::string failure() const {
-    if (!failed_.load()) return {};
-    try {
-      std::rethrow_exception(failure_);
-    } catch (const std::exception& e) {
-      return e.what();
-    } catch (...) {
-      return "unknown failure";
-    }
-  }
+  std::string failure() const { return failed_.load() ? cause_ : std::string(); }
 
   void close() {
     if (closed_) return;
@@ -171,10 +249,10 @@ class Recorder::Impl {
         wake_.wait_for(lock, std::chrono::milliseconds(10), [this] { return stop_; });
         stop = stop_;
       }
-      try {
-        if (failed_) {
-          while (ring_.available()) ring_.pop();
-        } else {
+      if (failed_) {
+        while (ring_.available()) ring_.pop();
+      } else {
+        try {
           drain();
           if (stop) {
             finishTail();
@@ -183,22 +261,40 @@ class Recorder::Impl {
             sink_->flush();
           }
           bytes_.store(sink_->bytesWritten());
+        } catch (...) {
+          fail();
         }
-      } catch (...) {
-        failure_ = std::current_exception();
-        failed_.store(true);
       }
       if (stop) return;
     }
   }
 
+  // The file stops at once: it is cut back to what is complete and the
+  // recording takes no more instants.
+  void fail() {
+    failure_ = std::current_exception();
+    cause_ = sink_->cause();
+    if (cause_.empty()) {
+      try {
+        throw;
+      } catch (const std::exception& e) {
+        cause_ = e.what();
+      } catch (...) {
+        cause_ = "unknown failure";
+      }
+    }
+    sink_->abandon();
+    failed_.store(true);
+  }
+
   void drain() {
     size_t ready = ring_.available();
-    // Events stamped at the instants just seen were queued before them.
+    // Notes stamped at the instants just seen were queued before them.
     {
       std::lock_guard<std::mutex> lock(eventsMutex_);
-      for (PendingEvent& e : events_) waiting_.push_back(std::move(e));
+      for (PendingNote& e : events_) waiting_.push_back(std::move(e));
       events_.clear();
+      if (last_ != kNoTick) takeInputFold(false);
     }
     for (; ready > 0; --ready) {
       const record::InstantMeta& m = ring_.frontMeta();
@@ -208,29 +304,68 @@ class Recorder::Impl {
         first_ = m.tick;
       }
       fillGap(m);
-      writeEvents(m.tick - 1);
+      writeNotes(m.tick - 1);
       sink_->instant(m.tick, ring_.frontSamples());
       ring_.pop();
       last_ = m.tick;
       written_.fetch_add(1, std::memory_order_relaxed);
     }
-    if (last_ != kNoTick) writeEvents(last_);
+    if (last_ != kNoTick) writeNotes(last_);
+  }
+
+  // Turns the folded digital-input changes into one note once there is
+  // room for it (or at the end). Called with eventsMutex_ held.
+  void takeInputFold(bool atEnd) {
+    if (inputFold_.count == 0 || (!atEnd && notes_[record::NoteKind::kInput] >= kMaxWaitingInputs)) return;
+    const int64_t from = std::max(inputFold_.first, first_), to = std::max(inputFold_.last, first_);
+    PendingNote note{to,
+                     std::to_string(inputFold_.count) + " digital-input changes between " + sink_->secondsAt(from) +
+                         " and " + sink_->secondsAt(to),
+                     record::NoteKind::kInput, from, true};
+    ++notes_[record::NoteKind::kInput];
+    inputFold_ = {};
+    auto at = std::upper_bound(waiting_.begin(), waiting_.end(), to,
+                               [](int64_t t, const PendingNote& n) { return t < n.tick; });
+    waiting_.insert(at, std::move(note));
   }
 
   void fillGap(const record::InstantMeta& m) {
     const int64_t missing = m.tick - last_ - 1;
     if (missing <= 0) return;
-    writeEvents(last_);
+    writeNotes(last_);
     if (m.lost > 0) {
-      sink_->annotation(m.jumpFrom + 1, m.lost,
-                        "Lost " + std::to_string(m.lost) + " ticks: sequence jumped from " +
-                            std::to_string(m.jumpFrom) + " to " + std::to_string(m.jumpTo));
+      noteGap(m.jumpFrom + 1, m.lost,
+              "BAD_lost " + std::to_string(m.lost) + " ticks: sequence jumped from " + std::to_string(m.jumpFrom) +
+                  " to " + std::to_string(m.jumpTo));
     }
     if (m.dropped > 0) {
-      sink_->annotation(last_ + 1, missing,
-                        "Recorder overflow: " + std::to_string(m.dropped) + " instants dropped");
+      noteGap(last_ + 1, missing,
+              "BAD_overflow " + std::to_string(m.dropped) + " instants dropped: the recorder fell behind");
     }
     sink_->gap(last_ + 1, missing);
+  }
+
+  // A filled span gets its note while the notes of gaps waiting stay
+  // within their bound; beyond it, spans are folded into one note.
+  void noteGap(int64_t from, int64_t count, const std::string& text) {
+    const bool room = notes_[record::NoteKind::kSystem] < kMaxWaitingGapNotes;
+    if (room) takeGapFold();
+    if (!room) {
+      gapFold_.add(from, from + count, static_cast<uint64_t>(count));
+      return;
+    }
+    ++notes_[record::NoteKind::kSystem];
+    sink_->annotation(from, count, text);
+  }
+
+  void takeGapFold() {
+    if (gapFold_.parts == 0) return;
+    ++notes_[record::NoteKind::kSystem];
+    sink_->annotation(gapFold_.first, gapFold_.last - gapFold_.first,
+                      "BAD_gaps " + std::to_string(gapFold_.count) + " ticks without data in " +
+                          std::to_string(gapFold_.parts) + " gaps",
+                      record::NoteKind::kSystem, true);
+    gapFold_ = {};
   }
 
   // Instants the ring refused at the very end still count: their ticks are
@@ -245,13 +380,20 @@ class Recorder::Impl {
       fillGap(pending_);
       last_ = lastTick_;
     }
-    writeEvents(std::numeric_limits<int64_t>::max());
+    takeGapFold();
+    {
+      std::lock_guard<std::mutex> lock(eventsMutex_);
+      takeInputFold(true);
+    }
+    writeNotes(std::numeric_limits<int64_t>::max());
   }
 
-  void writeEvents(int64_t upTo) {
+  void writeNotes(int64_t upTo) {
     size_t done = 0;
     for (; done < waiting_.size() && waiting_[done].tick <= upTo; ++done) {
-      sink_->annotation(std::max(waiting_[done].tick, first_), 0, waiting_[done].text);
+      const PendingNote& n = waiting_[done];
+      const int64_t from = std::max(n.from, first_);
+      sink_->annotation(from, std::max(n.tick, first_) - from, n.text, n.kind, n.summary);
     }
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(done));
   }
@@ -268,15 +410,19 @@ class Recorder::Impl {
   std::atomic<bool> closing_{false};
 
   std::mutex eventsMutex_;
-  std::vector<PendingEvent> events_;
+  std::vector<PendingNote> events_;
+  Fold inputFold_;  // digital-input changes beyond the bound
+  record::NoteCounts notes_;
 
   // Writer thread side.
-  std::vector<PendingEvent> waiting_;
+  std::deque<PendingNote> waiting_;
+  Fold gapFold_;  // filled spans beyond the bound of gap notes
   int64_t last_ = kNoTick;  // last tick handed to the sink
   int64_t first_ = 0;
   std::exception_ptr failure_;
+  std::string cause_;  // set before failed_
 
-  std::atomic<uint64_t> written_{0}, lost_{0}, dropped_{0}, bytes_{0};
+  std::atomic<uint64_t> written_{0}, lost_{0}, dropped_{0}, bytes_{0}, summarised_{0};
   std::atomic<bool> failed_{false};
 
   std::mutex wakeMutex_;
@@ -291,7 +437,7 @@ Recorder::Recorder(const std::string& filePath, const RecordingInfo& info, size_
 
 Recorder::Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
                    size_t ringCapacity) {
-  validate(info);
+  validate(info, format);
   impl_ = std::make_unique<Impl>(filePath, format, info, ringCapacity);
 }
 
@@ -302,19 +448,17 @@ void Recorder::addInstant(int64_t tick, const int32_t* samples, int n) { impl_->
 void Recorder::addEvent(const Event& event) {
   if (event.type == Event::kDigitalInput) {
     const auto& e = static_cast<const Events::DigitalInput&>(event);
-    impl_->addText("Digital input " + std::to_string(e.input) + ": " + (e.state ? "1" : "0") +
+    impl_->addNote("Digital input " + std::to_string(e.input) + ": " + (e.state ? "1" : "0") +
                    " (clock source " + std::to_string(e.clockSource) + ", clock value " +
-                   std::to_string(e.clockValue) + ")");
+                   std::to_string(e.clockValue) + ")",
+                   record::NoteKind::kInput);
   } else if (event.type == Event::kDisconnect) {
-    impl_->addText("Disconnect (reason " + std::to_string(static_cast<const Events::Disconnect&>(event).reason) +
-                   ")");
+    impl_->addNote("Disconnect (reason " + std::to_string(static_cast<const Events::Disconnect&>(event).reason) +
+                   ")", record::NoteKind::kSystem);
   }
 }
 
-bool Recorder::addMarker(const std::string& text) {
-  impl_->addText("Marker: " + text);
-  return true;
-}
+bool Recorder::addMarker(const std::string& text) { return impl_->addNote("Marker: " + text, record::NoteKind::kMarker); }
 
 RecorderCounters Recorder::counters() const { return impl_->counters(); }
 

@@ -1,6 +1,7 @@
 #include "record/sink.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "io/os_error.h"
 #include "vexa/exceptions.h"
@@ -29,7 +30,30 @@ void Sink::closeFile() {
   if (std::fclose(file_.release()) != 0) fail();
 }
 
-void Sink::fail() { VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(errno)); }
+void Sink::fail() {
+  const int err = errno;
+  if (cause_.empty()) cause_ = errnoText(err);
+  VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(err));
+}
+
+void Sink::abandon() noexcept {
+  // Closing flushes what stdio still holds, as far as the file takes it;
+  // its failure is the one already known.
+  if (std::FILE* f = file_.release()) std::fclose(f);
+  try {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path_, error)) return;  // a device such as /dev/full
+    const uint64_t size = std::filesystem::file_size(path_, error);
+    if (error) return;
+    const uint64_t length = completeLength(size);
+    if (length < size) std::filesystem::resize_file(path_, length, error);
+    if (error) return;
+    // The repair rewrites bytes already in the file: it needs no new space.
+    if (FilePtr file{std::fopen(path_.c_str(), "r+b")}) repairHeader(file.get(), length);
+  } catch (...) {
+    // Out of memory while repairing: the file stays as the failure left it.
+  }
+}
 
 }  // namespace record
 }  // namespace Vexa

@@ -3,6 +3,7 @@
 #ifndef VEXA_RECORD_SINK_H_
 #define VEXA_RECORD_SINK_H_
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -21,9 +22,20 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Opens the file for writing, or throws Error::InvalidParameter.
 FilePtr createFile(const std::string& path);
 
+// Who a note comes from; each kind has its own bound on the notes waiting.
+enum class NoteKind { kSystem, kMarker, kInput };
+
+// Notes accepted but not yet in the file, per kind: the recorder counts
+// them in, the sink counts them out once they are written (or summarised).
+struct NoteCounts {
+  std::atomic<int64_t> waiting[3] = {};
+  std::atomic<int64_t>& operator[](NoteKind kind) { return waiting[static_cast<int>(kind)]; }
+};
+
 class Sink {
  public:
-  explicit Sink(FilePtr file) : file_(std::move(file)) {}
+  Sink(FilePtr file, std::string path, NoteCounts& notes)
+      : file_(std::move(file)), path_(std::move(path)), notes_(notes) {}
   virtual ~Sink() = default;
   // Sets the tick of time zero; called once, before anything else.
   virtual void start(int64_t firstTick) {}
@@ -31,13 +43,24 @@ class Sink {
   virtual void instant(int64_t tick, const int32_t* samples) = 0;
   // count ticks from tick on that have no samples: lost or dropped.
   virtual void gap(int64_t tick, int64_t count) = 0;
-  // A note at a tick, lasting durationTicks (0: an instant).
-  virtual void annotation(int64_t tick, int64_t durationTicks, const std::string& text) = 0;
+  // A note at a tick, lasting durationTicks (0: an instant); text holds no
+  // control characters. A summary of folded notes goes before the notes
+  // still waiting for room.
+  virtual void annotation(int64_t tick, int64_t durationTicks, const std::string& text,
+                          NoteKind kind = NoteKind::kSystem, bool summary = false) = 0;
+  // A time as the file states it, in seconds ("12.5").
+  virtual std::string secondsAt(int64_t tick) const = 0;
   // Pushes what is buffered to the file.
   virtual void flush() = 0;
   // Completes and closes the file.
   virtual void finish() = 0;
+  // After a failed write: closes the file and cuts it back to its last
+  // complete unit (data record, row), so that what it holds stays readable.
+  // Never throws; a file that cannot be repaired is left as it is.
+  void abandon() noexcept;
   uint64_t bytesWritten() const { return bytes_; }
+  // The system's cause of the first failed write, empty before.
+  const std::string& cause() const { return cause_; }
 
  protected:
   // Each throws NotifException with the system's cause when the file does
@@ -46,16 +69,28 @@ class Sink {
   void write(const std::string& s) { write(s.data(), s.size()); }
   void flushFile();
   void closeFile();
-  [[noreturn]] static void fail();
+  [[noreturn]] void fail();
+  // One note of the kind is now in the file.
+  void noted(NoteKind kind) { --notes_[kind]; }
+
+  // The length of the readable part of a file of `size` bytes whose writing
+  // failed, and the header repair that goes with it (on the file reopened).
+  virtual uint64_t completeLength(uint64_t size) const = 0;
+  virtual void repairHeader(std::FILE* file, uint64_t length) const {}
 
   FilePtr file_;
+  const std::string path_;
 
  private:
+  NoteCounts& notes_;
   uint64_t bytes_ = 0;
+  std::string cause_;
 };
 
-std::unique_ptr<Sink> makeBdfSink(FilePtr file, const RecordingInfo& info);
-std::unique_ptr<Sink> makeCsvSink(FilePtr file, const RecordingInfo& info);
+std::unique_ptr<Sink> makeBdfSink(FilePtr file, const std::string& path, const RecordingInfo& info,
+                                  NoteCounts& notes);
+std::unique_ptr<Sink> makeCsvSink(FilePtr file, const std::string& path, const RecordingInfo& info,
+                                  NoteCounts& notes);
 
 }  // namespace record
 }  // namespace Vexa

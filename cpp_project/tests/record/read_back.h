@@ -5,6 +5,7 @@
 #define VEXA_TESTS_RECORD_READ_BACK_H_
 
 #include <array>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,9 @@ struct Annotation {
   bool operator==(const Annotation& o) const {
     return onset == o.onset && duration == o.duration && text == o.text;
   }
+  friend std::ostream& operator<<(std::ostream& out, const Annotation& a) {
+    return out << "{" << a.onset << ", " << a.duration << ", \"" << a.text << "\"}";
+  }
 };
 
 // A channel layout as plain values, to compare whole lists at once.
@@ -34,8 +38,10 @@ inline std::vector<std::array<int, 4>> layout(const std::vector<Vexa::RecordedCh
 struct ReadBack {
   bool ok = false;
   long long records = 0, recordDuration = 0;
-  std::vector<std::string> labels;
+  std::vector<std::string> labels, units;
   std::vector<int> perRecord, digitalMin, digitalMax;
+  std::vector<double> physicalMin, physicalMax;
+  std::string patientName, recordingExtra;  // EDFlib only: the subfields it parses
   std::vector<std::vector<int>> samples;  // per signal, the whole file
   std::vector<Annotation> annotations;
 };
@@ -48,6 +54,9 @@ inline ReadBack readOwn(const std::string& path) {
   r.recordDuration = h.recordDuration;
   for (const Vexa::BdfSignal& s : h.signals) {
     r.labels.push_back(s.label);
+    r.units.push_back(s.physicalDimension);
+    r.physicalMin.push_back(s.physicalMin);
+    r.physicalMax.push_back(s.physicalMax);
     r.perRecord.push_back(s.samplesPerRecord);
     r.digitalMin.push_back(s.digitalMin);
     r.digitalMax.push_back(s.digitalMax);
@@ -72,10 +81,17 @@ inline ReadBack readEdflib(const std::string& path) {
   if (edfopen_file_readonly(path.c_str(), &h, EDFLIB_READ_ALL_ANNOTATIONS) != 0) return r;
   r.records = h.datarecords_in_file;
   r.recordDuration = h.datarecord_duration;
+  r.patientName = h.patient_name;
+  r.recordingExtra = h.recording_additional;
+  r.recordingExtra.erase(r.recordingExtra.find_last_not_of(' ') + 1);
   for (int s = 0; s < h.edfsignals; ++s) {
     const edf_param_struct& p = h.signalparam[s];
     r.labels.push_back(p.label);
     r.labels.back().erase(r.labels.back().find_last_not_of(' ') + 1);
+    r.units.push_back(p.physdimension);
+    r.units.back().erase(r.units.back().find_last_not_of(' ') + 1);
+    r.physicalMin.push_back(p.phys_min);
+    r.physicalMax.push_back(p.phys_max);
     r.perRecord.push_back(p.smp_in_datarecord);
     r.digitalMin.push_back(p.dig_min);
     r.digitalMax.push_back(p.dig_max);

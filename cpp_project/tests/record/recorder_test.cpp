@@ -1,7 +1,12 @@
 // The recorder's files read back by EDFlib and by the library's own reader:
 // every sample against what was fed, rates, ranges, annotations, gaps,
-// overflow, a file cut short; the CSV text; and refusals of bad input.
+// overflow, bursts of notes, a file cut short, a write that fails, channel
+// descriptions; the CSV text; and refusals of bad input.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -19,6 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Vexa::RecordedChannel;
+
+std::vector<RecordedChannel> manyChannels(int n, int32_t divisor, int32_t bits) {
+  std::vector<RecordedChannel> out;
+  for (int i = 0; i < n; ++i) out.push_back({1 + i / 16, i % 16, divisor, bits});
+  return out;
+}
 
 std::string tempPath(const std::string& name) {
   return (fs::temp_directory_path() / ("vexa_rec_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
@@ -81,13 +92,20 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
        pattern, 1406250, {2010, 6, 15, 6, 45, 0}},
       {"12-bit, late start, ends on a record's end", 100, {{4, 0, 1, 12}}, 77, 200, pattern, 10000000,
        {2024, 2, 29, 12, 0, 30}},
+      {"ticks across 2^31", 1000, {{1, 0, 1, 16}, {2, 0, 2, 24}}, (int64_t{1} << 31) - 700, 1500, pattern, 10000000,
+       {2024, 5, 17, 9, 8, 7}},
+      {"ticks across 2^32", 1000, {{1, 0, 1, 16}}, (int64_t{1} << 32) - 1, 3, pattern, 10000000,
+       {2024, 5, 17, 9, 8, 7}},
+      // 19.2 MB a second: records of 0.5 s keep each below 10 MB.
+      {"100 kHz, 64 channels of 24 bits", 100000, manyChannels(64, 1, 24), 0, 60000, pattern, 5000000,
+       {2024, 5, 17, 9, 8, 7}},
   };
   for (const BdfCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = tempPath("samples.bdf");
     const auto info = infoFor(c.f, c.channels, c.start);
     {
-      Vexa::Recorder rec(path, info);
+      Vexa::Recorder rec(path, info, static_cast<size_t>(c.ticks));
       feed(rec, info, c.first, c.first + c.ticks, c.gen);
       rec.close();
       EXPECT_EQ(rec.counters().instantsWritten, static_cast<uint64_t>(c.ticks));
@@ -119,7 +137,9 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
         }
         EXPECT_EQ(bad, 0) << "channel " << i;
       }
-      const std::vector<Annotation> ends = {{c.ticks * 10000000LL / static_cast<long long>(c.f), -1, "Recording ends"}};
+      const long long end = c.ticks * 10000000LL / static_cast<long long>(c.f);
+      const std::vector<Annotation> ends = {{end, records * c.recordDuration - end, "BAD_padding"},
+                                            {end, -1, "Recording ends"}};
       EXPECT_EQ(r.annotations, c.ticks % ticksPerRecord ? ends : std::vector<Annotation>{});
     }
     const Vexa::RecordingInfo back = Vexa::BdfReader(path).recordingInfo();
@@ -138,7 +158,11 @@ TEST(RecorderBdf, SamplesRatesAndRangesReadBack) {
 // 100 Hz, one 16-bit channel: a marker before the first instant, a digital
 // input and a marker at tick 5, the sequence jumping from 10 to 20, a long
 // marker and a disconnect at tick 29.
-Vexa::RecordingInfo scenarioInfo() { return infoFor(100, {{2, 1, 1, 16}}); }
+Vexa::RecordingInfo scenarioInfo() {
+  Vexa::RecordingInfo info = infoFor(100, {{2, 1, 1, 16}});
+  info.descriptions = {{"EMG, \"left\"", "mV", -5, 5}};
+  return info;
+}
 // "Marker: " and this make 402 bytes; byte 400 is inside the second Omega.
 const std::string kLongMarker = std::string(389, 'x') + "\xCE\xA9\xCE\xA9";
 
@@ -159,7 +183,7 @@ void playScenario(Vexa::Recorder& rec) {
   feed(rec, info, 0, 6);
   rec.addEvent(in);
   rec.addEvent(other);  // not recorded
-  rec.addMarker("level 2 reached");
+  rec.addMarker("level 2, reached");
   feed(rec, info, 6, 11);
   feed(rec, info, 20, 30);
   rec.addMarker(kLongMarker);
@@ -178,10 +202,11 @@ TEST(RecorderFiles, ScenarioInBdfAndCsv) {
   const std::vector<Annotation> notes = {
       {0, -1, "Marker: warm-up done"},
       {500000, -1, "Digital input 1: 1 (clock source 2, clock value 5)"},
-      {500000, -1, "Marker: level 2 reached"},
-      {1100000, 900000, "Lost 9 ticks: sequence jumped from 10 to 20"},
+      {500000, -1, "Marker: level 2, reached"},
+      {1100000, 900000, "BAD_lost 9 ticks: sequence jumped from 10 to 20"},
       {2900000, -1, "Marker: " + kLongMarker.substr(0, 391)},
       {2900000, -1, "Disconnect (reason 3)"},
+      {3000000, 7000000, "BAD_padding"},
       {3000000, -1, "Recording ends"},
   };
   const RecordedChannel ch = scenarioInfo().channels[0];
@@ -195,16 +220,19 @@ TEST(RecorderFiles, ScenarioInBdfAndCsv) {
       EXPECT_EQ(r.samples[0][t], pattern(ch, 0, t < 11 || t >= 20 ? t : 10)) << "tick " << t;
     }
   }
-  std::string rows =
-      "# Vexa recording\n# device type: tessarimodular\n# product identifier: 517\n# firmware: 3.7\n"
-      "# path: COM/dev/pts/3\n# start: 2024-05-17 09:08:07\n# base frequency: 100 Hz\n"
-      "# channel port 2 ch 1: freqDivisor 1, nBits 16\ntick,port 2 ch 1\n# tick 0: Marker: warm-up done\n";
+  // RFC 4180: quoted where a field holds a comma or a quote, CRLF.
+  std::string rows = "tick,seconds,\"EMG, \"\"left\"\" [mV]\",marker\r\n";
   for (int t = 0; t < 30; ++t) {
-    if (t == 11) rows += "# tick 11 for 9 ticks: Lost 9 ticks: sequence jumped from 10 to 20\n";
-    rows += std::to_string(t) + "," + (t > 10 && t < 20 ? "" : std::to_string(pattern(ch, 0, t))) + "\n";
-    if (t == 5) rows += "# tick 5: Digital input 1: 1 (clock source 2, clock value 5)\n# tick 5: Marker: level 2 reached\n";
+    char seconds[16];
+    std::snprintf(seconds, sizeof seconds, "%g", t / 100.0);
+    const std::string notes[30] = {
+        {"Marker: warm-up done"}, {}, {}, {}, {},
+        {"\"Digital input 1: 1 (clock source 2, clock value 5) | Marker: level 2, reached\""}, {}, {}, {}, {}, {},
+        {"BAD_lost 9 ticks: sequence jumped from 10 to 20"}};
+    const std::string last = "Marker: " + kLongMarker + " | Disconnect (reason 3)";
+    rows += std::to_string(t) + "," + seconds + "," + (t > 10 && t < 20 ? "" : std::to_string(pattern(ch, 0, t))) +
+            "," + (t == 29 ? last : notes[t]) + "\r\n";
   }
-  rows += "# tick 29: Marker: " + kLongMarker + "\n# tick 29: Disconnect (reason 3)\n";
   EXPECT_EQ(slurp(csv), rows);
   fs::remove(bdf);
   fs::remove(csv);
@@ -229,21 +257,31 @@ TEST(RecorderBdf, OverflowIsCountedAndNoted) {
     SCOPED_TRACE(name);
     ReadBack r = read(path);
     ASSERT_TRUE(r.ok);
-    // Each note covers exactly the ticks filled with the value before them.
+    // Each BAD_overflow note covers exactly the ticks filled with the value
+    // before them; a BAD_gaps note (gap notes beyond their bound) covers
+    // its filled ticks and the data between them.
     uint64_t noted = 0;
     ASSERT_EQ(r.samples[0].size(), static_cast<size_t>(kTicks));
-    std::vector<bool> filled(kTicks);
+    std::vector<int> filled(kTicks);  // 1: filled, 2: perhaps filled
     for (const Annotation& a : r.annotations) {
-      unsigned long long n = 0;
-      if (std::sscanf(a.text.c_str(), "Recorder overflow: %llu instants dropped", &n) != 1) continue;
+      unsigned long long n = 0, gaps = 0;
+      int kind = 1;
+      if (std::sscanf(a.text.c_str(), "BAD_gaps %llu ticks without data in %llu gaps", &n, &gaps) == 2) {
+        kind = 2;
+      } else if (std::sscanf(a.text.c_str(), "BAD_overflow %llu instants dropped", &n) == 1) {
+        EXPECT_EQ(a.duration, static_cast<long long>(n) * 10000);
+      } else {
+        continue;
+      }
       noted += n;
-      EXPECT_EQ(a.duration, static_cast<long long>(n) * 10000);
-      for (long long t = a.onset / 10000; t < a.onset / 10000 + static_cast<long long>(n); ++t) filled[t] = true;
+      for (long long t = a.onset / 10000; t < (a.onset + a.duration) / 10000; ++t) filled[t] = kind;
     }
     EXPECT_EQ(noted, counters.droppedInstants);
     int bad = 0;
     for (int t = 1; t < kTicks; ++t) {
-      bad += r.samples[0][t] != (filled[t] ? r.samples[0][t - 1] : pattern(info.channels[0], 0, t));
+      const int fed = pattern(info.channels[0], 0, t), held = r.samples[0][t - 1];
+      bad += filled[t] == 0 ? r.samples[0][t] != fed
+                            : filled[t] == 1 ? r.samples[0][t] != held : r.samples[0][t] != fed && r.samples[0][t] != held;
     }
     EXPECT_EQ(bad, 0);
   }
@@ -274,6 +312,173 @@ TEST(RecorderBdf, FileCutShortKeepsFlushedRecords) {
   fs::remove(copy);
 }
 
+// Notes never add data: a burst far beyond the annotation space, and a
+// note after the last instant, leave the file as long as the ticks fed,
+// rounded up to a record. Beyond their bounds markers are refused and
+// digital-input changes folded; what has no room at the end is summarised.
+TEST(RecorderBdf, NotesNeverLengthenTheFile) {
+  const std::string burst = tempPath("burst.bdf"), after = tempPath("after.bdf");
+  const auto info = infoFor(1000, {{1, 0, 1, 16}});
+  int accepted = 0;
+  Vexa::RecorderCounters counters;
+  {
+    Vexa::Recorder rec(burst, info);
+    feed(rec, info, 0, 100);
+    // No note reaches the file before the first record completes at tick
+    // 999, so the bounds are met exactly.
+    Vexa::Events::DigitalInput in{};
+    in.type = Vexa::Event::kDigitalInput;
+    for (int i = 0; i < 2000; ++i) accepted += rec.addMarker("m" + std::to_string(i));
+    for (int i = 0; i < 1500; ++i) rec.addEvent(in);
+    feed(rec, info, 100, 2000);
+    rec.close();
+    counters = rec.counters();
+  }
+  EXPECT_EQ(accepted, 1000);
+  EXPECT_EQ(counters.notesSummarised, 1500u - 256);
+  {
+    // A CSV row takes its notes at once, which frees their places.
+    Vexa::Recorder rec(tempPath("burst.csv"), info);
+    for (int i = 0; i < 1000; ++i) accepted += rec.addMarker("m");
+    EXPECT_FALSE(rec.addMarker("m"));
+    feed(rec, info, 0, 1);
+    ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten == 1; }));
+    EXPECT_TRUE(rec.addMarker("m"));
+  }
+  fs::remove(tempPath("burst.csv"));
+  const auto afterInfo = infoFor(100, {{1, 0, 1, 16}});
+  {
+    Vexa::Recorder rec(after, afterInfo);
+    feed(rec, afterInfo, 0, 300);
+    rec.addMarker("after the last instant");
+  }
+  for (auto [name, read] : readers()) {
+    SCOPED_TRACE(name);
+    ReadBack r = read(burst);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.records * r.recordDuration, 20000000);
+    const Annotation folded = {990000, -1, "1244 digital-input changes between 0.099 and 0.099"};
+    EXPECT_EQ(std::count(r.annotations.begin(), r.annotations.end(), folded), 1);
+    // Every accepted note is in the file, alone or counted in a summary.
+    unsigned long long alone = 0, left = 0, n = 0;
+    char end = 0;
+    for (const Annotation& a : r.annotations) {
+      alone += a.text.rfind("Marker: m", 0) == 0 || a.text.rfind("Digital input 0: 0", 0) == 0;
+      if (std::sscanf(a.text.c_str(), "%llu notes between 0.099 and 0.099 not written: no room lef%c", &n, &end) == 2) {
+        left += n;
+      }
+    }
+    EXPECT_GT(alone, 50u);
+    EXPECT_EQ(alone + left, 1000u + 256);
+    r = read(after);
+    ASSERT_TRUE(r.ok);
+    EXPECT_EQ(r.records * r.recordDuration, 30000000);
+    EXPECT_EQ(r.annotations, std::vector<Annotation>({{29900000, -1, "Marker: after the last instant"}}));
+  }
+  fs::remove(burst);
+  fs::remove(after);
+}
+
+// A file that may not grow past a limit (as on a full disk): the writer
+// notices while the recording runs, stops taking instants and cuts the
+// file back to its last complete record (CSV: row), with a header to
+// match. Run in a child, whose file-size limit and ignored SIGXFSZ stay
+// there.
+TEST(Recorder, WriteFailureCutsTheFileBack) {
+  const auto info = infoFor(1000, {{1, 0, 1, 16}, {2, 0, 4, 24}});
+  const long recordBytes = 3 * 1000 + 3 * 250 + 1536, limit = 256 * 4 + 3 * recordBytes + 1000;
+  for (const std::string& path : {tempPath("limit.bdf"), tempPath("limit.csv")}) {
+    SCOPED_TRACE(path);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit size = {static_cast<rlim_t>(limit), RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &size);
+      Vexa::Recorder rec(path, info);
+      feed(rec, info, 0, 5000);
+      if (!eventually([&] { return !rec.failure().empty(); })) _exit(2);
+      if (rec.failure() != "File too large (errno 27)") _exit(3);
+      const uint64_t dropped = rec.counters().droppedInstants;
+      feed(rec, info, 5000, 5010);
+      if (rec.counters().droppedInstants != dropped + 10) _exit(4);
+      try {
+        rec.close();
+        _exit(5);
+      } catch (const Vexa::NotifException&) {
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (path.back() == 'v') {
+      const std::string text = slurp(path);
+      ASSERT_GT(text.size(), 2u);
+      EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+      EXPECT_LE(text.size(), static_cast<size_t>(limit));
+      fs::remove(path);
+      continue;
+    }
+    EXPECT_EQ(fs::file_size(path), static_cast<uintmax_t>(256 * 4 + 3 * recordBytes));
+    EXPECT_EQ(Vexa::BdfReader(path).header().recordsInHeader, 3);
+    for (auto [name, read] : readers()) {
+      SCOPED_TRACE(name);
+      ReadBack r = read(path);
+      ASSERT_TRUE(r.ok);
+      ASSERT_EQ(r.samples[0].size(), 3000u);
+      for (int t = 0; t < 3000; ++t) ASSERT_EQ(r.samples[0][t], pattern(info.channels[0], 0, t)) << t;
+    }
+    fs::remove(path);
+  }
+}
+
+// Labels, units, physical ranges, subject and note reach the header where
+// EDFlib finds them and come back from the own reader; the layout a replay
+// needs stays readable, also in a file of the earlier layout (port and
+// channel in the label, "divisor D bits B" as transducer).
+TEST(RecorderBdf, DescriptionsRoundTrip) {
+  const std::string path = tempPath("described.bdf");
+  auto info = infoFor(500, {{1, 0, 1, 16}, {3, 5, 2, 24}, {4, 1, 1, 8}});
+  info.descriptions = {{"EMG left", "uV", -3276.8, 3276.7}, {"", "mV", 0, 0}, {"Port 9 Ch 9", "", 0.125, -40}};
+  info.subject = "Jane Doe";
+  info.note = "trial 3";
+  {
+    Vexa::Recorder rec(path, info);
+    feed(rec, info, 0, 10);
+  }
+  const ReadBack r = readers().front().second(path);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.labels, std::vector<std::string>({"EMG left", "Port 3 Ch 5", "Port 9 Ch 9"}));
+  EXPECT_EQ(r.units, std::vector<std::string>({"uV", "mV", ""}));
+  EXPECT_EQ(r.physicalMin, std::vector<double>({-3276.8, -8388608, 0.125}));
+  EXPECT_EQ(r.physicalMax, std::vector<double>({3276.7, 8388607, -40}));
+#ifdef VEXA_HAVE_EDFLIB
+  EXPECT_EQ(r.patientName, "Jane Doe");
+  EXPECT_EQ(r.recordingExtra, "517 3.7 COM/dev/pts/3 trial 3");
+#endif
+  auto back = Vexa::BdfReader(path).recordingInfo();
+  EXPECT_EQ(layout(back.channels), layout(info.channels));
+  EXPECT_EQ(std::tie(back.subject, back.note), std::make_tuple("Jane_Doe", "trial 3"));
+  ASSERT_EQ(back.descriptions.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {  // a label naming another port is only a label
+    const Vexa::ChannelDescription &d = back.descriptions[i], &e = info.descriptions[i];
+    EXPECT_EQ(std::tie(d.label, d.unit, d.physicalMin, d.physicalMax),
+              std::tie(e.label, e.unit, e.physicalMin, e.physicalMax)) << i;
+  }
+  // The earlier layout: transducer "divisor 2 bits 24", port and channel in
+  // the label.
+  std::string text = slurp(path);
+  const size_t labels = 256, transducers = labels + 16 * 4;
+  text.replace(labels + 16, 16, "Port 3 Ch 5     ");
+  text.replace(transducers + 80, 80, std::string("divisor 2 bits 24") + std::string(63, ' '));
+  std::ofstream(path, std::ios::binary) << text;
+  back = Vexa::BdfReader(path).recordingInfo();
+  EXPECT_EQ(layout(back.channels), layout(info.channels));
+  fs::remove(path);
+}
+
 // A disk that fills after the header: close() reports the first failure,
 // the counters show it, and a later close() or the destructor stays quiet.
 TEST(Recorder, WriteFailureReachesClose) {
@@ -289,6 +494,7 @@ TEST(Recorder, WriteFailureReachesClose) {
     EXPECT_EQ(e.detail(), "write: No space left on device (errno 28)");
   }
   EXPECT_TRUE(rec.counters().writeFailed);
+  EXPECT_EQ(rec.failure(), "No space left on device (errno 28)");
   EXPECT_NO_THROW(rec.close());
   fs::remove(full);
 }
@@ -304,13 +510,15 @@ TEST(Recorder, RefusesBadInput) {
   const auto wide = with([](auto& i) { i.channels = {{1, 0, 4999, 16}, {2, 0, 4993, 16}, {3, 0, 4987, 16}}; });
   const std::string dir = tempPath("bad");
   fs::create_directories(dir);
+  auto described = [&](std::vector<Vexa::ChannelDescription> d) { return with([&](auto& i) { i.descriptions = d; }); };
   const struct {
     const char* name;
     std::string path;
     Vexa::RecordingInfo info;
+    const char* detail = "";
   } cases[] = {
       {"unknown extension", dir + "/r.txt", good},
-      {"folder missing", dir + "/none/r.bdf", good},
+      {"folder missing", dir + "/none/r.bdf", good, "create "},
       {"no channel", dir + "/r.bdf", with([](auto& i) { i.channels.clear(); })},
       {"divisor 0", dir + "/r.csv", with([](auto& i) { i.channels[0].freqDivisor = 0; })},
       {"17 bits", dir + "/r.bdf", with([](auto& i) { i.channels[0].nBits = 17; })},
@@ -320,9 +528,25 @@ TEST(Recorder, RefusesBadInput) {
       {"year 1984", dir + "/r.csv", with([](auto& i) { i.start.year = 1984; })},
       {"second 60", dir + "/r.bdf", with([](auto& i) { i.start.second = 60; })},
       {"no BDF+ record fits", dir + "/r.bdf", wide},
+      {"label of 17 on the second channel", dir + "/r.bdf", with([](auto& i) {
+         i.channels.push_back({2, 0, 1, 16});
+         i.descriptions = {{}, {"ABCDEFGHIJKLMNOPQ"}};
+       }), "channel 1 label has 17 characters"},
+      {"unit with a tab", dir + "/r.csv", described({{"", "m\tV"}}), "channel 0 unit holds a character"},
+      {"equal physical ends", dir + "/r.bdf", described({{"", "", 2.5, 2.5}}), "both ends are 2.5"},
+      {"physical end of 10 characters", dir + "/r.bdf", described({{"", "", -123456789, 1}}), "not fit 8"},
+      {"two descriptions, one channel", dir + "/r.bdf", described({{}, {}}), "2 channel descriptions for 1"},
+      {"subject with a line break", dir + "/r.csv", with([](auto& i) { i.subject = "a\nb"; }), "subject holds"},
+      {"note beyond the field", dir + "/r.bdf", with([](auto& i) { i.note = std::string(18, 'n'); }),
+       "note has 18 characters; this recording's header has room for 17"},
   };
   for (const auto& c : cases) {
-    EXPECT_THROW(Vexa::Recorder(c.path, c.info), Vexa::Error::InvalidParameter) << c.name;
+    try {
+      Vexa::Recorder rec(c.path, c.info);
+      ADD_FAILURE() << c.name << " taken";
+    } catch (const Vexa::Error::InvalidParameter& e) {
+      EXPECT_NE(e.detail().find(c.detail), std::string::npos) << c.name << ": " << e.detail();
+    }
   }
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
   EXPECT_NO_THROW(Vexa::Recorder(dir + "/512.bdf", with([](auto& i) { i.channels.assign(512, {1, 0, 1, 16}); }), 1));
