@@ -32,7 +32,8 @@ void Sink::closeFile() {
 
 void Sink::fail() {
   const int err = errno;
-  if (cause_.empty()) cause_ = errnoText(err);
+  // The cause and the close()'s detail read the same.
+  if (cause_.empty()) cause_ = "write: " + errnoText(err);
   VEXA_THROW_DETAIL(NotifException, "write: " + errnoText(err));
 }
 

@@ -398,7 +398,7 @@ TEST(Recorder, WriteFailureCutsTheFileBack) {
       Vexa::Recorder rec(path, info);
       feed(rec, info, 0, 5000);
       if (!eventually([&] { return !rec.failure().empty(); })) _exit(2);
-      if (rec.failure() != "File too large (errno 27)") _exit(3);
+      if (rec.failure() != "write: File too large (errno 27)") _exit(3);
       const uint64_t dropped = rec.counters().droppedInstants;
       feed(rec, info, 5000, 5010);
       if (rec.counters().droppedInstants != dropped + 10) _exit(4);
@@ -494,7 +494,7 @@ TEST(Recorder, WriteFailureReachesClose) {
     EXPECT_EQ(e.detail(), "write: No space left on device (errno 28)");
   }
   EXPECT_TRUE(rec.counters().writeFailed);
-  EXPECT_EQ(rec.failure(), "No space left on device (errno 28)");
+  EXPECT_EQ(rec.failure(), "write: No space left on device (errno 28)");
   EXPECT_NO_THROW(rec.close());
   fs::remove(full);
 }
