@@ -13,6 +13,7 @@
 #include "io/ble/ble.h"
 #include "io/com.h"
 #include "support/eventually.h"
+#include "support/messages.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
@@ -60,16 +61,6 @@ bool connected(DongleSim& dongle) {
   return dongle.with([](DongleModel& d) { return d.connected(); });
 }
 
-// The type of what a call throws, or "nothing".
-std::string thrown(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const Vexa::Exception& e) {
-    return typeid(e).name();
-  }
-  return "nothing";
-}
-
 TEST(BleSearch, ListsFamilyNamesOncePerAddressInPathOrder) {
   auto address = [](uint8_t last) { return vexa_sim::BleAddress{0x00, 0x07, 0x80, 0x00, 0x00, last}; };
   using vexa_sim::namedAdvertisement;
@@ -86,9 +77,7 @@ TEST(BleSearch, ListsFamilyNamesOncePerAddressInPathOrder) {
   DongleSim dongle(currentDevice(), config);
   // A response amid the scan records is not one of them, whatever its result.
   dongle.with([](DongleModel& d) { d.strayResponseWhileScanning(0xFFFF); });
-  std::vector<std::string> found;
-  for (const Vexa::DevInfo& d : Vexa::BLE::findDevices(fastTimings())) found.push_back(d.path + "=" + d.description);
-  EXPECT_EQ(found, (std::vector<std::string>{"BLE00:07:80:00:00:09=FernlitVexa", "BLE00:07:80:00:00:0A=vexa Strandelo",
+  EXPECT_EQ(listing(Vexa::BLE::findDevices(fastTimings())), (std::vector<std::string>{"BLE00:07:80:00:00:09=FernlitVexa", "BLE00:07:80:00:00:0A=vexa Strandelo",
                                              "BLE00:07:80:00:00:0C=QUILLBOX_3"}));
   EXPECT_EQ(commands(dongle), (std::vector<Bytes>{kReset, kEndProcedure, kScanParameters, kDiscover, kEndProcedure}));
 }
@@ -96,7 +85,7 @@ TEST(BleSearch, ListsFamilyNamesOncePerAddressInPathOrder) {
 TEST(BleSearch, NothingAroundIsAnEmptyListAndAFaultyDongleAnError) {
   Vexa::BleTimings t = fastTimings();
   t.searchReplyMs = 200;
-  const std::string initializing = typeid(Vexa::Notification::InitializingPort).name();
+  const std::string initializing = typeName<Vexa::Notification::InitializingPort>();
   const std::pair<std::function<void(DongleModel&)>, std::string> cases[] = {
       {[](DongleModel&) {}, "nothing"},
       {[](DongleModel& d) { d.setSilent(true); }, initializing},
@@ -107,7 +96,7 @@ TEST(BleSearch, NothingAroundIsAnEmptyListAndAFaultyDongleAnError) {
   for (const auto& [fault, failure] : cases) {
     DongleSim dongle;
     dongle.with(fault);
-    EXPECT_EQ(thrown([&t] { EXPECT_TRUE(Vexa::BLE::findDevices(t).empty()); }), failure);
+    EXPECT_EQ(thrownType([&t] { EXPECT_TRUE(Vexa::BLE::findDevices(t).empty()); }), failure);
   }
 }
 
@@ -134,8 +123,8 @@ TEST(BleConnect, SendsTheConnectionSequenceAndClosesIt) {
 }
 
 TEST(BleConnect, FailuresLeaveTheDongleIdleAndThePortFree) {
-  const std::string notSupported = typeid(Vexa::Error::NotSupported).name();
-  const std::string contacting = typeid(Vexa::Notification::ContactingDevice).name();
+  const std::string notSupported = typeName<Vexa::Error::NotSupported>();
+  const std::string contacting = typeName<Vexa::Notification::ContactingDevice>();
   struct Case {
     const char* what;
     std::function<void(DongleModel&)> fault;
@@ -150,14 +139,14 @@ TEST(BleConnect, FailuresLeaveTheDongleIdleAndThePortFree) {
       {"failed discovery", [](DongleModel& d) { d.failNextProcedure(vexa_sim::kInvalidHandle); }, contacting, true},
       {"refused connection", [](DongleModel& d) { d.failNextResponse(vexa_sim::kWrongState); }, contacting, false},
       {"nobody at the address", [](DongleModel& d) { d.config().deviceAddress[5] = 0x02; },
-       typeid(Vexa::Notification::DeviceNotFound).name(), false},
+       typeName<Vexa::Notification::DeviceNotFound>(), false},
   };
   Vexa::BleTimings t = fastTimings();
   t.responseMs = t.procedureMs = t.connectMs = 300;
   for (const Case& c : cases) {
     DongleSim dongle;
     dongle.with(c.fault);
-    EXPECT_EQ(thrown([&t] { Vexa::BLE ble(kDevicePath, t); }), c.failure) << c.what;
+    EXPECT_EQ(thrownType([&t] { Vexa::BLE ble(kDevicePath, t); }), c.failure) << c.what;
     EXPECT_FALSE(connected(dongle)) << c.what;
     EXPECT_FALSE(dongle.with([](DongleModel& d) { return d.scanning(); })) << c.what;
     EXPECT_EQ(commands(dongle).back(), c.connectedFirst ? kDisconnect : kEndProcedure) << c.what;
@@ -179,8 +168,7 @@ TEST(BleTransfer, WritesOf20BytesAtMostOneValuePerReceiveUntilDisconnected) {
     buf.resize(static_cast<size_t>(ble.recv(buf.data(), len)));
     return buf;
   };
-  Bytes data(45);
-  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+  Bytes data = varied(45, 29);
   auto piece = [&data](int from, int to) { return Bytes(data.begin() + from, data.begin() + to); };
   ble.send(data.data(), 0);
   ble.send(data.data(), 45);

@@ -10,6 +10,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "ble_test_support.h"
 #include "support/messages.h"
@@ -202,17 +203,13 @@ TEST_F(BleLink, EventsRecordTheHandlesOfTheConnectionServiceAndCharacteristics) 
 
 TEST_F(BleLink, AttributeValueGivesWhatFitsAndDropsTheRest) {
   const std::string alphabet = "abcdefghijklmnopqrst";
-  struct Case {
-    uint8_t lengthByte;
-    size_t present;
-    int bufLen;
-    size_t got;
-  } const cases[] = {{20, 20, 4, 4}, {20, 20, 0, 0}, {20, 20, 50, 20}, {30, 10, 50, 10}, {0, 0, 50, 0}};
-  for (const Case& c : cases) {
-    const Bytes value(alphabet.begin(), alphabet.begin() + static_cast<std::ptrdiff_t>(c.present));
-    EXPECT_EQ(readInto(event(4, 5, Bytes{0x00, 0x09, 0x00, 0x01, c.lengthByte} + value), c.bufLen),
-              alphabet.substr(0, c.got))
-        << int{c.lengthByte} << "/" << c.bufLen;
+  // The length announced, the bytes present, the buffer's size, what it gets.
+  const std::tuple<uint8_t, size_t, int, size_t> cases[] = {
+      {20, 20, 4, 4}, {20, 20, 0, 0}, {20, 20, 50, 20}, {30, 10, 50, 10}, {0, 0, 50, 0}};
+  for (const auto& [lengthByte, present, bufLen, got] : cases) {
+    const Bytes value(alphabet.begin(), alphabet.begin() + static_cast<std::ptrdiff_t>(present));
+    EXPECT_EQ(readInto(event(4, 5, Bytes{0x00, 0x09, 0x00, 0x01, lengthByte} + value), bufLen), alphabet.substr(0, got))
+        << int{lengthByte} << "/" << bufLen;
   }
 }
 
