@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "io/com.h"
-#include "sim/sim_test_util.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/pty_link.h"
 
@@ -32,7 +31,12 @@ class SerialPort : public ::testing::Test {
     out.resize(got);
     return out;
   }
-  Bytes recvBytes(size_t n) { return vexa_sim::test::recvN(com, n); }
+  // Exactly n bytes through the transport.
+  Bytes recvBytes(size_t n) {
+    Bytes out(n);
+    IO::recvAll(com, out.data(), static_cast<int>(n));
+    return out;
+  }
   vexa_sim::PtyLink peer;
   COM com{peer.comPath()};
 };

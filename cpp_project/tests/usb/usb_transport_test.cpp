@@ -183,10 +183,10 @@ TEST_F(UsbTransport, IndexIsTheNumberAfterThePrefix) {
   const std::string opening = typeName<Vexa::Notification::OpeningPort>();
   // Path, the open call, what the connection threw.
   const std::tuple<const char*, const char*, std::string> cases[] = {
-      {"USB", "FT_Open 0", "nothing"},     {"USB1", "FT_Open 1", "nothing"},
-      {"usb1x", "FT_Open 1", "nothing"},   {"USB 1", "FT_Open 1", "nothing"},
-      {"USBx", "FT_Open 0", "nothing"},    {"USB2", "FT_Open 2", opening},
-      {"USB-1", "FT_Open -1", opening}, {"USB99999999999", "FT_Open 2147483647", opening},
+      {"USB", "FT_Open 0", "nothing"},   {"USB1", "FT_Open 1", "nothing"},
+      {"usb1x", "FT_Open 1", "nothing"}, {"USB 1", "FT_Open 1", "nothing"},
+      {"USBx", "FT_Open 0", "nothing"},  {"USB2", "FT_Open 2", opening},
+      {"USB-1", "FT_Open -1", opening},  {"USB99999999999", "FT_Open 2147483647", opening},
   };
   for (const auto& [path, open, failure] : cases) {
     fake.takeLog();
@@ -328,7 +328,9 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
     }
     const auto took = std::chrono::steady_clock::now() - start;
     const Lines calls = fake.takeLog();
-    if (probes >= 0) EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_GetStatus"), probes) << timeout;
+    if (probes >= 0) {
+      EXPECT_EQ(std::count(calls.begin(), calls.end(), "FT_GetStatus"), probes) << timeout;
+    }
     EXPECT_GE(took, std::chrono::milliseconds(atLeastMs)) << timeout;
   }
 }
@@ -369,7 +371,9 @@ TEST_F(UsbConnection, EveryFamilyIsIdentifiedAndTheCurrentDeviceStreams) {
     fresh.addAdapter(model);
     RecordingDev dev("USB0", std::make_unique<USB>("USB0", libraries));
     EXPECT_EQ(static_cast<int>(dev.impl()->family), family) << model;
-    if (family == 1) EXPECT_EQ(streamChecked(dev, 1000.0f, {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}}, 999), "");
+    if (family == 1) {
+      EXPECT_EQ(streamChecked(dev, 1000.0f, {{1, 1, 16, 0x03}, {2, 2, 8, 0x01}}, 999), "");
+    }
   }
 }
 
