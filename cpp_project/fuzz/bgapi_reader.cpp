@@ -30,11 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint8_t buf[32] = {};
         const uint8_t op = in.back();
         ble.setRcvTimeout(op & 0x80 ? 0 : 100);
-        if (op & 1) {
-          ble.send(buf, 1 + op % 30);
-        } else if (ble.recv(buf, 1 + op % 32) > 1 + op % 32) {
-          std::abort();
-        }
+        if (op & 1) ble.send(buf, 1 + op % 30);
+        if (!(op & 1) && ble.recv(buf, 1 + op % 32) > 1 + op % 32) std::abort();
       }
       return;
     }
@@ -45,12 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t op = in.back();
       const int len = op >> 3;
       switch (op & 7) {
-        case 0:
-          link.wait_response();
-          break;
-        case 1:
-          link.wait_connected();
-          break;
+        case 0: link.wait_response(); break;
+        case 1: link.wait_connected(); break;
         case 2:
         case 3:
           link.command(Vexa::bgapi::endProcedure());
@@ -59,12 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 4:
           if (link.receiveValue(buf, len) > len) std::abort();
           break;
-        case 5:
-          link.awaitResponse(len, wait);
-          break;
-        default:
-          link.read_ble(buf, len);
-          break;
+        case 5: link.awaitResponse(len, wait); break;
+        default: link.read_ble(buf, len); break;
       }
     }
   });

@@ -95,12 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t op = in.front();
     const int freq = (op & 0x80) ? in.front32() : 1000;
     switch (op % 16) {
-      case 0:
-        VexaDevUnity((op & 0x10) ? nullptr : "COMfuzz");
-        break;
-      case 1:
-        DisconnectVexaDevUnity();
-        break;
+      case 0: VexaDevUnity((op & 0x10) ? nullptr : "COMfuzz"); break;
+      case 1: DisconnectVexaDevUnity(); break;
       case 2: {
         const Bytes mask = in.frontBytes(in.front() % 12);
         std::string channels;
@@ -108,52 +104,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         StartAcquisition(freq, channels.c_str(), in.front());
         break;
       }
-      case 3:
-        StartAcquisitionByNbr(freq, in.front32(), in.front());
-        break;
+      case 3: StartAcquisitionByNbr(freq, in.front32(), in.front()); break;
       case 4: {
         std::vector<VexaSource> sources(in.front() % 12);
-        for (VexaSource& s : sources) {
+        for (VexaSource& s : sources)
           s = VexaSource{in.front(), 1 + in.front() % 4, (op & 0x40) ? 24 : 16, in.front16()};
-        }
         StartAcquisitionBySources(freq, sources.empty() ? nullptr : sources.data(), static_cast<int>(sources.size()));
         break;
       }
-      case 5:
-        StartAcquisitionStrandelo(freq, 0, in.front(), in.front32());
-        break;
+      case 5: StartAcquisitionStrandelo(freq, 0, in.front(), in.front32()); break;
       case 6:
       case 7:
         frames = in.front() % 32;
         StartLoop();
         break;
-      case 8:
-        InterruptAcquisition();
-        break;
-      case 9:
-        StopAcquisition();
-        break;
-      case 10:
-        GetBattery();
-        GetProductId();
-        GetNbrChannels();
-        GetCommunicationFlag();
-        break;
-      case 11:
-        (void)std::strlen(GetDeviceType());
-        break;
+      case 8: InterruptAcquisition(); break;
+      case 9: StopAcquisition(); break;
+      case 10: GetBattery(), GetProductId(), GetNbrChannels(), GetCommunicationFlag(); break;
+      case 11: (void)std::strlen(GetDeviceType()); break;
       case 12: {
         const int values[2] = {in.front(), in.front()};
         SetParameter(in.front(), in.front() % 5, (op & 0x10) ? nullptr : values, in.front() % 3);
         break;
       }
-      case 13:
-        // A search of no link the plug-in knows: refused without scanning.
-        GetDetectableDevices((op & 0x10) ? "ble2" : "XYZ");
-        break;
-      case 14:
-        io.reply(in.frontBytes(in.front() % 24));  // the device garbles its output
-        break;
+      // A search of no link the plug-in knows: refused without scanning.
+      case 13: GetDetectableDevices((op & 0x10) ? "ble2" : "XYZ"); break;
+      case 14: io.reply(in.frontBytes(in.front() % 24)); break;  // the device garbles its output
       default:
         SetOnRawDataHandler((op & 0x10) ? nullptr : onFrame);
         SetOnEventDetectedHandlers((op & 0x20) ? nullptr : onDisconnect, (op & 0x40) ? nullptr : onDigIn);

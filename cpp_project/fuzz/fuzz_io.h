@@ -15,6 +15,7 @@
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -169,17 +170,15 @@ inline void answerAsCurrent(FuzzIO& io, bool packets, const CurrentAnswers& answ
       return;
     }
     if (chunk.size() < 3 || chunk[0] != 0xAA) return;
-    const Bytes payload(chunk.begin() + 2, chunk.end() - 1);
-    if (payload == Bytes{0x03, 0x00}) {
-      answer(0, {static_cast<uint8_t>(answers.productId >> 8), static_cast<uint8_t>(answers.productId),
-                 static_cast<uint8_t>(answers.fwVersion >> 8), static_cast<uint8_t>(answers.fwVersion), 0xFF, 0xFF});
-    } else if (payload == Bytes{0x03, 0x03}) {
-      answer(0, {0x12, 0x34});
-    } else if (payload == Bytes{0x03, 0x04}) {
-      answer(0, {3});
-    } else {
-      answer(answers.replyCode, answers.replyCode == 0 ? Bytes{} : Bytes{5});
-    }
+    const std::map<Bytes, Bytes> handshake = {
+        {{0x03, 0x00},
+         {static_cast<uint8_t>(answers.productId >> 8), static_cast<uint8_t>(answers.productId),
+          static_cast<uint8_t>(answers.fwVersion >> 8), static_cast<uint8_t>(answers.fwVersion), 0xFF, 0xFF}},
+        {{0x03, 0x03}, {0x12, 0x34}},
+        {{0x03, 0x04}, {3}}};
+    const auto found = handshake.find(Bytes(chunk.begin() + 2, chunk.end() - 1));
+    if (found != handshake.end()) return answer(0, found->second);
+    answer(answers.replyCode, answers.replyCode == 0 ? Bytes{} : Bytes{5});
   };
 }
 
@@ -238,18 +237,10 @@ inline void legacySession(FuzzInput& in, FuzzDev& dev, FuzzIO& io, const std::fu
   for (int i = 0; i < 16 && in.left() > 0; ++i) {
     guarded([&] {
       switch (in.back() % 6) {
-        case 0:
-          dev.stop();
-          break;
-        case 1:
-          start();
-          break;
-        case 2:
-          dev.getBattery();
-          break;
-        default:
-          dev.loop();
-          break;
+        case 0: dev.stop(); break;
+        case 1: start(); break;
+        case 2: dev.getBattery(); break;
+        default: dev.loop(); break;
       }
     });
   }

@@ -40,11 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool byPorts = in.back() & 1;
     bool started = false;
     guarded([&] {
-      if (byPorts) {
-        dev->start(freq, ports, sources.empty() ? 8 : sources[0].nBits);
-      } else {
-        dev->start(freq, sources);
-      }
+      byPorts ? dev->start(freq, ports, sources.empty() ? 8 : sources[0].nBits) : dev->start(freq, sources);
       started = true;
     });
     if (started) {
@@ -53,9 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const size_t entry = io->sent.size() >= 5 ? io->sent[3] : 0;
       const size_t count = byPorts ? ports.size() : sources.size();
       if (io->sent.size() != 2 + 22 + (entry == 2 ? 9 : 8) * count + 1) std::abort();
-      if (static_cast<size_t>(sig.nSources) != count || sig.samples.size() != static_cast<size_t>(sig.totalChannels)) {
+      if (static_cast<size_t>(sig.nSources) != count || sig.samples.size() != static_cast<size_t>(sig.totalChannels))
         std::abort();
-      }
     }
     if (in.back() & 1) guarded([&] { dev->stop(); });
   }

@@ -77,11 +77,9 @@ class FakeRadio : public Radio {
   std::vector<int> pauses;
 };
 
-std::vector<std::string> listing(const std::vector<Vexa::DevInfo>& found) {
-  std::vector<std::string> out;
-  for (const Vexa::DevInfo& info : found) out.push_back(info.path + "=" + info.description);
-  return out;
-}
+using vexa_test::listing;
+using vexa_test::thrownType;
+using vexa_test::typeName;
 
 TEST(BthSearch, StartsEmptyMergesNotificationsAndOrdersByAddress) {
   SearchState state;  // what an earlier search left
@@ -201,15 +199,15 @@ struct Opened {
 TEST(BthConnect, PinRetryAndErrorMapping) {
   // Each result scripted is the answer to one try, the first PIN first.
   const std::vector<std::string> pins = {"580", "7093"};
-  const std::string none = "none", opening = typeid(Vexa::Notification::OpeningPort).name(),
-                    notFound = typeid(Vexa::Notification::DeviceNotFound).name();
+  const std::string none = "nothing", opening = typeName<Vexa::Notification::OpeningPort>(),
+                    notFound = typeName<Vexa::Notification::DeviceNotFound>();
   const std::pair<std::deque<ConnectResult>, std::string> cases[] = {
       {{ConnectResult::kConnected}, none},
       {{ConnectResult::kPinRejected, ConnectResult::kConnected}, none},
       // The second refusal is reported by its own cause.
       {{ConnectResult::kPinRejected, ConnectResult::kPinRejected}, opening},
       {{ConnectResult::kPinRejected, ConnectResult::kNoAnswer}, notFound},
-      {{ConnectResult::kAdapterDown}, typeid(Vexa::Notification::AdapterNotFound).name()},
+      {{ConnectResult::kAdapterDown}, typeName<Vexa::Notification::AdapterNotFound>()},
       {{ConnectResult::kNoAnswer}, notFound},
       {{ConnectResult::kFailed}, opening},
   };
@@ -217,13 +215,7 @@ TEST(BthConnect, PinRetryAndErrorMapping) {
     Opened link;
     link.record->connects = results;
     std::unique_ptr<BTH> kept;
-    std::string thrown = none;
-    try {
-      kept = std::make_unique<BTH>("bth00:11:22:33:44:55", link.opener());
-    } catch (const Vexa::Exception& e) {
-      thrown = typeid(e).name();
-    }
-    EXPECT_EQ(thrown, failure);
+    EXPECT_EQ(thrownType([&] { kept = std::make_unique<BTH>("bth00:11:22:33:44:55", link.opener()); }), failure);
     EXPECT_EQ(link.record->address, 0x001122334455ULL);
     EXPECT_EQ(link.record->pins, std::vector<std::string>(pins.begin(), pins.begin() + results.size()));
     // A failed connection leaves no socket open; a good one keeps it.

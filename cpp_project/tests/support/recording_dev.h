@@ -7,10 +7,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "signals/signals_x.h"
 #include "support/pattern_check.h"
+#include "vexa/dev_info.h"
+#include "vexa/exceptions.h"
 #include "vexa/event.h"
 #include "vexa/signals_dev.h"
 
@@ -76,6 +79,28 @@ class RecordingDev : public Vexa::SignalsDev {
   bool stopOnTimeout = true;
   bool stopOnInterrupt = true;
 };
+
+// Each device found as "path=description", in the order given.
+inline std::vector<std::string> listing(const std::vector<Vexa::DevInfo>& found) {
+  std::vector<std::string> out;
+  for (const Vexa::DevInfo& info : found) out.push_back(info.path + "=" + info.description);
+  return out;
+}
+
+// The type of the library's exception a call throws, or "nothing".
+template <class F>
+std::string thrownType(F&& call) {
+  try {
+    call();
+  } catch (const Vexa::Exception& e) {
+    return typeid(e).name();
+  }
+  return "nothing";
+}
+template <class E>
+std::string typeName() {
+  return typeid(E).name();
+}
 
 // The first fault in ticks (a gap, a repeat, a wrong sample), or "".
 inline std::string tickFault(const std::vector<Tick>& ticks, const std::vector<Vexa::Source>& sources) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -43,19 +44,14 @@ std::unique_ptr<Dev> connectScripted(const DeviceScript& script, FakeIO** ioOut,
     Bytes payload(chunk.begin() + 2, chunk.end() - 1);
     script.commands->push_back(payload);
     if (script.extra && script.extra(payload, self)) return;
-    if (payload == Bytes{0x03, 0x00}) {
-      self.feed(reply({static_cast<uint8_t>(script.productId >> 8), static_cast<uint8_t>(script.productId),
-                       static_cast<uint8_t>(script.fwVersion >> 8), static_cast<uint8_t>(script.fwVersion),
-                       static_cast<uint8_t>(script.hwVersion >> 8), static_cast<uint8_t>(script.hwVersion)}));
-    } else if (payload == Bytes{0x03, 0x03}) {
-      self.feed(reply(script.uid));
-    } else if (payload == Bytes{0x03, 0x04}) {
-      self.feed(reply({script.color}));
-    } else if (payload == Bytes{0x04, 0x00}) {
-      self.feed(reply({static_cast<uint8_t>(script.batteryRaw), static_cast<uint8_t>(script.batteryRaw >> 8)}));
-    } else {
-      self.feed(reply({}));
-    }
+    auto high = [](uint16_t v) { return Bytes{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; };
+    const std::map<Bytes, Bytes> answers = {
+        {{0x03, 0x00}, high(script.productId) + high(script.fwVersion) + high(script.hwVersion)},
+        {{0x03, 0x03}, script.uid},
+        {{0x03, 0x04}, {script.color}},
+        {{0x04, 0x00}, {static_cast<uint8_t>(script.batteryRaw), static_cast<uint8_t>(script.batteryRaw >> 8)}}};
+    const auto answer = answers.find(payload);
+    self.feed(reply(answer == answers.end() ? Bytes{} : answer->second));
   };
   FakeIO* raw = io.get();
   auto dev = std::make_unique<Dev>(path, std::move(io));
