@@ -70,7 +70,7 @@ namespace Vexa.Tests
                 Check.True(!VexaRecording.Marker("late"), "no marker after the stop");
 
                 string text = File.ReadAllText(path, Encoding.UTF8);
-                Check.True(text.Contains(": Marker: boss \u03A9, wave 2\n"), "marker in the file");
+                Check.True(text.Contains(",\"Marker: boss \u03A9, wave 2\"\r\n"), "marker in the file");
                 Check.True(text.Split('\n').Length > 100, "rows in the file: " + text.Length + " characters");
             }
             finally
