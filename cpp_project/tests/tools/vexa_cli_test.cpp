@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -73,15 +74,21 @@ Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const
   EXPECT_GT(pid, 0);
   close(err[1]);
   Result r;
+  // 30 s for the whole run: a hung recording may still print progress.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   pollfd fd = {err[0], POLLIN, 0};
   char buf[4096];
-  for (ssize_t n; (n = poll(&fd, 1, 30000) > 0 ? read(err[0], buf, sizeof buf) : -1) > 0;) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
+      kill(pid, SIGKILL);
+      break;
+    }
+    const ssize_t n = read(err[0], buf, sizeof buf);
+    if (n <= 0) break;
     r.err.append(buf, static_cast<size_t>(n));
     if (onErr) onErr(pid, r.err);
-  }
-  if (poll(&fd, 1, 0) == 0) {
-    ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
-    kill(pid, SIGKILL);
   }
   close(err[0]);
   int status = 0;
