@@ -22,7 +22,6 @@
 
 #include "record/read_back.h"
 #include "vexa/bdf_reader.h"
-#include "vexa/recorder.h"
 #include "vexa_sim/sample_pattern.h"
 
 extern char** environ;
@@ -117,21 +116,6 @@ void expectPattern(const vexa_test::ReadBack& r, size_t signals, long long n) {
       ASSERT_EQ(r.samples[s][t], vexa_sim::samplePattern(t, static_cast<int>(s), 0, 16)) << "signal " << s << " tick " << t;
     }
   }
-}
-
-// Whether the recorder writes channel descriptions into a BDF+ file (a
-// recorder that predates them leaves today's labels).
-bool recorderKeepsDescriptions() {
-  const std::string file = tempFile("probe.bdf");
-  Vexa::RecordingInfo info;
-  info.start = {2024, 5, 6, 7, 8, 9};
-  info.baseFrequency = 10;
-  info.channels = {{1, 0, 1, 16}};
-  info.descriptions = {{"probe", "uV", 0, 0}};
-  Vexa::Recorder(file, info).close();
-  const bool kept = Vexa::BdfReader(file).header().signals.at(0).label == "probe";
-  std::remove(file.c_str());
-  return kept;
 }
 
 TEST(VexaCli, ExitStatusAndMessage) {
@@ -353,18 +337,14 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   const vexa_test::ReadBack a = vexa_test::readOwn(first), b = vexa_test::readOwn(second);
   expectPattern(b, 4, 1200);
   EXPECT_EQ(b.samples, a.samples);
-  if (recorderKeepsDescriptions()) {
-    const Vexa::BdfReader kept(second);
-    std::vector<std::string> units;
-    for (const Vexa::BdfSignal& g : kept.header().signals) units.push_back(g.physicalDimension);
-    EXPECT_EQ(b.labels, (std::vector<std::string>{"EEG Fz", "EMG", "Port 7 Ch 0", "Port 8 Ch 0"}));
-    EXPECT_EQ(units, (std::vector<std::string>{"uV", "uV", "uV", "mV"}));
-    EXPECT_EQ(kept.header().signals[1].physicalMin, -3.5);
-    EXPECT_EQ(kept.header().signals[1].physicalMax, 3.5);
-    EXPECT_EQ(kept.recordingInfo().subject, "S01");
-  } else {
-    EXPECT_EQ(b.labels, (std::vector<std::string>{"Port 1 Ch 0", "Port 2 Ch 0", "Port 7 Ch 0", "Port 8 Ch 0"}));
-  }
+  const Vexa::BdfReader kept(second);
+  std::vector<std::string> units;
+  for (const Vexa::BdfSignal& g : kept.header().signals) units.push_back(g.physicalDimension);
+  EXPECT_EQ(b.labels, (std::vector<std::string>{"EEG Fz", "EMG", "Port 7 Ch 0", "Port 8 Ch 0"}));
+  EXPECT_EQ(units, (std::vector<std::string>{"uV", "uV", "uV", "mV"}));
+  EXPECT_EQ(kept.header().signals[1].physicalMin, -3.5);
+  EXPECT_EQ(kept.header().signals[1].physicalMax, 3.5);
+  EXPECT_EQ(kept.recordingInfo().subject, "S01");
   EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\nfirmware: 3.9\n"), std::string::npos)
       << "named as recorded";
   // A start the recording cannot serve gets the device's refusal and what
