@@ -310,7 +310,7 @@ void addRecord(CLI::App& app, int& status) {
                          "Repeatable, instead of --channels: the channels of MASK (bit 0 the first; decimal or 0x…) "
                          "on PORT, sampled every DIVISOR-th tick (default 1), e.g. 1:0xFF")
           ->type_name("PORT:MASK[:DIVISOR]")
-          ->check(check(sourceError, "PORT:MASK[:DIVISOR]"));
+          ->check(check(sourceError, ""));
   channels->excludes(sources);
   record->add_option("--bits", o->bits, "Sample width in bits")->capture_default_str()->check(CLI::Range(1, 24));
   record->add_option("--seconds", o->seconds, "Length of the recording (default: until Ctrl-C)")
@@ -321,13 +321,13 @@ void addRecord(CLI::App& app, int& status) {
   const std::string n = " (N the channel in the file, from 1, or * for all; repeatable)";
   record->add_option("--label", o->labels, "Channel label, 16 printable characters at most" + n)
       ->type_name("N=TEXT")
-      ->check(CLI::Validator([](std::string& t) { return channelTextError("--label", t, 0); }, "N=TEXT"));
+      ->check(CLI::Validator([](std::string& t) { return channelTextError("--label", t, 0); }, ""));
   record->add_option("--unit", o->units, "Physical unit such as uV, 8 printable characters at most" + n)
       ->type_name("N=TEXT")
-      ->check(CLI::Validator([](std::string& t) { return channelTextError("--unit", t, 0); }, "N=TEXT"));
+      ->check(CLI::Validator([](std::string& t) { return channelTextError("--unit", t, 0); }, ""));
   record->add_option("--physical", o->physical, "Physical values of the digital range's ends" + n)
       ->type_name("N=MIN:MAX")
-      ->check(CLI::Validator([](std::string& t) { return channelTextError("--physical", t, 0); }, "N=MIN:MAX"));
+      ->check(CLI::Validator([](std::string& t) { return channelTextError("--physical", t, 0); }, ""));
   record->add_option("--subject", o->subject, "Who is recorded");
   record->add_option("--note", o->note, "Free text about the recording");
   record->add_flag("--force", o->force, "Replace an existing output file");
