@@ -4,7 +4,9 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <utility>
 
@@ -65,7 +67,51 @@ class RecordCursor {
   Vexa::BdfRecord current_;
 };
 
+// The recorded channel of port/channel, or -1.
+int recordedIndex(const Vexa::RecordingInfo& info, int port, int channel) {
+  for (size_t i = 0; i < info.channels.size(); ++i) {
+    if (info.channels[i].port == port && info.channels[i].channel == channel) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// 1000 as "1000", 0.5 as "0.5", 100000 as "100000".
+std::string hertz(double rate) {
+  std::ostringstream text;
+  text << std::setprecision(10) << rate << " Hz";
+  return text.str();
+}
+
 }  // namespace
+
+std::string replayRefusal(const Vexa::RecordingInfo& recording, double rate,
+                          const std::vector<Vexa::Source>& sources) {
+  const double recorded = recording.baseFrequency;
+  if (std::fabs(rate - recorded) > recorded * 1e-6) return "recorded at " + hertz(recorded) + "; asked " + hertz(rate);
+  for (const Vexa::Source& s : sources) {
+    for (int ch = 0; ch < 16; ++ch) {
+      if (!(s.chMask & (1 << ch))) continue;
+      const std::string which = "port " + std::to_string(s.port) + " channel " + std::to_string(ch);
+      const int i = recordedIndex(recording, s.port, ch);
+      if (i < 0) {
+        std::string held;
+        for (const Vexa::RecordedChannel& c : recording.channels) {
+          held += (held.empty() ? "" : ", ") + std::to_string(c.port) + ":" + std::to_string(c.channel);
+        }
+        return "recorded port:channel " + held + "; asked " + which;
+      }
+      const Vexa::RecordedChannel& c = recording.channels[static_cast<size_t>(i)];
+      if (c.nBits != s.nBits) {
+        return which + " recorded with " + std::to_string(c.nBits) + " bits; asked " + std::to_string(s.nBits);
+      }
+      if (s.freqDivisor % c.freqDivisor != 0) {
+        return which + " recorded every " + std::to_string(c.freqDivisor) + " ticks; asked every " +
+               std::to_string(s.freqDivisor);
+      }
+    }
+  }
+  return {};
+}
 
 ReplayModel::ReplayModel(CurrentDeviceConfig config, std::string filePath) : path_(std::move(filePath)) {
   try {
@@ -98,33 +144,10 @@ ReplayModel::ReplayModel(CurrentDeviceConfig config, std::string filePath) : pat
   setConfig(std::move(config));
 }
 
-int ReplayModel::channelIndex(int port, int channel) const {
-  for (size_t i = 0; i < info_.channels.size(); ++i) {
-    if (info_.channels[i].port == port && info_.channels[i].channel == channel) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 std::string ReplayModel::refuseStart(const StartRequest& request) const {
-  const double rate = info_.baseFrequency;
-  if (std::fabs(request.baseRate - rate) > rate * 1e-6) {
-    return "base rate " + std::to_string(request.baseRate) + " Hz; the recording's is " + std::to_string(rate) +
-           " Hz";
-  }
-  for (const StreamSource& s : request.sources) {
-    for (int ch = 0; ch < 16; ++ch) {
-      if (!(s.chMask & (1u << ch))) continue;
-      const std::string which = "port " + std::to_string(s.port) + " channel " + std::to_string(ch);
-      const int i = channelIndex(s.port, ch);
-      if (i < 0) return which + " is not in the recording";
-      const Vexa::RecordedChannel& c = info_.channels[static_cast<size_t>(i)];
-      if (c.nBits != s.nBits) return which + " was recorded with " + std::to_string(c.nBits) + " bits";
-      if (s.divisor % c.freqDivisor != 0) {
-        return which + " was recorded every " + std::to_string(c.freqDivisor) + " ticks";
-      }
-    }
-  }
-  return {};
+  std::vector<Vexa::Source> sources;
+  for (const StreamSource& s : request.sources) sources.push_back({s.port, s.divisor, s.nBits, s.chMask});
+  return replayRefusal(info_, request.baseRate, sources);
 }
 
 FrameStream::SampleFn ReplayModel::samplesFor(const StartRequest& request) {
@@ -133,7 +156,7 @@ FrameStream::SampleFn ReplayModel::samplesFor(const StartRequest& request) {
   // The recorded channel of every (source, channel) the start asked for.
   std::vector<std::array<int, 16>> map(request.sources.size());
   for (size_t s = 0; s < request.sources.size(); ++s) {
-    for (int ch = 0; ch < 16; ++ch) map[s][static_cast<size_t>(ch)] = channelIndex(request.sources[s].port, ch);
+    for (int ch = 0; ch < 16; ++ch) map[s][static_cast<size_t>(ch)] = recordedIndex(info_, request.sources[s].port, ch);
   }
   auto cursor = std::make_shared<RecordCursor>(path_, ticksPerRecord_, std::move(divisors));
   return [cursor, map = std::move(map)](int64_t tick, int source, int channel) {

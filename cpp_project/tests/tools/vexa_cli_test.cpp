@@ -1,13 +1,15 @@
 // The vexa tool as a user runs it: exit statuses and messages, recordings
-// from the in-process simulated device read back, a clean end on SIGINT and
+// from the in-process simulated device read back, existing files kept,
+// markers from standard input, a failed write, a clean end on SIGINT and
 // the replay of a recording.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "record/read_back.h"
+#include "vexa/bdf_reader.h"
 #include "vexa_sim/sample_pattern.h"
 
 extern char** environ;
@@ -34,9 +37,18 @@ std::string tempFile(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("vexa_cli_" + std::to_string(getpid()) + "_" + name)).string();
 }
 
+// How the child runs: its standard input (/dev/null when -1) and the
+// largest file it may write; SIGXFSZ is ignored, so a longer write fails
+// with EFBIG instead of killing it.
+struct Child {
+  int input = -1;
+  rlim_t maxFileSize = RLIM_INFINITY;
+};
+
 // Runs vexa with args; onErr sees the standard error text gathered so far
 // after each read (the child's pid with it, e.g. to signal it).
-Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const std::string&)>& onErr = {}) {
+Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const std::string&)>& onErr = {},
+            const Child& child = {}) {
   args.insert(args.begin(), VEXA_CLI);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -44,25 +56,36 @@ Result vexa(std::vector<std::string> args, const std::function<void(pid_t, const
   const std::string outFile = tempFile("stdout.txt");
   int err[2];
   EXPECT_EQ(pipe2(err, O_CLOEXEC), 0);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, VEXA_CLI, &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  const char* outPath = outFile.c_str();
+  const rlimit fileSize = {child.maxFileSize, child.maxFileSize};
+  const pid_t pid = fork();
+  if (pid == 0) {  // only async-signal-safe calls until exec
+    dup2(child.input >= 0 ? child.input : open("/dev/null", O_RDONLY | O_CLOEXEC), STDIN_FILENO);
+    dup2(open(outPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600), STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    setrlimit(RLIMIT_FSIZE, &fileSize);
+    signal(SIGXFSZ, SIG_IGN);
+    execve(VEXA_CLI, argv.data(), environ);
+    _exit(127);
+  }
+  EXPECT_GT(pid, 0);
   close(err[1]);
   Result r;
+  // 30 s for the whole run: a hung recording may still print progress.
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   pollfd fd = {err[0], POLLIN, 0};
   char buf[4096];
-  for (ssize_t n; (n = poll(&fd, 1, 30000) > 0 ? read(err[0], buf, sizeof buf) : -1) > 0;) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) {
+      ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
+      kill(pid, SIGKILL);
+      break;
+    }
+    const ssize_t n = read(err[0], buf, sizeof buf);
+    if (n <= 0) break;
     r.err.append(buf, static_cast<size_t>(n));
     if (onErr) onErr(pid, r.err);
-  }
-  if (poll(&fd, 1, 0) == 0) {
-    ADD_FAILURE() << "vexa hangs; stderr so far: " << r.err;
-    kill(pid, SIGKILL);
   }
   close(err[0]);
   int status = 0;
@@ -109,6 +132,24 @@ TEST(VexaCli, ExitStatusAndMessage) {
       {{"record", "SIM", "--rate", "0", "--channels", "1", "-o", bdf}, 2, "--rate", ""},
       {{"record", "SIM", "--rate", "1000", "--channels", "0x0", "-o", bdf}, 2, "selects no port", ""},
       {{"record", "SIM", "--rate", "1000", "--channels", "1", "-o", "out.txt"}, 2, ".bdf or .csv", ""},
+      {{"record", "SIM", "--rate", "1000", "-o", bdf}, 2, "--channels or --source is required", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "--source", "1:1", "-o", bdf}, 2, "excludes", ""},
+      {{"record", "SIM", "--rate", "1000", "--source", "1:0x10000", "-o", bdf}, 2, "not PORT:MASK[:DIVISOR]", ""},
+      {{"record", "SIM", "--rate", "1000", "--source", "2:3:0", "-o", bdf}, 2, "not PORT:MASK[:DIVISOR]", ""},
+      {{"record", "SIM", "--rate", "1000", "--source", "1:0x8001", "--label", "3=x", "-o", bdf}, 2,
+       "--label: channel 3 is not recorded: 2 channels are, from 1", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "--unit", "0=uV", "-o", bdf}, 2, "not N=TEXT", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "--physical", "*=-1:-1", "-o", bdf}, 2,
+       "two different numbers", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "--physical", "1=:5", "-o", bdf}, 2, "not MIN:MAX", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "--label", "1=ABCDEFGHIJKLMNOPQ", "-o", bdf}, 2,
+       "not 16 printable ASCII characters at most", ""},
+      {{"record", "SIM", "--rate", "10000000", "--channels", "1", "-o", bdf}, 1,
+       "vexa record: tessarimodular cannot sample at 10000000 Hz: its family takes at most 100000 Hz", ""},
+      {{"record", "SIM:quillbox", "--rate", "5000", "--channels", "1", "-o", bdf}, 1,
+       "Quillbox cannot sample at 5000 Hz: it takes 1, 10, 100 or 1000 Hz", ""},
+      {{"record", "SIM", "--rate", "1000", "--channels", "1", "-o", "/nonexistent/a.bdf"}, 1,
+       "vexa record: cannot create /nonexistent/a.bdf: No such file or directory", ""},
       {{"scan", "--domain", "WIFI"}, 2, "WIFI", ""},
       {{"sim", "--family", "cadrium", "--replay", "a.bdf"}, 2, "--replay applies only to --family current", ""},
       {{"sim", "--replay", "/nonexistent/a.bdf"}, 1, "cannot replay /nonexistent/a.bdf", ""},
@@ -134,8 +175,100 @@ TEST(VexaCli, ExitStatusAndMessage) {
   EXPECT_FALSE(std::filesystem::exists(bdf)) << "a refused start leaves no file";
 }
 
-TEST(VexaCli, SigintFinishesTheFile) {
+TEST(VexaCli, ExistingFileIsKeptUnlessForced) {
+  const std::string file = tempFile("existing.bdf");
+  std::string before;
+  for (int i = 0; i < 3000; ++i) before += static_cast<char>(i * 7 + i / 251);
+  struct Case {
+    std::vector<std::string> extra;
+    int status;
+    std::string err;
+    bool replaced;
+  } cases[] = {
+      {{"--bits", "12", "--force"}, 1, "vexa record: Invalid parameter.", false},  // the device refuses the start
+      {{}, 1, "vexa record: " + file + " exists; --force replaces it", false},
+      {{"--force"}, 0, "vexa record: 100 instants", true},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(file, std::ios::binary) << before;
+    std::vector<std::string> args = {"record", "SIM", "--rate", "1000", "--channels", "1", "--seconds", "0.1", "-o", file};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    const Result r = vexa(args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    std::ifstream in(file, std::ios::binary);
+    const std::string after((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(after != before, c.replaced) << r.err;
+  }
+  expectPattern(vexa_test::readOwn(file), 1, 100);
+  std::remove(file.c_str());
+}
+
+// Every channel of whole ports (64 in all, one port at half rate); the
+// compact board's values of 10 and 6 bits. The end of standard input does
+// not end a recording.
+TEST(VexaCli, RecordsTheChannelsAsked) {
+  struct Signal {
+    int source, channel, bits, divisor;
+  };
+  std::vector<Signal> wide, compact;
+  for (int s = 0; s < 4; ++s) {
+    for (int ch = 0; ch < 16; ++ch) wide.push_back({s, ch, 16, s == 2 ? 2 : 1});
+  }
+  for (int k = 0; k < 6; ++k) compact.push_back({0, k, k < 4 ? 10 : 6, 1});
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<Signal> signals;
+  } cases[] = {
+      {{"SIM:current --product 517", "--source", "0:0xFFFF", "--source", "1:65535", "--source", "2:0xFFFF:2",
+        "--source", "63:0xffff"},
+       wide},
+      {{"SIM:quillbox", "--channels", "111111", "--label", "6=ABCDEFGHIJKLMNOP"}, compact},
+  };
+  const std::string file = tempFile("channels.bdf");
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"record"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--rate", "1000", "--seconds", "0.3", "-o", file});
+    const Result r = vexa(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(instantsOf(r.err), 300) << r.err;
+    const vexa_test::ReadBack back = vexa_test::readOwn(file);
+    ASSERT_TRUE(back.ok);
+    ASSERT_EQ(back.samples.size(), c.signals.size()) << c.args[0];
+    for (size_t i = 0; i < c.signals.size(); ++i) {
+      const Signal& g = c.signals[i];
+      EXPECT_EQ(back.digitalMin[i], 0) << c.args[0] << " signal " << i;
+      EXPECT_EQ(back.digitalMax[i], (1 << g.bits) - 1) << c.args[0] << " signal " << i;
+      for (int t = 0; t < 300 / g.divisor; ++t) {
+        ASSERT_EQ(back.samples[i][t], vexa_sim::samplePattern(t * g.divisor, g.source, g.channel, g.bits))
+            << c.args[0] << " signal " << i << " sample " << t;
+      }
+    }
+    std::remove(file.c_str());
+  }
+}
+
+TEST(VexaCli, WriteFailureEndsTheRecording) {
+  const std::string file = tempFile("full.bdf");
+  // 60 kB a second against 16 KiB: the first record fails. Without a
+  // length the recording ends only by noticing.
+  const Result r = vexa({"record", "SIM", "--rate", "10000", "--channels", "11", "-o", file}, {}, Child{-1, 16384});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.err.find("vexa record: writing " + file + " failed: write: File too large"), std::string::npos) << r.err;
+  std::remove(file.c_str());
+}
+
+// Markers typed before and while it records, the last ones just before
+// the signal, all land in the file.
+TEST(VexaCli, SigintFinishesTheFileWithTheMarkersTyped) {
   const std::string file = tempFile("interrupted.bdf");
+  int input[2];
+  ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+  auto type = [&](const std::string& text) {
+    EXPECT_EQ(write(input[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  };
+  type("alpha\n\n \t\n");
   bool signalled = false;
   const Result r = vexa({"record", "SIM", "--rate", "2000", "--channels", "11", "-o", file},
                         [&](pid_t pid, const std::string& err) {
@@ -144,9 +277,13 @@ TEST(VexaCli, SigintFinishesTheFile) {
                           const size_t instants = err.find(" instants", line);
                           if (signalled || instants == std::string::npos) return;
                           if (std::stoll(err.substr(err.rfind(' ', instants - 1) + 1)) > 0) {
+                            type("beta gamma\r\nlast");
                             signalled = kill(pid, SIGINT) == 0;
                           }
-                        });
+                        },
+                        Child{input[0]});
+  close(input[0]);
+  close(input[1]);
   ASSERT_TRUE(signalled) << r.err;
   EXPECT_EQ(r.status, 0) << r.err;
   const long long n = instantsOf(r.err);
@@ -158,6 +295,11 @@ TEST(VexaCli, SigintFinishesTheFile) {
     ASSERT_FALSE(back.annotations.empty()) << r.err;
     EXPECT_EQ(back.annotations.back(), (vexa_test::Annotation{n * 5000, -1, "Recording ends"}));
   }
+  std::vector<std::string> markers;
+  for (const vexa_test::Annotation& a : back.annotations) {
+    if (a.text.rfind("Marker", 0) == 0) markers.push_back(a.text);
+  }
+  EXPECT_EQ(markers, (std::vector<std::string>{"Marker: alpha", "Marker: beta gamma", "Marker: last"}));
   std::remove(file.c_str());
 }
 
@@ -172,7 +314,9 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
     return vexa(args);
   };
   // 1.2 s: two records, the second one padded.
-  Result r = record("SIM:current --description FernlitVexa --product 0x0502 --fw 0x0309", first, {"--seconds", "1.2"});
+  Result r = record("SIM:current --description FernlitVexa --product 0x0502 --fw 0x0309", first,
+                    {"--seconds", "1.2", "--label", "1=EEG Fz", "--unit", "*=uV", "--physical", "2=-3.5:3.5",
+                     "--subject", "S01"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Standard error is no terminal: at most one progress line a second (the
   // k-th shows k s or more), then the final one.
@@ -180,30 +324,54 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   int shown = 0;
   for (std::string line; std::getline(lines, line);) {
     double seconds = 0;
-    if (std::sscanf(line.c_str(), "recording %lf s", &seconds) == 1) EXPECT_GE(seconds, shown++) << r.err;
+    if (std::sscanf(line.c_str(), "recording %lf s", &seconds) == 1) {
+      EXPECT_GE(seconds, shown++) << r.err;
+    }
   }
-  // Played back until the recording ends, with nothing asked for its length.
-  r = record("SIM:" + first, second, {});
+  // Played back until the recording ends, with nothing asked for its length;
+  // its descriptions kept where not given again.
+  r = record("SIM:" + first, second, {"--unit", "4=mV", "--label", "2=EMG"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("the device ended the acquisition (disconnect, reason 0)"), std::string::npos) << r.err;
   EXPECT_EQ(instantsOf(r.err), 1200) << r.err;
   const vexa_test::ReadBack a = vexa_test::readOwn(first), b = vexa_test::readOwn(second);
   expectPattern(b, 4, 1200);
   EXPECT_EQ(b.samples, a.samples);
-  EXPECT_EQ(b.labels, (std::vector<std::string>{"Port 1 Ch 0", "Port 2 Ch 0", "Port 7 Ch 0", "Port 8 Ch 0"}));
+  const Vexa::BdfReader kept(second);
+  std::vector<std::string> units;
+  for (const Vexa::BdfSignal& g : kept.header().signals) units.push_back(g.physicalDimension);
+  EXPECT_EQ(b.labels, (std::vector<std::string>{"EEG Fz", "EMG", "Port 7 Ch 0", "Port 8 Ch 0"}));
+  EXPECT_EQ(units, (std::vector<std::string>{"uV", "uV", "uV", "mV"}));
+  EXPECT_EQ(kept.header().signals[1].physicalMin, -3.5);
+  EXPECT_EQ(kept.header().signals[1].physicalMax, 3.5);
+  EXPECT_EQ(kept.recordingInfo().subject, "S01");
   EXPECT_NE(vexa({"info", "SIM:" + first}).out.find("\ntype: FernlitVexa\nproduct: 1282 (0x0502)\nfirmware: 3.9\n"), std::string::npos)
       << "named as recorded";
-  // A start the recording cannot serve gets the device's refusal.
-  for (const std::vector<std::string>& refused : {std::vector<std::string>{"--rate", "2000", "--channels", "1"},
-                                                 {"--rate", "1000", "--channels", "001"},
-                                                 {"--rate", "1000", "--channels", "1", "--bits", "8"}}) {
-    std::vector<std::string> args = {"record", "SIM:" + first};
-    args.insert(args.end(), refused.begin(), refused.end());
-    args.insert(args.end(), {"-o", second});
-    r = vexa(args);
+  // A start the recording cannot serve gets the device's refusal and what
+  // the recording holds.
+  const std::string third = tempFile("third.bdf");
+  const std::pair<std::vector<std::string>, std::string> refusals[] = {
+      {{"--rate", "2000", "--channels", "1"}, "recorded at 1000 Hz; asked 2000 Hz"},
+      {{"--rate", "1000", "--channels", "001"}, "recorded port:channel 1:0, 2:0, 7:0, 8:0; asked port 3 channel 0"},
+      {{"--rate", "1000", "--source", "2:1", "--source", "1:1", "--bits", "8"},
+       "port 2 channel 0 recorded with 16 bits; asked 8"},
+      {{"--rate", "1000", "--source", "7:1:3", "--source", "1:1:2", "--source", "8:1"}, "no refusal"}};
+  for (const auto& [args, why] : refusals) {
+    std::vector<std::string> all = {"record", "SIM:" + first, "--seconds", "0.01", "-o", third};
+    all.insert(all.end(), args.begin(), args.end());
+    r = vexa(all);
+    if (why == "no refusal") {
+      EXPECT_EQ(r.status, 0) << r.err << "a divisor that is a multiple of the recorded one";
+      continue;
+    }
     EXPECT_EQ(r.status, 1) << r.err;
-    EXPECT_NE(r.err.find("Invalid operation on current device state (code 3)."), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("vexa record: Invalid operation on current device state (code 3).\n"
+                         "vexa record: the replayed recording cannot serve this start: " + why + "\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(third)) << r.err;
   }
+  std::remove(third.c_str());
   std::remove(first.c_str());
   std::remove(second.c_str());
 }

@@ -13,9 +13,16 @@
 #include <vector>
 
 #include "vexa/recorder.h"
+#include "vexa/signals_dev.h"
 #include "vexa_sim/current_device_model.h"
 
 namespace vexa_sim {
+
+// Why a recording cannot serve a start at rate with sources, said by what
+// it holds ("recorded at 1000 Hz; asked 500 Hz"); empty when it can. A
+// source's divisor must be a multiple of its channels' recorded ones.
+std::string replayRefusal(const Vexa::RecordingInfo& recording, double rate,
+                          const std::vector<Vexa::Source>& sources);
 
 class ReplayModel : public CurrentDeviceModel {
  public:
@@ -36,9 +43,6 @@ class ReplayModel : public CurrentDeviceModel {
   std::optional<int64_t> endTick() const override { return ticks_; }
 
  private:
-  // The recorded channel of port/channel, or -1.
-  int channelIndex(int port, int channel) const;
-
   std::string path_;
   Vexa::RecordingInfo info_;
   int64_t ticksPerRecord_ = 0;
