@@ -292,7 +292,12 @@ VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void);
  * path, start time, base frequency, and per channel its port, channel
  * index, divisor and bits, with the label, unit and physical range that
  * VexaExtDescribeRecordingChannel gave it. Ticks the device skipped are
- * filled and noted, so that time in the file stays true. The file counts
+ * filled, so that time in the file stays true, and every filled span has a
+ * note starting with "BAD_" (its onset and duration) that analysis tools
+ * use to leave it out. A BDF+ file holds the recorded instants and no more:
+ * its last data record is padded (noted as "BAD_padding"), notes that do
+ * not fit a record go into the next ones, and a data record stays under
+ * 10 MB at any rate. The file counts
  * ticks in 64 bits: the raw-data handler's tick wraps after 2^31, the
  * recording's does not.
  *
