@@ -3,11 +3,8 @@
 // of start describes, every way a recording ends, and the refusals.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <filesystem>
 #include <functional>
 #include <thread>
@@ -24,12 +21,6 @@ namespace vexa_unity_test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Unique per run: other builds of these tests may share the directory.
-std::string tempPath(const std::string& name) {
-  static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
-  return (fs::temp_directory_path() / ("vexa_unity_rec_" + std::to_string(run) + "_" + name)).string();
-}
 
 // The loop's handler drives the recording at fixed ticks, so that the file's
 // first tick and the marker's tick are known exactly.
@@ -57,7 +48,7 @@ TEST_F(Recording, FileHoldsEveryInstantAndTheMarker) {
   const std::vector<Vexa::RecordedChannel> channels = {
       {1, 0, 2, 24}, {1, 1, 2, 24}, {1, 8, 2, 24}, {5, 0, 1, 16}, {5, 3, 1, 16}};
   constexpr int kFirst = kStartTick + 1, kTicks = kStopTick - kStartTick;
-  recordPath = tempPath("run.BDF");  // the extension in any letter case
+  recordPath = vexa_test::tempPath("run.BDF");  // the extension in any letter case
   SetOnRawDataHandler(drivingHandler);
   VexaDevUnity("SIM:current --product 0x0205");
   StartAcquisitionBySources(kFreq, wire, 2);
@@ -114,7 +105,7 @@ TEST_F(Recording, LayoutOfEachStartAndEveryEnding) {
       {"SIM:quillbox", [] { StartAcquisitionByNbr(1000, 0b111110, 16); }, [] { VexaDevUnity("SIM"); }, 0,
        "Quillbox", {{2, 0, 1, 10}, {3, 0, 1, 10}, {4, 0, 1, 10}, {5, 0, 1, 10}, {6, 0, 1, 6}}},
   };
-  const std::string path = tempPath("layout.bdf");
+  const std::string path = vexa_test::tempPath("layout.bdf");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.path + std::string(" ") + row.type);
     VexaDevUnity(row.path);
@@ -135,7 +126,7 @@ TEST_F(Recording, LayoutOfEachStartAndEveryEnding) {
 }
 
 TEST_F(Recording, RefusalsSayWhy) {
-  const std::string good = tempPath("refusal.csv"), full = tempPath("full.bdf");
+  const std::string good = vexa_test::tempPath("refusal.csv"), full = vexa_test::tempPath("full.bdf");
   fs::create_symlink("/dev/full", full);
   enum State { kNone, kConnected, kAcquiring, kRecording };
   const auto channel = [](int position, const char* label, const char* unit, double lo, double hi) {
@@ -217,7 +208,7 @@ size_t frameCount() {
 // thread, with the system's cause; the recording takes nothing more and
 // the stop fails with the same text.
 TEST_F(Recording, WriteFailureReportedOnceOnTheLoopThread) {
-  const std::string full = tempPath("full.csv");
+  const std::string full = vexa_test::tempPath("full.csv");
   fs::create_symlink("/dev/full", full);
   failures.clear();
   SetOnExceptionRaisedHandler(onFailure);
@@ -252,7 +243,7 @@ TEST_F(Recording, WriteFailureReportedOnceOnTheLoopThread) {
 // The loop's 32-bit tick wraps from 2^31 - 1 to -2^31: the recording counts
 // on without a gap, every instant in its place.
 TEST_F(Recording, TicksCountOnAcrossTheWrap) {
-  const std::string path = tempPath("wrap.bdf");
+  const std::string path = vexa_test::tempPath("wrap.bdf");
   VexaDevUnity("SIM");
   StartAcquisitionByNbr(1000, 0b1, 16);
   ASSERT_EQ(VexaExtStartRecording(path.c_str()), 0) << VexaExtGetLastErrorDetail();
@@ -273,12 +264,11 @@ TEST_F(Recording, TicksCountOnAcrossTheWrap) {
   fs::remove(path);
 
   // The next recording counts from its own first tick again.
-  const std::string csv = tempPath("wrap.csv");
+  const std::string csv = vexa_test::tempPath("wrap.csv");
   ASSERT_EQ(VexaExtStartRecording(csv.c_str()), 0) << VexaExtGetLastErrorDetail();
   for (int tick : {5, 6}) vexaDev->onRawFrame(tick, &sent[tick]);
   ASSERT_EQ(VexaExtStopRecording(), 0) << VexaExtGetLastErrorDetail();
-  std::ifstream in(csv);
-  const std::string text((std::istreambuf_iterator<char>(in)), {});
+  const std::string text = vexa_test::slurp(csv);
   EXPECT_NE(text.find("\n5,"), std::string::npos) << text;
   fs::remove(csv);
 }
@@ -286,7 +276,7 @@ TEST_F(Recording, TicksCountOnAcrossTheWrap) {
 // Descriptions reach the next recording's header and only that one; one
 // beyond the acquisition's channels refuses the start and is kept.
 TEST_F(Recording, DescriptionsApplyToTheNextRecording) {
-  const std::string path = tempPath("described.bdf");
+  const std::string path = vexa_test::tempPath("described.bdf");
   VexaDevUnity("SIM");
   StartAcquisitionByNbr(1000, 0b101, 16);
   ASSERT_EQ(VexaExtDescribeRecordingChannel(2, "spare", "", 0, 0), 0);

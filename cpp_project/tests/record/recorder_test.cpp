@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <tuple>
 
 #include "record/read_back.h"
@@ -29,11 +28,6 @@ std::vector<RecordedChannel> manyChannels(int n, int32_t divisor, int32_t bits) 
   std::vector<RecordedChannel> out;
   for (int i = 0; i < n; ++i) out.push_back({1 + i / 16, i % 16, divisor, bits});
   return out;
-}
-
-std::string tempPath(const std::string& name) {
-  return (fs::temp_directory_path() / ("vexa_rec_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                       "_" + name)).string();
 }
 
 Vexa::RecordingInfo infoFor(double f, std::vector<RecordedChannel> channels,
@@ -60,12 +54,6 @@ std::vector<int> fedSamples(const RecordedChannel& c, int i, int64_t first, int6
   std::vector<int> out;
   for (size_t j = 0; j < n; ++j) out.push_back(gen(c, i, std::min<int64_t>(first + j * c.freqDivisor, last)));
   return out;
-}
-
-std::string slurp(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
 }
 
 void feed(Vexa::Recorder& rec, const Vexa::RecordingInfo& info, int64_t from, int64_t to, Gen gen = pattern) {
