@@ -1,6 +1,8 @@
 // Recording through the extension exports against the simulated device:
-// the files read back against the simulator's pattern, the layout each kind
-// of start describes, every way a recording ends, and the refusals.
+// what the plug-in adds to the recorder (whose own tests check every sample
+// and note): the instants of a start and a marker, the layout each kind of
+// start describes, every way a recording ends, the refusals, the report of
+// a write failure, the loop's tick across its wrap, and descriptions.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -42,7 +44,7 @@ void drivingHandler(int nSeq, const int* samples, int n) {
 
 using Recording = HostTest;
 
-TEST_F(Recording, FileHoldsEveryInstantAndTheMarker) {
+TEST_F(Recording, StartsAndMarksAtTheHandlersInstants) {
   const std::vector<Vexa::Source> sources = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
   const VexaSource wire[] = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
   const std::vector<Vexa::RecordedChannel> channels = {
