@@ -5,7 +5,11 @@
 #define VEXA_TESTS_RECORD_READ_BACK_H_
 
 #include <array>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +20,19 @@
 #endif
 
 namespace vexa_test {
+
+// A path in the temporary folder, unique per process: the tests of other
+// builds may run at the same time.
+inline std::string tempPath(const std::string& name) {
+  static const auto run = std::chrono::steady_clock::now().time_since_epoch().count();
+  return (std::filesystem::temp_directory_path() / ("vexa_rec_" + std::to_string(run) + "_" + name)).string();
+}
+
+inline std::string slurp(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
 
 struct Annotation {
   long long onset, duration;  // 100 ns units; duration -1 when absent

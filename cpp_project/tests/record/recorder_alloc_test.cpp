@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "record/read_back.h"
 #include "support/alloc_count.h"
 #include "vexa/recorder.h"
 
@@ -11,7 +12,7 @@ namespace vexa_test {
 namespace {
 
 TEST(RecorderAllocations, NoneInAddInstant) {
-  const std::string path = (std::filesystem::temp_directory_path() / "vexa_rec_alloc.csv").string();
+  const std::string path = tempPath("alloc.csv");
   Vexa::RecordingInfo info{"Cadrium", 513, "3.1", "COM1", {2024, 1, 2, 3, 4, 5}, 1000,
                            {{1, 0, 1, 12}, {2, 0, 1, 12}, {3, 0, 2, 12}}};
   Vexa::Recorder rec(path, info, 100000);
