@@ -30,15 +30,18 @@ void SignalsX::startOld(float freq, int mask, int nBits) {
   if (nSources != 0) VEXA_THROW(Error::InvalidOperation, 0);
   int32_t mode;
   if (x.intProperty("fwVersion") < 0x0200) {
-    if (freq != 1000.0f || mask != 255 || nBits != 12) VEXA_THROW(Error::InvalidParameter);
+    if (freq != 1000.0f || mask != 255 || nBits != 12) {
+      VEXA_THROW_DETAIL(Error::InvalidParameter, "this firmware samples all 8 channels at 1000 Hz with 12 bits only");
+    }
     static const uint8_t kStart = 'Z';
     x.io->send(&kStart, 1);
     mode = kZStart;
   } else {
-    if (freq != std::floor(freq)) VEXA_THROW(Error::InvalidParameter);
-    if (freq < 36 || freq > 8000) VEXA_THROW(Error::InvalidParameter);
-    if (mask < 1 || mask > 255) VEXA_THROW(Error::InvalidParameter);
-    if (nBits != 8 && nBits != 12) VEXA_THROW(Error::InvalidParameter);
+    if (freq != std::floor(freq) || freq < 36 || freq > 8000) {
+      VEXA_THROW_DETAIL(Error::InvalidParameter, "the rate must be a whole number of hertz from 36 to 8000");
+    }
+    if (mask < 1 || mask > 255) VEXA_THROW_DETAIL(Error::InvalidParameter, "the channels must be among the first 8");
+    if (nBits != 8 && nBits != 12) VEXA_THROW_DETAIL(Error::InvalidParameter, "the samples must have 8 or 12 bits");
     char command[32];
     int length = std::snprintf(command, sizeof command, "@START,%04d,%02X,%02d;", static_cast<int>(freq), mask, nBits);
     x.io->send(command, length);

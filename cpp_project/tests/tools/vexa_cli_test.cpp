@@ -148,6 +148,8 @@ TEST(VexaCli, ExitStatusAndMessage) {
        "vexa record: tessarimodular cannot sample at 10000000 Hz: its family takes at most 100000 Hz", ""},
       {{"record", "SIM:quillbox", "--rate", "5000", "--channels", "1", "-o", bdf}, 1,
        "Quillbox cannot sample at 5000 Hz: it takes 1, 10, 100 or 1000 Hz", ""},
+      {{"record", "SIM:cadrium", "--rate", "1000", "--channels", "1", "-o", bdf}, 1,
+       "Invalid parameter. (the samples must have 8 or 12 bits)", ""},
       {{"record", "SIM", "--rate", "1000", "--channels", "1", "-o", "/nonexistent/a.bdf"}, 1,
        "vexa record: cannot create /nonexistent/a.bdf: No such file or directory", ""},
       {{"scan", "--domain", "WIFI"}, 2, "WIFI", ""},
