@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "support/scripted_device.h"
 
@@ -35,67 +36,42 @@ Bytes floatBytes(float f) {
   return Bytes(b, b + 4);
 }
 
+// The whole command for each entry format and both forms of the start.
 TEST(Start, CommandBytes) {
-  auto s = device(0x0201);
-  s->dev->start(1000.0f, std::vector<Source>{{1, 1, 16, 0x03}, {2, 10, 8, 0x01}});
-  Bytes expected = {0x07, 0x01, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0};
-  expected = expected + floatBytes(1000.0f) + Bytes{0x02} + Bytes{0x81, 0x01, 0x00, 0x03, 0, 0, 0, 0} +
-             Bytes{0x02, 0x0A, 0x00, 0x01, 0, 0, 0, 0} + Bytes{0x00};
-  ASSERT_EQ(s->commands.size(), 1u);
-  EXPECT_EQ(s->commands[0], expected);
-  EXPECT_EQ(s->commands[0].size(), 38u);
-  auto& sig = *s->dev->impl()->sigX;
-  EXPECT_EQ(sig.totalChannels, 3);
-  EXPECT_EQ(sig.nSources, 2);
-  EXPECT_EQ(sig.samples.size(), 3u);
-}
-
-TEST(Start, WideMasksAndWidths) {
-  auto s = device(517);
-  s->dev->start(500.0f, std::vector<Source>{{3, 65537, 24, 0x100}});
-  const Bytes& cmd = s->commands.at(0);
-  EXPECT_EQ(cmd[1], 2);
-  EXPECT_EQ(Bytes(cmd.begin() + 21, cmd.end()), (Bytes{0x43, 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0x00}));
-  EXPECT_EQ(s->dev->impl()->sigX->layouts[0].divisor, 65537);
-  EXPECT_EQ(s->dev->impl()->sigX->layouts[0].nChannels, 1);
-
-  auto narrow = device(0x0201);
-  EXPECT_THROW(narrow->dev->start(500.0f, std::vector<Source>{{3, 1, 16, 0x100}}), Vexa::Error::InvalidParameter);
-  EXPECT_TRUE(narrow->commands.empty());
-}
-
-TEST(Start, SourceCountsAgainstThePayloadLimit) {
-  struct Row {
-    uint16_t productId;
-    int32_t chMask;
-    int count;
-    bool sent;
-  } rows[] = {{0x0201, 1, 29, true}, {0x0201, 1, 30, false}, {0x0201, 1, 32, false},
-              {517, 0x101, 25, true}, {517, 0x101, 26, false}, {0x0201, 1, 33, false}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.count);
-    auto s = device(row.productId);
-    std::vector<Source> sources;
-    for (int i = 0; i < row.count; ++i) sources.push_back({i, 1, 8, row.chMask});
-    if (row.sent) {
-      s->dev->start(100.0f, sources);
-      EXPECT_EQ(s->commands.size(), 1u);
-    } else {
-      EXPECT_THROW(s->dev->start(100.0f, sources), Vexa::Error::InvalidParameter);
-      EXPECT_TRUE(s->commands.empty());
-      EXPECT_EQ(s->dev->impl()->sigX->nSources, 0);
-    }
+  const Bytes header = Bytes{0x07, 0x01, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0} + floatBytes(1000.0f);
+  // what, product, sources, or else ports (16 bits), the command from the source count on, channels
+  const std::tuple<const char*, uint16_t, std::vector<Source>, std::vector<int>, Bytes, int> rows[] = {
+      {"8-byte entries", 0x0201, {{1, 1, 16, 0x03}, {2, 10, 8, 0x01}}, {},
+       {0x02, 0x81, 0x01, 0x00, 0x03, 0, 0, 0, 0, 0x02, 0x0A, 0x00, 0x01, 0, 0, 0, 0, 0x00}, 3},
+      {"9-byte entries: a 16-bit mask", 517, {{3, 65537, 24, 0x100}}, {},
+       {0x01, 0x43, 0x01, 0x00, 0x00, 0x01, 0, 0, 0, 0, 0x00}, 1},
+      {"ports", 0x0201, {}, {1, 3},
+       {0x02, 0x81, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0x83, 0x01, 0x00, 0x01, 0, 0, 0, 0, 0x00}, 2},
+  };
+  for (const auto& [name, productId, sources, ports, entries, channels] : rows) {
+    SCOPED_TRACE(name);
+    auto s = device(productId);
+    ports.empty() ? s->dev->start(1000.0f, sources) : s->dev->start(1000.0f, ports, 16);
+    Bytes expected = header + entries;
+    expected[1] = productId == 517 ? 2 : 1;
+    EXPECT_EQ(s->commands, std::vector<Bytes>{expected});
+    auto& sig = *s->dev->impl()->sigX;
+    EXPECT_EQ(sig.totalChannels, channels);
+    EXPECT_EQ(sig.samples.size(), static_cast<size_t>(channels));
+    EXPECT_EQ(sig.nSources, entries[0]);
+    EXPECT_EQ(sig.layouts[0].divisor, sources.empty() ? 1 : sources[0].freqDivisor);
   }
 }
 
+std::vector<Source> many(int n, int32_t chMask) {
+  std::vector<Source> sources;
+  for (int i = 0; i < n; ++i) sources.push_back({i, 1, 8, chMask});
+  return sources;
+}
+
 TEST(Start, Refusals) {
-  struct Row {
-    const char* name;
-    uint16_t productId, fwVersion;
-    float freq;
-    std::vector<Source> sources;
-    bool ok;
-  } rows[] = {
+  // what, product, firmware, rate, sources, taken
+  const std::tuple<const char*, uint16_t, uint16_t, float, std::vector<Source>, bool> rows[] = {
       {"port 0", 0x0201, 0x0300, 100, {{0, 1, 8, 1}}, true},
       {"port 63", 0x0201, 0x0300, 100, {{63, 1, 8, 1}}, true},
       {"port 64", 0x0201, 0x0300, 100, {{64, 1, 8, 1}}, false},
@@ -106,36 +82,44 @@ TEST(Start, Refusals) {
       {"24 bits on 513 fw 3.6", 513, 0x0306, 100, {{1, 1, 24, 1}}, false},
       {"24 bits on 542", 542, 0x0100, 100, {{1, 1, 24, 1}}, true},
       {"16-bit mask on 542", 542, 0x0100, 100, {{1, 1, 24, 0x100}}, false},
+      {"16-bit mask on 0x0201", 0x0201, 0x0300, 100, {{3, 1, 16, 0x100}}, false},
       {"same port twice", 0x0201, 0x0300, 100, {{1, 1, 8, 1}, {1, 1, 8, 2}}, false},
       {"zero rate", 0x0201, 0x0300, 0, {{1, 1, 8, 1}}, false},
       {"negative rate", 0x0201, 0x0300, -5, {{1, 1, 8, 1}}, false},
       {"no source", 0x0201, 0x0300, 100, {}, false},
+      // Against the payload limit: 8-byte entries, then 9-byte ones.
+      {"29 sources", 0x0201, 0x0300, 100, many(29, 1), true},
+      {"30 sources", 0x0201, 0x0300, 100, many(30, 1), false},
+      {"32 sources", 0x0201, 0x0300, 100, many(32, 1), false},
+      {"33 sources", 0x0201, 0x0300, 100, many(33, 1), false},
+      {"25 wide sources", 517, 0x0300, 100, many(25, 0x101), true},
+      {"26 wide sources", 517, 0x0300, 100, many(26, 0x101), false},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    auto s = device(row.productId, row.fwVersion);
-    if (row.ok) {
-      EXPECT_NO_THROW(s->dev->start(row.freq, row.sources));
+  for (const auto& [name, productId, fwVersion, freq, sources, ok] : rows) {
+    SCOPED_TRACE(name);
+    auto s = device(productId, fwVersion);
+    if (ok) {
+      EXPECT_NO_THROW(s->dev->start(freq, sources));
     } else {
-      EXPECT_THROW(s->dev->start(row.freq, row.sources), Vexa::Error::InvalidParameter);
-      EXPECT_TRUE(s->commands.empty());
+      EXPECT_THROW(s->dev->start(freq, sources), Vexa::Error::InvalidParameter);
     }
+    EXPECT_EQ(s->commands.size(), ok ? 1u : 0u);
+    EXPECT_EQ(s->dev->impl()->sigX->nSources, ok ? static_cast<int>(sources.size()) : 0);
   }
 }
 
 TEST(Start, RunningAcquisitionAndPurge) {
   auto s = device(0x0201);
   auto& x = *s->dev->impl();
-  x.pending.push_back({0x8005, {1}});
-  x.pending.push_back({13, {1}});
-  s->dev->start(100.0f, std::vector<int>{1, 3}, 16);
-  EXPECT_EQ(s->commands.at(0)[20], 2);
-  EXPECT_EQ(Bytes(s->commands[0].begin() + 21, s->commands[0].begin() + 25), (Bytes{0x81, 0x01, 0x00, 0x01}));
+  x.pending = {{0x8005, {1}}, {13, {1}}};
+  s->dev->start(100.0f, std::vector<int>{1}, 16);
   ASSERT_EQ(x.pending.size(), 1u);
   EXPECT_EQ(x.pending.front().code, 13);
   EXPECT_THROW(s->dev->start(100.0f, std::vector<int>{2}, 16), Vexa::Error::InvalidOperation);
 }
 
+// Stopped by stop(), then by the destructor, which survives a stop that is
+// never acknowledged.
 TEST(Stop, SendsTheStopAndReleases) {
   auto s = device(0x0201);
   EXPECT_THROW(s->dev->stop(), Vexa::Error::InvalidOperation);
@@ -145,19 +129,15 @@ TEST(Stop, SendsTheStopAndReleases) {
   EXPECT_EQ(s->dev->impl()->sigX->nSources, 0);
   EXPECT_EQ(s->dev->impl()->sigX->totalChannels, 0);
   EXPECT_THROW(s->dev->stop(), Vexa::Error::InvalidOperation);
-}
-
-TEST(Stop, DestructorStopsAndSurvivesAFailingStop) {
-  auto s = device(0x0201);
   s->dev->start(100.0f, std::vector<int>{1}, 16);
   s->dev.reset();
+  EXPECT_EQ(s->commands.size(), 4u);
   EXPECT_EQ(s->commands.back(), (Bytes{0x09, 0x00}));
 
   auto broken = device(0x0201);
   broken->dev->start(100.0f, std::vector<int>{1}, 16);
-  broken->io->onSend = nullptr;  // the stop is never acknowledged
+  broken->io->onSend = nullptr;
   broken->dev.reset();
-  SUCCEED();
 }
 
 class Frames : public ScriptedDeviceTest {
@@ -167,50 +147,58 @@ class Frames : public ScriptedDeviceTest {
   }
 };
 
-TEST_F(Frames, DivisorsKeepUnsampledValues) {
-  sig().setUp({{1, 16, 1}, {2, 16, 1}});
-  EXPECT_FALSE(frame(0, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00}));
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {1, 2}}, {1, {3, 2}}}));
-}
-
-TEST_F(Frames, LeadingIdleTicksAreDelivered) {
-  sig().setUp({{2, 8, 1}, {4, 8, 1}});
-  EXPECT_FALSE(frame(0, {7, 8}));  // tick 0: both sources
-  EXPECT_EQ(sig().counter, 1);
-  EXPECT_FALSE(frame(2, {9}));  // tick 1 is idle, tick 2 samples the first
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {7, 8}}, {1, {7, 8}}, {2, {9, 8}}}));
-}
-
-TEST_F(Frames, SampleWidths) {
-  sig().setUp({{1, 24, 2}, {1, 16, 1}, {1, 8, 2}});
-  EXPECT_FALSE(frame(0, {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x80, 0x01}));
-  ASSERT_EQ(dev->ticks.size(), 1u);
-  EXPECT_EQ(dev->ticks[0].samples, (std::vector<int>{8388607, -8388608, 65535, 128, 1}));
+// Frames decoded in turn into ticks; the last one of a row may fail.
+TEST_F(Frames, Decoding) {
+  // what, layouts, frames (sequence, payload), whether the last one fails, the ticks delivered
+  const std::tuple<const char*, std::vector<Vexa::SourceLayout>, std::vector<std::pair<uint16_t, Bytes>>, bool,
+                   std::vector<Tick>>
+      rows[] = {
+          {"divisors keep unsampled values", {{1, 16, 1}, {2, 16, 1}}, {{0, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00}}},
+           false, {{0, {1, 2}}, {1, {3, 2}}}},
+          // Tick 1 is idle; tick 2 samples the first source.
+          {"leading idle ticks delivered", {{2, 8, 1}, {4, 8, 1}}, {{0, {7, 8}}, {2, {9}}}, false,
+           {{0, {7, 8}}, {1, {7, 8}}, {2, {9, 8}}}},
+          {"sample widths", {{1, 24, 2}, {1, 16, 1}, {1, 8, 2}},
+           {{0, {0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x80, 0x01}}}, false,
+           {{0, {8388607, -8388608, 65535, 128, 1}}}},
+          {"payload ending inside a tick", {{1, 16, 2}}, {{0, {1, 0, 2, 0, 3, 0, 4}}}, true, {{0, {1, 2}}}},
+          {"a source without channels carries no bytes", {{1, 16, 0}}, {{0, {}}, {0, {1, 2}}}, true, {}},
+      };
+  for (const auto& [name, layouts, frames, lastFails, ticks] : rows) {
+    SCOPED_TRACE(name);
+    dev->ticks.clear();
+    sig().setUp(layouts);
+    for (size_t i = 0; i < frames.size(); ++i) {
+      if (lastFails && i + 1 == frames.size()) {
+        EXPECT_THROW(frame(frames[i].first, frames[i].second), Vexa::Notification::ContactingDevice);
+      } else {
+        EXPECT_FALSE(frame(frames[i].first, frames[i].second));
+      }
+    }
+    EXPECT_EQ(dev->ticks, ticks);
+    if (!ticks.empty()) EXPECT_EQ(sig().counter, static_cast<int>(ticks.size()));
+  }
 }
 
 TEST_F(Frames, SequenceJumpsWithinLimits) {
-  struct Row {
-    int counter;
-    uint16_t seq;
-    bool ok;
-    int firstTick;
-  } rows[] = {
+  // counter, sequence, taken, first tick
+  const std::tuple<int, uint16_t, bool, int> rows[] = {
       {0, 1000, true, 1000},      {0, 1001, false, 0},   {5, 4, false, 0},
       {32767, 0, true, 32768},    {32768 + 100, 50, false, 0},
       {32767, 999, true, 33767},  {65535, 0x7FFF, true, 65535},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.counter);
+  for (const auto& [counter, seq, ok, firstTick] : rows) {
+    SCOPED_TRACE(counter);
     dev->ticks.clear();
     sig().setUp({{1, 16, 1}});
-    sig().counter = row.counter;
-    if (!row.ok) {
-      EXPECT_THROW(frame(row.seq, {1, 0}), Vexa::Notification::ContactingDevice);
+    sig().counter = counter;
+    if (!ok) {
+      EXPECT_THROW(frame(seq, {1, 0}), Vexa::Notification::ContactingDevice);
       EXPECT_TRUE(dev->ticks.empty());
       continue;
     }
-    frame(row.seq, {1, 0, 2, 0});
-    EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{row.firstTick, row.firstTick + 1}));
+    frame(seq, {1, 0, 2, 0});
+    EXPECT_EQ(dev->tickNumbers(), (std::vector<int>{firstTick, firstTick + 1}));
   }
 }
 
@@ -253,12 +241,6 @@ TEST_F(Frames, StopFromInsideACallbackEndsDecodingSafely) {
   EXPECT_FALSE(frame(0, Bytes(8 * 4, 1)));
   EXPECT_EQ(dev->ticks.size(), 1u);
   EXPECT_EQ(sig().nSources, 0);
-}
-
-TEST_F(Frames, SourcesWithoutChannelsCannotCarryBytes) {
-  sig().setUp({{1, 16, 0}});
-  EXPECT_FALSE(frame(0, {}));
-  EXPECT_THROW(frame(0, {1, 2}), Vexa::Notification::ContactingDevice);
 }
 
 }  // namespace
