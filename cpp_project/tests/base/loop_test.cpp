@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <tuple>
 
 #include "support/deadline.h"
 #include "support/legacy_device.h"
@@ -48,25 +49,37 @@ TEST_F(Loop, OnlyOneLoopAndNoInterruptFromCallbacks) {
   EXPECT_THROW(dev->interrupt(nullptr), Vexa::Error::InvalidOperation);  // no loop runs
 }
 
-TEST_F(Loop, InterruptWhileIdleWakesTheDevice) {
-  int marker = 0;
-  io->beforeRecv = [&](FakeIO& self) {
-    if (self.recvCalls == 1) dev->interrupt(&marker);
+// Each family is woken by its own probe and the answer consumed; on a
+// current device, an event that came before the reply is delivered after
+// onInterrupt.
+TEST(LoopInterrupt, WhileIdleWakesTheDevice) {
+  const Bytes kVersionCmd = {0xAA, 0x02, 0x03, 0x00, 0xE8};
+  // version line (null: a current device), wake-up bytes, the device's answer, calls delivered
+  const std::tuple<const char*, Bytes, Bytes, std::vector<std::string>> rows[] = {
+      {nullptr, kVersionCmd, message(13, {4}) + reply({2, 1, 3, 0, 0xFF, 0xFF}), {"i", "e13"}},
+      {"Cadrium 2 v.3.1\n", {'V'}, text("Cadrium 2 v.3.1\n"), {"i"}},
+      {"Quillbox_v5.1\n", {0x07}, text("Quillbox_v5.1\n"), {"i"}},
   };
-  // The device answers the wake-up command after an event of its own.
-  io->onSend = [](const Bytes& chunk, FakeIO& self) {
-    if (chunk == Bytes{0xAA, 0x02, 0x03, 0x00, 0xE8}) {
-      self.feed(message(13, {4}) + reply({2, 1, 3, 0, 0xFF, 0xFF}));
-    }
-  };
-  dev->stopOnInterrupt = false;
-  int recvsAfter = 0;
-  dev->stopOnEvent = [&](const Vexa::Event&) { return ++recvsAfter == 1; };
-  dev->loop();
-  EXPECT_EQ(io->sends, (std::vector<Bytes>{{0xAA, 0x02, 0x03, 0x00, 0xE8}}));
-  EXPECT_EQ(dev->interrupts, (std::vector<void*>{&marker}));
-  // The event that came before the reply is delivered after onInterrupt.
-  EXPECT_EQ(dev->eventTypes, (std::vector<int>{13}));
+  for (const auto& [line, wake, answer, order] : rows) {
+    SCOPED_TRACE(line ? line : "current device");
+    FakeIO* io = nullptr;
+    std::unique_ptr<RecordingDev> dev = line ? connectLegacy(line, &io) : connectScripted({}, &io);
+    dev->setTimeout(100);
+    int marker = 0;
+    io->beforeRecv = [&](FakeIO& self) {
+      if (self.recvCalls == 1) dev->interrupt(&marker);
+    };
+    io->onSend = [&](const Bytes& chunk, FakeIO& self) {
+      if (chunk == wake) self.feed(answer);
+    };
+    dev->stopOnInterrupt = false;
+    dev->stopOnEvent = [](const Vexa::Event&) { return true; };
+    dev->loop();
+    EXPECT_EQ(io->sends, std::vector<Bytes>{wake});
+    EXPECT_EQ(dev->interrupts, (std::vector<void*>{&marker}));
+    EXPECT_EQ(dev->order, order);
+    EXPECT_TRUE(io->inbox.empty());
+  }
 }
 
 // A streaming device is sent nothing: the frame that wakes the loop is

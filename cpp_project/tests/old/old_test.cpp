@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/legacy_device.h"
 
 namespace vexa_test {
@@ -9,12 +11,8 @@ constexpr char kCadrium2[] = "Cadrium 2 v.3.1\n";
 constexpr char kCadriumEmg[] = "Cadrium EMG v.1.5\n";
 
 TEST(OldestFamily, StartCommands) {
-  struct Row {
-    const char* line;
-    float freq;
-    int mask, nBits;
-    const char* sent;  // null: refused
-  } rows[] = {
+  // version line, rate, mask, bits, what is sent (null: refused)
+  const std::tuple<const char*, float, int, int, const char*> rows[] = {
       {kCadrium2, 1000, 0x0F, 12, "@START,1000,0F,12;"}, {kCadrium2, 36, 0xFF, 8, "@START,0036,FF,08;"},
       {kCadrium2, 8000, 1, 8, "@START,8000,01,08;"},     {kCadrium2, 1000.5f, 0x0F, 12, nullptr},
       {kCadrium2, 35, 0x0F, 12, nullptr},                {kCadrium2, 8001, 0x0F, 12, nullptr},
@@ -23,40 +21,42 @@ TEST(OldestFamily, StartCommands) {
       {kCadriumEmg, 500, 255, 12, nullptr},              {kCadriumEmg, 1000, 0x7F, 12, nullptr},
       {kCadriumEmg, 1000, 255, 8, nullptr},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(std::string(row.line) + " " + std::to_string(row.freq));
+  for (const auto& [line, freq, mask, nBits, sent] : rows) {
+    SCOPED_TRACE(std::string(line) + " " + std::to_string(freq));
     FakeIO* io = nullptr;
-    auto dev = connectLegacy(row.line, &io);
+    auto dev = connectLegacy(line, &io);
     auto& sig = *dev->impl()->sigX;
-    if (row.sent == nullptr) {
-      EXPECT_THROW(sig.startOld(row.freq, row.mask, row.nBits), Vexa::Error::InvalidParameter);
+    if (sent == nullptr) {
+      EXPECT_THROW(sig.startOld(freq, mask, nBits), Vexa::Error::InvalidParameter);
       EXPECT_TRUE(io->sent.empty());
       continue;
     }
-    sig.startOld(row.freq, row.mask, row.nBits);
-    EXPECT_EQ(io->sent, text(row.sent));
+    sig.startOld(freq, mask, nBits);
+    EXPECT_EQ(io->sent, text(sent));
     EXPECT_EQ(sig.nSources, 1);
-    EXPECT_THROW(sig.startOld(row.freq, row.mask, row.nBits), Vexa::Error::InvalidOperation);
+    EXPECT_THROW(sig.startOld(freq, mask, nBits), Vexa::Error::InvalidOperation);
   }
 }
 
 using OldLoop = LegacyDeviceTest;
 
-TEST_F(OldLoop, EightBitFramesAndInputEvents) {
-  connect(kCadrium2);
-  dev->start(1000.0f, std::vector<int>{1, 2}, 8);  // mask 0x03: 4-byte frames
-  io->feed(oldFrame(1, 5, {10, 20}) + oldFrame(1, 6, {11, 21}) + oldFrame(0, 7, {12, 22}));
-  dev->loop();
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{5, {10, 20}}, {6, {11, 21}}, {7, {12, 22}}}));
-  EXPECT_EQ(dev->inputs, (std::vector<std::string>{"0=1@2:5", "0=0@2:7"}));
-}
-
-TEST_F(OldLoop, TwelveBitPacking) {
-  connect(kCadrium2);
-  dev->start(1000.0f, std::vector<int>{1, 2, 3}, 12);  // odd count: 3 + 2 bytes
-  io->feed(oldFrame(0, 1, {0x34, 0x12, 0xAB, 0xFF, 0x0F}));
-  dev->loop();
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{1, {0x234, 0xAB1, 0xFFF}}}));
+// 8-bit frames with input changes; 12-bit samples packed in pairs, an odd
+// one alone in two bytes.
+TEST_F(OldLoop, FramesAndInputEvents) {
+  // ports, bits, frames, ticks, input events
+  const std::tuple<std::vector<int>, int, Bytes, std::vector<Tick>, std::vector<std::string>> rows[] = {
+      {{1, 2}, 8, oldFrame(1, 5, {10, 20}) + oldFrame(1, 6, {11, 21}) + oldFrame(0, 7, {12, 22}),
+       {{5, {10, 20}}, {6, {11, 21}}, {7, {12, 22}}}, {"0=1@2:5", "0=0@2:7"}},
+      {{1, 2, 3}, 12, oldFrame(0, 1, {0x34, 0x12, 0xAB, 0xFF, 0x0F}), {{1, {0x234, 0xAB1, 0xFFF}}}, {}},
+  };
+  for (const auto& [ports, nBits, frames, ticks, inputs] : rows) {
+    connect(kCadrium2);
+    dev->start(1000.0f, ports, nBits);
+    io->feed(frames);
+    dev->loop();
+    EXPECT_EQ(dev->ticks, ticks);
+    EXPECT_EQ(dev->inputs, inputs);
+  }
 }
 
 TEST_F(OldLoop, ZStartAlternatesFrameSizes) {
@@ -109,20 +109,6 @@ TEST_F(OldLoop, StopSendsRVAndSkipsToTheBannerOrGivesUp) {
   io->inbox.clear();
   io->feed(Bytes(size_t{1} << 20, 'C') + text(kCadrium2));
   EXPECT_THROW(dev->stop(), Vexa::Notification::ContactingDevice);
-}
-
-TEST_F(OldLoop, InterruptWhileIdleConsumesTheBanner) {
-  connect(kCadrium2);
-  io->beforeRecv = [this](FakeIO& self) {
-    if (self.recvCalls == 1) dev->interrupt(nullptr);
-  };
-  io->onSend = [](const Bytes& chunk, FakeIO& self) {
-    if (chunk == Bytes{'V'}) self.feed(text(kCadrium2));
-  };
-  dev->loop();
-  EXPECT_EQ(io->sent, Bytes{'V'});
-  EXPECT_EQ(dev->interrupts.size(), 1u);
-  EXPECT_TRUE(io->inbox.empty());
 }
 
 TEST_F(OldLoop, PortsFormAndNotSupportedQueries) {
