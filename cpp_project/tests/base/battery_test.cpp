@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 #include "vexa/crc.h"
 #include "support/scripted_device.h"
 
@@ -7,35 +10,25 @@ namespace vexa_test {
 namespace {
 
 TEST(Battery, VoltageAndPercentByFamilyAndProduct) {
-  struct Row {
-    uint16_t productId;
-    int family;
-    uint16_t raw;
-    float volts, percent;
-  } rows[] = {
+  // product, family, raw reading, volts, percent
+  const std::tuple<uint16_t, int, uint16_t, float, float> rows[] = {
       {0x0201, 1, 1700, 4.1504f, 96.9f}, {0x0201, 1, 1600, 3.906f, 67.7f}, {0x0201, 1, 1500, 3.662f, 9.1f},
       {0x020A, 2, 3000, 3.307f, 1.6f},   {0x0502, 4, 850, 4.140f, 96.3f},  {0x021E, 1, 700, 4.040f, 90.0f},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.raw);
+  for (const auto& [productId, family, raw, volts, percent] : rows) {
+    SCOPED_TRACE(raw);
     DeviceScript script;
-    script.productId = row.productId;
+    script.productId = productId;
     auto dev = connectScripted(script, nullptr);
     auto& x = *dev->impl();
-    EXPECT_EQ(static_cast<int>(x.family), row.family);
-    float v = x.batteryVoltage(row.raw);
-    EXPECT_NEAR(v, row.volts, 1e-3);
-    EXPECT_NEAR(Vexa::batteryPercent(v), row.percent, 0.05);
+    EXPECT_EQ(static_cast<int>(x.family), family);
+    float v = x.batteryVoltage(raw);
+    EXPECT_NEAR(v, volts, 1e-3);
+    EXPECT_NEAR(Vexa::batteryPercent(v), percent, 0.05);
   }
-}
-
-TEST(Battery, CurveBoundaries) {
-  EXPECT_FLOAT_EQ(Vexa::batteryPercent(4.2f), 100.0f);
-  EXPECT_FLOAT_EQ(Vexa::batteryPercent(5.0f), 100.0f);
-  EXPECT_NEAR(Vexa::batteryPercent(3.8f), 50.0f, 0.01);
-  EXPECT_EQ(Vexa::batteryPercent(3.2f), 0.0f);
-  EXPECT_EQ(Vexa::batteryPercent(0.0f), 0.0f);
-  EXPECT_NEAR(Vexa::batteryPercent(3.6f), 0.0f + 6.0f, 0.01);
+  // The curve's ends and its middle.
+  const std::pair<float, float> curve[] = {{4.2f, 100}, {5.0f, 100}, {3.8f, 50}, {3.6f, 6}, {3.2f, 0}, {0.0f, 0}};
+  for (const auto& [v, percent] : curve) EXPECT_NEAR(Vexa::batteryPercent(v), percent, 0.01) << v;
 }
 
 TEST(Battery, QueryAndParameters) {

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "io/ble/ble.h"
@@ -55,44 +57,35 @@ std::vector<std::string> paths(const Found& found) {
   return out;
 }
 
-TEST(FindDevices, EveryLinkInTurnSkippingOnlyAMissingAdapterOrLibrary) {
+// Every link in turn, skipping only a missing adapter or library; any other
+// failure ends the search.
+TEST(FindDevices, EveryLinkInTurn) {
   const auto adapter = fails<Notification::AdapterNotFound>();
   const auto library = [] () -> Found { VEXA_THROW(Error::MissingModule, "FTD2XX.dll"); };
-  struct Row {
-    const char* name;
-    std::function<Found()> bth, ble, usb;
-    Found expected;
-  } rows[] = {
-      {"all three", finds(kBth), finds(kBle), finds(kUsb), {kBth[0], kBth[1], kBle[0], kUsb[0], kUsb[1]}},
-      {"no Bluetooth adapter", adapter, finds(kBle), finds(kUsb), {kBle[0], kUsb[0], kUsb[1]}},
-      {"no dongle", finds(kBth), adapter, finds(kUsb), {kBth[0], kBth[1], kUsb[0], kUsb[1]}},
-      {"no USB library", finds(kBth), finds(kBle), library, {kBth[0], kBth[1], kBle[0]}},
-      {"nothing at all", adapter, adapter, library, {}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    script = {row.bth, row.ble, row.usb, {}};
-    EXPECT_EQ(paths(BaseDev::findDevices("")), paths(row.expected));
-    EXPECT_EQ(script.searched, (std::vector<std::string>{"BTH", "BLE", "USB"}));
-  }
-}
-
-TEST(FindDevices, OtherFailuresEndTheSearch) {
-  struct Row {
-    const char* name;
-    std::function<Found()> bth, ble, usb;
-    std::vector<std::string> searched;
-  } rows[] = {
-      {"Bluetooth search fails", fails<Exception>(), finds(kBle), finds(kUsb), {"BTH"}},
-      {"dongle lost", finds(kBth), fails<Notification::ContactingDevice>(), finds(kUsb), {"BTH", "BLE"}},
-      {"USB without an adapter", finds(kBth), finds(kBle), fails<Notification::AdapterNotFound>(),
-       {"BTH", "BLE", "USB"}},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    script = {row.bth, row.ble, row.usb, {}};
-    EXPECT_THROW(BaseDev::findDevices(""), Exception);
-    EXPECT_EQ(script.searched, row.searched);
+  const std::vector<std::string> all = {"BTH", "BLE", "USB"};
+  // what, each link's search, what is found (none: the search throws), the links searched
+  const std::tuple<const char*, std::function<Found()>, std::function<Found()>, std::function<Found()>,
+                   std::optional<Found>, std::vector<std::string>>
+      rows[] = {
+          {"all three", finds(kBth), finds(kBle), finds(kUsb), Found{kBth[0], kBth[1], kBle[0], kUsb[0], kUsb[1]}, all},
+          {"no Bluetooth adapter", adapter, finds(kBle), finds(kUsb), Found{kBle[0], kUsb[0], kUsb[1]}, all},
+          {"no dongle", finds(kBth), adapter, finds(kUsb), Found{kBth[0], kBth[1], kUsb[0], kUsb[1]}, all},
+          {"no USB library", finds(kBth), finds(kBle), library, Found{kBth[0], kBth[1], kBle[0]}, all},
+          {"nothing at all", adapter, adapter, library, Found{}, all},
+          {"Bluetooth search fails", fails<Exception>(), finds(kBle), finds(kUsb), std::nullopt, {"BTH"}},
+          {"dongle lost", finds(kBth), fails<Notification::ContactingDevice>(), finds(kUsb), std::nullopt,
+           {"BTH", "BLE"}},
+          {"USB without an adapter", finds(kBth), finds(kBle), adapter, std::nullopt, all},
+      };
+  for (const auto& [name, bth, ble, usb, expected, searched] : rows) {
+    SCOPED_TRACE(name);
+    script = {bth, ble, usb, {}};
+    if (expected) {
+      EXPECT_EQ(paths(BaseDev::findDevices("")), paths(*expected));
+    } else {
+      EXPECT_THROW(BaseDev::findDevices(""), Exception);
+    }
+    EXPECT_EQ(script.searched, searched);
   }
 }
 

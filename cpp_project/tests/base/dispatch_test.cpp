@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/scripted_device.h"
 
 namespace vexa_test {
@@ -25,20 +27,15 @@ class Dispatch : public ScriptedDeviceTest {
 };
 
 TEST_F(Dispatch, LengthRules) {
-  struct Row {
-    uint8_t code;
-    size_t goodLength;
-    std::vector<size_t> badLengths;
-  } rows[] = {
+  // code, a length taken, lengths refused
+  const std::tuple<uint8_t, size_t, std::vector<size_t>> rows[] = {
       {3, 6, {0, 5, 7}},   {4, 5, {4, 6}},  {5, 10, {0, 5, 9, 11}}, {7, 14, {13, 15}}, {8, 1, {0, 2}},
       {9, 1, {0, 2}},      {10, 2, {1, 3}}, {11, 1, {0, 3}},        {13, 1, {0, 2}},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(static_cast<int>(row.code));
-    EXPECT_FALSE(dispatch(row.code, Bytes(row.goodLength, 1)));
-    for (size_t bad : row.badLengths) {
-      EXPECT_THROW(dispatch(row.code, Bytes(bad, 1)), Vexa::Notification::ContactingDevice);
-    }
+  for (const auto& [code, goodLength, badLengths] : rows) {
+    SCOPED_TRACE(static_cast<int>(code));
+    EXPECT_FALSE(dispatch(code, Bytes(goodLength, 1)));
+    for (size_t bad : badLengths) EXPECT_THROW(dispatch(code, Bytes(bad, 1)), Vexa::Notification::ContactingDevice);
   }
   EXPECT_NO_THROW(dispatch(5, Bytes(15, 1)));
   EXPECT_NO_THROW(dispatch(11, Bytes(2, 1)));
@@ -91,19 +88,15 @@ TEST_F(Dispatch, RecordFields) {
 }
 
 TEST_F(Dispatch, ValueFlag) {
-  struct Row {
-    Bytes payload;
-    int value;
-    bool hasFlag, flag;
-  } rows[] = {{{7}, 7, false, false}, {{7, 1}, 7, true, true}, {{7, 0}, 7, true, false}};
-  for (const Row& row : rows) {
-    check = [&row](const Event& ev) {
+  // payload, value, flag present, flag
+  const std::tuple<Bytes, int, bool, bool> rows[] = {
+      {{7}, 7, false, false}, {{9, 1}, 9, true, true}, {{7, 0}, 7, true, false}};
+  for (const auto& [payload, value, hasFlag, flag] : rows) {
+    check = [&](const Event& ev) {
       auto& e = static_cast<const Events::ValueFlag&>(ev);
-      EXPECT_EQ(e.value, row.value);
-      EXPECT_EQ(e.hasFlag, row.hasFlag);
-      EXPECT_EQ(e.flag, row.flag);
+      EXPECT_EQ(std::make_tuple(e.value, e.hasFlag, e.flag), std::make_tuple(value, hasFlag, flag));
     };
-    dispatch(11, row.payload);
+    dispatch(11, payload);
   }
 }
 
