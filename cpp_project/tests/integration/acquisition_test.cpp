@@ -28,19 +28,6 @@ class Acquisition : public ::testing::Test {
     dev = std::make_unique<RecordingDev>(sim->comPath());
     dev->setTimeout(2000);
   }
-  // The loop takes an interrupt only while it waits for a message; a host
-  // tries again while it is handling one.
-  void interruptLoop() {
-    ASSERT_TRUE(eventually([this] {
-      try {
-        dev->interrupt(nullptr);
-        return true;
-      } catch (const Vexa::Error::InvalidOperation&) {
-        return false;
-      }
-    }));
-  }
-
   std::unique_ptr<vexa_sim::PtySimulator> sim;
   std::unique_ptr<RecordingDev> dev;
 };
@@ -66,7 +53,16 @@ TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
   dev->start(1000.0f, kMixed);
   auto loop = std::async(std::launch::async, [this] { dev->loop(); });
   ASSERT_TRUE(eventually([this] { return dev->tickCount > 50; }));
-  interruptLoop();
+  // The loop takes an interrupt only while it waits for a message; a host
+  // tries again while it is handling one.
+  ASSERT_TRUE(eventually([this] {
+    try {
+      dev->interrupt(nullptr);
+      return true;
+    } catch (const Vexa::Error::InvalidOperation&) {
+      return false;
+    }
+  }));
   loop.get();
   EXPECT_EQ(dev->interrupts.size(), 1u);
   // The loop goes on where it stopped: the queued frame comes first.

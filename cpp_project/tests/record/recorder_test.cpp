@@ -151,26 +151,15 @@ TEST(RecorderFiles, ScenarioInBdfAndCsv) {
   info.descriptions = {{"EMG, \"left\"", "mV", -5, 5}};
   for (const std::string& path : {bdf, csv}) {
     Vexa::Recorder rec(path, info);
-    Vexa::Events::DigitalInput in{};
-    in.type = Vexa::Event::kDigitalInput;
-    in.clockSource = 2;
-    in.clockValue = 5;
-    in.input = 1;
-    in.state = true;
-    Vexa::Events::Disconnect off{};
-    off.type = Vexa::Event::kDisconnect;
-    off.reason = 3;
-    Vexa::Events::Value other{};
-    other.type = Vexa::Event::kValue;
     rec.addMarker("warm-up\tdone");
     feed(rec, info, 0, 6);
-    rec.addEvent(in);
-    rec.addEvent(other);  // not recorded
+    rec.addEvent(Vexa::Events::DigitalInput{{Vexa::Event::kDigitalInput}, 2, 5, 1, true});
+    rec.addEvent(Vexa::Events::Value{{Vexa::Event::kValue}, 0});  // not recorded
     rec.addMarker("level 2, reached");
     feed(rec, info, 6, 11);
     feed(rec, info, 20, 30);
     rec.addMarker(kLongMarker);
-    rec.addEvent(off);
+    rec.addEvent(Vexa::Events::Disconnect{{Vexa::Event::kDisconnect}, 3});
     rec.close();
     EXPECT_EQ(rec.counters().lostTicks, 9u);
     EXPECT_EQ(rec.counters().instantsWritten, 21u);
@@ -301,9 +290,8 @@ TEST(RecorderBdf, NotesNeverLengthenTheFile) {
     feed(rec, info, 0, 100);
     // No note reaches the file before the first record completes at tick
     // 999, so the bounds are met exactly.
-    Vexa::Events::DigitalInput in{};
-    in.type = Vexa::Event::kDigitalInput;
     for (int i = 0; i < 2000; ++i) accepted += rec.addMarker("m" + std::to_string(i));
+    const Vexa::Events::DigitalInput in{{Vexa::Event::kDigitalInput}, 0, 0, 0, false};
     for (int i = 0; i < 1500; ++i) rec.addEvent(in);
     feed(rec, info, 100, 2000);
     rec.close();
@@ -530,19 +518,16 @@ TEST(Recorder, RefusesBadInput) {
     feed(ok, good, 0, 10);
   }
   const std::string text = slurp(valid);
-  const struct {
-    const char* name;
-    std::string bytes;
-  } files[] = {
+  const std::pair<const char*, std::string> files[] = {
       {"CSV text", "tick,a\n0,1\n"},
       {"header cut short", text.substr(0, 300)},
       {"signal count 0", text.substr(0, 252) + "0   " + text.substr(256)},
       {"record duration 0", text.substr(0, 244) + "0       " + text.substr(252)},
       {"no annotation signal", text.substr(0, 256 + 16) + std::string(16, ' ') + text.substr(256 + 32)},
   };
-  for (const auto& f : files) {
-    std::ofstream(dir + "/f.bdf", std::ios::binary) << f.bytes;
-    EXPECT_THROW(Vexa::BdfReader(dir + "/f.bdf"), Vexa::Error::InvalidParameter) << f.name;
+  for (const auto& [name, bytes] : files) {
+    std::ofstream(dir + "/f.bdf", std::ios::binary) << bytes;
+    EXPECT_THROW(Vexa::BdfReader(dir + "/f.bdf"), Vexa::Error::InvalidParameter) << name;
   }
   fs::remove_all(dir);
   fs::remove(valid);
