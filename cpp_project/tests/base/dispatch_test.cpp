@@ -91,12 +91,13 @@ TEST_F(Dispatch, ValueFlag) {
   // payload, value, flag present, flag
   const std::tuple<Bytes, int, bool, bool> rows[] = {
       {{7}, 7, false, false}, {{9, 1}, 9, true, true}, {{7, 0}, 7, true, false}};
-  for (const auto& [payload, value, hasFlag, flag] : rows) {
-    check = [&](const Event& ev) {
+  for (const auto& row : rows) {
+    check = [&row](const Event& ev) {
       auto& e = static_cast<const Events::ValueFlag&>(ev);
-      EXPECT_EQ(std::make_tuple(e.value, e.hasFlag, e.flag), std::make_tuple(value, hasFlag, flag));
+      EXPECT_EQ(std::make_tuple(e.value, e.hasFlag, e.flag),
+                std::make_tuple(std::get<1>(row), std::get<2>(row), std::get<3>(row)));
     };
-    dispatch(11, payload);
+    dispatch(11, std::get<0>(row));
   }
 }
 

@@ -69,7 +69,7 @@ TEST(LoopInterrupt, WhileIdleWakesTheDevice) {
     io->beforeRecv = [&](FakeIO& self) {
       if (self.recvCalls == 1) dev->interrupt(&marker);
     };
-    io->onSend = [&](const Bytes& chunk, FakeIO& self) {
+    io->onSend = [wake = wake, answer = answer](const Bytes& chunk, FakeIO& self) {
       if (chunk == wake) self.feed(answer);
     };
     dev->stopOnInterrupt = false;
@@ -86,33 +86,30 @@ TEST(LoopInterrupt, WhileIdleWakesTheDevice) {
 // delivered right after onInterrupt, ahead of the frames behind it; when
 // onInterrupt ends the loop, it is the first thing the next loop delivers.
 TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
-  struct Row {
-    const char* line;  // null: a current device
-    Bytes frames;
-    std::vector<int> samples;  // of ticks 0, 1, 2
-  } rows[] = {
+  // version line (null: a current device), frames, the samples of ticks 0, 1 and 2
+  const std::tuple<const char*, Bytes, std::vector<int>> rows[] = {
       {nullptr, message(0x8000, {0x3A, 0x01}) + message(0x8001, {0xC5, 0xFE}) + message(0x8002, {0x7B, 0x40}),
        {0x013A, 0xFEC5, 0x407B}},
       {"Cadrium 2 v.3.1\n", oldFrame(0, 0, {0x3A}) + oldFrame(0, 1, {0xC5}) + oldFrame(0, 2, {0x7B}),
        {0x3A, 0xC5, 0x7B}},
       {"Quillbox_v5.1\n", bitFrame({314}, 0, 0) + bitFrame({965}, 0, 1) + bitFrame({123}, 0, 2), {314, 965, 123}},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.line ? row.line : "current device");
+  for (const auto& [line, frames, samples] : rows) {
+    SCOPED_TRACE(line ? line : "current device");
     // Outlives the device, whose stop in its destructor still receives.
     bool interruptNext = true;
     FakeIO* io = nullptr;
     std::unique_ptr<RecordingDev> dev;
-    if (row.line) {
-      dev = connectLegacy(row.line, &io);
-      dev->start(1000.0f, std::vector<int>{1}, row.line[0] == 'C' ? 8 : 16);
+    if (line) {
+      dev = connectLegacy(line, &io);
+      dev->start(1000.0f, std::vector<int>{1}, line[0] == 'C' ? 8 : 16);
     } else {
       dev = connectScripted({}, &io);
       dev->impl()->sigX->setUp({{1, 16, 1}});
     }
     dev->setTimeout(100);
     io->sends.clear();
-    io->feed(row.frames);
+    io->feed(frames);
     io->beforeRecv = [&](FakeIO&) {
       if (interruptNext) dev->interrupt(nullptr);
       interruptNext = false;
@@ -130,7 +127,7 @@ TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
       if (call[0] != 'e') order.push_back(call);  // the legacy families' input reports
     }
     EXPECT_EQ(order, (std::vector<std::string>{"i", "t0", "t1", "i", "t2"}));
-    EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {row.samples[0]}}, {1, {row.samples[1]}}, {2, {row.samples[2]}}}));
+    EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {samples[0]}}, {1, {samples[1]}}, {2, {samples[2]}}}));
     EXPECT_TRUE(io->sends.empty());
   }
 }
@@ -141,11 +138,7 @@ TEST(LoopInterrupt, WhileAcquiringTheWakingFrameComesRightAfterIt) {
 // only another thread sees what the loop left.
 TEST(LoopFailure, EndsIdleWithTheMutexFree) {
   enum Fault { kBadMessage, kBrokenLink, kBrokenAfterInterrupt, kErrorReplyToWakeUp, kSilentAfterWakeUp };
-  struct Row {
-    const char* name;
-    Fault fault;
-    bool acquiring;
-  } rows[] = {
+  const std::tuple<const char*, Fault, bool> rows[] = {  // what, fault, acquiring
       {"failure in dispatch", kBadMessage, false},
       {"failure in receive", kBrokenLink, false},
       // The interrupt moved the state on while the receive waited without
@@ -155,32 +148,32 @@ TEST(LoopFailure, EndsIdleWithTheMutexFree) {
       {"error reply to the wake-up command", kErrorReplyToWakeUp, false},
       {"no reply to the wake-up command", kSilentAfterWakeUp, false},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
+  for (const auto& [name, fault, acquiring] : rows) {
+    SCOPED_TRACE(name);
     FakeIO* io = nullptr;
     auto dev = connectScripted({}, &io);
     dev->setTimeout(2000);
-    if (row.acquiring) dev->impl()->sigX->setUp({{1, 8, 1}});
-    if (row.fault == kBadMessage) io->feed(message(2, {}));  // not an event
-    io->broken = row.fault == kBrokenLink;
-    if (row.fault >= kBrokenAfterInterrupt) {
-      io->beforeRecv = [&](FakeIO& self) {
+    if (acquiring) dev->impl()->sigX->setUp({{1, 8, 1}});
+    if (fault == kBadMessage) io->feed(message(2, {}));  // not an event
+    io->broken = fault == kBrokenLink;
+    if (fault >= kBrokenAfterInterrupt) {
+      io->beforeRecv = [&dev, fault = fault](FakeIO& self) {
         if (self.recvCalls != 1) return;
         dev->interrupt(nullptr);
-        self.broken = row.fault == kBrokenAfterInterrupt;
+        self.broken = fault == kBrokenAfterInterrupt;
       };
     }
-    if (row.fault == kErrorReplyToWakeUp) {
+    if (fault == kErrorReplyToWakeUp) {
       io->onSend = [](const Bytes&, FakeIO& self) { self.feed({0x01, 0x01, 0x05, 0x4E}); };
     }
-    if (row.fault == kSilentAfterWakeUp) io->onSend = nullptr;
+    if (fault == kSilentAfterWakeUp) io->onSend = nullptr;
     std::recursive_mutex& mutex = dev->impl()->mutex;
     {
       // A caller's own hold on the mutex is left exactly as it was: neither
       // released by the loop nor taken once more.
       const std::lock_guard<std::recursive_mutex> caller(mutex);
       EXPECT_THROW(dev->loop(), Vexa::Notification::ContactingDevice);
-      const bool takenElsewhere = withinDeadline(std::string("try_lock after ") + row.name, [&mutex] {
+      const bool takenElsewhere = withinDeadline(std::string("try_lock after ") + name, [&mutex] {
         if (!mutex.try_lock()) return false;
         mutex.unlock();
         return true;
@@ -188,10 +181,10 @@ TEST(LoopFailure, EndsIdleWithTheMutexFree) {
       EXPECT_FALSE(takenElsewhere);
     }
     EXPECT_EQ(dev->impl()->state, Vexa::kIdle);
-    if (row.fault == kSilentAfterWakeUp) {
+    if (fault == kSilentAfterWakeUp) {
       EXPECT_EQ(io->timeouts.back(), 5000);
     }
-    const bool refused = withinDeadline(std::string("interrupt after ") + row.name, [&dev] {
+    const bool refused = withinDeadline(std::string("interrupt after ") + name, [&dev] {
       try {
         dev->interrupt(nullptr);
       } catch (const Vexa::Error::InvalidOperation&) {

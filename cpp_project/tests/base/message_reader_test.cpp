@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <map>
+#include <tuple>
 
 #include "vexa/crc.h"
 #include "support/scripted_device.h"
@@ -17,12 +18,8 @@ class MessageReader : public ScriptedDeviceTest {
 TEST_F(MessageReader, StreamMessages) {
   Bytes big(300);
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
-  struct Row {
-    const char* name;
-    Bytes stream;
-    uint16_t code;
-    Bytes payload;
-  } rows[] = {
+  // what, the stream, its message's code and payload
+  const std::tuple<const char*, Bytes, uint16_t, Bytes> rows[] = {
       {"empty success reply", {0x00, 0x00, 0xD7}, 0x00, {}},
       {"stray byte before reply", {0x05, 0x00, 0x00, 0xD7}, 0x00, {}},
       // Stray bytes that announce more than the device then sends: the reply
@@ -38,15 +35,15 @@ TEST_F(MessageReader, StreamMessages) {
   // already read: on a real link each further receive would wait once more.
   int timeOuts = 0;
   io->beforeRecv = [&timeOuts](FakeIO& self) { timeOuts += self.inbox.empty(); };
-  for (const Row& row : rows) {
+  for (const auto& [name, stream, code, expected] : rows) {
     for (int chunk : {INT_MAX, 1}) {  // whole, then one byte per receive
-      SCOPED_TRACE(std::string(row.name) + " in chunks of " + std::to_string(chunk));
+      SCOPED_TRACE(std::string(name) + " in chunks of " + std::to_string(chunk));
       io->maxChunk = chunk;
-      io->feed(row.stream);
+      io->feed(stream);
       uint16_t len = 0;
       timeOuts = 0;
-      EXPECT_EQ(x().recvMsg(len, 100, false), row.code);
-      EXPECT_EQ(payload(len), row.payload);
+      EXPECT_EQ(x().recvMsg(len, 100, false), code);
+      EXPECT_EQ(payload(len), expected);
       EXPECT_TRUE(io->inbox.empty());
       EXPECT_TRUE(io->putBack.empty());
       EXPECT_LE(timeOuts, 1);
@@ -95,21 +92,15 @@ TEST(PacketReader, PacketsAreWholeMessages) {
   EXPECT_EQ(x.packetSize, 20);
   EXPECT_EQ(dev.getProperties()["description"].asString(), "tessarimodular");
 
-  struct Row {
-    Bytes packet;
-    uint16_t code;
-    Bytes payload;
-  } rows[] = {
-      {{0x85, 0x10, 0xAA, 0xBB}, 0x8510, {0xAA, 0xBB}},
-      {{0x08, 0x05}, 8, {0x05}},
-      {{0x00}, 0, {}},
-      {{0x80, 0x00}, 0x8000, {}},
-  };
-  for (const Row& row : rows) {
-    io->feedPacket(row.packet);
+  // packet, code, payload
+  const std::tuple<Bytes, uint16_t, Bytes> rows[] = {
+      {{0x85, 0x10, 0xAA, 0xBB}, 0x8510, {0xAA, 0xBB}}, {{0x08, 0x05}, 8, {0x05}}, {{0x00}, 0, {}},
+      {{0x80, 0x00}, 0x8000, {}}};
+  for (const auto& [packet, code, payload] : rows) {
+    io->feedPacket(packet);
     uint16_t len = 0;
-    EXPECT_EQ(x.recvMsg(len, 100, false), row.code);
-    EXPECT_EQ(Bytes(x.rxBuf.begin(), x.rxBuf.begin() + len), row.payload);
+    EXPECT_EQ(x.recvMsg(len, 100, false), code);
+    EXPECT_EQ(Bytes(x.rxBuf.begin(), x.rxBuf.begin() + len), payload);
   }
   uint16_t len = 0;
   EXPECT_EQ(x.recvMsg(len, 100, false), Vexa::kNoMessage);

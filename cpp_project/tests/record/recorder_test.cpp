@@ -458,23 +458,19 @@ TEST(Recorder, RefusesBadInput) {
   const std::string dir = tempPath("bad");
   fs::create_directories(dir);
   auto described = [&](std::vector<Vexa::ChannelDescription> d) { return with([&](auto& i) { i.descriptions = d; }); };
-  const struct {
-    const char* name;
-    std::string path;
-    Vexa::RecordingInfo info;
-    const char* detail = "";
-  } cases[] = {
-      {"unknown extension", dir + "/r.txt", good},
+  // what, path, recording, part of the refusal's detail
+  const std::tuple<const char*, std::string, Vexa::RecordingInfo, const char*> cases[] = {
+      {"unknown extension", dir + "/r.txt", good, ""},
       {"folder missing", dir + "/none/r.bdf", good, "create "},
-      {"no channel", dir + "/r.bdf", with([](auto& i) { i.channels.clear(); })},
-      {"divisor 0", dir + "/r.csv", with([](auto& i) { i.channels[0].freqDivisor = 0; })},
-      {"17 bits", dir + "/r.bdf", with([](auto& i) { i.channels[0].nBits = 17; })},
-      {"frequency 0", dir + "/r.bdf", with([](auto& i) { i.baseFrequency = 0; })},
-      {"513 channels", dir + "/r.bdf", with([](auto& i) { i.channels.assign(513, {1, 0, 1, 16}); })},
-      {"month 13", dir + "/r.bdf", with([](auto& i) { i.start.month = 13; })},
-      {"year 1984", dir + "/r.csv", with([](auto& i) { i.start.year = 1984; })},
-      {"second 60", dir + "/r.bdf", with([](auto& i) { i.start.second = 60; })},
-      {"no BDF+ record fits", dir + "/r.bdf", wide},
+      {"no channel", dir + "/r.bdf", with([](auto& i) { i.channels.clear(); }), ""},
+      {"divisor 0", dir + "/r.csv", with([](auto& i) { i.channels[0].freqDivisor = 0; }), ""},
+      {"17 bits", dir + "/r.bdf", with([](auto& i) { i.channels[0].nBits = 17; }), ""},
+      {"frequency 0", dir + "/r.bdf", with([](auto& i) { i.baseFrequency = 0; }), ""},
+      {"513 channels", dir + "/r.bdf", with([](auto& i) { i.channels.assign(513, {1, 0, 1, 16}); }), ""},
+      {"month 13", dir + "/r.bdf", with([](auto& i) { i.start.month = 13; }), ""},
+      {"year 1984", dir + "/r.csv", with([](auto& i) { i.start.year = 1984; }), ""},
+      {"second 60", dir + "/r.bdf", with([](auto& i) { i.start.second = 60; }), ""},
+      {"no BDF+ record fits", dir + "/r.bdf", wide, ""},
       {"label of 17 on the second channel", dir + "/r.bdf", with([](auto& i) {
          i.channels.push_back({2, 0, 1, 16});
          i.descriptions = {{}, {"ABCDEFGHIJKLMNOPQ"}};
@@ -487,12 +483,12 @@ TEST(Recorder, RefusesBadInput) {
       {"note beyond the field", dir + "/r.bdf", with([](auto& i) { i.note = std::string(18, 'n'); }),
        "note has 18 characters; this recording's header has room for 17"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [name, path, info, detail] : cases) {
     try {
-      Vexa::Recorder rec(c.path, c.info);
-      ADD_FAILURE() << c.name << " taken";
+      Vexa::Recorder rec(path, info);
+      ADD_FAILURE() << name << " taken";
     } catch (const Vexa::Error::InvalidParameter& e) {
-      EXPECT_NE(e.detail().find(c.detail), std::string::npos) << c.name << ": " << e.detail();
+      EXPECT_NE(e.detail().find(detail), std::string::npos) << name << ": " << e.detail();
     }
   }
   EXPECT_TRUE(fs::is_empty(dir)) << "a refused recorder left a file";
