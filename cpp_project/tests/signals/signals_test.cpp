@@ -202,13 +202,6 @@ TEST_F(Frames, SequenceJumpsWithinLimits) {
   }
 }
 
-TEST_F(Frames, PayloadEndingInsideATick) {
-  sig().setUp({{1, 16, 2}});
-  EXPECT_THROW(frame(0, {1, 0, 2, 0, 3, 0, 4}), Vexa::Notification::ContactingDevice);
-  EXPECT_EQ(dev->ticks, (std::vector<Tick>{{0, {1, 2}}}));
-  EXPECT_EQ(sig().counter, 1);
-}
-
 TEST_F(Frames, StopRequestedMidFrameDeliversTheRest) {
   sig().setUp({{1, 8, 1}});
   dev->stopOnFrame = [](int nSeq) { return nSeq == 1; };
