@@ -21,7 +21,7 @@ fi
 [ $# -gt 0 ] && [ "$1" = "--" ] && shift
 
 source "$root/scripts/ensure-packages.sh"
-ensure_packages mono-mcs mono-runtime
+ensure_packages mono-mcs mono-runtime libmono-2.0-dev pkg-config
 
 lib="$build/vexa_unity_interface"
 for needed in "$lib/libvexa_unity_interface.so" "$sim"; do
@@ -39,6 +39,15 @@ mkdir -p "$out"
 mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -out:"$out/Vexa.dll" "$root"/unity/Runtime/*.cs
 mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:exe -r:"$out/Vexa.dll" -out:"$out/VexaTests.exe" \
   "$root"/vexa_unity_interface/csharp/Tests/*.cs
+
+# The Unity-like host: embeds Mono, keeps the plug-in loaded and unloads
+# child domains around script-like scenarios, as the editor does.
+host_src="$root/vexa_unity_interface/tests/mono_host"
+mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -r:"$out/Vexa.dll" -out:"$out/Scripts.dll" \
+  "$host_src"/Scripts.cs
+cc -std=gnu11 -O1 -g -Wall -Wextra -Werror -I"$root/vexa_unity_interface/include" -o "$out/vexa-mono-host" \
+  "$host_src/mono_host.c" $(pkg-config --cflags --libs mono-2) -ldl -lpthread
+(cd "$out" && ./vexa-mono-host "$lib/libvexa_unity_interface.so" "$out")
 
 # The component and the sample need Unity: they are compiled, never run,
 # against a compile-only stand-in of the UnityEngine and UnityEditor types
