@@ -47,7 +47,9 @@ mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -r:"$out/Vexa
   "$host_src"/Scripts.cs
 cc -std=gnu11 -O1 -g -Wall -Wextra -Werror -I"$root/vexa_unity_interface/include" -o "$out/vexa-mono-host" \
   "$host_src/mono_host.c" $(pkg-config --cflags --libs mono-2) -ldl -lpthread
-(cd "$out" && ./vexa-mono-host "$lib/libvexa_unity_interface.so" "$out")
+# The library traces its callbacks on standard output; the host reports on
+# standard error.
+(cd "$out" && ./vexa-mono-host "$lib/libvexa_unity_interface.so" "$out" >/dev/null)
 
 # The component and the sample need Unity: they are compiled, never run,
 # against a compile-only stand-in of the UnityEngine and UnityEditor types

@@ -1,21 +1,20 @@
-/* A Unity-like host for the package's runtime assembly: embeds the Mono
- * runtime, keeps the native plug-in loaded for its whole life (as the Unity
- * editor keeps native plug-ins for the editor session), and cycles child
- * domains around script-like scenarios (Scripts.cs) the way the editor
- * reloads scripts: create a domain, load Vexa.dll and the scripts, run one,
- * unload the domain, then let the library log and run its loop again (a
- * pointer into the gone domain crashes here). It also plays two sessions in
- * one kept domain (Enter Play Mode with domain reload off). Threads and file
- * descriptors must come back to their count before the cycles.
- *
- * This is the closest to the Unity editor these machines get: Unity itself
- * does not run here, and its own domain handling may differ in details.
- *
- * Usage: vexa-mono-host PLUGIN ASSEMBLY_DIR
- *   PLUGIN        path of libvexa_unity_interface.so
- *   ASSEMBLY_DIR  folder holding Vexa.dll and Scripts.dll
- */
-#define _GNU_SOURCE  /* pthread_tryjoin_np */
+// A Unity-like host for the package's runtime assembly: embeds the Mono
+// runtime, keeps the native plug-in loaded for its whole life (as the Unity
+// editor keeps native plug-ins for the editor session), and cycles child
+// domains around script-like scenarios (Scripts.cs) the way the editor
+// reloads scripts: create a domain, load Vexa.dll and the scripts, run one,
+// unload the domain, then let the library log and run its loop again (a
+// pointer into the gone domain crashes here). It also plays two sessions in
+// one kept domain (Enter Play Mode with domain reload off). Threads and file
+// descriptors must come back to their count before the cycles.
+//
+// This is the closest to the Unity editor these machines get: Unity itself
+// does not run here, and its own domain handling may differ in details.
+//
+// Usage: vexa-mono-host PLUGIN ASSEMBLY_DIR
+//   PLUGIN        path of libvexa_unity_interface.so
+//   ASSEMBLY_DIR  folder holding Vexa.dll and Scripts.dll
+#define _GNU_SOURCE  // pthread_tryjoin_np
 #include <dirent.h>
 #include <dlfcn.h>
 #include <pthread.h>
@@ -79,8 +78,8 @@ static int count_entries(const char* folder) {
   return count;
 }
 
-/* Threads and descriptors end asynchronously after the call that ends them:
-   waits (with a deadline) for both to come back to the counts before. */
+// Threads and descriptors end asynchronously after the call that ends them:
+// waits (with a deadline) for both to come back to the counts before.
 static void expect_nothing_left(const char* after, int threads, int fds) {
   long deadline = now_ms() + kDeadlineMs;
   int threads_now, fds_now;
@@ -112,8 +111,8 @@ static void leave_and_unload(MonoDomain* domain) {
   mono_domain_unload(domain);
 }
 
-/* Runs Scripts.<name>(argument) (no argument when negative); fails on what
-   it returns or throws. */
+// Runs Scripts.<name>(argument) (no argument when negative); fails on what
+// it returns or throws.
 static void run_script(MonoImage* scripts, const char* name, int argument) {
   MonoClass* klass = mono_class_from_name(scripts, "", "Scripts");
   MonoMethod* method = klass ? mono_class_get_method_from_name(klass, name, argument < 0 ? 0 : 1) : NULL;
@@ -133,9 +132,9 @@ static void* run_loop(void* unused) {
   return NULL;
 }
 
-/* What the library does after the domain went: a failing connect logs a
-   line and calls the exception handler; a short acquisition runs the loop,
-   which calls the raw-data and event handlers. Every slot must be empty. */
+// What the library does after the domain went: a failing connect logs a
+// line and calls the exception handler; a short acquisition runs the loop,
+// which calls the raw-data and event handlers. Every slot must be empty.
 static void exercise_library(void) {
   PLUGIN(VexaDevUnity)("COM/dev/vexa-no-such-port");
   PLUGIN(VexaDevUnity)("SIM:quillbox");
@@ -149,8 +148,8 @@ static void exercise_library(void) {
     int n = PLUGIN(VexaExtReadSamples)(ticks, 16, samples, 32);
     if (n > 0) read += n;
   }
-  /* The loop drops an interrupt that comes while it is busy: repeat until
-     it has returned. */
+  // The loop drops an interrupt that comes while it is busy: repeat until
+  // it has returned.
   while (pthread_tryjoin_np(loop, NULL) != 0) {
     PLUGIN(InterruptAcquisition)();
     usleep(1000);
@@ -169,15 +168,15 @@ int main(int argc, char** argv) {
   assembly_dir = argv[2];
   signal(SIGALRM, on_alarm);
   alarm(120);
-  /* The editor loads a native plug-in once and keeps it. */
+  // The editor loads a native plug-in once and keeps it.
   plugin = dlopen(argv[1], RTLD_NOW);
   if (plugin == NULL) fail("cannot load %s: %s", argv[1], dlerror());
   mono_config_parse(NULL);
   mono_dllmap_insert(NULL, "vexa_unity_interface", NULL, argv[1], NULL);
   mono_jit_init_version("vexa-mono-host", "v4.0.30319");
 
-  /* A domain that only loads and unloads leaves what Mono keeps for good
-     (its own threads, mapped images) before the counting starts. */
+  // A domain that only loads and unloads leaves what Mono keeps for good
+  // (its own threads, mapped images) before the counting starts.
   MonoImage* scripts;
   leave_and_unload(enter_new_domain("warm-up", &scripts));
   int threads = count_entries("/proc/self/task");
