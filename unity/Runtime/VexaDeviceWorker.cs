@@ -306,7 +306,8 @@ namespace Vexa
             return 0;
         }
 
-        // The same with 32-bit ticks; split the samples at SampleChannels.
+        // The same with 32-bit ticks, split at SampleChannels, which a
+        // restart may change between two calls: prefer the overload above.
         public int ReadSamples(int[] ticks, int[] samples)
         {
             if (ticks == null) throw new ArgumentNullException("ticks");
@@ -562,10 +563,10 @@ namespace Vexa
             }
         }
 
-        // Open across reconnections, so that no unread instant is lost; each
-        // read says the layout its instants were packed with. The start that
-        // follows takes the capacity and zeroes the library's overflow
-        // count, so the ending acquisition's count is kept first.
+        // Left on across reconnections (each read says the layout of its
+        // instants). The start that follows takes the capacity and zeroes
+        // the library's overflow count, so the ending acquisition's count is
+        // kept first.
         private void OpenRing(int capacity)
         {
             lock (ringGate)

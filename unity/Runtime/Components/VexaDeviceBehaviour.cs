@@ -24,6 +24,8 @@ namespace Vexa
     [DefaultExecutionOrder(-100)]
     public sealed class VexaDeviceBehaviour : MonoBehaviour
     {
+        // Ending no longer waits for the worker; kept for scripts that name it.
+        public const int StopTimeoutMs = 10000;
         private const int MaxReadsPerUpdate = 64;
         // Samples per instant a block has room for at first; it grows when
         // an acquisition has more.

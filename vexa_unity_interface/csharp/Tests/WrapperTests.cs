@@ -17,39 +17,13 @@ namespace Vexa.Tests
 
         internal static void Register(TestRunner runner)
         {
-            runner.Add("a full frame queue keeps the oldest frames and counts the rest", FullQueue);
-            runner.Add("Shutdown ends the loop, disconnects, detaches the handlers and forgets the session", Shutdown);
+            runner.Add("a full frame queue keeps the oldest frames and counts the rest; Shutdown ends the loop, " +
+                       "disconnects, detaches the handlers and forgets the session", Shutdown);
             runner.Add("a script's domain unloads leaving no handler, loop, device or held connect behind",
                        ChildDomains);
             runner.Add("VexaRecording writes the acquisition and a UTF-8 marker to a file", Recording);
             runner.Add("a recording that cannot be written queues one RecordingFailed; Stop throws its cause",
                        RecordingFailure);
-        }
-
-        // Through a worker, which leaves the frames to the caller without its ring.
-        private static void FullQueue()
-        {
-            int saved = VexaDevice.MaxQueuedFrames;
-            VexaDeviceWorker worker = new VexaDeviceWorker { Port = "SIM", Channels = "1", UseSampleRing = false };
-            try
-            {
-                VexaDevice.MaxQueuedFrames = 50;
-                worker.Start();
-                Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
-                Check.True(worker.Stop(DeadlineMs), "worker ended");
-
-                List<VexaFrame> frames = new List<VexaFrame>();
-                Check.Equal(50, VexaDevice.DrainFrames(frames), "frames kept");
-                SamplePattern.CheckFrames(frames, new[] { new VexaSource(1, 1, 16, 1) }, 0);
-                Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
-                VexaDevice.ClearQueues();
-                Check.Equal(0L, VexaDevice.DroppedFrames, "count cleared");
-            }
-            finally
-            {
-                worker.Stop(-1);
-                VexaDevice.MaxQueuedFrames = saved;
-            }
         }
 
         private static void Recording()
@@ -130,19 +104,23 @@ namespace Vexa.Tests
                 VexaDevice.StartMask(1000, 1, 16);
                 Thread loop = VexaDevice.StartLoopThread();
                 Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
+                List<VexaFrame> frames = new List<VexaFrame>();
+                Check.Equal(20, VexaDevice.DrainFrames(frames), "frames kept");
+                SamplePattern.CheckFrames(frames, new[] { new VexaSource(1, 1, 16, 1) }, 0);
+                Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
+                Check.True(VexaDevice.WaitForData(DeadlineMs), "frames queued again");
                 VexaNative.OnDisconnectEventDetected(9);  // an event left undrained
 
                 VexaDevice.Shutdown();
                 Check.True(loop.Join(DeadlineMs), "loop thread ended");
+                Check.True(!VexaDevice.IsConnected, "disconnected");
+                Check.Equal("0 0", VexaDevice.DrainFrames(frames) + " " + VexaDevice.DroppedFrames,
+                            "frames and drops left for the next session");
             }
             finally
             {
                 VexaDevice.MaxQueuedFrames = saved;
             }
-            Check.True(!VexaDevice.IsConnected, "disconnected");
-            List<VexaFrame> frames = new List<VexaFrame>();
-            Check.Equal("0 0", VexaDevice.DrainFrames(frames) + " " + VexaDevice.DroppedFrames,
-                        "frames and drops left for the next session");
             VexaNative.OnDisconnectEventDetected(3);
             VexaNative.OnExceptionRaised(4, "detached");
             List<VexaEvent> events = new List<VexaEvent>();
