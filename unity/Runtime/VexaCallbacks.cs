@@ -77,14 +77,7 @@ namespace Vexa
 
         private static void OnDomainUnload(object sender, EventArgs args)
         {
-            try
-            {
-                VexaDevice.ReleaseForUnload();
-            }
-            catch (Exception)
-            {
-                // Unloading goes on whatever the library says.
-            }
+            VexaDevice.ReleaseForUnload();
         }
 
         // Empties every slot for good: from now on no native thread calls

@@ -99,21 +99,40 @@ namespace Vexa
         internal static void ReleaseForUnload()
         {
             Stopwatch elapsed = Stopwatch.StartNew();
-            VexaCallbacks.Close();
-            VexaDeviceWorker worker = VexaDeviceWorker.RequestActiveStop();
-            Cancel();
-            bool loopEnded = VexaLoop.Interrupt(UnloadBudgetMs / 2);
-            // A worker releases its device on its own thread once its call
-            // returned; without one, nothing else uses the device now.
-            if (worker != null)
+            VexaDeviceWorker worker = null;
+            bool loopEnded = false;
+            // Each step whatever the one before did (a library older than
+            // this binding lacks some exports).
+            Action[] steps =
             {
-                worker.WaitUntilEnded(Math.Max(0, UnloadBudgetMs - (int)elapsed.ElapsedMilliseconds));
-            }
-            else if (loopEnded)
+                VexaCallbacks.Close, () => worker = VexaDeviceWorker.RequestActiveStop(), Cancel,
+                () => loopEnded = VexaLoop.Interrupt(UnloadBudgetMs / 2),
+                () =>
+                {
+                    // A worker releases its device on its own thread once its
+                    // call returned; without one, nothing else uses it now.
+                    if (worker != null)
+                    {
+                        worker.WaitUntilEnded(Math.Max(0, UnloadBudgetMs - (int)elapsed.ElapsedMilliseconds));
+                    }
+                    else if (loopEnded)
+                    {
+                        VexaNative.VexaExtDisableSampleRing();
+                        VexaNative.DisconnectVexaDevUnity();
+                        connected = false;
+                    }
+                },
+            };
+            foreach (Action step in steps)
             {
-                VexaNative.VexaExtDisableSampleRing();
-                VexaNative.DisconnectVexaDevUnity();
-                connected = false;
+                try
+                {
+                    step();
+                }
+                catch (Exception)
+                {
+                    // Unloading goes on whatever the library says.
+                }
             }
         }
 

@@ -204,9 +204,9 @@ namespace Vexa.Tests
                 acquisition.Interrupt();
                 long[] wideTicks = new long[8];
                 int[] wideSamples = new int[30];
-                int packed, number;
+                int packed, packedIn;
                 Check.Equal("8 3 " + latest, VexaDevice.ReadSamples(wideTicks, null, wideSamples, out packed,
-                                                                    out number) + " " + packed + " " + number,
+                                                                    out packedIn) + " " + packed + " " + packedIn,
                             "instants, channels, acquisition after the starts");
                 SamplePattern.CheckInstants(wideTicks, wideSamples, 8, three, 0);
                 int[] narrowTicks = new int[4], narrowSamples = new int[12];
