@@ -25,7 +25,10 @@ namespace Vexa
 
         public void SetDelays(int firstDelayMs, int maxDelayMs)
         {
-            if (firstDelayMs < 1) throw new ArgumentOutOfRangeException("firstDelayMs", "The first delay must be at least 1 ms.");
+            if (firstDelayMs < 1)
+            {
+                throw new ArgumentOutOfRangeException("firstDelayMs", "The first delay must be at least 1 ms.");
+            }
             if (maxDelayMs < firstDelayMs)
             {
                 throw new ArgumentOutOfRangeException("maxDelayMs", "The maximum delay must not be below the first.");
