@@ -362,6 +362,19 @@ VEXA_UNITY_API int VexaExtStopRecording(void);
 VEXA_UNITY_API int VexaExtAddMarker(const char* text);
 /** @} */
 
+/** @name Extension: reading with its layout, cancelling */
+/** @{ */
+
+/** Ends a scan (GetDetectableDevices, GetAllDetectableDevices) or a connect
+ * (VexaDevUnity, its handshake included) that runs on another thread, early:
+ * it returns within about 100 ms. Any thread, any time; does nothing when
+ * none runs (a cancel never carries over to a later call). The cancelled
+ * call reports nothing (no exception handler, no device-found handler; its
+ * thread's last failure detail reads "cancelled"), and a cancelled connect
+ * leaves the earlier device current. */
+VEXA_UNITY_API void VexaExtCancel(void);
+/** @} */
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,14 +5,19 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 
 #include "host.h"
+#include "io/ble/dongle_ports.h"
 #include "signals/signals_x.h"
+#include "support/deadline.h"
 #include "support/eventually.h"
 #include "support/pattern_check.h"
 #include "vexa_sim/current_device_model.h"
+#include "vexa_sim/dongle_model.h"
+#include "vexa_sim/pty_link.h"
 #include "vexa_sim/pty_simulator.h"
 
 namespace vexa_unity_test {
@@ -213,6 +218,67 @@ TEST_F(Exports, ConnectingAgainReleasesTheEarlierDevice) {
   logOf([&] { VexaDevUnity(sim->comPath().c_str()); });
   EXPECT_EQ(vexaDev, current);
   EXPECT_EQ(reports().back().code, 1);
+}
+
+std::vector<std::string> foundPaths;  // by the scanning thread, read once it ended
+void onFound(const char* path) { foundPaths.emplace_back(path); }
+
+// A connect to a port that never answers and a BLE scan listening to a
+// dongle that hears a device of the family, each cancelled from another
+// thread once it waits: the call ends (a deadline only guards against a
+// hang), reports nothing and finds nothing, and the earlier device stays
+// current and usable. A cancel while nothing runs reaches no later call, the
+// connect and the scan that follow included.
+TEST_F(Exports, CancelEndsAConnectOrAScanAndKeepsTheEarlierDevice) {
+  vexa_sim::PtyLink silent;
+  vexa_sim::DongleConfig config;
+  config.advertisements = {vexa_sim::namedAdvertisement({0x00, 0x07, 0x80, 0x00, 0x00, 0x05}, "FernlitVexa")};
+  vexa_sim::PtySimulator dongle(std::make_unique<vexa_sim::DongleModel>(
+      config, std::make_unique<vexa_sim::MessageFirmware>(std::make_unique<CurrentDeviceModel>())));
+  const Vexa::DonglePortLister earlierLister =
+      Vexa::setDonglePortLister([path = dongle.comPath()] { return std::vector<std::string>{path}; });
+  foundPaths.clear();
+  SetNewDeviceFoundHandler(onFound);
+  VexaExtCancel();
+  VexaDevUnity("SIM");
+  Vexa::BaseDevUnity* const earlier = vexaDev;
+  ASSERT_NE(earlier, nullptr);
+
+  const std::string silentPath = silent.comPath();
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::function<bool()> waiting;
+  } cases[] = {
+      {"connect", [&] { VexaDevUnity(silentPath.c_str()); },
+       [&] {
+         uint8_t probe = 0;
+         return silent.read(&probe, 1, std::chrono::milliseconds(10)) == 1 && probe == 0x07;
+       }},
+      {"BLE scan", [] { GetDetectableDevices("BLE"); },
+       [&] {
+         return dongle.engine().with<vexa_sim::DongleModel>([](vexa_sim::DongleModel& d) {
+           const auto& sent = d.commands();
+           return std::any_of(sent.begin(), sent.end(), [](const Bytes& c) { return c == Bytes{0, 1, 6, 2, 1}; });
+         });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto call = std::async(std::launch::async, [&c] {
+      c.call();
+      return std::string(VexaExtGetLastErrorDetail());
+    });
+    vexa_test::awaitWithin(std::string(c.name) + " reaching its wait", c.waiting, [] {});
+    VexaExtCancel();
+    if (call.wait_for(vexa_test::kDeadline) != std::future_status::ready) vexa_test::hung(c.name);
+    EXPECT_EQ(call.get(), "cancelled");
+  }
+  Vexa::setDonglePortLister(earlierLister);
+  EXPECT_TRUE(foundPaths.empty());
+  EXPECT_EQ(vexaDev, earlier);
+  EXPECT_NE(GetProductId(), 0);
+  EXPECT_TRUE(reports().empty());
 }
 
 // A host whose declaration passes the state as an int: the call goes through
