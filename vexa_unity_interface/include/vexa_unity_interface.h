@@ -272,7 +272,8 @@ VEXA_UNITY_API void VexaExtEnableSampleRing(int capacityInstants);
 VEXA_UNITY_API void VexaExtDisableSampleRing(void);
 /** Copies the oldest waiting instants, at most maxInstants of them and at
  * most maxSamples / channels (see VexaExtGetSampleRingChannels): instant i
- * has its tick in ticks[i] and its samples in samples[i * channels] to
+ * has its tick in ticks[i] (as the raw-data handler got it: the low 32 bits
+ * of VexaExtReadBlock's tick) and its samples in samples[i * channels] to
  * samples[i * channels + channels - 1]. Never blocks on the loop.
  * @return the number of instants copied, 0 when none waits or the ring is
  * off, -1 for a null buffer or a negative size. */

@@ -74,8 +74,8 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
 VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout* layout, int maxChannels,
                                                int* acquisition) {
   if (maxChannels < 0 || (layout == nullptr && maxChannels > 0)) {
-    return refuse(VEXA_EXT_ERR_ARGUMENT, "The layout buffer must hold maxChannels entries, and maxChannels be 0 or "
-                                         "more: " + std::to_string(maxChannels) + ".");
+    return refuse(VEXA_EXT_ERR_ARGUMENT, "maxChannels must be 0 or more, with a layout buffer of that many entries: " +
+                                             std::to_string(maxChannels) + ".");
   }
   if (!knownSession(session)) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
   const auto started = sampleRing().acquisition();

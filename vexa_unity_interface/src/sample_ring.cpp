@@ -155,7 +155,8 @@ SampleRing::Block SampleRing::readBlock(long long* ticks, int maxInstants, int* 
   } else if (maxInstants < 1 || maxSamples < block.channels) {
     block.outcome = Outcome::kTooSmall;
   } else {
-    block.instants = copyOldest(ticks, [](int64_t tick) { return static_cast<long long>(tick); }, maxInstants, samples, maxSamples);
+    const auto whole = [](int64_t tick) { return static_cast<long long>(tick); };
+    block.instants = copyOldest(ticks, whole, maxInstants, samples, maxSamples);
   }
   return block;
 }
