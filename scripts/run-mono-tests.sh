@@ -21,7 +21,7 @@ fi
 [ $# -gt 0 ] && [ "$1" = "--" ] && shift
 
 source "$root/scripts/ensure-packages.sh"
-ensure_packages mono-mcs mono-runtime libmono-2.0-dev pkg-config
+ensure_packages "${VEXA_MONO_PACKAGES[@]}"
 
 lib="$build/vexa_unity_interface"
 for needed in "$lib/libvexa_unity_interface.so" "$sim"; do
