@@ -20,6 +20,8 @@ for f in package.json README.md CHANGELOG.md LICENSE.md Runtime/Vexa.Runtime.asm
   Runtime/VexaNative.cs $x86/vexa_unity_interface.dll $x86/libvexa_unity_interface.so; do
   [ -f "$f" ] || fail "$f is missing"
 done
+# The licences of what the DLL links statically go with it.
+[ -f "Third Party Notices.md" ] || fail "Third Party Notices.md is missing"
 
 # Unity imports everything outside folders ending in "~"; each needs its .meta
 # and no .meta may lack its asset.

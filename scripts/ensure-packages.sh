@@ -19,3 +19,6 @@ ensure_packages() {
 
 # What every native build needs.
 VEXA_BUILD_PACKAGES=(g++ cmake ninja-build googletest libgtest-dev libcli11-dev)
+# The C# binding's tests and the Mono embedding host (a C program built
+# against the Mono runtime).
+VEXA_MONO_PACKAGES=(mono-mcs mono-runtime libmono-2.0-dev pkg-config gcc)

@@ -21,7 +21,7 @@ fi
 [ $# -gt 0 ] && [ "$1" = "--" ] && shift
 
 source "$root/scripts/ensure-packages.sh"
-ensure_packages mono-mcs mono-runtime
+ensure_packages "${VEXA_MONO_PACKAGES[@]}"
 
 lib="$build/vexa_unity_interface"
 for needed in "$lib/libvexa_unity_interface.so" "$sim"; do
@@ -37,18 +37,27 @@ done
 out="$build/csharp-tests"
 mkdir -p "$out"
 mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -out:"$out/Vexa.dll" "$root"/unity/Runtime/*.cs
-mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:exe -r:"$out/Vexa.dll" -out:"$out/VexaTests.exe" \
-  "$root"/vexa_unity_interface/csharp/Tests/*.cs
 
-# The component and the sample need Unity: they are compiled, never run,
-# against a compile-only stand-in of the UnityEngine and UnityEditor types
-# they use, the way Unity compiles them: in the editor (UNITY_EDITOR) and for
-# a player.
+# The Unity-like host: embeds Mono, keeps the plug-in loaded and unloads
+# child domains around script-like scenarios, as the editor does.
+host_src="$root/vexa_unity_interface/tests/mono_host"
+mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -r:"$out/Vexa.dll" -out:"$out/Scripts.dll" \
+  "$host_src"/Scripts.cs
+cc -std=gnu11 -O1 -g -Wall -Wextra -Werror -I"$root/vexa_unity_interface/include" -o "$out/vexa-mono-host" \
+  "$host_src/mono_host.c" $(pkg-config --cflags --libs mono-2) -ldl -lpthread
+# The library traces its callbacks on standard output; the host reports on
+# standard error.
+(cd "$out" && ./vexa-mono-host "$lib/libvexa_unity_interface.so" "$out" >/dev/null)
+
+# The component and the sample need Unity: they are compiled against a
+# stand-in of the UnityEngine and UnityEditor types they use, the way Unity
+# compiles them: in the editor (UNITY_EDITOR) and for a player. The tests
+# run the player variant, the component included, on that stand-in.
 standin="$root/vexa_unity_interface/csharp/UnityStandIn"
 mcs -langversion:7.2 -nologo -target:library -out:"$out/UnityEngine.dll" "$standin/UnityEngine.cs"
 mcs -langversion:7.2 -nologo -target:library -out:"$out/UnityEditor.dll" "$standin/UnityEditor.cs"
 # A player build has no UnityEditor: only the editor variant may reference it.
-for variant in player editor; do
+for variant in editor player; do
   defines=UNITY_5_3_OR_NEWER refs=-r:"$out/UnityEngine.dll"
   [ $variant = editor ] && defines="$defines;UNITY_EDITOR" refs="$refs -r:$out/UnityEditor.dll"
   mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -define:"$defines" $refs \
@@ -57,6 +66,8 @@ for variant in player editor; do
     -r:"$out/Vexa.Unity.dll" -out:"$out/LiveSignal.dll" "$root"/unity/Samples~/LiveSignal/*.cs
   echo "compiled for a Unity $variant: the runtime, its component and the LiveSignal sample"
 done
+mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:exe -r:"$out/Vexa.Unity.dll" -r:"$out/UnityEngine.dll" \
+  -out:"$out/VexaTests.exe" "$root"/vexa_unity_interface/csharp/Tests/*.cs
 
 cd "$out"
 VEXA_EXPORTS="$root/vexa_unity_interface/exports.txt" LD_LIBRARY_PATH="$lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" mono --debug VexaTests.exe "$sim" "$@"

@@ -24,6 +24,10 @@ namespace Vexa
         // While the sample ring is on, the raw-data slot stays empty: no
         // managed call per sample instant.
         private static bool pulling;
+        private static bool unloadHooked;
+        // Set once the domain unloads: nothing hands the library a pointer
+        // into it again.
+        private static bool closed;
 
         // Set while a synchronous call runs on this thread: its failure is
         // thrown to the caller instead of queued, and a scan collects paths.
@@ -36,6 +40,7 @@ namespace Vexa
             lock (Gate)
             {
                 if (registered) return;
+                BeforeHandingPointers();
                 VexaNative.SetOnExceptionRaisedHandler(ExceptionRaisedDelegate);
                 VexaNative.SetOnRawDataHandler(pulling ? null : RawDataDelegate);
                 VexaNative.SetOnEventDetectedHandlers(DisconnectDelegate, DigInDelegate);
@@ -44,14 +49,52 @@ namespace Vexa
             }
         }
 
+        // The log handler's slot; null empties it.
+        internal static void SetLogHandler(LogHandler handler, int maxLevel)
+        {
+            lock (Gate)
+            {
+                if (handler != null) BeforeHandingPointers();
+                VexaNative.VexaExtSetLogHandler(handler, maxLevel);
+            }
+        }
+
+        // The one place every path that hands the library a pointer into
+        // this domain goes through: the native library outlives the domain
+        // (an editor script reload), so the first pointer also registers the
+        // clean-up that takes every pointer back when the domain unloads.
+        private static void BeforeHandingPointers()
+        {
+            if (closed)
+            {
+                throw new InvalidOperationException("The application domain is unloading: the Vexa library takes " +
+                                                    "no more handlers from it.");
+            }
+            if (unloadHooked) return;
+            AppDomain.CurrentDomain.DomainUnload += OnDomainUnload;
+            unloadHooked = true;
+        }
+
+        private static void OnDomainUnload(object sender, EventArgs args)
+        {
+            VexaDevice.ReleaseForUnload();
+        }
+
+        // Empties every slot for good: from now on no native thread calls
+        // into this domain, and nothing registers again.
+        internal static void Close()
+        {
+            lock (Gate) closed = true;
+            Unregister();
+        }
+
         // The library skips empty slots, so nothing calls into managed code
         // that may be about to go away (an editor domain reload).
         internal static void Unregister()
         {
-            VexaLog.SetHandler(null, 0);
             lock (Gate)
             {
-                if (!registered) return;
+                VexaNative.VexaExtSetLogHandler(null, 0);
                 VexaNative.SetOnExceptionRaisedHandler(null);
                 VexaNative.SetOnRawDataHandler(null);
                 VexaNative.SetOnEventDetectedHandlers(null, null);
@@ -126,9 +169,9 @@ namespace Vexa
         {
             try
             {
-                string text = message == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(message);
+                string text = VexaText.FromUtf8(message);
                 // The library keeps the cause for this thread before it calls.
-                string detail = Marshal.PtrToStringAnsi(VexaNative.VexaExtGetLastErrorDetail()) ?? "";
+                string detail = VexaText.FromUtf8(VexaNative.VexaExtGetLastErrorDetail());
                 if (code == VexaNative.SampleRingOverflowCode || code == VexaNative.RecordingFailedCode)
                 {
                     VexaInbox.AddEvent(new VexaEvent
@@ -191,7 +234,7 @@ namespace Vexa
         {
             try
             {
-                string text = path == IntPtr.Zero ? "" : Marshal.PtrToStringAnsi(path);
+                string text = VexaText.FromUtf8(path);
                 if (scanned != null)
                 {
                     scanned.Add(text);

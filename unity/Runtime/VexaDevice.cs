@@ -1,5 +1,7 @@
 using System;
 using System.Collections.Generic;
+using System.Diagnostics;
+using System.Threading;
 
 namespace Vexa
 {
@@ -16,24 +18,13 @@ namespace Vexa
         // How long Connect, Disconnect and Stop wait for a running loop to end.
         public const int LoopEndTimeoutMs = 5000;
 
-        private static bool connected;
+        // How long the clean-up at a domain unload may take in all: the
+        // editor waits for it.
+        internal const int UnloadBudgetMs = 150;
 
-        static VexaDevice()
-        {
-            // Editor domain reloads keep the native library loaded: leave it
-            // with no device and no pointers into the old managed code.
-            AppDomain.CurrentDomain.DomainUnload += (sender, args) =>
-            {
-                try
-                {
-                    Shutdown();
-                }
-                catch (Exception)
-                {
-                    // Unloading goes on whatever the library says.
-                }
-            };
-        }
+        private static volatile bool connected;
+        // Counts the Cancel calls, so that a connect can tell it was cancelled.
+        private static int cancels;
 
         // Registers the handlers with the library. Every operation that needs
         // them does this itself; calling it early finds a missing library at
@@ -56,9 +47,22 @@ namespace Vexa
         {
             if (path == null) throw new ArgumentNullException("path");
             VexaLoop.EndBefore("Connect", LoopEndTimeoutMs);
-            // On failure the library keeps the device it had.
-            VexaCallbacks.Call(() => VexaNative.VexaDevUnity(path));
-            connected = true;
+            byte[] utf8 = VexaText.ToUtf8(path);
+            int cancelsBefore = Volatile.Read(ref cancels);
+            // On failure the library keeps the device it had; a cancelled
+            // connect reports nothing and keeps it too.
+            VexaCallbacks.Call(() => VexaNative.VexaDevUnity(utf8));
+            if (Volatile.Read(ref cancels) == cancelsBefore) connected = true;
+        }
+
+        // Ends a Connect or a Scan running on another thread within about
+        // 100 ms: the Connect returns keeping the earlier device (IsConnected
+        // tells), the Scan returns what it found so far. Any thread; does
+        // nothing when neither runs.
+        public static void Cancel()
+        {
+            Interlocked.Increment(ref cancels);
+            VexaNative.VexaExtCancel();
         }
 
         // Ends a running loop first: the library must not free the device
@@ -70,11 +74,13 @@ namespace Vexa
             connected = false;
         }
 
-        // Ends the loop, disconnects, turns the sample ring off and detaches
-        // the handlers: for
-        // OnApplicationQuit, or before the managed side goes away. A loop
-        // that will not end keeps its device (freeing it under the loop
-        // would crash) but loses the handlers, which the library then skips.
+        // Ends the loop, disconnects, turns the sample ring off, detaches
+        // the handlers and forgets every queued frame and event and the
+        // counts: for OnApplicationQuit, or before the managed side goes
+        // away; the next session (statics kept, as with domain reload off)
+        // starts clean. A loop that will not end keeps its device (freeing
+        // it under the loop would crash) but loses the handlers, which the
+        // library then skips. Never call it beside a Connect or a Scan.
         public static void Shutdown()
         {
             DisableSampleRing();
@@ -84,6 +90,50 @@ namespace Vexa
                 connected = false;
             }
             VexaCallbacks.Unregister();
+            VexaInbox.Clear();
+        }
+
+        // The domain is going while the library stays loaded: take back every
+        // pointer into it, end what runs, and return within UnloadBudgetMs
+        // whatever the library does, never waiting on a blocked call.
+        internal static void ReleaseForUnload()
+        {
+            Stopwatch elapsed = Stopwatch.StartNew();
+            VexaDeviceWorker worker = null;
+            bool loopEnded = false;
+            // Each step whatever the one before did (a library older than
+            // this binding lacks some exports).
+            Action[] steps =
+            {
+                VexaCallbacks.Close, () => worker = VexaDeviceWorker.RequestActiveStop(), Cancel,
+                () => loopEnded = VexaLoop.Interrupt(UnloadBudgetMs / 2),
+                () =>
+                {
+                    // A worker releases its device on its own thread once its
+                    // call returned; without one, nothing else uses it now.
+                    if (worker != null)
+                    {
+                        worker.WaitUntilEnded(Math.Max(0, UnloadBudgetMs - (int)elapsed.ElapsedMilliseconds));
+                    }
+                    else if (loopEnded)
+                    {
+                        VexaNative.VexaExtDisableSampleRing();
+                        VexaNative.DisconnectVexaDevUnity();
+                        connected = false;
+                    }
+                },
+            };
+            foreach (Action step in steps)
+            {
+                try
+                {
+                    step();
+                }
+                catch (Exception)
+                {
+                    // Unloading goes on whatever the library says.
+                }
+            }
         }
 
         public static bool IsConnected
@@ -109,7 +159,7 @@ namespace Vexa
             {
                 IntPtr text = IntPtr.Zero;
                 VexaCallbacks.Call(() => text = VexaNative.GetDeviceType());
-                return text == IntPtr.Zero ? "" : System.Runtime.InteropServices.Marshal.PtrToStringAnsi(text);
+                return VexaText.FromUtf8(text);
             }
         }
 
@@ -157,7 +207,8 @@ namespace Vexa
         public static List<string> Scan(string domain)
         {
             if (domain == null) throw new ArgumentNullException("domain");
-            return VexaCallbacks.CallScan(() => VexaNative.GetDetectableDevices(domain));
+            byte[] utf8 = VexaText.ToUtf8(domain);
+            return VexaCallbacks.CallScan(() => VexaNative.GetDetectableDevices(utf8));
         }
 
         // Every domain; one without its adapter or driver is skipped.

@@ -60,8 +60,14 @@ namespace Vexa
         };
         private Thread thread;
         private volatile bool stopRequested;
+        private volatile bool shutdownRequested;
         private volatile VexaWorkerState state;
         private bool ringActive;
+        // Instants the ring dropped in acquisitions that ended (the library
+        // counts the running one only); the live count is added while
+        // liveOverflow holds.
+        private long lostEarlier;
+        private bool liveOverflow;
         private long droppedEvents;
         private int sessionReason;
 
@@ -75,6 +81,13 @@ namespace Vexa
         public VexaDeviceWorker(VexaReconnectBackoff backoff = null)
         {
             this.backoff = backoff ?? new VexaReconnectBackoff();
+        }
+
+        // The waits between attempts, read at each attempt: a change of its
+        // delays applies from the next wait.
+        public VexaReconnectBackoff Backoff
+        {
+            get { return backoff; }
         }
 
         // A connection path, or "scan" (any case) for the first device that a
@@ -169,8 +182,15 @@ namespace Vexa
             try
             {
                 stopRequested = false;
+                shutdownRequested = false;
                 stopSignal.Reset();
                 backoff.Reset();
+                lock (ringGate)
+                {
+                    lostEarlier = 0;
+                    liveOverflow = false;
+                }
+                lock (pending) droppedEvents = 0;
                 state = VexaWorkerState.Connecting;
                 thread = new Thread(Run) { IsBackground = true, Name = "Vexa device worker" };
                 thread.Start();
@@ -183,13 +203,34 @@ namespace Vexa
             }
         }
 
-        // Asks the worker to end its session (interrupt, stop, disconnect)
-        // and waits up to timeoutMs (negative: no limit) for its thread. True
-        // once it has ended; a scan or connect in progress finishes first.
-        public bool Stop(int timeoutMs)
+        // Asks the worker to end its session and returns at once: a scan or
+        // connect in progress is cancelled (it reports nothing), and the
+        // worker's thread then interrupts, stops and disconnects; with
+        // shutdown, it also runs VexaDevice.Shutdown, on its own thread, so
+        // that nothing runs beside its last call. IsRunning turns false once
+        // all of that is done.
+        public void RequestStop(bool shutdown = false)
         {
+            if (shutdown) shutdownRequested = true;
             stopRequested = true;
             stopSignal.Set();
+            if (IsRunning) VexaDevice.Cancel();
+        }
+
+        // The running worker, asked to stop; null when none runs.
+        internal static VexaDeviceWorker RequestActiveStop()
+        {
+            VexaDeviceWorker worker;
+            lock (ActiveGate) worker = active;
+            if (worker != null) worker.RequestStop();
+            return worker;
+        }
+
+        // RequestStop, then waits up to timeoutMs (negative: no limit) for
+        // the worker's thread; true once it has ended.
+        public bool Stop(int timeoutMs)
+        {
+            RequestStop();
             Thread t = thread;
             if (t == null || t == Thread.CurrentThread) return t == null;
             return t.Join(timeoutMs < 0 ? Timeout.Infinite : timeoutMs);
@@ -234,20 +275,39 @@ namespace Vexa
         }
 
         // Channels per instant in the sample ring; 0 while it is not open.
+        // A read says the channels of its own instants: prefer that.
         public int SampleChannels
         {
             get { lock (ringGate) return ringActive ? VexaDevice.SampleRingChannels : 0; }
         }
 
-        // Instants the ring had to drop since it was opened for this session.
+        // Instants the ring had to drop since Start, over every reconnection;
+        // kept once the worker has ended, until the next Start.
         public long SamplesLost
         {
-            get { lock (ringGate) return ringActive ? VexaDevice.SampleRingOverflow : 0; }
+            get
+            {
+                lock (ringGate) return lostEarlier + (ringActive && liveOverflow ? VexaDevice.SampleRingOverflow : 0);
+            }
         }
 
         // Copies the oldest unread instants of the ring (see
-        // VexaDevice.ReadSamples); 0 while the ring is not open. The ring
-        // stays open between sessions, so a lost link loses no read sample.
+        // VexaDevice.ReadSamples), with the channel count and acquisition
+        // they were packed with; 0 while the ring is not open.
+        public int ReadSamples(long[] ticks, double[] times, int[] samples, out int channels, out int acquisition)
+        {
+            lock (ringGate)
+            {
+                if (ringActive) return VexaDevice.ReadSamples(ticks, times, samples, out channels, out acquisition);
+            }
+            if (ticks == null) throw new ArgumentNullException("ticks");
+            if (samples == null) throw new ArgumentNullException("samples");
+            channels = acquisition = 0;
+            return 0;
+        }
+
+        // The same with 32-bit ticks, split at SampleChannels, which a
+        // restart may change between two calls: prefer the overload above.
         public int ReadSamples(int[] ticks, int[] samples)
         {
             if (ticks == null) throw new ArgumentNullException("ticks");
@@ -307,6 +367,8 @@ namespace Vexa
                 try
                 {
                     CloseRing();
+                    // Here, after the worker's last call: never beside it.
+                    if (shutdownRequested) VexaDevice.Shutdown();
                 }
                 catch (Exception e)
                 {
@@ -341,7 +403,8 @@ namespace Vexa
             }
             catch (Exception e)
             {
-                PostFailure(e);
+                // A stop cancels a scan or connect: what it ends is no failure.
+                if (!stopRequested) PostFailure(e);
                 return false;
             }
         }
@@ -356,6 +419,7 @@ namespace Vexa
                 int battery = ReadBattery();
                 if (s.UseSampleRing) OpenRing(s.SampleRingCapacity);
                 VexaDevice.StartChannels(s.BaseFrequency, s.Channels, s.Bits);
+                lock (ringGate) liveOverflow = ringActive;
                 VexaDevice.StartLoopThread();
                 acquiring = true;
                 state = VexaWorkerState.Acquiring;
@@ -440,6 +504,12 @@ namespace Vexa
                             ClockValue = e.ClockValue, Input = e.Input, State = e.State,
                         });
                         break;
+                    case VexaEventKind.SampleRingOverflow:
+                        Post(new VexaSessionEvent
+                        {
+                            Kind = VexaSessionEventKind.SampleRingOverflow, Code = e.Code, Message = e.Message,
+                        });
+                        break;
                     case VexaEventKind.RecordingFailed:
                         Post(new VexaSessionEvent
                         {
@@ -493,16 +563,15 @@ namespace Vexa
             }
         }
 
+        // Left on across reconnections (each read says the layout of its
+        // instants). The start that follows takes the capacity and zeroes
+        // the library's overflow count, so the ending acquisition's count is
+        // kept first.
         private void OpenRing(int capacity)
         {
             lock (ringGate)
             {
-                // Reopened for each session: the channels may differ.
-                if (ringActive)
-                {
-                    ringActive = false;
-                    VexaDevice.DisableSampleRing();
-                }
+                KeepOverflow();
                 VexaDevice.EnableSampleRing(capacity);
                 ringActive = true;
             }
@@ -513,9 +582,17 @@ namespace Vexa
             lock (ringGate)
             {
                 if (!ringActive) return;
+                KeepOverflow();
                 ringActive = false;
                 VexaDevice.DisableSampleRing();
             }
+        }
+
+        // Under ringGate.
+        private void KeepOverflow()
+        {
+            if (ringActive && liveOverflow) lostEarlier += VexaDevice.SampleRingOverflow;
+            liveOverflow = false;
         }
 
         private void PostFailure(Exception e)

@@ -1,5 +1,4 @@
 using System;
-using System.Runtime.InteropServices;
 using AOT;
 
 namespace Vexa
@@ -21,13 +20,13 @@ namespace Vexa
         public static void SetHandler(Action<int, string> handler, int maxLevel)
         {
             target = handler;
-            VexaNative.VexaExtSetLogHandler(handler != null ? NativeHandler : null, handler != null ? maxLevel : Off);
+            VexaCallbacks.SetLogHandler(handler != null ? NativeHandler : null, handler != null ? maxLevel : Off);
         }
 
         // "major.minor.patch" of the loaded library.
         public static string Version
         {
-            get { return Marshal.PtrToStringAnsi(VexaNative.VexaExtGetVersion()); }
+            get { return VexaText.FromUtf8(VexaNative.VexaExtGetVersion()); }
         }
 
         [MonoPInvokeCallback(typeof(LogHandler))]
@@ -37,7 +36,7 @@ namespace Vexa
             try
             {
                 Action<int, string> handler = target;
-                if (handler != null) handler(level, Marshal.PtrToStringAnsi(message));
+                if (handler != null) handler(level, VexaText.FromUtf8(message));
             }
             catch (Exception)
             {

@@ -21,8 +21,15 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int WelcomeFunction();
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern void VexaDevUnity([MarshalAs(UnmanagedType.LPStr)] string path);
+        // Texts go in as NUL-terminated UTF-8 (VexaText); each such export
+        // also takes a string, converted that way.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void VexaDevUnity(byte[] path);
+
+        public static void VexaDevUnity(string path)
+        {
+            VexaDevUnity(VexaText.ToUtf8(path));
+        }
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void DisconnectVexaDevUnity();
@@ -40,11 +47,21 @@ namespace Vexa
         public static extern void SetOnEventDetectedHandlers(DisconnectEventHandler disconnect,
                                                              DigInEventHandler digIn);
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern void OnNewDeviceFound([MarshalAs(UnmanagedType.LPStr)] string path);
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void OnNewDeviceFound(byte[] path);
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern void OnExceptionRaised(int code, [MarshalAs(UnmanagedType.LPStr)] string message);
+        public static void OnNewDeviceFound(string path)
+        {
+            OnNewDeviceFound(VexaText.ToUtf8(path));
+        }
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void OnExceptionRaised(int code, byte[] message);
+
+        public static void OnExceptionRaised(int code, string message)
+        {
+            OnExceptionRaised(code, VexaText.ToUtf8(message));
+        }
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void OnDisconnectEventDetected(int reason);
@@ -53,9 +70,13 @@ namespace Vexa
         public static extern void OnDigInEventDetected(int clockSource, int clockValue, int input,
                                                        [MarshalAs(UnmanagedType.I1)] bool state);
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern void StartAcquisition(int baseFreq, [MarshalAs(UnmanagedType.LPStr)] string channels,
-                                                   int nBits);
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void StartAcquisition(int baseFreq, byte[] channels, int nBits);
+
+        public static void StartAcquisition(int baseFreq, string channels, int nBits)
+        {
+            StartAcquisition(baseFreq, VexaText.ToUtf8(channels), nBits);
+        }
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits);
@@ -78,8 +99,13 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void StopAcquisition();
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern void GetDetectableDevices([MarshalAs(UnmanagedType.LPStr)] string domain);
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void GetDetectableDevices(byte[] domain);
+
+        public static void GetDetectableDevices(string domain)
+        {
+            GetDetectableDevices(VexaText.ToUtf8(domain));
+        }
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern void GetAllDetectableDevices();
@@ -87,8 +113,8 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int GetProductId();
 
-        // Static text owned by the library: read it with PtrToStringAnsi,
-        // never let the marshaller free it.
+        // Static text owned by the library: read it as UTF-8
+        // (VexaDevice.DeviceType), never let the marshaller free it.
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern IntPtr GetDeviceType();
 
@@ -148,12 +174,42 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern long VexaExtGetSampleRingOverflow();
 
+        // --- Extension (VexaExt): reading with its layout, cancelling.
+
+        // Negative results of the calls below; the cause is also the calling
+        // thread's last error detail.
+        public const int ErrArgument = -2, ErrBufferTooSmall = -3, ErrSession = -4, ErrState = -5;
+
+        // Session 0: the current device's ring. Copies the oldest waiting
+        // instants of one acquisition: 64-bit ticks, times (may be null) and
+        // samples packed `channels` per instant; writes the channel count and
+        // the acquisition number (+1 at every start) they were packed with.
+        // Returns instants copied, 0 when none waits, or an Err* code. The
+        // arrays are pinned, not copied (see VexaExtReadSamples).
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtReadBlock(int session, long[] ticks, double[] times, int maxInstants,
+                                                  int[] samples, int maxSamples, out int channels,
+                                                  out int acquisition);
+
+        // Per channel of the running (or last started) acquisition, in the
+        // order of an instant's samples; returns the channel count (0 before
+        // any start) or an Err* code.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtGetAcquisitionLayout(int session, [In, Out] VexaChannelLayout[] layout,
+                                                             int maxChannels, out int acquisition);
+
+        // Ends a scan or a connect running on another thread early; the
+        // cancelled call reports nothing. Any thread, any time.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern void VexaExtCancel();
+
         // --- Extension (VexaExt): recording the running acquisition to a
         // BDF+ or CSV file. Each returns 0, or -1 with the cause as the
         // calling thread's last error detail.
 
-        [DllImport(Library, CallingConvention = CallingConvention.Cdecl, CharSet = CharSet.Ansi)]
-        public static extern int VexaExtStartRecording([MarshalAs(UnmanagedType.LPStr)] string path);
+        // path: NUL-terminated UTF-8.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStartRecording(byte[] path);
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtStopRecording();

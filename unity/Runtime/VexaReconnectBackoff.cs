@@ -4,40 +4,61 @@ namespace Vexa
 {
     // The waits between reconnection attempts: the first delay, then twice
     // the previous one, never more than the maximum (1, 2, 4, ... 30 s by
-    // default). Reset after a connection that worked.
+    // default). Reset after a connection that worked. The delays may change
+    // at any time (from another thread too); each wait is computed from the
+    // values current when it is asked for.
     public sealed class VexaReconnectBackoff
     {
         public const int DefaultFirstDelayMs = 1000;
         public const int DefaultMaxDelayMs = 30000;
 
-        private readonly int firstDelayMs;
-        private readonly int maxDelayMs;
-        private int nextDelayMs;
+        private readonly object gate = new object();
+        private int firstDelayMs;
+        private int maxDelayMs;
+        // Waits handed out since the last reset.
+        private int attempts;
 
         public VexaReconnectBackoff(int firstDelayMs = DefaultFirstDelayMs, int maxDelayMs = DefaultMaxDelayMs)
         {
-            if (firstDelayMs < 1) throw new ArgumentOutOfRangeException("firstDelayMs", "The first delay must be at least 1 ms.");
+            SetDelays(firstDelayMs, maxDelayMs);
+        }
+
+        public void SetDelays(int firstDelayMs, int maxDelayMs)
+        {
+            if (firstDelayMs < 1)
+            {
+                throw new ArgumentOutOfRangeException("firstDelayMs", "The first delay must be at least 1 ms.");
+            }
             if (maxDelayMs < firstDelayMs)
             {
                 throw new ArgumentOutOfRangeException("maxDelayMs", "The maximum delay must not be below the first.");
             }
-            this.firstDelayMs = firstDelayMs;
-            this.maxDelayMs = maxDelayMs;
-            nextDelayMs = firstDelayMs;
+            lock (gate)
+            {
+                this.firstDelayMs = firstDelayMs;
+                this.maxDelayMs = maxDelayMs;
+            }
         }
 
         // The wait before the next attempt; each call doubles the one after.
         public int NextDelayMs()
         {
-            int delay = nextDelayMs;
-            // Compared before doubling, so a large maximum cannot overflow.
-            nextDelayMs = delay > maxDelayMs / 2 ? maxDelayMs : delay * 2;
-            return delay;
+            lock (gate)
+            {
+                int delay = firstDelayMs;
+                // Compared before doubling, so a large maximum cannot overflow.
+                for (int i = 0; i < attempts && delay < maxDelayMs; i++)
+                {
+                    delay = delay > maxDelayMs / 2 ? maxDelayMs : delay * 2;
+                }
+                if (attempts < int.MaxValue) attempts++;
+                return delay;
+            }
         }
 
         public void Reset()
         {
-            nextDelayMs = firstDelayMs;
+            lock (gate) attempts = 0;
         }
     }
 }

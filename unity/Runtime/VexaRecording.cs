@@ -1,6 +1,4 @@
 using System;
-using System.Runtime.InteropServices;
-using System.Text;
 
 namespace Vexa
 {
@@ -32,7 +30,10 @@ namespace Vexa
         public static void Start(string path)
         {
             if (path == null) throw new ArgumentNullException("path");
-            if (VexaNative.VexaExtStartRecording(path) != 0) throw Failure("The recording could not start.");
+            if (VexaNative.VexaExtStartRecording(VexaText.ToUtf8(path)) != 0)
+            {
+                throw Failure("The recording could not start.");
+            }
         }
 
         // Describes the channel at position (0 for the first sample of a
@@ -47,8 +48,8 @@ namespace Vexa
         public static void DescribeChannel(int position, string label, string unit, double physicalMin,
                                            double physicalMax)
         {
-            if (VexaNative.VexaExtDescribeRecordingChannel(position, Utf8(label), Utf8(unit), physicalMin,
-                                                           physicalMax) != 0)
+            if (VexaNative.VexaExtDescribeRecordingChannel(position, VexaText.ToUtf8(label), VexaText.ToUtf8(unit),
+                                                           physicalMin, physicalMax) != 0)
             {
                 throw Failure("The channel description was refused.");
             }
@@ -59,7 +60,7 @@ namespace Vexa
         // Throws VexaException for other texts.
         public static void Describe(string subject, string note)
         {
-            if (VexaNative.VexaExtDescribeRecording(Utf8(subject), Utf8(note)) != 0)
+            if (VexaNative.VexaExtDescribeRecording(VexaText.ToUtf8(subject), VexaText.ToUtf8(note)) != 0)
             {
                 throw Failure("The recording's description was refused.");
             }
@@ -78,24 +79,14 @@ namespace Vexa
         public static bool Marker(string text)
         {
             if (text == null) throw new ArgumentNullException("text");
-            return VexaNative.VexaExtAddMarker(Utf8(text)) == 0;
-        }
-
-        // NUL-terminated UTF-8, or null: the library sees every character
-        // as it is, where the runtime's ANSI marshalling would replace some.
-        private static byte[] Utf8(string text)
-        {
-            if (text == null) return null;
-            byte[] utf8 = new byte[Encoding.UTF8.GetByteCount(text) + 1];
-            Encoding.UTF8.GetBytes(text, 0, text.Length, utf8, 0);
-            return utf8;
+            return VexaNative.VexaExtAddMarker(VexaText.ToUtf8(text)) == 0;
         }
 
         // The detail belongs to the calling thread: read it before anything
         // else can fail on it.
         private static VexaException Failure(string message)
         {
-            string detail = Marshal.PtrToStringAnsi(VexaNative.VexaExtGetLastErrorDetail()) ?? "";
+            string detail = VexaText.FromUtf8(VexaNative.VexaExtGetLastErrorDetail());
             return new VexaException(FailureCode, detail.Length > 0 ? message + " " + detail : message, detail);
         }
     }

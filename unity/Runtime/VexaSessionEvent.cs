@@ -15,6 +15,9 @@ namespace Vexa
         // The recording's file could not be written; the session goes on:
         // Code 101, Message, Detail (the system's cause).
         RecordingFailed,
+        // The sample ring was full and dropped instants (the oldest stay);
+        // once per acquisition: Code 100, Message. SamplesLost counts them.
+        SampleRingOverflow,
     }
 
     // What a VexaDeviceWorker reports to the thread that drains it.
@@ -43,6 +46,8 @@ namespace Vexa
                     return "Disconnected(reason " + Reason + ")";
                 case VexaSessionEventKind.RecordingFailed:
                     return "RecordingFailed(" + Message + ")";
+                case VexaSessionEventKind.SampleRingOverflow:
+                    return "SampleRingOverflow(" + Code + ")";
                 case VexaSessionEventKind.Failure:
                     return "Failure(" + Code + ", " + Message + (string.IsNullOrEmpty(Detail) ? "" : ", " + Detail) + ")";
                 default:

@@ -21,3 +21,22 @@ namespace Vexa
         }
     }
 }
+
+namespace Vexa
+{
+    // One channel of a running acquisition, as VexaDevice.AcquisitionLayout
+    // gives it: four 32-bit integers, 16 bytes, in this order.
+    [StructLayout(LayoutKind.Sequential)]
+    public struct VexaChannelLayout
+    {
+        public int Port;     // 1-based port number
+        public int Index;    // the channel's index on its port
+        public int Bits;     // bits per sample
+        public int Divisor;  // sampled on every Divisor-th tick
+
+        public override string ToString()
+        {
+            return "port " + Port + " ch " + Index + " " + Bits + " bits /" + Divisor;
+        }
+    }
+}

@@ -26,8 +26,9 @@
  *
  * **Extension.** The VexaExt exports at the end add what the interface has
  * no room for: the cause of the last failure, a debug log, the version, and
- * a sample ring that lets the host pull the data in batches, and the
- * recording of an acquisition to a file with the game's markers.
+ * a sample ring that lets the host pull the data in batches, the recording
+ * of an acquisition to a file with the game's markers, and a read that says
+ * the layout of what it copied.
  */
 #ifndef VEXA_UNITY_INTERFACE_H_
 #define VEXA_UNITY_INTERFACE_H_
@@ -271,7 +272,8 @@ VEXA_UNITY_API void VexaExtEnableSampleRing(int capacityInstants);
 VEXA_UNITY_API void VexaExtDisableSampleRing(void);
 /** Copies the oldest waiting instants, at most maxInstants of them and at
  * most maxSamples / channels (see VexaExtGetSampleRingChannels): instant i
- * has its tick in ticks[i] and its samples in samples[i * channels] to
+ * has its tick in ticks[i] (as the raw-data handler got it: the low 32 bits
+ * of VexaExtReadBlock's tick) and its samples in samples[i * channels] to
  * samples[i * channels + channels - 1]. Never blocks on the loop.
  * @return the number of instants copied, 0 when none waits or the ring is
  * off, -1 for a null buffer or a negative size. */
@@ -360,6 +362,83 @@ VEXA_UNITY_API int VexaExtStopRecording(void);
  * markers already wait to be written (the host adds them faster than the
  * file takes them). */
 VEXA_UNITY_API int VexaExtAddMarker(const char* text);
+/** @} */
+
+/** @name Extension: reading with its layout, cancelling
+ * A read of the sample ring that says the layout its instants were packed
+ * with, the layout of the running acquisition, and the end of a scan or a
+ * connect in progress. Calls that take a session act on session 0, the
+ * interface's current device (and the ring of VexaExtEnableSampleRing).
+ * Every acquisition has a number: 1 for the first start in the process, +1
+ * at every start, whether the ring is on or off. */
+/** @{ */
+
+/** Negative results of the extension calls that return a code. The cause is
+ * also the calling thread's last failure detail (VexaExtGetLastErrorDetail);
+ * none calls the exception handler. */
+/** A null buffer or a negative size. */
+#define VEXA_EXT_ERR_ARGUMENT (-2)
+/** Room for less than one instant. */
+#define VEXA_EXT_ERR_BUFFER_TOO_SMALL (-3)
+/** An unknown or closed session (today: any session but 0). */
+#define VEXA_EXT_ERR_SESSION (-4)
+/** The call does not fit the state: the ring is off. */
+#define VEXA_EXT_ERR_STATE (-5)
+
+/** Copies the oldest waiting instants of a session's ring, all of one
+ * acquisition: instant i has its tick in ticks[i], as a 64-bit count that
+ * never wraps (the raw-data handler's tick, counted on from the
+ * acquisition's first tick by its 32-bit steps, so VexaExtReadSamples and
+ * the handler get its low 32 bits), and its samples in
+ * samples[i * channels] to samples[i * channels + channels - 1]. times may
+ * be null; it will get each instant's time in seconds on the host's clock,
+ * and is left untouched until then. Copies at most maxInstants instants and
+ * at most maxSamples / channels.
+ *
+ * Writes *channels and *acquisition (either may be null): the channel count
+ * the instants were packed with and the number of the acquisition they
+ * belong to, read under the same lock as the data, so a start between two
+ * reads never mixes layouts. A start empties the ring: what still waited of
+ * the earlier acquisition is dropped, and a read returns instants of one
+ * acquisition only. Both are also written with VEXA_EXT_ERR_BUFFER_TOO_SMALL,
+ * so that the caller can size its buffers. Never blocks on the loop; any one
+ * reader thread.
+ * @return the number of instants copied (0: none waits), or
+ * VEXA_EXT_ERR_ARGUMENT (null ticks or samples, a negative size),
+ * VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (the ring is off),
+ * VEXA_EXT_ERR_BUFFER_TOO_SMALL (maxInstants < 1, or maxSamples less than
+ * the channels of the waiting acquisition, even when nothing waits). */
+VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times, int maxInstants, int* samples,
+                                    int maxSamples, int* channels, int* acquisition);
+
+/** One channel of an acquisition. */
+typedef struct VexaExtChannelLayout {
+  int port;    /**< port number, as the start named it */
+  int index;   /**< channel index on the port, from 0 */
+  int bits;    /**< bits of its samples */
+  int divisor; /**< sampled on every divisor-th tick of the base frequency */
+} VexaExtChannelLayout;
+
+/** The layout of the session's running (or last started) acquisition: per
+ * channel, in the order of the samples of an instant, its port, channel
+ * index on the port, bits and divisor. Fills min(count, maxChannels)
+ * entries of layout and writes *acquisition (may be null) with the
+ * acquisition's number. Any thread.
+ * @return the channel count (0 before any start), or VEXA_EXT_ERR_ARGUMENT
+ * (a negative maxChannels, a null layout with maxChannels > 0),
+ * VEXA_EXT_ERR_SESSION. */
+VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout* layout, int maxChannels,
+                                               int* acquisition);
+
+/** Ends a scan (GetDetectableDevices, GetAllDetectableDevices) or a connect
+ * (VexaDevUnity, its handshake included) that runs on another thread, early:
+ * it returns within about 100 ms. Any thread, any time; does nothing when
+ * none runs (a cancel never carries over to a later call). The cancelled
+ * call reports nothing (no exception handler, no device-found handler; its
+ * thread's last failure detail reads "cancelled"), and a cancelled connect
+ * leaves the earlier device current. */
+VEXA_UNITY_API void VexaExtCancel(void);
+
 /** @} */
 
 #ifdef __cplusplus

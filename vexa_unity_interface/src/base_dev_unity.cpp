@@ -22,9 +22,7 @@ void BaseDevUnity::acquisitionStarted(int baseFreq, std::vector<Source> sources)
   Unity::recording().end(*this, "a new acquisition started");
   startedFrequency_ = baseFreq;
   startedSources_ = std::move(sources);
-  // The ring takes what the raw-data handler is told, never more than the
-  // samples the decoder holds.
-  Unity::sampleRing().start(baseFreq, std::min(static_cast<int>(channelPorts.size()), channelCount()));
+  Unity::sampleRing().start(baseFreq, Unity::channelLayout(*this));
 }
 
 void BaseDevUnity::stopAcquisition() {

@@ -1,9 +1,32 @@
 // The extension exports of the sample ring: the host pulls sample instants
-// in batches instead of taking one handler call per instant.
+// in batches instead of taking one handler call per instant, and learns the
+// layout they were packed with.
+#include <algorithm>
+#include <string>
+
+#include "report.h"
 #include "sample_ring.h"
 #include "vexa_unity_interface.h"
 
 using Vexa::Unity::sampleRing;
+
+namespace {
+
+// Keeps why the call failed as the calling thread's last failure detail and
+// returns its code.
+int refuse(int code, const std::string& why) {
+  Vexa::Unity::rememberFailure(why);
+  return code;
+}
+
+// Only the interface's current device has a session today.
+bool knownSession(int session) { return session == 0; }
+
+std::string unknownSession(int session) {
+  return "Session " + std::to_string(session) + " is not open: 0 is the current device's.";
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -18,5 +41,51 @@ VEXA_UNITY_API int VexaExtReadSamples(int* ticks, int maxInstants, int* samples,
 VEXA_UNITY_API int VexaExtGetSampleRingChannels(void) { return sampleRing().channels(); }
 
 VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void) { return sampleRing().overflow(); }
+
+VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times, int maxInstants, int* samples,
+                                    int maxSamples, int* channels, int* acquisition) {
+  // The times stay untouched until the host clock exists.
+  static_cast<void>(times);
+  if (ticks == nullptr || samples == nullptr) {
+    return refuse(VEXA_EXT_ERR_ARGUMENT, "The ticks and samples buffers must not be null.");
+  }
+  if (maxInstants < 0 || maxSamples < 0) {
+    return refuse(VEXA_EXT_ERR_ARGUMENT, "The sizes must not be negative: maxInstants " + std::to_string(maxInstants) +
+                                             ", maxSamples " + std::to_string(maxSamples) + ".");
+  }
+  if (!knownSession(session)) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  const auto block = sampleRing().readBlock(ticks, maxInstants, samples, maxSamples);
+  using Outcome = Vexa::Unity::SampleRing::Outcome;
+  if (block.outcome == Outcome::kOff) {
+    return refuse(VEXA_EXT_ERR_STATE, "The sample ring is off: turn it on with VexaExtEnableSampleRing.");
+  }
+  // Also when refused for its size, so that the caller can size its buffers.
+  if (channels != nullptr) *channels = block.channels;
+  if (acquisition != nullptr) *acquisition = block.acquisition;
+  if (block.outcome == Outcome::kTooSmall) {
+    return refuse(VEXA_EXT_ERR_BUFFER_TOO_SMALL,
+                  "The buffers hold " + std::to_string(maxInstants) + " instants and " + std::to_string(maxSamples) +
+                      " samples; one instant of acquisition " + std::to_string(block.acquisition) + " needs " +
+                      std::to_string(block.channels) + " samples.");
+  }
+  return block.instants;
+}
+
+VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout* layout, int maxChannels,
+                                               int* acquisition) {
+  if (maxChannels < 0 || (layout == nullptr && maxChannels > 0)) {
+    return refuse(VEXA_EXT_ERR_ARGUMENT, "maxChannels must be 0 or more, with a layout buffer of that many entries: " +
+                                             std::to_string(maxChannels) + ".");
+  }
+  if (!knownSession(session)) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  const auto started = sampleRing().acquisition();
+  const int count = static_cast<int>(started.channels.size());
+  for (int i = 0; i < std::min(count, maxChannels); ++i) {
+    const Vexa::RecordedChannel& c = started.channels[i];
+    layout[i] = VexaExtChannelLayout{c.port, c.channel, c.nBits, c.freqDivisor};
+  }
+  if (acquisition != nullptr) *acquisition = started.number;
+  return count;
+}
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include "base_dev_unity.h"
 #include "host_handlers.h"
 #include "report.h"
+#include "sample_ring.h"
 #include "vexa/exceptions.h"
 #include "vexa/log.h"
 
@@ -66,6 +67,25 @@ std::vector<Source> portSources(const std::vector<int32_t>& ports, int nBits) {
   return sources;
 }
 
+std::vector<RecordedChannel> channelLayout(const BaseDevUnity& dev) {
+  std::vector<RecordedChannel> channels;
+  // The compact board sends four 10-bit values, then two 6-bit ones,
+  // whatever resolution the start asked for.
+  const bool compactBoard = dev.family() == DeviceFamily::kCompactBoard;
+  for (const Source& s : dev.startedSources()) {
+    for (int32_t ch = 0; ch < 16; ++ch) {
+      if ((s.chMask >> ch & 1) == 0) continue;
+      const int32_t bits = compactBoard ? (channels.size() < 4 ? 10 : 6) : s.nBits;
+      channels.push_back(RecordedChannel{s.port, ch, s.freqDivisor, bits});
+    }
+  }
+  // As many channels as the raw-data handler gets, never more than the
+  // samples the decoder holds.
+  const size_t delivered = std::min(dev.channelPorts.size(), static_cast<size_t>(std::max(dev.channelCount(), 0)));
+  if (channels.size() > delivered) channels.resize(delivered);
+  return channels;
+}
+
 RecordingInfo describeAcquisition(const BaseDevUnity& dev, const std::string& path) {
   Properties props = dev.getProperties();
   RecordingInfo info;
@@ -76,23 +96,7 @@ RecordingInfo describeAcquisition(const BaseDevUnity& dev, const std::string& pa
   info.path = props["path"].asString();
   info.start = RecordingStart::now();
   info.baseFrequency = dev.startedFrequency();
-  // The compact board sends four 10-bit values, then two 6-bit ones,
-  // whatever resolution the start asked for.
-  const bool compactBoard = dev.family() == DeviceFamily::kCompactBoard;
-  for (const Source& s : dev.startedSources()) {
-    for (int32_t ch = 0; ch < 16; ++ch) {
-      if ((s.chMask >> ch & 1) == 0) continue;
-      const int32_t bits = compactBoard ? (info.channels.size() < 4 ? 10 : 6) : s.nBits;
-      info.channels.push_back(RecordedChannel{s.port, ch, s.freqDivisor, bits});
-    }
-  }
-  // As many channels as the raw-data handler gets, never more than the
-  // samples the decoder holds.
-  const size_t delivered = std::min(dev.channelPorts.size(), static_cast<size_t>(std::max(dev.channelCount(), 0)));
-  if (info.channels.size() < delivered) {
-    VEXA_THROW_DETAIL(Error::InvalidOperation, "The acquisition's channels are not known.", 0);
-  }
-  info.channels.resize(delivered);
+  info.channels = sampleRing().acquisition().channels;
   return info;
 }
 
@@ -165,9 +169,7 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   recorder_ = std::move(rec);
   device_ = &dev;
   channels_ = static_cast<int>(info.channels.size());
-  // The first instant's step from 0 is its tick itself.
-  lastLoopTick_ = 0;
-  tick_ = 0;
+  tick_.reset();
   refused_.clear();
   ended_ = false;
   endFailure_.clear();
@@ -235,12 +237,8 @@ void Recording::instant(int tick, const int* data) {
       cause = recorder_->failure();
       refused_ = kNotWritten + cause;
     } else {
-      // Moves on by the 32-bit step from the last tick, so a wrap of the
-      // loop's counter is one tick like any other.
-      tick_ += static_cast<int32_t>(static_cast<uint32_t>(tick) - static_cast<uint32_t>(lastLoopTick_));
-      lastLoopTick_ = tick;
       try {
-        recorder_->addInstant(tick_, data, channels_);
+        recorder_->addInstant(tick_.next(tick), data, channels_);
       } catch (const Exception& e) {
         // A tick that went backwards or leapt: the file cannot hold what
         // follows; the stop says so.

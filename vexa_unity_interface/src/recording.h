@@ -13,6 +13,7 @@
 #include "vexa/event.h"
 #include "vexa/recorder.h"
 #include "vexa/signals_dev.h"
+#include "tick_count.h"
 
 namespace Vexa {
 
@@ -24,9 +25,14 @@ namespace Unity {
 // ports only (a channel text, a mask).
 std::vector<Source> portSources(const std::vector<int32_t>& ports, int nBits);
 
+// The channels of dev's last start, one per sample the raw-data handler
+// gets, in their order: taken from the sources the acquisition was started
+// with. Worked out once per start and kept by the sample ring, which both
+// the recording and the host read it from.
+std::vector<RecordedChannel> channelLayout(const BaseDevUnity& dev);
+
 // The description of a recording of dev's running acquisition: the device's
-// properties, and one channel per sample the raw-data handler gets, taken
-// from the sources the acquisition was started with.
+// properties, and the channels of its start.
 RecordingInfo describeAcquisition(const BaseDevUnity& dev, const std::string& path);
 
 class Recording {
@@ -86,8 +92,7 @@ class Recording {
   const BaseDevUnity* device_ = nullptr;
   int channels_ = 0;
   // The loop's tick is 32 bits and wraps; the recording counts on in 64.
-  int lastLoopTick_ = 0;
-  int64_t tick_ = 0;
+  TickCount tick_;
   std::string refused_;  // why the loop's instants were refused, if they were
   // For the next start; guarded by finishing_.
   std::vector<ChannelDescription> described_;

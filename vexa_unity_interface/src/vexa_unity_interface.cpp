@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base_dev_unity.h"
+#include "cancellable_call.h"
 #include "current_device.h"
 #include "host_handlers.h"
 #include "loop_mark.h"
@@ -96,6 +97,22 @@ bool endLoopElsewhere() {
   return true;
 }
 
+// An export that may wait long, run as a cancellable call: a cancel from
+// another thread ends it early, and then it reports nothing but the thread's
+// last failure detail. body takes the call, to look at it before its result
+// takes effect.
+template <class Body>
+void reportedUnlessCancelled(const ExportCodes& codes, Body&& body) {
+  const Vexa::Unity::CancellableCall call;
+  reported(codes, [&] {
+    try {
+      body(call);
+    } catch (const Vexa::Error::Cancelled&) {
+      Vexa::Unity::rememberFailure(Vexa::Unity::kCancelledDetail);
+    }
+  });
+}
+
 // StartLoop's body. The claim on the loop ends before any report, so a host
 // that disconnects from its exception handler may do so.
 void runLoop() {
@@ -115,13 +132,15 @@ VEXA_UNITY_API int WelcomeFunction(void) {
 }
 
 VEXA_UNITY_API void VexaDevUnity(const char* path) {
-  reported(kConnect, [path] {
+  reportedUnlessCancelled(kConnect, [path](const Vexa::Unity::CancellableCall& call) {
     requireArgument(path != nullptr, "VexaDevUnity");
     // "SIM" names the built-in simulated device; every other path a link.
     auto dev = vexa_sim::isSimulatedDevicePath(path)
                    ? std::make_unique<BaseDevUnity>(path, vexa_sim::openSimulatedDevice(path))
                    : std::make_unique<BaseDevUnity>(path);
     dev->setTimeout(kLoopTimeoutMs);
+    // A cancel that came as the connect ended still keeps the earlier device.
+    call.throwIfCancelled();
     // The earlier device goes only once the new one is connected, so a
     // failed connection leaves the host's current device in place.
     if (vexaDev != nullptr && !endLoopElsewhere()) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
@@ -274,18 +293,22 @@ VEXA_UNITY_API void StopAcquisition(void) {
 }
 
 VEXA_UNITY_API void GetDetectableDevices(const char* domain) {
-  reported(kDetect, [domain] {
-    for (const Vexa::DevInfo& info : Vexa::BaseDev::findDevices(domain != nullptr ? domain : "")) {
-      callHandler(handlers().newDeviceFound, info.path.c_str());
-    }
+  reportedUnlessCancelled(kDetect, [domain](const Vexa::Unity::CancellableCall& call) {
+    const std::vector<Vexa::DevInfo> found = Vexa::BaseDev::findDevices(domain != nullptr ? domain : "");
+    // A search cancelled as it ended still hands out nothing.
+    call.throwIfCancelled();
+    for (const Vexa::DevInfo& info : found) callHandler(handlers().newDeviceFound, info.path.c_str());
   });
 }
 
 VEXA_UNITY_API void GetAllDetectableDevices(void) {
+  const Vexa::Unity::CancellableCall call;
   try {
-    for (const Vexa::DevInfo& info : Vexa::BaseDev::findDevices("")) {
-      callHandler(handlers().newDeviceFound, info.path.c_str());
-    }
+    const std::vector<Vexa::DevInfo> found = Vexa::BaseDev::findDevices("");
+    call.throwIfCancelled();
+    for (const Vexa::DevInfo& info : found) callHandler(handlers().newDeviceFound, info.path.c_str());
+  } catch (const Vexa::Error::Cancelled&) {
+    Vexa::Unity::rememberFailure(Vexa::Unity::kCancelledDetail);
   } catch (...) {
     // A failed search finds nothing.
   }

@@ -3,17 +3,28 @@
 // pseudo-terminal; the sample ring that the host pulls the data from, fed
 // by the built-in simulated device behind "SIM".
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <functional>
+#include <future>
 #include <thread>
 #include <tuple>
 
 #include "host.h"
+#include "io/ble/dongle_ports.h"
+#include "report.h"
 #include "signals/signals_x.h"
+#include "support/deadline.h"
 #include "support/eventually.h"
 #include "support/pattern_check.h"
 #include "vexa_sim/current_device_model.h"
+#include "vexa_sim/dongle_model.h"
+#include "vexa_sim/pty_link.h"
 #include "vexa_sim/pty_simulator.h"
+
+bool operator==(const VexaExtChannelLayout& a, const VexaExtChannelLayout& b) {
+  return std::tie(a.port, a.index, a.bits, a.divisor) == std::tie(b.port, b.index, b.bits, b.divisor);
+}
 
 namespace vexa_unity_test {
 namespace {
@@ -215,6 +226,67 @@ TEST_F(Exports, ConnectingAgainReleasesTheEarlierDevice) {
   EXPECT_EQ(reports().back().code, 1);
 }
 
+std::vector<std::string> foundPaths;  // by the scanning thread, read once it ended
+void onFound(const char* path) { foundPaths.emplace_back(path); }
+
+// A connect to a port that never answers and a BLE scan listening to a
+// dongle that hears a device of the family, each cancelled from another
+// thread once it waits: the call ends (a deadline only guards against a
+// hang), reports nothing and finds nothing, and the earlier device stays
+// current and usable. A cancel while nothing runs reaches no later call, the
+// connect and the scan that follow included.
+TEST_F(Exports, CancelEndsAConnectOrAScanAndKeepsTheEarlierDevice) {
+  vexa_sim::PtyLink silent;
+  vexa_sim::DongleConfig config;
+  config.advertisements = {vexa_sim::namedAdvertisement({0x00, 0x07, 0x80, 0x00, 0x00, 0x05}, "FernlitVexa")};
+  vexa_sim::PtySimulator dongle(std::make_unique<vexa_sim::DongleModel>(
+      config, std::make_unique<vexa_sim::MessageFirmware>(std::make_unique<CurrentDeviceModel>())));
+  const Vexa::DonglePortLister earlierLister =
+      Vexa::setDonglePortLister([path = dongle.comPath()] { return std::vector<std::string>{path}; });
+  foundPaths.clear();
+  SetNewDeviceFoundHandler(onFound);
+  VexaExtCancel();
+  VexaDevUnity("SIM");
+  Vexa::BaseDevUnity* const earlier = vexaDev;
+  ASSERT_NE(earlier, nullptr);
+
+  const std::string silentPath = silent.comPath();
+  const struct {
+    const char* name;
+    std::function<void()> call;
+    std::function<bool()> waiting;
+  } cases[] = {
+      {"connect", [&] { VexaDevUnity(silentPath.c_str()); },
+       [&] {
+         uint8_t probe = 0;
+         return silent.read(&probe, 1, std::chrono::milliseconds(10)) == 1 && probe == 0x07;
+       }},
+      {"BLE scan", [] { GetDetectableDevices("BLE"); },
+       [&] {
+         return dongle.engine().with<vexa_sim::DongleModel>([](vexa_sim::DongleModel& d) {
+           const auto& sent = d.commands();
+           return std::any_of(sent.begin(), sent.end(), [](const Bytes& c) { return c == Bytes{0, 1, 6, 2, 1}; });
+         });
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto call = std::async(std::launch::async, [&c] {
+      c.call();
+      return std::string(VexaExtGetLastErrorDetail());
+    });
+    vexa_test::awaitWithin(std::string(c.name) + " reaching its wait", c.waiting, [] {});
+    VexaExtCancel();
+    if (call.wait_for(vexa_test::kDeadline) != std::future_status::ready) vexa_test::hung(c.name);
+    EXPECT_EQ(call.get(), "cancelled");
+  }
+  Vexa::setDonglePortLister(earlierLister);
+  EXPECT_TRUE(foundPaths.empty());
+  EXPECT_EQ(vexaDev, earlier);
+  EXPECT_NE(GetProductId(), 0);
+  EXPECT_TRUE(reports().empty());
+}
+
 // A host whose declaration passes the state as an int: the call goes through
 // that type on purpose, so clang's check of function types stays out of it.
 #if defined(__clang__)
@@ -297,44 +369,117 @@ class SampleRing : public HostTest {
   }
 };
 
-TEST_F(SampleRing, DeliversEveryInstantInBatches) {
-  // Mixed widths, divisors and masks: 5 samples per instant. The ring wraps
-  // several times, and the reads end inside it at varied places.
-  const std::vector<Vexa::Source> sources = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
-  const VexaSource wire[] = {{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}};
-  constexpr int kChannels = 5, kTicks = 6000;
-  VexaExtEnableSampleRing(2000);
+// A reader pulls blocks of varied sizes all the while two acquisitions with
+// other channel counts run one after the other: every block says the
+// acquisition and channel count its instants were packed with, each
+// acquisition's instants arrive whole and in order from its first tick, and
+// the layout names each channel of the running one. The ring wraps several
+// times, and the reads end inside it at varied places.
+TEST_F(SampleRing, BlocksSayTheirAcquisitionAcrossRestarts) {
+  const std::vector<Vexa::Source> sources[] = {{{1, 2, 24, 0x0103}, {5, 1, 16, 0x9}}, {{3, 4, 8, 0x5}}};
+  const std::vector<VexaExtChannelLayout> layouts[] = {
+      {{1, 0, 24, 2}, {1, 1, 24, 2}, {1, 8, 24, 2}, {5, 0, 16, 1}, {5, 3, 16, 1}}, {{3, 0, 8, 4}, {3, 2, 8, 4}}};
+  constexpr int kTicks = 1500;
+  VexaExtEnableSampleRing(500);
   VexaDevUnity("SIM:current --product 0x0205");
-  StartAcquisitionBySources(2000, wire, 2);
-  ASSERT_EQ(VexaExtGetSampleRingChannels(), kChannels);
-  std::thread loop([] { StartLoop(); });
-
-  // {maxInstants, maxSamples}: each read is bounded by the smaller.
-  const std::pair<int, int> reads[] = {{1, kChannels}, {37, 38 * kChannels - 1}, {250, 3 * kChannels + 2}, {900, 900 * kChannels}};
-  std::vector<int> ticks(900), samples(900 * kChannels);
-  vexa_test::PatternChecker checker(sources);
-  const auto pull = [&](const std::pair<int, int>& read) {
-    const int n = VexaExtReadSamples(ticks.data(), read.first, samples.data(), read.second);
-    EXPECT_LE(n, std::min(read.first, read.second / kChannels));
-    for (int i = 0; i < n; ++i) checker.check(ticks[i], &samples[i * kChannels], kChannels);
-    return n;
+  int before = -1;
+  VexaExtGetAcquisitionLayout(0, nullptr, 0, &before);
+  vexa_test::PatternChecker checkers[] = {vexa_test::PatternChecker(sources[0]), vexa_test::PatternChecker(sources[1])};
+  std::atomic<int64_t> ticksOf[2] = {{0}, {0}};
+  std::atomic<int> misread{0};
+  std::atomic<bool> done{false};
+  const auto reading = [&] {
+    // {maxInstants, maxSamples}: each read is bounded by the smaller.
+    const std::pair<int, int> reads[] = {{1, 5}, {37, 38 * 5 - 1}, {250, 3 * 5 + 2}, {900, 900 * 5}};
+    std::vector<long long> ticks(900);
+    std::vector<int> samples(900 * 5);
+    for (int i = 0; !done; ++i) {
+      const auto& read = reads[i % 4];
+      int channels = -1, acquisition = -1;
+      const int n =
+          VexaExtReadBlock(0, ticks.data(), nullptr, read.first, samples.data(), read.second, &channels, &acquisition);
+      const int k = acquisition - before - 1;
+      if (n < 0 || k < 0 || k > 1 || channels != static_cast<int>(layouts[k].size()) ||
+          n > std::min(read.first, read.second / channels)) {
+        ++misread;
+        continue;
+      }
+      for (int j = 0; j < n; ++j) checkers[k].check(static_cast<int>(ticks[j]), &samples[j * channels], channels);
+      ticksOf[k] = checkers[k].ticks();
+      if (n == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (int i = 0; checker.ticks() < kTicks && std::chrono::steady_clock::now() < deadline; ++i) {
-    if (pull(reads[i % 4]) == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::thread reader;
+  for (int k = 0; k < 2; ++k) {
+    // The same 16-byte records as the host's.
+    StartAcquisitionBySources(2000, reinterpret_cast<const VexaSource*>(sources[k].data()),
+                              static_cast<int>(sources[k].size()));
+    // The second start comes while the reader reads.
+    if (k == 0) reader = std::thread(reading);
+    // Fills no more entries than it is given room for.
+    std::vector<VexaExtChannelLayout> layout(6), want = layouts[k];
+    want.resize(4);
+    want.resize(6);
+    EXPECT_EQ(VexaExtGetAcquisitionLayout(0, layout.data(), 4, nullptr), static_cast<int>(layouts[k].size()));
+    EXPECT_EQ(layout, want) << "acquisition " << k;
+    std::thread loop([] { StartLoop(); });
+    EXPECT_TRUE(vexa_test::eventually([&] { return ticksOf[k] >= kTicks; }));
+    InterruptAcquisition();
+    loop.join();
+    StopAcquisition();
   }
-  InterruptAcquisition();
-  loop.join();
-  while (pull(reads[3]) > 0) {
+  done = true;
+  reader.join();
+  EXPECT_EQ(misread, 0);
+  for (const auto& checker : checkers) {
+    EXPECT_EQ(checker.firstTick(), 0);
+    EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
+    EXPECT_EQ(checker.lost(), 0);
   }
-  EXPECT_GE(checker.ticks(), kTicks);
-  EXPECT_EQ(checker.firstTick(), 0);
-  EXPECT_EQ(checker.badTicks(), 0) << checker.firstError();
-  EXPECT_EQ(checker.lost(), 0);
-  // The raw-data handler still saw every instant.
-  EXPECT_EQ(static_cast<int64_t>(frameCount()), checker.ticks());
   EXPECT_EQ(VexaExtGetSampleRingOverflow(), 0);
   EXPECT_TRUE(reports().empty());
+}
+
+// The loop's 32-bit tick wraps from 2^31 - 1 to -2^31: a block's ticks count
+// on in 64 bits, also in a ring turned on after the wrap's start, and from its
+// own first tick at the next start, which drops what still waits;
+// VexaExtReadSamples keeps the low 32 bits. Each start is numbered, whether
+// the ring is on or off.
+TEST_F(SampleRing, TicksCountOnAcrossTheWrap) {
+  VexaDevUnity("SIM");
+  int before = -1, acquisition = -1;
+  VexaExtGetAcquisitionLayout(0, nullptr, 0, &before);
+  StartAcquisitionByNbr(1000, 0b11, 16);
+  ASSERT_EQ(VexaExtGetAcquisitionLayout(0, nullptr, 0, &acquisition), 2);
+  EXPECT_EQ(acquisition, before + 1);
+  const auto feed = [](std::initializer_list<int> ticks) {
+    for (int t : ticks) {
+      const int s[2] = {t ^ 0x5A5A, t % 977};
+      vexaDev->onRawFrame(t, s);
+    }
+  };
+  feed({INT32_MAX - 1, INT32_MAX});
+  VexaExtEnableSampleRing(16);
+  feed({INT32_MIN, INT32_MIN + 1, INT32_MIN + 2, INT32_MIN + 3});
+  long long ticks[4];
+  double times[4] = {-1.5, -1.5, -1.5, -1.5};
+  int samples[8], low[4], channels = -1, number = -1;
+  ASSERT_EQ(VexaExtReadBlock(0, ticks, times, 2, samples, 8, &channels, &number), 2);
+  EXPECT_EQ(std::vector<long long>(ticks, ticks + 2), (std::vector<long long>{1LL << 31, (1LL << 31) + 1}));
+  EXPECT_EQ(std::vector<int>(samples, samples + 4),
+            (std::vector<int>{INT32_MIN ^ 0x5A5A, INT32_MIN % 977, (INT32_MIN + 1) ^ 0x5A5A, (INT32_MIN + 1) % 977}));
+  EXPECT_EQ(std::make_pair(channels, number), std::make_pair(2, acquisition));
+  EXPECT_EQ(std::vector<double>(times, times + 4), std::vector<double>(4, -1.5));
+  ASSERT_EQ(VexaExtReadSamples(low, 1, samples, 8), 1);
+  EXPECT_EQ(low[0], INT32_MIN + 2);
+
+  StopAcquisition();
+  StartAcquisitionByNbr(1000, 0b100, 16);
+  feed({-7});
+  ASSERT_EQ(VexaExtReadBlock(0, ticks, nullptr, 4, samples, 8, &channels, &number), 1);
+  EXPECT_EQ(ticks[0], -7);
+  EXPECT_EQ(samples[0], -7 ^ 0x5A5A);
+  EXPECT_EQ(std::make_pair(channels, number), std::make_pair(1, acquisition + 1));
 }
 
 TEST_F(SampleRing, OverflowKeepsTheOldestCountsAndReportsOnce) {
@@ -366,25 +511,62 @@ TEST_F(SampleRing, OverflowKeepsTheOldestCountsAndReportsOnce) {
   // or was counted as dropped.
   EXPECT_EQ(static_cast<long long>(frameCount()), 16 + VexaExtGetSampleRingOverflow());
 
-  // A new start empties the ring and takes its channel count.
+  // A new start takes its channel count and counts anew.
   StopAcquisition();
   StartAcquisition(1000, "1", 16);
   EXPECT_EQ(VexaExtGetSampleRingChannels(), 1);
   EXPECT_EQ(VexaExtGetSampleRingOverflow(), 0);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 20, samples, 40), 0);
 }
 
-// Null arrays and negative sizes are refused before the ring is looked at;
-// empty arrays read nothing.
-TEST_F(SampleRing, RefusesBadArguments) {
-  int ticks[4], samples[8];
-  VexaExtEnableSampleRing(0);
-  EXPECT_EQ(VexaExtReadSamples(nullptr, 4, samples, 8), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, nullptr, 8), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, -1, samples, 8), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, -3), -1);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 4, samples, 8), 0);
-  EXPECT_EQ(VexaExtReadSamples(ticks, 0, samples, 0), 0);
+// Each refusal has its code and a detail, and calls no handler; the old
+// read keeps its -1 and its 0. Rows run in order: the ring is off until the
+// second.
+TEST_F(SampleRing, RefusesWhatCannotBeRead) {
+  long long ticks[4];
+  int low[4], samples[8];
+  VexaExtChannelLayout layout[1];
+  VexaDevUnity("SIM");
+  StartAcquisitionByNbr(1000, 0b111, 16);  // three channels; nothing waits
+  const auto block = [&](int session, long long* t, int maxInstants, int* s, int maxSamples) {
+    int channels = -1;
+    const int n = VexaExtReadBlock(session, t, nullptr, maxInstants, s, maxSamples, &channels, nullptr);
+    // A refusal for size still names the channels, so the caller can resize.
+    return n == VEXA_EXT_ERR_BUFFER_TOO_SMALL && channels != 3 ? 99 : n;
+  };
+  const struct {
+    const char* name;
+    std::function<int()> call;
+    int result;
+  } rows[] = {
+      {"ring off", [&] { return block(0, ticks, 4, samples, 8); }, VEXA_EXT_ERR_STATE},
+      {"one instant's room", [&] { VexaExtEnableSampleRing(0); return block(0, ticks, 1, samples, 3); }, 0},
+      {"null ticks", [&] { return block(0, nullptr, 4, samples, 8); }, VEXA_EXT_ERR_ARGUMENT},
+      {"null samples", [&] { return block(0, ticks, 4, nullptr, 8); }, VEXA_EXT_ERR_ARGUMENT},
+      {"negative instants", [&] { return block(0, ticks, -1, samples, 8); }, VEXA_EXT_ERR_ARGUMENT},
+      {"negative samples", [&] { return block(0, ticks, 4, samples, -3); }, VEXA_EXT_ERR_ARGUMENT},
+      {"session 1", [&] { return block(1, ticks, 4, samples, 8); }, VEXA_EXT_ERR_SESSION},
+      {"session -1", [&] { return block(-1, ticks, 4, samples, 8); }, VEXA_EXT_ERR_SESSION},
+      {"no instant", [&] { return block(0, ticks, 0, samples, 8); }, VEXA_EXT_ERR_BUFFER_TOO_SMALL},
+      {"part of an instant", [&] { return block(0, ticks, 4, samples, 2); }, VEXA_EXT_ERR_BUFFER_TOO_SMALL},
+      {"layout count", [&] { return VexaExtGetAcquisitionLayout(0, nullptr, 0, nullptr); }, 3},
+      {"layout negative", [&] { return VexaExtGetAcquisitionLayout(0, layout, -1, nullptr); }, VEXA_EXT_ERR_ARGUMENT},
+      {"layout null", [&] { return VexaExtGetAcquisitionLayout(0, nullptr, 1, nullptr); }, VEXA_EXT_ERR_ARGUMENT},
+      {"layout session", [&] { return VexaExtGetAcquisitionLayout(2, layout, 1, nullptr); }, VEXA_EXT_ERR_SESSION},
+      {"old null ticks", [&] { return VexaExtReadSamples(nullptr, 4, samples, 8); }, -1},
+      {"old null samples", [&] { return VexaExtReadSamples(low, 4, nullptr, 8); }, -1},
+      {"old negative instants", [&] { return VexaExtReadSamples(low, -1, samples, 8); }, -1},
+      {"old negative samples", [&] { return VexaExtReadSamples(low, 4, samples, -3); }, -1},
+      {"old part of an instant", [&] { return VexaExtReadSamples(low, 4, samples, 2); }, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Vexa::Unity::rememberFailure("");
+    EXPECT_EQ(row.call(), row.result);
+    if (row.result < -1) {
+      EXPECT_STRNE(VexaExtGetLastErrorDetail(), "");
+    }
+  }
+  EXPECT_TRUE(reports().empty());
 }
 
 }  // namespace

@@ -123,6 +123,7 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
         {"StopAcquisition", [] { StopAcquisition(); }, kEndsLoop, noCodes},
         {"GetDetectableDevices", [] { GetDetectableDevices("BLE"); }, kNone, codes(26)},
         {"GetAllDetectableDevices", [] { GetAllDetectableDevices(); }, kNone, noCodes},
+        {"VexaExtCancel", [] { VexaExtCancel(); }, kNone, noCodes},
         {"GetProductId", [] { GetProductId(); }, kReads, codes(30)},
         {"GetDeviceType", [] { EXPECT_NE(GetDeviceType(), nullptr); }, kReads, codes(34)},
         {"GetBattery", [] { EXPECT_GE(GetBattery(), -1); }, kTalks, noCodes},

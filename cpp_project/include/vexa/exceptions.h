@@ -113,6 +113,15 @@ class MissingModule : public ErrorException {
   std::string moduleName;  ///< the library's file name
 };
 
+/// The caller ended the call early from another thread (a connect or a
+/// search inside a CancelScope, see vexa/cancel.h).
+class Cancelled : public ErrorException {
+ public:
+  using ErrorException::ErrorException;
+  /// "The operation was cancelled."
+  std::string getDescription() const override;
+};
+
 }  // namespace Error
 
 /// The failures of the environment and the device.

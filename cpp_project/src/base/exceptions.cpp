@@ -70,6 +70,8 @@ std::string MissingModule::getDescription() const {
   return "The API module " + moduleName + " is missing or invalid.";
 }
 
+std::string Cancelled::getDescription() const { return "The operation was cancelled."; }
+
 }  // namespace Error
 
 namespace Notification {

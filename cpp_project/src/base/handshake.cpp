@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/x.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -25,6 +26,8 @@ uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1])
 }  // namespace
 
 void BaseDev::X::getVersion() {
+  // A call cancelled while its link opened goes no further.
+  throwIfCancelled("Vexa::BaseDev::X::getVersion");
   size_t descriptionLength;
   if (packetSize != 0) {
     io->send(&kCompactBoardProbe, 1);

@@ -4,7 +4,8 @@
 // COM/dev/rfcomm0, COM/dev/pts/3); "COMn" opens /dev/ttyS(n-1), the port
 // Windows would call COMn. The port is locked exclusively and switched to
 // raw 8-bit mode; its speed stays as it was. Waits use poll(), so one thread
-// can send while another is blocked receiving.
+// can send while another is blocked receiving; inside a cancellable call a
+// cancel ends a receive's wait within one slice.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -20,6 +21,7 @@
 
 #include "com.h"
 #include "io/os_error.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -131,10 +133,15 @@ int COM::recv(void* buf, int len) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         wait = static_cast<int>(std::max<decltype(left)>(left, 0));
       }
+      // Inside a cancellable call the wait goes in slices, looking at the
+      // call's flag between them.
+      throwIfCancelled("Vexa::COM::recv");
+      const int slice = cancelSlice(wait);
       pollfd pfd{p.fd, POLLIN, 0};
-      int ready = poll(&pfd, 1, wait);
+      int ready = poll(&pfd, 1, slice);
       if (ready < 0 && errno == EINTR) continue;
       if (ready < 0) VEXA_THROW_DETAIL(Notification::ContactingDevice, "poll: " + errnoText(errno));
+      if (ready == 0 && slice != wait) continue;
       if (ready == 0) return 0;
       ssize_t n = read(p.fd, p.ahead, kReadAhead);
       if (n > 0) {

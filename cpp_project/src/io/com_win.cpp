@@ -23,6 +23,7 @@
 
 #include "com.h"
 #include "io/os_error.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -88,8 +89,17 @@ bool completed(const OVERLAPPED& ov) {
 // already complete) and reports its byte count. Returns false when the
 // operation failed or could not be waited for; either way it is over when
 // this returns, so the OVERLAPPED and the data buffer may be reused or freed.
+// Inside a cancellable call the wait goes in slices; a cancel ends the
+// operation and throws Error::Cancelled once the kernel has let go of it.
 bool finish(HANDLE file, OVERLAPPED& ov, DWORD& transferred) {
-  if (WaitForSingleObject(ov.hEvent, INFINITE) != WAIT_OBJECT_0) {
+  DWORD waited;
+  while ((waited = WaitForSingleObject(ov.hEvent, cancellable() ? kCancelSliceMs : INFINITE)) == WAIT_TIMEOUT) {
+    if (!cancelRequested()) continue;
+    CancelIoEx(file, &ov);
+    while (!completed(ov)) Sleep(1);
+    throwIfCancelled("Vexa::COM::finish");
+  }
+  if (waited != WAIT_OBJECT_0) {
     // Without a working wait the kernel could still write into the caller's
     // buffer after we return: cancel, then hold on until it has let go.
     CancelIoEx(file, &ov);

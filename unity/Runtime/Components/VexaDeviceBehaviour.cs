@@ -14,18 +14,23 @@ namespace Vexa
     // to SamplesRead and kept for ReadLatest. Runs before default scripts, so
     // their Update sees this frame's samples.
     //
-    // Ends cleanly on OnDisable, on quit and before an editor domain reload:
-    // the loop is ended, the device disconnected and, on quit and reload, the
-    // library's handlers detached.
+    // Ends cleanly on OnDisable, on quit and before an editor domain reload,
+    // without ever waiting on the main thread: a scan or connect in progress
+    // is cancelled, and the worker's thread ends the loop, disconnects and,
+    // on quit and reload, detaches the library's handlers. Enabled again
+    // before that is done, it connects once the old session has ended.
     [AddComponentMenu("Vexa/Vexa Device")]
     [DisallowMultipleComponent]
     [DefaultExecutionOrder(-100)]
     public sealed class VexaDeviceBehaviour : MonoBehaviour
     {
-        // How long ending waits for the worker: a BLE scan takes about 6 s,
-        // a connect about 1 s, and the worker ends after the one it is in.
+        // Ending no longer waits for the worker; kept for scripts that name it.
         public const int StopTimeoutMs = 10000;
         private const int MaxReadsPerUpdate = 64;
+        // Samples per instant a block has room for at first; it grows when
+        // an acquisition has more.
+        private const int InitialBlockChannels = 8;
+        private const int MaxChannels = 512;
 
         [Header("Connection")]
         [Tooltip("A connection path (\"COM7\", \"COM/dev/ttyUSB0\", \"BTH...\", \"BLE...\", \"USB0\", \"SIM\"), " +
@@ -61,19 +66,31 @@ namespace Vexa
         public VexaDisconnectedEvent onDisconnected = new VexaDisconnectedEvent();
         public VexaFailureEvent onFailure = new VexaFailureEvent();
         public VexaDigitalInputEvent onDigitalInput = new VexaDigitalInputEvent();
+        // The sample ring dropped instants (read faster, or give it room):
+        // SamplesLost so far.
+        public VexaSampleRingOverflowEvent onSampleRingOverflow = new VexaSampleRingOverflowEvent();
 
         // Every block read from the ring, in Update: (ticks, samples
         // instant-major with Channels per instant, instants). The arrays are
         // reused: copy what you keep.
         public event Action<int[], int[], int> SamplesRead;
 
+        // The same blocks with ticks that never wrap, and the block's own
+        // channel count: (ticks, samples, instants, channels).
+        public event Action<long[], int[], int, int> BlockRead;
+
         private readonly List<VexaSessionEvent> drained = new List<VexaSessionEvent>();
         private VexaDeviceWorker worker;
-        private int[] tickBlock = new int[0];
+        private long[] tickBlock = new long[0];
+        private int[] narrowTicks = new int[0];
         private int[] sampleBlock = new int[0];
         private int blockChannels;
+        private int blockAcquisition;
         private int latestCount;
         private bool readingFailed;
+        // Asked to stop, and whether to connect again once it has ended.
+        private bool stopping;
+        private bool connectWhenEnded;
 
         public string Port
         {
@@ -85,6 +102,20 @@ namespace Vexa
         {
             get { return autoReconnect; }
             set { autoReconnect = value; ApplySettings(); }
+        }
+
+        // The reconnection waits: the first, doubled up to the maximum. Read
+        // at each attempt.
+        public float FirstRetryDelaySeconds
+        {
+            get { return firstRetryDelaySeconds; }
+            set { firstRetryDelaySeconds = value; ApplySettings(); }
+        }
+
+        public float MaxRetryDelaySeconds
+        {
+            get { return maxRetryDelaySeconds; }
+            set { maxRetryDelaySeconds = value; ApplySettings(); }
         }
 
         public VexaWorkerState State
@@ -103,10 +134,16 @@ namespace Vexa
         // Percent at the last connect, or -1.
         public int Battery { get; private set; }
 
-        // Channels per instant of the latest block.
+        // Channels per instant of the latest block, as it was packed.
         public int Channels
         {
             get { return blockChannels; }
+        }
+
+        // The acquisition the latest block belongs to (+1 at every start).
+        public int Acquisition
+        {
+            get { return blockAcquisition; }
         }
 
         // Instants read in this frame's Update (the latest block).
@@ -115,27 +152,30 @@ namespace Vexa
             get { return latestCount; }
         }
 
-        // Instants the ring had to drop in this session (reading too slowly).
+        // Instants the ring had to drop since Connect (reading too slowly);
+        // kept after the session ends.
         public long SamplesLost
         {
             get { return worker != null ? worker.SamplesLost : 0; }
         }
 
-        // Starts scanning, connecting and acquiring; a worker already running
-        // is left as it is. Failures arrive through onFailure.
+        // Starts scanning, connecting and acquiring; a session already
+        // running is left as it is, one still ending is followed by the new
+        // one once it has ended. Failures arrive through onFailure.
         public void Connect()
         {
-            if (IsRunning) return;
+            if (IsRunning)
+            {
+                connectWhenEnded = stopping;
+                return;
+            }
             try
             {
-                if (worker == null)
-                {
-                    int firstMs = Milliseconds(firstRetryDelaySeconds);
-                    int maxMs = Math.Max(firstMs, Milliseconds(maxRetryDelaySeconds));
-                    worker = new VexaDeviceWorker(new VexaReconnectBackoff(firstMs, maxMs));
-                }
+                if (worker == null) worker = new VexaDeviceWorker();
                 ApplySettings();
                 readingFailed = false;
+                stopping = connectWhenEnded = false;
+                latestCount = blockChannels = blockAcquisition = 0;
                 worker.Start();
             }
             catch (Exception e)
@@ -144,10 +184,12 @@ namespace Vexa
             }
         }
 
-        // Ends the session and waits for the worker (at most StopTimeoutMs).
+        // Ends the session without waiting: a scan or connect in progress is
+        // cancelled and the worker's thread disconnects; IsRunning turns
+        // false once it is done.
         public void Disconnect()
         {
-            EndWorker();
+            EndWorker(false);
         }
 
         // Copies the newest instants of the latest block into the caller's
@@ -160,7 +202,7 @@ namespace Vexa
             if (latestCount == 0 || blockChannels == 0) return 0;
             int count = Math.Min(latestCount, Math.Min(ticks.Length, samples.Length / blockChannels));
             int first = latestCount - count;
-            Array.Copy(tickBlock, first, ticks, 0, count);
+            for (int i = 0; i < count; i++) ticks[i] = unchecked((int)tickBlock[first + i]);
             Array.Copy(sampleBlock, first * blockChannels, samples, 0, count * blockChannels);
             return count;
         }
@@ -178,7 +220,7 @@ namespace Vexa
 #if UNITY_EDITOR
             AssemblyReloadEvents.beforeAssemblyReload -= OnBeforeAssemblyReload;
 #endif
-            EndWorker();
+            EndWorker(false);
         }
 
         private void OnApplicationQuit()
@@ -203,6 +245,7 @@ namespace Vexa
         private void Update()
         {
             if (worker == null) return;
+            if (connectWhenEnded && !worker.IsRunning) Connect();
             drained.Clear();
             worker.DrainEvents(drained);
             foreach (VexaSessionEvent e in drained) Raise(e);
@@ -221,26 +264,50 @@ namespace Vexa
             }
         }
 
+        // Each read says the channel count its instants were packed with: a
+        // restart with other channels between two reads never mixes them.
         private void PullSamples()
         {
-            int channelCount = worker.SampleChannels;
-            if (channelCount <= 0) return;
             int instants = Math.Max(1, blockInstants);
-            if (channelCount != blockChannels || tickBlock.Length != instants)
+            if (tickBlock.Length != instants)
             {
-                tickBlock = new int[instants];
-                sampleBlock = new int[instants * channelCount];
-                blockChannels = channelCount;
+                tickBlock = new long[instants];
+                sampleBlock = new int[instants * Math.Max(InitialBlockChannels, worker.SampleChannels)];
             }
             for (int i = 0; i < MaxReadsPerUpdate; i++)
             {
-                int count = worker.ReadSamples(tickBlock, sampleBlock);
+                int count, channels, acquisition;
+                try
+                {
+                    count = worker.ReadSamples(tickBlock, null, sampleBlock, out channels, out acquisition);
+                }
+                catch (ArgumentException)
+                {
+                    // The waiting acquisition has more channels than a block
+                    // holds: make room, and read again.
+                    int room = sampleBlock.Length / instants;
+                    if (room >= MaxChannels) throw;
+                    sampleBlock = new int[instants * Math.Min(MaxChannels, Math.Max(room * 2, worker.SampleChannels))];
+                    continue;
+                }
                 if (count <= 0) return;
                 latestCount = count;
-                Action<int[], int[], int> handler = SamplesRead;
-                if (handler != null) handler(tickBlock, sampleBlock, count);
+                blockChannels = channels;
+                blockAcquisition = acquisition;
+                RaiseBlock(count, channels);
                 if (count < instants) return;
             }
+        }
+
+        private void RaiseBlock(int count, int channels)
+        {
+            Action<long[], int[], int, int> wide = BlockRead;
+            if (wide != null) wide(tickBlock, sampleBlock, count, channels);
+            Action<int[], int[], int> narrow = SamplesRead;
+            if (narrow == null) return;
+            if (narrowTicks.Length != tickBlock.Length) narrowTicks = new int[tickBlock.Length];
+            for (int i = 0; i < count; i++) narrowTicks[i] = unchecked((int)tickBlock[i]);
+            narrow(narrowTicks, sampleBlock, count);
         }
 
         private void Raise(VexaSessionEvent e)
@@ -263,6 +330,10 @@ namespace Vexa
                 case VexaSessionEventKind.DigitalInput:
                     onDigitalInput.Invoke(e.ClockSource, e.ClockValue, e.Input, e.State);
                     break;
+                case VexaSessionEventKind.SampleRingOverflow:
+                    if (logFailures) Debug.LogWarning("Vexa: the sample ring overflowed; read faster.", this);
+                    onSampleRingOverflow.Invoke(SamplesLost);
+                    break;
             }
         }
 
@@ -271,6 +342,8 @@ namespace Vexa
         private void ApplySettings()
         {
             if (worker == null) return;
+            int firstMs = Milliseconds(firstRetryDelaySeconds);
+            worker.Backoff.SetDelays(firstMs, Math.Max(firstMs, Milliseconds(maxRetryDelaySeconds)));
             worker.Port = port;
             worker.ScanDomain = scanDomain == VexaScanDomain.All ? "" : scanDomain.ToString();
             worker.FallbackToSimulator = fallbackToSimulator;
@@ -288,16 +361,18 @@ namespace Vexa
             return seconds > 3600 ? 3600000 : (int)(seconds * 1000);
         }
 
-        private void EndWorker()
+        // Never waits: the worker ends on its own thread, and with shutdown
+        // also detaches the library's handlers there, after its last call.
+        private void EndWorker(bool shutdown)
         {
-            if (worker == null || worker.Stop(StopTimeoutMs)) return;
-            Debug.LogWarning("The Vexa device worker is still busy (a scan or a connect) and ends by itself " +
-                             "when that returns.", this);
-        }
-
-        private void EndAll()
-        {
-            EndWorker();
+            connectWhenEnded = false;
+            if (worker != null && worker.IsRunning)
+            {
+                stopping = true;
+                worker.RequestStop(shutdown);
+                return;
+            }
+            if (!shutdown) return;
             try
             {
                 VexaDevice.Shutdown();
@@ -306,6 +381,11 @@ namespace Vexa
             {
                 Debug.LogWarning("Vexa shutdown: " + e.Message, this);
             }
+        }
+
+        private void EndAll()
+        {
+            EndWorker(true);
         }
 
         private void ReportFailure(Exception e)

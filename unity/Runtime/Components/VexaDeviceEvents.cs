@@ -31,6 +31,12 @@ namespace Vexa
     {
     }
 
+    // Instants the sample ring dropped since Connect.
+    [Serializable]
+    public class VexaSampleRingOverflowEvent : UnityEvent<long>
+    {
+    }
+
     // Which links a "scan" port searches.
     public enum VexaScanDomain
     {

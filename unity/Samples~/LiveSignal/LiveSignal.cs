@@ -22,6 +22,15 @@ namespace Vexa.Samples.LiveSignal
         private SignalTraces traces;
         private long instants;
 
+        // The status lines, rebuilt only when a value they show changes:
+        // OnGUI runs several times a frame and would otherwise make new
+        // strings each time.
+        private string stateLine, deviceLine, countsLine;
+        private VexaWorkerState shownState;
+        private string shownPath, shownType;
+        private int shownBattery, shownChannels;
+        private long shownInstants, shownLost;
+
         private void Awake()
         {
             device = GetComponent<VexaDeviceBehaviour>();
@@ -46,6 +55,11 @@ namespace Vexa.Samples.LiveSignal
             device.onDisconnected.RemoveListener(OnDisconnected);
             device.onFailure.RemoveListener(OnFailure);
             device.onDigitalInput.RemoveListener(OnDigitalInput);
+        }
+
+        private void OnDestroy()
+        {
+            traces.Dispose();
         }
 
         private void Update()
@@ -92,15 +106,39 @@ namespace Vexa.Samples.LiveSignal
 
         private void OnGUI()
         {
+            RefreshStatus();
             float y = 10;
-            Line(ref y, "State: " + device.State + (device.ConnectedPath != null ? "  " + device.ConnectedPath : ""));
-            if (device.ConnectedPath != null)
-            {
-                Line(ref y, "Device: " + device.DeviceType + "   battery: " +
-                            (device.Battery >= 0 ? device.Battery + " %" : "no reading"));
-            }
-            Line(ref y, "Channels: " + traces.Channels + "   instants: " + instants + "   lost: " + device.SamplesLost);
+            Line(ref y, stateLine);
+            if (deviceLine != null) Line(ref y, deviceLine);
+            Line(ref y, countsLine);
             foreach (string text in recentEvents) Line(ref y, text);
+        }
+
+        private void RefreshStatus()
+        {
+            if (stateLine == null || device.State != shownState || device.ConnectedPath != shownPath)
+            {
+                shownState = device.State;
+                shownPath = device.ConnectedPath;
+                stateLine = "State: " + shownState + (shownPath != null ? "  " + shownPath : "");
+                deviceLine = null;
+            }
+            if (shownPath != null &&
+                (deviceLine == null || device.DeviceType != shownType || device.Battery != shownBattery))
+            {
+                shownType = device.DeviceType;
+                shownBattery = device.Battery;
+                deviceLine = "Device: " + shownType + "   battery: " +
+                             (shownBattery >= 0 ? shownBattery + " %" : "no reading");
+            }
+            if (countsLine == null || traces.Channels != shownChannels || instants != shownInstants ||
+                device.SamplesLost != shownLost)
+            {
+                shownChannels = traces.Channels;
+                shownInstants = instants;
+                shownLost = device.SamplesLost;
+                countsLine = "Channels: " + shownChannels + "   instants: " + shownInstants + "   lost: " + shownLost;
+            }
         }
 
         private static void Line(ref float y, string text)

@@ -4,7 +4,8 @@ namespace Vexa.Samples.LiveSignal
 {
     // One LineRenderer per channel, drawing the most recent values of each
     // from a ring, each channel scaled to its own band. Allocates only when
-    // the channel count changes.
+    // the channel count changes; every line shares one material, made once
+    // and destroyed by Dispose.
     public sealed class SignalTraces
     {
         private readonly Transform parent;
@@ -14,6 +15,7 @@ namespace Vexa.Samples.LiveSignal
         private readonly float lineWidth;
 
         private LineRenderer[] lines = new LineRenderer[0];
+        private Material material;
         private float[] values = new float[0];  // channel-major rings
         private Vector3[] points;
         private int channels;
@@ -81,6 +83,15 @@ namespace Vexa.Samples.LiveSignal
             filled = 0;
         }
 
+        // Destroys the lines and their material (a material is an asset:
+        // nothing frees it with the scene).
+        public void Dispose()
+        {
+            Rebuild(0);
+            if (material != null) Object.Destroy(material);
+            material = null;
+        }
+
         private void Rebuild(int channelCount)
         {
             foreach (LineRenderer line in lines) Object.Destroy(line.gameObject);
@@ -88,7 +99,7 @@ namespace Vexa.Samples.LiveSignal
             lines = new LineRenderer[channels];
             values = new float[channels * length];
             Clear();
-            Material material = new Material(Shader.Find("Sprites/Default"));
+            if (material == null && channels > 0) material = new Material(Shader.Find("Sprites/Default"));
             for (int ch = 0; ch < channels; ch++)
             {
                 GameObject child = new GameObject("Channel " + (ch + 1));

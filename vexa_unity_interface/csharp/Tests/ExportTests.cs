@@ -17,7 +17,8 @@ namespace Vexa.Tests
             runner.Add("the On exports reach the registered handlers unchanged", Forwarders);
             runner.Add("device calls wait for the loop; Disconnect ends it first", GuardsAgainstRunningLoop);
             runner.Add("each start acquires its channels: every tick and sample as the device sent it", Starts);
-            runner.Add("the sample ring: reads what both arrays take, replaces the frames, reports its overflow", Ring);
+            runner.Add("the sample ring: reads what the arrays take with their layout, replaces the frames, reports " +
+                       "its overflow, refuses arrays too small", Ring);
         }
 
         private static void Connect()
@@ -137,43 +138,90 @@ namespace Vexa.Tests
         }
 
         // The ring itself is the native tests' business: here the binding
-        // passes both arrays' lengths, empties the raw-data slot while the
-        // ring is on and turns the overflow report into its own event.
+        // passes the arrays' lengths, empties the raw-data slot while the
+        // ring is on, turns the overflow report into its own event, hands
+        // over the layout each block was packed with, and refuses arrays
+        // that cannot take one instant instead of reading nothing.
         private static void Ring()
         {
-            VexaSource[] sources = { Source(1, 1, 16, 1), Source(3, 1, 16, 1) };
+            VexaSource[] two = { Source(1, 1, 16, 1), Source(3, 1, 16, 1) };
+            VexaSource[] three = { Source(2, 1, 8, 1), Source(4, 1, 8, 1), Source(5, 1, 8, 1) };
             try
             {
                 VexaDevice.EnableSampleRing(16);
                 VexaDevice.Connect("SIM");
                 VexaDevice.StartMask(1000, 0x5, 16);
-                Check.Equal(2, VexaDevice.SampleRingChannels, "ring channels");
+                int first;
+                Check.Equal(2, VexaDevice.GetAcquisitionLayout(out first).Length, "layout of the first start");
                 Acquisition acquisition = new Acquisition();
                 VexaEvent overflow = acquisition.WaitForEvent();
                 Check.Equal("SampleRingOverflow 100", overflow.Kind + " " + overflow.Code, "event");
                 acquisition.Interrupt();
                 Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
                 Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
-                // Each read takes as many instants as both arrays hold: as many
-                // as the ticks, then as the samples, then what is left.
+                // Each read takes as many instants as every array holds:
+                // ticks, times, samples, then what is left.
                 int next = 0;
-                foreach (int[] size in new[] { new[] { 10, 24 }, new[] { 40, 10 }, new[] { 40, 80 } })
+                foreach (int[] size in new[] { new[] { 10, 10, 24 }, new[] { 40, 3, 80 }, new[] { 40, -1, 80 } })
                 {
-                    int[] ticks = new int[size[0]], samples = new int[size[1]];
-                    int n = VexaDevice.ReadSamples(ticks, samples);
-                    Check.Equal(Math.Min(16 - next, Math.Min(size[0], size[1] / 2)), n, "instants read");
-                    SamplePattern.CheckInstants(ticks, samples, n, sources, next);
+                    long[] ticks = new long[size[0]];
+                    int[] samples = new int[size[2]];
+                    int channels, number;
+                    int n = VexaDevice.ReadSamples(ticks, size[1] < 0 ? null : new double[size[1]], samples,
+                                                   out channels, out number);
+                    int room = Math.Min(size[0], Math.Min(size[1] < 0 ? size[0] : size[1], size[2] / 2));
+                    Check.Equal(Math.Min(16 - next, room) + " 2 " + first, n + " " + channels + " " + number,
+                                "instants, channels, acquisition");
+                    SamplePattern.CheckInstants(ticks, samples, n, two, next);
                     next += n;
                 }
+                // Arrays without room for one instant are an error even with
+                // nothing waiting, never "nothing waiting".
+                var misuse = new[]
+                {
+                    new { Read = (Action)(() => VexaDevice.ReadSamples(new int[4], new int[1])), What = "one sample" },
+                    new { Read = (Action)(() => VexaDevice.ReadSamples(new int[0], new int[8])), What = "no tick" },
+                    new { Read = (Action)(() => VexaDevice.ReadSamples(new long[4], new double[0], new int[8],
+                                                                       out first, out first)), What = "no time" },
+                };
+                foreach (var row in misuse) Check.Throws<ArgumentException>(row.Read, row.What);
+
+                // Starts with other channels between two reads: each read
+                // says how its own instants were packed.
+                VexaDevice.Stop();
+                VexaDevice.StartMask(1000, 0x5, 16);
+                acquisition = new Acquisition();
+                acquisition.WaitForEvent();
+                acquisition.Interrupt();
+                VexaDevice.Stop();
+                VexaDevice.StartMask(1000, 0x1A, 8);
+                int latest;
+                Check.Equal("port 2 ch 0 8 bits /1, port 4 ch 0 8 bits /1, port 5 ch 0 8 bits /1",
+                            string.Join(", ", VexaDevice.GetAcquisitionLayout(out latest)), "layout");
+                Check.Equal(first + 2, latest, "acquisition after two more starts");
+                acquisition = new Acquisition();
+                acquisition.WaitForEvent();
+                acquisition.Interrupt();
+                long[] wideTicks = new long[8];
+                int[] wideSamples = new int[30];
+                int packed, packedIn;
+                Check.Equal("8 3 " + latest, VexaDevice.ReadSamples(wideTicks, null, wideSamples, out packed,
+                                                                    out packedIn) + " " + packed + " " + packedIn,
+                            "instants, channels, acquisition after the starts");
+                SamplePattern.CheckInstants(wideTicks, wideSamples, 8, three, 0);
+                int[] narrowTicks = new int[4], narrowSamples = new int[12];
+                Check.Equal(4, VexaDevice.ReadSamples(narrowTicks, narrowSamples), "instants at 32 bits");
+                SamplePattern.CheckInstants(narrowTicks, narrowSamples, 4, three, 8);
                 VexaDevice.Stop();
 
-                // Off again: the per-sample frames are back.
+                // Off again: the per-sample frames are back, and reading is an error.
                 VexaDevice.DisableSampleRing();
+                Check.Throws<InvalidOperationException>(() => VexaDevice.ReadSamples(new int[4], new int[8]), "off");
                 VexaDevice.StartMask(1000, 0x5, 16);
                 acquisition = new Acquisition();
                 acquisition.WaitForFrames(50);
                 acquisition.Interrupt();
-                SamplePattern.CheckFrames(acquisition.Frames, sources, 0);
+                SamplePattern.CheckFrames(acquisition.Frames, two, 0);
             }
             finally
             {

@@ -54,6 +54,9 @@ namespace Vexa.Tests
             {
                 foreach (ParameterInfo p in method.GetParameters().Concat(new[] { method.ReturnParameter }))
                 {
+                    // The runtime would marshal it in the ANSI code page on
+                    // Windows: texts cross as UTF-8 bytes.
+                    Check.True(p.ParameterType != typeof(string), method.Name + " takes no string");
                     if (p.ParameterType != typeof(bool)) continue;
                     bools++;
                     MarshalAsAttribute marshal =
@@ -65,10 +68,17 @@ namespace Vexa.Tests
             }
             Check.Equal(3, bools, "bools at the boundary (digital input state twice, the flag)");
 
-            Check.Equal(16, Marshal.SizeOf(typeof(VexaSource)), "source size");
-            Check.Equal("0 4 8 12", string.Join(" ", new[] { "Port", "FreqDivisor", "NBits", "ChMask" }.Select(
-                                                         f => Marshal.OffsetOf(typeof(VexaSource), f))),
-                        "offsets of port, divisor, bits, mask");
+            var records = new[]
+            {
+                new { Type = typeof(VexaSource), Fields = new[] { "Port", "FreqDivisor", "NBits", "ChMask" } },
+                new { Type = typeof(VexaChannelLayout), Fields = new[] { "Port", "Index", "Bits", "Divisor" } },
+            };
+            foreach (var record in records)
+            {
+                Check.Equal(16, Marshal.SizeOf(record.Type), record.Type.Name + " size");
+                Check.Equal("0 4 8 12", string.Join(" ", record.Fields.Select(f => Marshal.OffsetOf(record.Type, f))),
+                            record.Type.Name + " offsets");
+            }
         }
 
         private static void CallbackAttributes()

@@ -1,8 +1,11 @@
-// What the tests share: checks, the runner, the simulator process, the loop
-// thread and the simulator's sample pattern.
+// What the tests share: checks, the runner, the simulator process, a port
+// that never answers, the engine's calls into a component, the loop thread
+// and the simulator's sample pattern.
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
+using System.Reflection;
+using System.Runtime.InteropServices;
 using System.Threading;
 using System.Threading.Tasks;
 
@@ -173,6 +176,65 @@ namespace Vexa.Tests
         }
     }
 
+    // A pseudo-terminal nobody answers on: a connect to it waits in the
+    // handshake until the library gives up (or is cancelled).
+    internal sealed class SilentPort : IDisposable
+    {
+        [DllImport("libc")] private static extern int posix_openpt(int flags);
+        [DllImport("libc")] private static extern int grantpt(int fd);
+        [DllImport("libc")] private static extern int unlockpt(int fd);
+        [DllImport("libc")] private static extern IntPtr ptsname(int fd);
+        [DllImport("libc")] private static extern int poll(short[] fds, int count, int timeoutMs);
+        [DllImport("libc")] private static extern int close(int fd);
+
+        private readonly int terminal;
+
+        // The path to connect with, "COM" + the terminal's name.
+        internal readonly string Path;
+
+        internal SilentPort()
+        {
+            terminal = posix_openpt(2 | 0x100);  // O_RDWR | O_NOCTTY
+            Check.True(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0, "a pseudo-terminal");
+            Path = "COM" + Marshal.PtrToStringAnsi(ptsname(terminal));
+        }
+
+        // Waits until the library has written its first handshake byte: the
+        // connect now waits for a reply that never comes.
+        internal void WaitForHandshake()
+        {
+            short[] pollfd = { (short)terminal, (short)(terminal >> 16), 1, 0 };  // POLLIN
+            Check.True(poll(pollfd, 1, Check.DeadlineMs) == 1, "the library wrote to " + Path);
+        }
+
+        public void Dispose()
+        {
+            close(terminal);
+        }
+    }
+
+    // What the engine does to a component: calls its messages (OnEnable,
+    // Update, ...) and sets its serialised fields, as the inspector does.
+    internal static class Engine
+    {
+        private const BindingFlags Private = BindingFlags.Instance | BindingFlags.NonPublic;
+
+        internal static void Send(object component, string message)
+        {
+            component.GetType().GetMethod(message, Private).Invoke(component, null);
+        }
+
+        internal static void Set(object component, string field, object value)
+        {
+            component.GetType().GetField(field, Private).SetValue(component, value);
+        }
+
+        internal static T Get<T>(object component, string field)
+        {
+            return (T)component.GetType().GetField(field, Private).GetValue(component);
+        }
+    }
+
     // Runs the loop on a worker thread, as a Unity script would, and collects
     // what it queues on the test's thread.
     internal sealed class Acquisition
@@ -263,6 +325,11 @@ namespace Vexa.Tests
 
         // The same for `count` instants read from a sample ring into `ticks`
         // and `samples`, the first of them tick `firstTick`.
+        internal static void CheckInstants(long[] ticks, int[] samples, int count, VexaSource[] sources, int firstTick)
+        {
+            CheckInstants(Array.ConvertAll(ticks, t => checked((int)t)), samples, count, sources, firstTick);
+        }
+
         internal static void CheckInstants(int[] ticks, int[] samples, int count, VexaSource[] sources, int firstTick)
         {
             int width = Expected(0, sources).Length;

@@ -4,7 +4,8 @@ using System.Collections.Generic;
 namespace Vexa.Tests
 {
     // VexaDeviceWorker, the thread behind VexaDeviceBehaviour: its back-off,
-    // its checks, the scan fallback and the reconnection after a lost link.
+    // its checks, the scan fallback and the reconnection after a lost link;
+    // and the component itself, driven as the engine drives it.
     internal static class WorkerTests
     {
         private const int EventTimeoutMs = 10000;
@@ -15,6 +16,8 @@ namespace Vexa.Tests
             runner.Add("a worker refuses unusable settings and a second worker", RefusesBadStarts);
             runner.Add("a scan that finds nothing falls back to SIM only when asked", ScanFallback);
             runner.Add("a lost link ends the worker, or with AutoReconnect reconnects to the new port", Reconnect);
+            runner.Add("the component: disable never waits on a connect, re-enable follows, blocks and overflow " +
+                       "reach its users", Component);
         }
 
         private static void Backoff()
@@ -38,6 +41,12 @@ namespace Vexa.Tests
                     Check.Equal(c.Delays, string.Join(" ", delays), "delays of " + c.First + "/" + c.Max);
                 }
             }
+            // New delays apply from the next wait, at the attempt reached.
+            VexaReconnectBackoff changed = new VexaReconnectBackoff(100, 1000);
+            string waits = changed.NextDelayMs() + " " + changed.NextDelayMs();
+            changed.SetDelays(30, 100);
+            waits += " " + changed.NextDelayMs() + " " + changed.NextDelayMs();
+            Check.Equal("100 200 100 100", waits, "waits across a change");
             Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(0, 10), "no first delay");
             Check.Throws<ArgumentOutOfRangeException>(() => new VexaReconnectBackoff(500, 400), "max below first");
         }
@@ -96,8 +105,6 @@ namespace Vexa.Tests
                 VexaDeviceWorker worker = Worker("SCAN", false);
                 worker.ScanDomain = "USB";
                 worker.FallbackToSimulator = fallback;
-                worker.Channels = "101";
-                worker.UseSampleRing = fallback;
                 try
                 {
                     worker.Start();
@@ -105,13 +112,6 @@ namespace Vexa.Tests
                     {
                         Check.Equal("Connected(SIM, tessarimodular, battery 96)",
                                     WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
-                        // Through the worker's ring: the first instants, two channels each.
-                        int[] ticks = new int[20], samples = new int[40];
-                        int n = 0;
-                        Check.Poll(() => (n = worker.ReadSamples(ticks, samples)) > 0, () => "no instant read");
-                        Check.Equal(2, worker.SampleChannels, "channels per instant");
-                        VexaSource[] sources = { ExportTests.Source(1, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
-                        SamplePattern.CheckInstants(ticks, samples, n, sources, 0);
                         continue;
                     }
                     WaitFor(worker, VexaSessionEventKind.Failure);
@@ -175,6 +175,72 @@ namespace Vexa.Tests
                 {
                     worker.Stop(-1);
                 }
+            }
+        }
+
+        private static void Component()
+        {
+            VexaDeviceBehaviour device = new VexaDeviceBehaviour();
+            List<string> failures = new List<string>();
+            device.onFailure.AddListener((code, message, detail) => failures.Add(code + " " + message));
+            long overflowReported = 0;
+            device.onSampleRingOverflow.AddListener(lost => overflowReported = lost);
+            long[] firstTicks = null;
+            int[] firstSamples = null;
+            device.BlockRead += (ticks, samples, count, channels) =>
+            {
+                if (firstTicks != null) return;
+                firstTicks = new long[count];
+                Array.Copy(ticks, firstTicks, count);
+                firstSamples = new int[count * channels];
+                Array.Copy(samples, firstSamples, count * channels);
+            };
+            Engine.Set(device, "channels", "0101");
+            Engine.Set(device, "sampleRingCapacity", 16);
+            VexaDeviceWorker worker = null;
+            try
+            {
+                using (SilentPort silent = new SilentPort())
+                {
+                    device.Port = silent.Path;
+                    Engine.Send(device, "OnEnable");
+                    worker = Engine.Get<VexaDeviceWorker>(device, "worker");
+                    silent.WaitForHandshake();
+                    Engine.Send(device, "OnDisable");
+                    Check.True(worker.IsRunning, "disable returned while the connect is still held");
+                    // Enabled again at once: the new session follows the old.
+                    device.Port = "SIM";
+                    Engine.Send(device, "OnEnable");
+                    Check.Poll(() => { Engine.Send(device, "Update"); return overflowReported > 0; },
+                               () => "no overflow reached the component; failures: " + string.Join(", ", failures));
+                }
+                Check.Equal("", string.Join(", ", failures), "failures (the cancelled connect reports none)");
+                Check.True(device.SamplesLost >= overflowReported, "lost " + device.SamplesLost);
+                Check.Equal(2, device.Channels, "channels of the blocks");
+                VexaSource[] sources = { ExportTests.Source(2, 1, 16, 1), ExportTests.Source(4, 1, 16, 1) };
+                SamplePattern.CheckInstants(firstTicks, firstSamples, firstTicks.Length, sources, 0);
+
+                // Reconnection waits follow the settings at each attempt.
+                device.FirstRetryDelaySeconds = 0.25f;
+                device.MaxRetryDelaySeconds = 0.3f;
+                Check.Equal("250 300", worker.Backoff.NextDelayMs() + " " + worker.Backoff.NextDelayMs(), "waits");
+
+                device.Disconnect();
+                Check.True(worker.WaitUntilEnded(Check.DeadlineMs), "session ended");
+                Check.True(device.SamplesLost >= overflowReported, "the count outlives the ring");
+                device.Connect();
+                Check.Equal(0L, device.SamplesLost, "counted afresh from Connect");
+                // Quitting ends the session and detaches the handlers on the
+                // worker's thread.
+                Engine.Send(device, "OnApplicationQuit");
+                Check.True(worker.WaitUntilEnded(Check.DeadlineMs), "ended at quit");
+                VexaNative.OnDisconnectEventDetected(3);
+                List<VexaEvent> events = new List<VexaEvent>();
+                Check.Equal(0, VexaDevice.DrainEvents(events), "handlers detached");
+            }
+            finally
+            {
+                if (worker != null) worker.Stop(-1);
             }
         }
 

@@ -8,44 +8,22 @@ using System.Threading;
 namespace Vexa.Tests
 {
     // The wrapper's own promises: a bounded queue that says what it dropped,
-    // and a shutdown that leaves the library nothing to call.
+    // a shutdown that leaves the library nothing to call and the next
+    // session nothing stale, and a domain that unloads (an editor script
+    // reload) leaving no pointer into it behind.
     internal static class WrapperTests
     {
         private const int DeadlineMs = 5000;
 
         internal static void Register(TestRunner runner)
         {
-            runner.Add("a full frame queue keeps the oldest frames and counts the rest", FullQueue);
-            runner.Add("Shutdown ends the loop, disconnects and detaches the handlers", Shutdown);
+            runner.Add("a full frame queue keeps the oldest frames and counts the rest; Shutdown ends the loop, " +
+                       "disconnects, detaches the handlers and forgets the session", Shutdown);
+            runner.Add("a script's domain unloads leaving no handler, loop, device or held connect behind",
+                       ChildDomains);
             runner.Add("VexaRecording writes the acquisition and a UTF-8 marker to a file", Recording);
             runner.Add("a recording that cannot be written queues one RecordingFailed; Stop throws its cause",
                        RecordingFailure);
-        }
-
-        // Through a worker, which leaves the frames to the caller without its ring.
-        private static void FullQueue()
-        {
-            int saved = VexaDevice.MaxQueuedFrames;
-            VexaDeviceWorker worker = new VexaDeviceWorker { Port = "SIM", Channels = "1", UseSampleRing = false };
-            try
-            {
-                VexaDevice.MaxQueuedFrames = 50;
-                worker.Start();
-                Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
-                Check.True(worker.Stop(DeadlineMs), "worker ended");
-
-                List<VexaFrame> frames = new List<VexaFrame>();
-                Check.Equal(50, VexaDevice.DrainFrames(frames), "frames kept");
-                SamplePattern.CheckFrames(frames, new[] { new VexaSource(1, 1, 16, 1) }, 0);
-                Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
-                VexaDevice.ClearQueues();
-                Check.Equal(0L, VexaDevice.DroppedFrames, "count cleared");
-            }
-            finally
-            {
-                worker.Stop(-1);
-                VexaDevice.MaxQueuedFrames = saved;
-            }
         }
 
         private static void Recording()
@@ -114,17 +92,35 @@ namespace Vexa.Tests
             }
         }
 
+        // With domain reload off, statics outlive Play sessions: Shutdown
+        // then a new session must start clean.
         private static void Shutdown()
         {
-            VexaDevice.Connect("SIM");
-            VexaDevice.StartMask(1000, 1, 16);
-            Thread loop = VexaDevice.StartLoopThread();
-            Check.True(VexaDevice.WaitForData(DeadlineMs), "frames arrive");
+            int saved = VexaDevice.MaxQueuedFrames;
+            try
+            {
+                VexaDevice.MaxQueuedFrames = 20;
+                VexaDevice.Connect("SIM");
+                VexaDevice.StartMask(1000, 1, 16);
+                Thread loop = VexaDevice.StartLoopThread();
+                Check.Poll(() => VexaDevice.DroppedFrames > 0, () => "no frame was dropped");
+                List<VexaFrame> frames = new List<VexaFrame>();
+                Check.Equal(20, VexaDevice.DrainFrames(frames), "frames kept");
+                SamplePattern.CheckFrames(frames, new[] { new VexaSource(1, 1, 16, 1) }, 0);
+                Check.True(VexaDevice.DroppedFrames > 0, "drops still counted after draining");
+                Check.True(VexaDevice.WaitForData(DeadlineMs), "frames queued again");
+                VexaNative.OnDisconnectEventDetected(9);  // an event left undrained
 
-            VexaDevice.Shutdown();
-            Check.True(loop.Join(DeadlineMs), "loop thread ended");
-            Check.True(!VexaDevice.IsConnected, "disconnected");
-            VexaDevice.ClearQueues();
+                VexaDevice.Shutdown();
+                Check.True(loop.Join(DeadlineMs), "loop thread ended");
+                Check.True(!VexaDevice.IsConnected, "disconnected");
+                Check.Equal("0 0", VexaDevice.DrainFrames(frames) + " " + VexaDevice.DroppedFrames,
+                            "frames and drops left for the next session");
+            }
+            finally
+            {
+                VexaDevice.MaxQueuedFrames = saved;
+            }
             VexaNative.OnDisconnectEventDetected(3);
             VexaNative.OnExceptionRaised(4, "detached");
             List<VexaEvent> events = new List<VexaEvent>();
@@ -135,6 +131,52 @@ namespace Vexa.Tests
             VexaDevice.Initialize();
             VexaNative.OnDisconnectEventDetected(3);
             Check.Equal(1, VexaDevice.DrainEvents(events), "registered again");
+        }
+
+        // Each script runs in a domain of its own that then unloads, as the
+        // editor's domain does at every script reload, while the library
+        // stays loaded. A pointer left in any slot (the log handler's too)
+        // would crash the process at the failure's log line below; a loop
+        // left running would keep the domain from unloading; a connect left
+        // held would keep its thread.
+        private static void ChildDomains()
+        {
+            CrossAppDomainDelegate[] scripts = { SetsTheLogHandlerOnly, LeavesEverythingRunning, HoldsAConnect };
+            using (SilentPort silent = new SilentPort())
+            {
+                foreach (CrossAppDomainDelegate script in scripts)
+                {
+                    // This domain's handlers out of the slots: the script's take them.
+                    VexaDevice.Shutdown();
+                    string name = script.Method.Name;
+                    AppDomain child = AppDomain.CreateDomain(name, null, AppDomain.CurrentDomain.SetupInformation);
+                    child.SetData("port", silent.Path);
+                    child.DoCallBack(script);
+                    if (name == "HoldsAConnect") silent.WaitForHandshake();
+                    AppDomain.Unload(child);
+                    Check.Reports(1, () => VexaDevice.Connect("COM/dev/nonexistent"), "a failure after " + name);
+                    Check.Reports(31, () => { int unused = VexaDevice.ProductId; }, "no device left by " + name);
+                }
+            }
+        }
+
+        private static void SetsTheLogHandlerOnly()
+        {
+            VexaLog.SetHandler((level, text) => { }, VexaLog.Debug);
+        }
+
+        private static void LeavesEverythingRunning()
+        {
+            VexaLog.SetHandler((level, text) => { }, VexaLog.Debug);
+            VexaDevice.EnableSampleRing(100);
+            VexaDevice.Connect("SIM");
+            VexaDevice.StartMask(1000, 3, 16);
+            VexaDevice.StartLoopThread();
+        }
+
+        private static void HoldsAConnect()
+        {
+            new VexaDeviceWorker { Port = (string)AppDomain.CurrentDomain.GetData("port") }.Start();
         }
     }
 }

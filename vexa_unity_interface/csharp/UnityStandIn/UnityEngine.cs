@@ -1,6 +1,8 @@
-// Compile-only stand-in, not Unity: the few UnityEngine types that the
-// package's component and sample use, with Unity's names and signatures and
-// no behaviour, so that Mono can check that they compile. Nothing here runs.
+// Stand-in, not Unity: the few UnityEngine types that the package's
+// component and sample use, with Unity's names and signatures, so that Mono
+// can check that they compile. The tests drive the component through it:
+// UnityEvents call their listeners and a warning goes to standard error;
+// everything else does nothing.
 using System;
 
 namespace UnityEngine
@@ -162,6 +164,7 @@ namespace UnityEngine
 
         public static void LogWarning(object message, Object context = null)
         {
+            Console.Error.WriteLine("warning: " + message);
         }
 
         public static void LogError(object message, Object context = null)
@@ -236,61 +239,81 @@ namespace UnityEngine.Events
 
     public class UnityEvent<T0> : UnityEventBase
     {
+        private Action<T0> calls;
+
         public void AddListener(Action<T0> call)
         {
+            calls += call;
         }
 
         public void RemoveListener(Action<T0> call)
         {
+            calls -= call;
         }
 
         public void Invoke(T0 arg0)
         {
+            if (calls != null) calls(arg0);
         }
     }
 
     public class UnityEvent<T0, T1> : UnityEventBase
     {
+        private Action<T0, T1> calls;
+
         public void AddListener(Action<T0, T1> call)
         {
+            calls += call;
         }
 
         public void RemoveListener(Action<T0, T1> call)
         {
+            calls -= call;
         }
 
         public void Invoke(T0 arg0, T1 arg1)
         {
+            if (calls != null) calls(arg0, arg1);
         }
     }
 
     public class UnityEvent<T0, T1, T2> : UnityEventBase
     {
+        private Action<T0, T1, T2> calls;
+
         public void AddListener(Action<T0, T1, T2> call)
         {
+            calls += call;
         }
 
         public void RemoveListener(Action<T0, T1, T2> call)
         {
+            calls -= call;
         }
 
         public void Invoke(T0 arg0, T1 arg1, T2 arg2)
         {
+            if (calls != null) calls(arg0, arg1, arg2);
         }
     }
 
     public class UnityEvent<T0, T1, T2, T3> : UnityEventBase
     {
+        private Action<T0, T1, T2, T3> calls;
+
         public void AddListener(Action<T0, T1, T2, T3> call)
         {
+            calls += call;
         }
 
         public void RemoveListener(Action<T0, T1, T2, T3> call)
         {
+            calls -= call;
         }
 
         public void Invoke(T0 arg0, T1 arg1, T2 arg2, T3 arg3)
         {
+            if (calls != null) calls(arg0, arg1, arg2, arg3);
         }
     }
 }
@@ -304,6 +327,9 @@ namespace AOT
     {
         public MonoPInvokeCallbackAttribute(Type type)
         {
+            Type = type;
         }
+
+        public Type Type { get; private set; }
     }
 }

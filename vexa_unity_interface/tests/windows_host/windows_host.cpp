@@ -61,7 +61,7 @@ const char* const kOtherExports[] = {
     "VexaExtGetSampleRingOverflow", "StartAcquisitionByNbr", "StartAcquisitionStrandelo",
     "GetBattery",               "GetNbrChannels",            "GetCommunicationFlag",
     "VexaExtStartRecording",    "VexaExtStopRecording",      "VexaExtAddMarker",
-    "VexaExtDescribeRecording"};
+    "VexaExtDescribeRecording", "VexaExtReadBlock",         "VexaExtGetAcquisitionLayout"};
 
 int passed = 0, failed = 0;
 // WelcomeFunction sends standard output to the log file: the results keep
