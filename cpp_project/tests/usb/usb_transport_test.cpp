@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -142,6 +143,16 @@ TEST(UsbLoading, NamesAreLookedForInTheFolderFirst) {
   EXPECT_NE(std::find(calls.begin(), calls.end(), "AB:FT4222_SPISlave_Init"), calls.end());
   const std::string line = std::string(kFt4222Name) + " loaded from " + folder + "/" + kFt4222Name;
   EXPECT_NE(std::find(logged.begin(), logged.end(), line), logged.end()) << line;
+}
+
+// The plug-in's own folder is that of the module holding the library's
+// code: here, statically linked, this program's.
+TEST(UsbLoading, OwnFolderHoldsThisCode) {
+  const std::string folder = Vexa::SharedLibrary::ownFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_EQ(folder.back(), '/');
+  EXPECT_TRUE(std::filesystem::equivalent(folder, std::filesystem::read_symlink("/proc/self/exe").parent_path()))
+      << folder;
 }
 #endif
 
