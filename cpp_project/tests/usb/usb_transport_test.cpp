@@ -149,10 +149,9 @@ TEST(UsbLoading, NamesAreLookedForInTheFolderFirst) {
 // code: here, statically linked, this program's.
 TEST(UsbLoading, OwnFolderHoldsThisCode) {
   const std::string folder = Vexa::SharedLibrary::ownFolder();
-  ASSERT_FALSE(folder.empty());
-  EXPECT_EQ(folder.back(), '/');
-  EXPECT_TRUE(std::filesystem::equivalent(folder, std::filesystem::read_symlink("/proc/self/exe").parent_path()))
-      << folder;
+  // (equivalent throws for an empty folder.)
+  EXPECT_TRUE(std::filesystem::equivalent(folder, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
+  EXPECT_EQ(folder.back(), '/') << folder;
 }
 #endif
 

@@ -23,7 +23,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -132,14 +135,12 @@ bool addFakeAdapter(HMODULE fake) {
   return add != nullptr && add(2, 12, 0x0403601C, 0x42220200, "current") == 0;
 }
 
-std::string readFile(const wchar_t* path) {
-  std::string text;
-  if (FILE* in = _wfopen(path, L"rb")) {
-    char chunk[4096];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
-    std::fclose(in);
-  }
-  return text;
+// By its wide (UTF-16) name.
+std::string readFile(const std::wstring& path) {
+  std::ifstream in(std::filesystem::path(path), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
 }
 
 std::string utf8(const std::wstring& wide) {
@@ -164,11 +165,9 @@ std::wstring folderOf(HMODULE module) {
 class NonAsciiRecording {
  public:
   NonAsciiRecording() {
-    wchar_t cwd[MAX_PATH] = {};
-    GetCurrentDirectoryW(MAX_PATH, cwd);
-    folder_ = std::wstring(cwd) + L"\\J\u00fcrgen_\u00c6r\u00f8_\u65e5\u672c";
-    CreateDirectoryW(folder_.c_str(), nullptr);
-    file_ = folder_ + L"\\Aufnahme_\u00e9t\u00e9.bdf";
+    const std::wstring folder = std::filesystem::current_path().wstring() + L"\\J\u00fcrgen_\u00c6r\u00f8_\u65e5\u672c";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    file_ = folder + L"\\Aufnahme_\u00e9t\u00e9.bdf";
     DeleteFileW(file_.c_str());
   }
 
@@ -183,7 +182,7 @@ class NonAsciiRecording {
   // After the acquisition stopped, which ended the recording.
   void finish(const Api& api) {
     check(api.VexaExtStopRecording() == 0, "recording completed");
-    const std::string bdf = readFile(file_.c_str());
+    const std::string bdf = readFile(file_);
     const size_t ns = bdf.size() >= 256 ? std::strtoul(bdf.substr(252, 4).c_str(), nullptr, 10) : 0;
     // Per signal: label 16, transducer 80, unit 8, physical minimum 8 and
     // maximum 8; the range's ends are the fourth (a register) and fifth
@@ -196,7 +195,7 @@ class NonAsciiRecording {
   }
 
  private:
-  std::wstring folder_, file_;
+  std::wstring file_;
 };
 
 // Starts with `start`, runs StartLoop on a worker thread until 300 ticks
