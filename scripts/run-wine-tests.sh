@@ -2,6 +2,9 @@
 # Runs the Windows DLL for real under Wine: a Windows test host loads
 # vexa_unity_interface.dll and drives it against the simulator, which runs
 # natively on a pseudo-terminal that the Wine prefix sees as a COM port.
+# Laid out as a Unity player is: the plug-in (and the FTDI libraries beside
+# it) in <Game>_Data/Plugins/x86_64, neither the program's folder nor the
+# current directory, where Windows' search for a bare name never looks.
 # Usage: run-wine-tests.sh [WINDOWS_BUILD_DIR [NATIVE_BUILD_DIR]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +29,13 @@ trap cleanup EXIT
 
 export WINEPREFIX=$work/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wineboot -i >/dev/null 2>&1
-cp "$dll" "$host" "$work/"
+plugins=$work/Game_Data/Plugins/x86_64
+mkdir -p "$plugins" "$work/project"
+cp "$host" "$work/"
+cp "$dll" "$plugins/"
+# The plug-in's path as Windows sees it (Wine's Z: is the root).
+plugin="Z:$(printf '%s' "$plugins/vexa_unity_interface.dll" | tr / '\\')"
+host_run() { (cd "$work/project" && "$wine" "$work/windows_host.exe" "$plugin" "$@"); }
 
 # The simulator serves until its standard input closes: hold a fifo open.
 mkfifo "$work/hold"
@@ -40,19 +49,19 @@ for family in current cadrium quillbox; do
   read -r -t 10 port <&"$sim_out"
   # The pseudo-terminal becomes COM5 for every program in the prefix.
   ln -sfn "${port#COM}" "$WINEPREFIX/dosdevices/com5"
-  (cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll COM5 "$family") || status=1
+  host_run COM5 "$family" || status=1
   kill "$sim_pid" 2>/dev/null || true
   sim_pid=
   exec {sim_out}<&-
 done
 
 echo "--- the built-in simulated device"
-(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll SIM current) || status=1
+host_run SIM current || status=1
 
-echo "--- USB device behind the fake FTDI libraries"
-cp "$windows"/fake_ftdi/*.dll "$work/"
-(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll - usb) || status=1
+echo "--- USB device behind the fake FTDI libraries beside the plug-in"
+cp "$windows"/fake_ftdi/*.dll "$plugins/"
+host_run - usb || status=1
 echo "--- USB without LibFT4222-64.dll"
-rm "$work/LibFT4222-64.dll"
-(cd "$work" && "$wine" windows_host.exe vexa_unity_interface.dll - usb-missing) || status=1
+rm "$plugins/LibFT4222-64.dll"
+host_run - usb-missing || status=1
 exit $status

@@ -23,6 +23,7 @@
 
 #include "com.h"
 #include "io/os_error.h"
+#include "io/utf8_path.h"
 #include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
@@ -40,7 +41,7 @@ constexpr std::size_t kMaxPortNameLength = kDeviceNameSize - (sizeof kDevicePref
 // Every write may take at most this long before it ends short.
 constexpr DWORD kWriteTimeoutMs = 5000;
 
-// Owns one kernel handle. CreateFileA reports failure with
+// Owns one kernel handle. CreateFileW reports failure with
 // INVALID_HANDLE_VALUE and CreateEvent with null; both count as empty.
 class UniqueHandle {
  public:
@@ -154,8 +155,10 @@ COM::COM(const std::string& portName) {
   // set: baud rate, framing, flow control and time-outs stay as the driver
   // has them until the first setRcvTimeout.
   const std::string deviceName = kDevicePrefix + portName;
-  port->file = UniqueHandle(CreateFileA(deviceName.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  std::wstring wideName;
+  if (!widen(deviceName, wideName)) VEXA_THROW_DETAIL(Notification::OpeningPort, "the port name is not UTF-8");
+  port->file = UniqueHandle(CreateFileW(wideName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   // Windows reports a port that another program holds as access denied.
   if (!port->file.valid()) {
     const DWORD err = GetLastError();

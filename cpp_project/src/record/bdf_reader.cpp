@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "io/utf8_path.h"
 #include "record/bdf_layout.h"
 #include "vexa/exceptions.h"
 
@@ -89,7 +90,7 @@ void parseAnnotations(const uint8_t* p, size_t n, BdfRecord& out) {
 
 }  // namespace
 
-BdfReader::BdfReader(const std::string& filePath) : file_(std::fopen(filePath.c_str(), "rb")) {
+BdfReader::BdfReader(const std::string& filePath) : file_(openFile(filePath, "rb")) {
   if (!file_) bad();
   char fixed[256];
   if (std::fread(fixed, 1, 256, file_.get()) != 256) bad();
@@ -141,7 +142,7 @@ BdfReader::BdfReader(const std::string& filePath) : file_(std::fopen(filePath.c_
   // A file cut short holds fewer complete records than its header says, or
   // -1 when the writer never finished.
   std::error_code error;
-  const auto size = static_cast<int64_t>(std::filesystem::file_size(filePath, error));
+  const auto size = static_cast<int64_t>(std::filesystem::file_size(fileSystemPath(filePath), error));
   if (error || size < headerBytes) bad();
   header_.records = (size - headerBytes) / static_cast<int64_t>(recordSize_);
   if (header_.recordsInHeader >= 0) header_.records = std::min(header_.records, header_.recordsInHeader);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "io/utf8_path.h"
 #include "record/bdf_layout.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
@@ -102,7 +103,7 @@ class CsvSink : public Sink {
  protected:
   // Cut after the last complete line.
   uint64_t completeLength(uint64_t size) const override {
-    FilePtr file{std::fopen(path_.c_str(), "rb")};
+    FilePtr file{openFile(path_, "rb")};
     if (!file) return size;
     char chunk[4096];
     for (uint64_t end = size; end > 0;) {

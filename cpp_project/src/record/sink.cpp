@@ -4,13 +4,14 @@
 #include <filesystem>
 
 #include "io/os_error.h"
+#include "io/utf8_path.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
 namespace record {
 
 FilePtr createFile(const std::string& path) {
-  FilePtr file(std::fopen(path.c_str(), "wb"));
+  FilePtr file(openFile(path, "wb"));
   if (!file) {
     VEXA_THROW_DETAIL(Error::InvalidParameter, "create " + path + ": " + errnoText(errno));
   }
@@ -43,14 +44,15 @@ void Sink::abandon() noexcept {
   if (std::FILE* f = file_.release()) std::fclose(f);
   try {
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path_, error)) return;  // a device such as /dev/full
-    const uint64_t size = std::filesystem::file_size(path_, error);
+    const std::filesystem::path path = fileSystemPath(path_);
+    if (!std::filesystem::is_regular_file(path, error)) return;  // a device such as /dev/full
+    const uint64_t size = std::filesystem::file_size(path, error);
     if (error) return;
     const uint64_t length = completeLength(size);
-    if (length < size) std::filesystem::resize_file(path_, length, error);
+    if (length < size) std::filesystem::resize_file(path, length, error);
     if (error) return;
     // The repair rewrites bytes already in the file: it needs no new space.
-    if (FilePtr file{std::fopen(path_.c_str(), "r+b")}) repairHeader(file.get(), length);
+    if (FilePtr file{openFile(path_, "r+b")}) repairHeader(file.get(), length);
   } catch (...) {
     // Out of memory while repairing: the file stays as the failure left it.
   }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include "support/messages.h"
 #include "support/recording_dev.h"
 #include "vexa/exceptions.h"
+#include "vexa/log.h"
 
 namespace vexa_test {
 namespace {
@@ -122,6 +124,36 @@ TEST(UsbLoading, MissingLibraryOrEntryPointNamesItsModule) {
         << module;
   }
 }
+
+#ifndef _WIN32
+// Names are looked for in the folder given (the plug-in's) before the
+// system's search, and the debug log says which file came from where: the
+// folder here holds only the "AB" build, which a revision C chip then gets,
+// while the D2XX library comes from the system's search.
+TEST(UsbLoading, NamesAreLookedForInTheFolderFirst) {
+  const std::string folder = fakePath("ab");
+  static std::vector<std::string> logged;
+  Vexa::setLogHandler([](Vexa::LogLevel, const char* line) { logged.push_back(line); }, Vexa::LogLevel::kDebug);
+  FakeFtdi fake;
+  fake.addAdapter("current", kRevC);
+  FtdiLibraries libraries({kD2xxName, kFt4222Name, kFt4222Name, folder});
+  USB("USB0", libraries);
+  Vexa::setLogHandler(nullptr, Vexa::LogLevel::kOff);
+  const Lines calls = fake.takeLog();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "AB:FT4222_SPISlave_Init"), calls.end());
+  const std::string line = std::string(kFt4222Name) + " loaded from " + folder + "/" + kFt4222Name;
+  EXPECT_NE(std::find(logged.begin(), logged.end(), line), logged.end()) << line;
+}
+
+// The plug-in's own folder is that of the module holding the library's
+// code: here, statically linked, this program's.
+TEST(UsbLoading, OwnFolderHoldsThisCode) {
+  const std::string folder = Vexa::SharedLibrary::ownFolder();
+  // (equivalent throws for an empty folder.)
+  EXPECT_TRUE(std::filesystem::equivalent(folder, std::filesystem::read_symlink("/proc/self/exe").parent_path()));
+  EXPECT_EQ(folder.back(), '/') << folder;
+}
+#endif
 
 class UsbTransport : public ::testing::Test {
  protected:

@@ -1,6 +1,7 @@
 #include "io/usb/ftdi_libraries.h"
 
 #include "vexa/exceptions.h"
+#include "vexa/log.h"
 
 namespace Vexa {
 namespace {
@@ -18,8 +19,20 @@ void* getProc(const SharedLibrary& module, const std::string& file, const char* 
   return address;
 }
 
-void Ftd2xxDll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
-  std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
+std::shared_ptr<SharedLibrary> openFtdiLibrary(const std::string& folder, const std::string& file,
+                                               SharedLibrary::Lifetime lifetime) {
+  std::shared_ptr<SharedLibrary> library;
+  if (!folder.empty() && file.find_first_of("/\\") == std::string::npos) {
+    const char last = folder.back();
+    library = SharedLibrary::open(last == '/' || last == '\\' ? folder + file : folder + '/' + file, lifetime);
+  }
+  if (!library) library = SharedLibrary::open(file, lifetime);
+  if (library && logEnabled(LogLevel::kDebug)) logMessage(LogLevel::kDebug, file + " loaded from " + library->path());
+  return library;
+}
+
+void Ftd2xxDll::load(const std::string& folder, const std::string& file, SharedLibrary::Lifetime lifetime) {
+  std::shared_ptr<SharedLibrary> library = openFtdiLibrary(folder, file, lifetime);
   if (!library) VEXA_THROW(Error::MissingModule, file);
   fillFrom(std::move(library), file);
 }
@@ -44,8 +57,8 @@ void Ftd2xxDll::fillFrom(std::shared_ptr<SharedLibrary> library, const std::stri
   *this = std::move(table);
 }
 
-void USB::FT4222Dll::load(const std::string& file, SharedLibrary::Lifetime lifetime) {
-  std::shared_ptr<SharedLibrary> library = SharedLibrary::open(file, lifetime);
+void USB::FT4222Dll::load(const std::string& folder, const std::string& file, SharedLibrary::Lifetime lifetime) {
+  std::shared_ptr<SharedLibrary> library = openFtdiLibrary(folder, file, lifetime);
   if (!library) VEXA_THROW(Error::MissingModule, file);
   FT4222Dll table;
   fill(table.getVersion, *library, file, "FT4222_GetVersion");
@@ -62,10 +75,10 @@ void USB::FT4222Dll::load(const std::string& file, SharedLibrary::Lifetime lifet
 
 FtdiFiles systemFtdiFiles() {
 #ifdef _WIN32
-  return {"FTD2XX.dll", "LibFT4222-64.dll", "LibFT4222AB-64.dll"};
+  return {"FTD2XX.dll", "LibFT4222-64.dll", "LibFT4222AB-64.dll", SharedLibrary::ownFolder()};
 #else
   // FTDI ships one LibFT4222 build for Linux, serving every chip revision.
-  return {"libftd2xx.so", "libft4222.so", "libft4222.so"};
+  return {"libftd2xx.so", "libft4222.so", "libft4222.so", SharedLibrary::ownFolder()};
 #endif
 }
 
@@ -79,10 +92,12 @@ FtdiLibraries& FtdiLibraries::process() {
 
 void FtdiLibraries::load() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!d2xx.loaded()) d2xx.load(files_.d2xx, lifetime_);
+  // D2XX first: Windows' LibFT4222 imports FTD2XX.dll and so gets the one
+  // already loaded from the folder.
+  if (!d2xx.loaded()) d2xx.load(files_.folder, files_.d2xx, lifetime_);
   if (!ft4222.loaded()) {
     USB::FT4222Dll table;
-    table.load(files_.ft4222, lifetime_);
+    table.load(files_.folder, files_.ft4222, lifetime_);
     // Linux's LibFT4222 carries its own copy of D2XX, which knows only the
     // handles it opened itself: every FT4222 call would refuse a handle
     // from the separate D2XX library. Its FT_* functions are used whenever
@@ -90,7 +105,7 @@ void FtdiLibraries::load() {
     d2xx.loadEmbedded(table.module, files_.ft4222);
     ft4222 = std::move(table);
   }
-  if (!ft4222ab.loaded()) ft4222ab.load(files_.ft4222ab, lifetime_);
+  if (!ft4222ab.loaded()) ft4222ab.load(files_.folder, files_.ft4222ab, lifetime_);
 }
 
 }  // namespace Vexa

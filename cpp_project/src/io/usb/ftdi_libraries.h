@@ -18,11 +18,16 @@ namespace Vexa {
 // "file:function".
 void* getProc(const SharedLibrary& module, const std::string& file, const char* function);
 
+// Loads file: a name from folder first (when there is one), then from
+// where the system looks; a path as it is. Null when neither loads.
+std::shared_ptr<SharedLibrary> openFtdiLibrary(const std::string& folder, const std::string& file,
+                                               SharedLibrary::Lifetime lifetime);
+
 // The D2XX library: adapter list, open, USB set-up, status, close.
 struct Ftd2xxDll {
-  // Loads file and looks up every entry, or throws Error::MissingModule
-  // and leaves the table as it was.
-  void load(const std::string& file, SharedLibrary::Lifetime lifetime);
+  // Loads file (as openFtdiLibrary does) and looks up every entry, or
+  // throws Error::MissingModule and leaves the table as it was.
+  void load(const std::string& folder, const std::string& file, SharedLibrary::Lifetime lifetime);
   // Takes every entry from a library that carries its own D2XX (it has
   // FT_Open) and tells so; false, table untouched, when it has none.
   // Throws Error::MissingModule when it has FT_Open but lacks another.
@@ -44,7 +49,7 @@ struct Ftd2xxDll {
 
 // One LibFT4222 build: version, SPI slave mode, clock, event, transfers.
 struct USB::FT4222Dll {
-  void load(const std::string& file, SharedLibrary::Lifetime lifetime);
+  void load(const std::string& folder, const std::string& file, SharedLibrary::Lifetime lifetime);
   bool loaded() const { return unInitialize != nullptr; }
 
   ftdi::GetVersionFn getVersion = nullptr;
@@ -63,9 +68,12 @@ struct FtdiFiles {
   std::string d2xx;
   std::string ft4222;    // chips of revision C and later
   std::string ft4222ab;  // chips of revisions A and B
+  // Where names are looked for before the system's search; empty: nowhere.
+  std::string folder;
 };
 
-// The system's file names for this platform.
+// The system's file names for this platform, looked for first beside the
+// plug-in (the folder holding this code).
 FtdiFiles systemFtdiFiles();
 
 class FtdiLibraries {

@@ -14,9 +14,17 @@ class SharedLibrary {
   // unloaded while the process shuts down).
   enum class Lifetime { kObject, kProcess };
 
-  // Null when the file cannot be loaded. A name without a directory is
-  // looked for where the system looks for libraries.
+  // Null when the file cannot be loaded. file is UTF-8: a name without a
+  // folder is looked for where the system looks for libraries; a path loads
+  // that file, and on Windows the libraries it imports are then looked for
+  // in its folder first.
   static std::unique_ptr<SharedLibrary> open(const std::string& file, Lifetime lifetime);
+
+  // The folder of the module (DLL, shared object or program) that holds
+  // this code, in UTF-8 and ending in a separator; empty when the system
+  // does not tell. The libraries a plug-in brings sit there, which the
+  // system's own search for a bare name does not look at on Windows.
+  static std::string ownFolder();
 
  private:
   struct Key {
@@ -32,6 +40,8 @@ class SharedLibrary {
 
   // Null when the library has no such function.
   void* symbol(const char* name) const;
+  // The file the system loaded, in UTF-8; empty when it does not tell.
+  std::string path() const;
 
  private:
   void* handle_;
