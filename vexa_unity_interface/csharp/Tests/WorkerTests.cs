@@ -211,9 +211,13 @@ namespace Vexa.Tests
                     // Enabled again at once: the new session follows the old.
                     device.Port = "SIM";
                     Engine.Send(device, "OnEnable");
-                    Check.Poll(() => { Engine.Send(device, "Update"); return overflowReported > 0; },
-                               () => "no overflow reached the component; failures: " + string.Join(", ", failures));
+                    Check.Poll(() => { Engine.Send(device, "Update"); return firstTicks != null; },
+                               () => "no block read; failures: " + string.Join(", ", failures));
                 }
+                // Not read for a while, the ring overflows.
+                Check.Poll(() => device.SamplesLost > 0, () => "nothing lost");
+                Check.Poll(() => { Engine.Send(device, "Update"); return overflowReported > 0; },
+                           () => "no overflow reached the component");
                 Check.Equal("", string.Join(", ", failures), "failures (the cancelled connect reports none)");
                 Check.True(device.SamplesLost >= overflowReported, "lost " + device.SamplesLost);
                 Check.Equal(2, device.Channels, "channels of the blocks");
