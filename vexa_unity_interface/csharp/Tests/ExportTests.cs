@@ -177,14 +177,10 @@ namespace Vexa.Tests
                 }
                 // Arrays without room for one instant are an error even with
                 // nothing waiting, never "nothing waiting".
-                var misuse = new[]
-                {
-                    new { Read = (Action)(() => VexaDevice.ReadSamples(new int[4], new int[1])), What = "one sample" },
-                    new { Read = (Action)(() => VexaDevice.ReadSamples(new int[0], new int[8])), What = "no tick" },
-                    new { Read = (Action)(() => VexaDevice.ReadSamples(new long[4], new double[0], new int[8],
-                                                                       out first, out first)), What = "no time" },
-                };
-                foreach (var row in misuse) Check.Throws<ArgumentException>(row.Read, row.What);
+                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[4], new int[1]), "one sample");
+                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[0], new int[8]), "no tick");
+                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new long[4], new double[0], new int[8],
+                                                                             out first, out first), "no time");
 
                 // Starts with other channels between two reads: each read
                 // says how its own instants were packed.
@@ -214,14 +210,9 @@ namespace Vexa.Tests
                 SamplePattern.CheckInstants(narrowTicks, narrowSamples, 4, three, 8);
                 VexaDevice.Stop();
 
-                // Off again: the per-sample frames are back, and reading is an error.
+                // Off again (the later tests get their frames per sample): reading is an error.
                 VexaDevice.DisableSampleRing();
                 Check.Throws<InvalidOperationException>(() => VexaDevice.ReadSamples(new int[4], new int[8]), "off");
-                VexaDevice.StartMask(1000, 0x5, 16);
-                acquisition = new Acquisition();
-                acquisition.WaitForFrames(50);
-                acquisition.Interrupt();
-                SamplePattern.CheckFrames(acquisition.Frames, two, 0);
             }
             finally
             {
