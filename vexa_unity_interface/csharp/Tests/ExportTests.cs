@@ -1,5 +1,6 @@
 using System;
 using System.Collections.Generic;
+using System.Threading;
 
 namespace Vexa.Tests
 {
@@ -35,6 +36,28 @@ namespace Vexa.Tests
             Check.Equal("FernlitVexa", VexaDevice.DeviceType, "the earlier device stays");
 
             VexaDevice.Disconnect();
+            // A cancelled connect reports nothing and connects nothing.
+            using (SilentPort silent = new SilentPort())
+            {
+                Exception thrown = null;
+                Thread connecting = new Thread(() =>
+                {
+                    try
+                    {
+                        VexaDevice.Connect(silent.Path);
+                    }
+                    catch (Exception failure)
+                    {
+                        thrown = failure;
+                    }
+                });
+                connecting.Start();
+                silent.WaitForHandshake();
+                VexaDevice.Cancel();
+                Check.True(connecting.Join(Check.DeadlineMs), "the cancelled connect returned");
+                Check.Equal(null, thrown, "what the cancelled connect threw");
+            }
+            Check.True(!VexaDevice.IsConnected, "nothing connected by a cancelled connect");
             VexaException other = Check.Reports(31, () => { int unused = VexaDevice.ProductId; },
                                                 "product after disconnect");
             Check.Equal("", other.Detail, "a failure without a cause has no stale one");
