@@ -34,10 +34,10 @@ namespace Vexa
         }
 
         // Copies the oldest waiting instants of one acquisition, as many as
-        // the arrays take: ticks[i] is instant i's tick (counted from 0 at
-        // the start, never wrapping), times[i] its time (times may be null;
-        // left untouched until the library keeps times) and samples[i *
-        // channels + c] its samples. channels and acquisition (1 for the
+        // the arrays take: ticks[i] is instant i's tick (the raw-data
+        // handler's, as a count that never wraps), times[i] its time (times
+        // may be null; left untouched until the library keeps times) and
+        // samples[i * channels + c] its samples. channels and acquisition (1 for the
         // first start in the process, +1 at every start) say how the
         // instants were packed, read together with them. Returns how many; 0
         // when none waits. Throws ArgumentException for arrays without room

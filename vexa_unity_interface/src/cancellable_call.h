@@ -16,7 +16,7 @@ constexpr char kCancelledDetail[] = "cancelled";
 // raises only while the call runs.
 class CancellableCall {
  public:
-  CancellableCall();
+  CancellableCall() noexcept;
   ~CancellableCall();
   CancellableCall(const CancellableCall&) = delete;
   CancellableCall& operator=(const CancellableCall&) = delete;
@@ -26,12 +26,18 @@ class CancellableCall {
   void throwIfCancelled() const;
 
  private:
+  friend void cancelRunningCalls() noexcept;
+
   CancelFlag flag_;
   CancelScope scope_;
+  // The running calls form a list through their own objects, so that
+  // joining it takes no memory and cannot fail.
+  CancellableCall* previous_ = nullptr;
+  CancellableCall* next_ = nullptr;
 };
 
 // Raises the flag of every cancellable call running now.
-void cancelRunningCalls();
+void cancelRunningCalls() noexcept;
 
 }  // namespace Unity
 }  // namespace Vexa

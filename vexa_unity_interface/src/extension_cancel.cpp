@@ -1,7 +1,5 @@
 // Cancelling a connect or a scan that runs on another host thread.
-#include <algorithm>
 #include <mutex>
-#include <vector>
 
 #include "cancellable_call.h"
 #include "vexa/exceptions.h"
@@ -11,33 +9,36 @@ namespace Vexa {
 namespace Unity {
 namespace {
 
-// The flags of the calls running now; a cancel reaches these and no other.
+// The calls running now, newest first; a cancel reaches these and no other.
 std::mutex runningGuard;
-std::vector<CancelFlag*>& running() {
-  static std::vector<CancelFlag*> flags;
-  return flags;
-}
+CancellableCall* newestRunning = nullptr;
 
 }  // namespace
 
-CancellableCall::CancellableCall() : scope_(flag_) {
+CancellableCall::CancellableCall() noexcept : scope_(flag_) {
   std::lock_guard<std::mutex> lock(runningGuard);
-  running().push_back(&flag_);
+  next_ = newestRunning;
+  if (next_ != nullptr) next_->previous_ = this;
+  newestRunning = this;
 }
 
 CancellableCall::~CancellableCall() {
   std::lock_guard<std::mutex> lock(runningGuard);
-  auto& flags = running();
-  flags.erase(std::find(flags.begin(), flags.end(), &flag_));
+  if (previous_ != nullptr) {
+    previous_->next_ = next_;
+  } else {
+    newestRunning = next_;
+  }
+  if (next_ != nullptr) next_->previous_ = previous_;
 }
 
 void CancellableCall::throwIfCancelled() const {
   if (flag_.raised()) VEXA_THROW(Error::Cancelled);
 }
 
-void cancelRunningCalls() {
+void cancelRunningCalls() noexcept {
   std::lock_guard<std::mutex> lock(runningGuard);
-  for (CancelFlag* flag : running()) flag->raise();
+  for (CancellableCall* call = newestRunning; call != nullptr; call = call->next_) call->flag_.raise();
 }
 
 }  // namespace Unity

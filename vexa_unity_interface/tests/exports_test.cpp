@@ -229,7 +229,7 @@ TEST_F(Exports, ConnectingAgainReleasesTheEarlierDevice) {
 std::vector<std::string> foundPaths;  // by the scanning thread, read once it ended
 void onFound(const char* path) { foundPaths.emplace_back(path); }
 
-// A connect to a port that never answers and a BLE scan listening to a
+// A connect to a port that never answers and the scans listening to a
 // dongle that hears a device of the family, each cancelled from another
 // thread once it waits: the call ends (a deadline only guards against a
 // hang), reports nothing and finds nothing, and the earlier device stays
@@ -250,6 +250,13 @@ TEST_F(Exports, CancelEndsAConnectOrAScanAndKeepsTheEarlierDevice) {
   Vexa::BaseDevUnity* const earlier = vexaDev;
   ASSERT_NE(earlier, nullptr);
 
+  // The scans the dongle was asked to run.
+  auto discoveries = [&dongle] {
+    return dongle.engine().with<vexa_sim::DongleModel>([](vexa_sim::DongleModel& d) {
+      const auto& sent = d.commands();
+      return std::count(sent.begin(), sent.end(), Bytes{0, 1, 6, 2, 1});
+    });
+  };
   const std::string silentPath = silent.comPath();
   const struct {
     const char* name;
@@ -261,13 +268,8 @@ TEST_F(Exports, CancelEndsAConnectOrAScanAndKeepsTheEarlierDevice) {
          uint8_t probe = 0;
          return silent.read(&probe, 1, std::chrono::milliseconds(10)) == 1 && probe == 0x07;
        }},
-      {"BLE scan", [] { GetDetectableDevices("BLE"); },
-       [&] {
-         return dongle.engine().with<vexa_sim::DongleModel>([](vexa_sim::DongleModel& d) {
-           const auto& sent = d.commands();
-           return std::any_of(sent.begin(), sent.end(), [](const Bytes& c) { return c == Bytes{0, 1, 6, 2, 1}; });
-         });
-       }},
+      {"BLE scan", [] { GetDetectableDevices("BLE"); }, [&] { return discoveries() == 1; }},
+      {"scan of every link", [] { GetAllDetectableDevices(); }, [&] { return discoveries() == 2; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -4,6 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <thread>
+#include <vector>
+
+#include "vexa/cancel.h"
 
 namespace Vexa {
 namespace {
@@ -34,6 +38,29 @@ TEST(Exceptions, DescriptionsAreExact) {
       {std::make_unique<Notification::DeviceNotFound>(loc), "The device could not be found."},
   };
   for (const Row& row : rows) EXPECT_EQ(row.e->getDescription(), row.text);
+}
+
+// A cancel reaches the waits of its own scope only: not an enclosing call's
+// once the inner scope has ended, not another thread's, nothing outside any
+// scope, whose waits keep their whole length.
+TEST(Cancel, AFlagReachesOnlyItsOwnScopeOnItsOwnThread) {
+  CancelFlag outerFlag, innerFlag;
+  {
+    const CancelScope outer(outerFlag);
+    {
+      const CancelScope inner(innerFlag);
+      innerFlag.raise();
+      EXPECT_THROW(throwIfCancelled("inner"), Error::Cancelled);
+      EXPECT_THROW(cancellableSleep(std::chrono::hours(1), "inner"), Error::Cancelled);
+    }
+    EXPECT_NO_THROW(throwIfCancelled("outer"));
+    EXPECT_EQ((std::vector<int>{cancelSlice(-1), cancelSlice(5), cancelSlice(1000)}),
+              (std::vector<int>{kCancelSliceMs, 5, kCancelSliceMs}));
+    outerFlag.raise();
+    std::thread([] { EXPECT_FALSE(cancelRequested()); }).join();
+  }
+  EXPECT_FALSE(cancellable());
+  EXPECT_EQ((std::vector<int>{cancelSlice(-1), cancelSlice(1000)}), (std::vector<int>{-1, 1000}));
 }
 
 TEST(Exceptions, BranchesCatchOnlyTheirOwn) {

@@ -28,9 +28,11 @@
 #include "io/ble/com_ble.h"
 #include "io/ble/dongle_ports.h"
 #include "io/com.h"
+#include "support/deadline.h"
 #include "support/eventually.h"
 #include "support/messages.h"
 #include "support/recording_dev.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/current_device_model.h"
 #include "vexa_sim/dongle_model.h"
@@ -398,6 +400,22 @@ TEST(BleSearch, NothingAroundIsAnEmptyListAndAFaultyDongleAnError) {
     dongle.with(fault);
     EXPECT_EQ(thrownType([&t] { EXPECT_TRUE(Vexa::BLE::findDevices(t).empty()); }), failure);
   }
+}
+
+// A cancelled search ends while the dongle restarts, however long that
+// would take; the dongle got the reset and nothing more.
+TEST(BleSearch, ACancelEndsTheWaitForTheDonglesRestart) {
+  DongleSim dongle;
+  Vexa::BleTimings t = fastTimings();
+  t.restartPauseMs = 3600 * 1000;
+  const std::string thrown = vexa_test::withinDeadline("the cancelled search", [&t] {
+    Vexa::CancelFlag flag;
+    flag.raise();
+    const Vexa::CancelScope scope(flag);
+    return thrownType([&t] { Vexa::BLE::findDevices(t); });
+  });
+  EXPECT_EQ(thrown, typeName<Vexa::Error::Cancelled>());
+  EXPECT_TRUE(vexa_test::eventually([&] { return commands(dongle) == std::vector<Bytes>{kReset}; }));
 }
 
 TEST(BleConnect, SendsTheConnectionSequenceAndClosesIt) {

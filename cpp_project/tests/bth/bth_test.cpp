@@ -21,6 +21,7 @@
 #include "io/bth/bth_platform.h"
 #include "io/bth/bth_search.h"
 #include "support/recording_dev.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 #include "vexa/log.h"
 #include "vexa_sim/current_device_model.h"
@@ -252,6 +253,30 @@ TEST(BthReceive, TimeoutsAndFailures) {
   }
   EXPECT_THROW(bth.recv(nullptr, 8), Vexa::Error::InvalidParameter);
   EXPECT_EQ(bth.recv(buf, 0), 0);
+}
+
+// Inside a cancellable call a wait without limit goes in slices until data
+// comes; a raised flag ends the receive, and the search before it asks a
+// nameless device for its name.
+TEST(BthReceive, ACancellableCallWaitsInSlicesAndEndsOnACancel) {
+  Opened link;
+  BTH bth(kPath, link.opener());
+  LinkRecord& record = *link.record;
+  Vexa::CancelFlag flag;
+  const Vexa::CancelScope scope(flag);
+  bth.setRcvTimeout(-1);
+  record.waits = {WaitResult::kTimedOut, WaitResult::kTimedOut};
+  record.inbox = {0x5A};
+  uint8_t buf[4];
+  EXPECT_EQ(bth.recv(buf, 4), 1);
+  EXPECT_EQ(record.waitTimeouts, std::vector<int>(3, Vexa::kCancelSliceMs));
+  flag.raise();
+  EXPECT_THROW(bth.recv(buf, 4), Vexa::Error::Cancelled);
+  FakeRadio radio;
+  radio.inRange = {{0x07, std::nullopt}};
+  SearchState state;
+  EXPECT_THROW(searchOn(radio, state), Vexa::Error::Cancelled);
+  EXPECT_TRUE(radio.queried.empty());
 }
 
 TEST(BthSend, PlainSendsFinishPartialWritesAndReportFailures) {

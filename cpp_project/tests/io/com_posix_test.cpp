@@ -1,13 +1,19 @@
 // The serial transport on real pseudo-terminals.
 #include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "io/com.h"
+#include "support/deadline.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 #include "vexa_sim/pty_link.h"
 
@@ -96,6 +102,31 @@ TEST_F(SerialPort, HangUpIsALostDevice) {
   });
   peer.hangUp();
   EXPECT_THROW(reader.get(), Notification::ContactingDevice);
+}
+
+// True while the thread tid is blocked in poll (which the receive waits in).
+bool blockedInPoll(long tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  return (in >> number) && (number == SYS_poll || number == SYS_ppoll);
+}
+
+// A receive without limit, inside a cancellable call, ends once the call's
+// flag is raised while it waits; it would wait for ever on this silent line.
+TEST_F(SerialPort, ACancelEndsAReceiveWaitingWithoutLimit) {
+  com.setRcvTimeout(-1);
+  CancelFlag flag;
+  std::atomic<long> tid{0};
+  auto reader = std::async(std::launch::async, [&] {
+    const CancelScope scope(flag);
+    tid = syscall(SYS_gettid);
+    uint8_t b;
+    return com.recv(&b, 1);
+  });
+  vexa_test::awaitWithin("the receive's wait", [&] { return tid != 0 && blockedInPoll(tid); }, [] {});
+  flag.raise();
+  if (reader.wait_for(vexa_test::kDeadline) != std::future_status::ready) vexa_test::hung("the cancelled receive");
+  EXPECT_THROW(reader.get(), Error::Cancelled);
 }
 
 }  // namespace

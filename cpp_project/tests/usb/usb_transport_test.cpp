@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -16,6 +17,8 @@
 
 #include "fake_ftdi.h"
 #include "io/usb/ftdi_api.h"
+#include "support/deadline.h"
+#include "vexa/cancel.h"
 #include "io/usb/ftdi_libraries.h"
 #include "io/usb/usb.h"
 #include "support/messages.h"
@@ -365,6 +368,24 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
     }
     EXPECT_GE(took, std::chrono::milliseconds(atLeastMs)) << timeout;
   }
+}
+
+// A cancelled connect stops looking for an adapter not plugged in (5 s
+// otherwise) and stops waiting for a silent one that it opened.
+TEST_F(UsbTransport, ACancelEndsTheWaitsOfAConnect) {
+  auto cancelled = [](const std::function<void()>& call) {
+    Vexa::CancelFlag flag;
+    flag.raise();
+    const Vexa::CancelScope scope(flag);
+    call();
+  };
+  EXPECT_THROW(cancelled([this] { USB("USB0", libraries); }), Vexa::Error::Cancelled);
+  fake.addAdapter("");
+  USB usb("USB0", libraries);
+  usb.setRcvTimeout(-1);
+  uint8_t b;
+  EXPECT_THROW(vexa_test::withinDeadline("the cancelled receive", [&] { cancelled([&] { usb.recv(&b, 1); }); }),
+               Vexa::Error::Cancelled);
 }
 
 // The interrupt writes from its own thread while the loop's receive may be

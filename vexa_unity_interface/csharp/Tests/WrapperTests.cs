@@ -62,9 +62,6 @@ namespace Vexa.Tests
 
         private static void RecordingFailure()
         {
-            VexaException refused = Check.Throws<VexaException>(
-                () => VexaRecording.DescribeChannel(0, "EMG", "uV", 2, 2), "empty range");
-            Check.Equal("The physical range of channel 0 is empty: its ends must differ.", refused.Detail, "why");
             VexaRecording.DescribeChannel(0, "EMG left", "uV", -1000, 1000);
             VexaRecording.Describe("S07", null);
 

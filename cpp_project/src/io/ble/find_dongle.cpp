@@ -1,10 +1,10 @@
 // Finding the dongle among the candidate ports and resetting it.
 #include <chrono>
-#include <thread>
 
 #include "io/ble/bgapi.h"
 #include "io/ble/com_ble.h"
 #include "io/ble/dongle_ports.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -23,7 +23,7 @@ std::string COM_BLE::find_ble_dongle(int restartPauseMs) {
       continue;  // absent, in use, or refused the reset: try the next one
     }
     // The port is closed again; the dongle restarts before it is reopened.
-    std::this_thread::sleep_for(std::chrono::milliseconds(restartPauseMs));
+    cancellableSleep(std::chrono::milliseconds(restartPauseMs), "Vexa::COM_BLE::find_ble_dongle");
     return port;
   }
   VEXA_THROW(Notification::AdapterNotFound);

@@ -9,6 +9,7 @@
 #include "base/x.h"
 #include "io/bth/bth_address.h"
 #include "io/bth/bth_search.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 #include "vexa/log.h"
 
@@ -76,14 +77,30 @@ void BTH::setRcvTimeout(int timeout) {
 int BTH::recv(void* buf, int len) {
   checkBuffer(buf, len, "BTH::recv");
   if (len == 0) return 0;
+  using Clock = std::chrono::steady_clock;
   // -2 (never set) waits without limit like any negative value.
-  switch (link_->waitReadable(rcvTimeout < 0 ? -1 : rcvTimeout)) {
-    case bth::WaitResult::kTimedOut:
-      return 0;
-    case bth::WaitResult::kFailed:
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
-    case bth::WaitResult::kReadable:
-      break;
+  const int timeout = rcvTimeout < 0 ? -1 : rcvTimeout;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
+  for (bool readable = false; !readable;) {
+    int wait = timeout;
+    if (timeout > 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      wait = left > 0 ? static_cast<int>(left) : 0;
+    }
+    // Inside a cancellable call the wait goes in slices, looking at the
+    // call's flag between them.
+    throwIfCancelled("Vexa::BTH::recv");
+    const int slice = cancelSlice(wait);
+    switch (link_->waitReadable(slice)) {
+      case bth::WaitResult::kTimedOut:
+        if (slice != wait) continue;
+        return 0;
+      case bth::WaitResult::kFailed:
+        VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
+      case bth::WaitResult::kReadable:
+        readable = true;
+        break;
+    }
   }
   const int n = link_->receive(static_cast<uint8_t*>(buf), len);
   // 0: the device closed the link.

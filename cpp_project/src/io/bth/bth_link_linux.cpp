@@ -1,6 +1,7 @@
 // RFCOMM sockets of the Linux kernel's own Bluetooth stack. Pairing belongs
 // to the system (bluetoothctl or the desktop's settings), so the PIN is not
 // used here and a refused connection is never retried.
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include "io/bth/bth_platform.h"
 #include "io/os_error.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -58,12 +60,23 @@ class LinuxLink : public Link {
     to.family = AF_BLUETOOTH;
     for (int i = 0; i < 6; ++i) to.address[i] = static_cast<uint8_t>(address_ >> (8 * i));
     to.channel = kChannel;
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) return ConnectResult::kConnected;
-    if (errno != EINTR) return failed("connect", errno);
-    // Interrupted: the connection goes on in the background; wait for it.
+    // Inside a cancellable call the page (many seconds when the device is
+    // away) runs in the background and is waited for in slices; a cancel
+    // throws, and closing the socket with the link abandons the connection.
+    const int flags = fcntl(fd_, F_GETFL);
+    const bool sliced = cancellable() && flags >= 0 && fcntl(fd_, F_SETFL, flags | O_NONBLOCK) == 0;
+    const int connected = ::connect(fd_, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    const int connectError = errno;
+    if (sliced) fcntl(fd_, F_SETFL, flags);
+    if (connected == 0) return ConnectResult::kConnected;
+    if (connectError != EINTR && !(sliced && connectError == EINPROGRESS)) return failed("connect", connectError);
+    // The connection goes on in the background; wait for it.
     pollfd pfd{fd_, POLLOUT, 0};
-    while (poll(&pfd, 1, -1) < 0) {
-      if (errno != EINTR) return failed("poll", errno);
+    for (;;) {
+      throwIfCancelled("Vexa::bth::LinuxLink::connect");
+      const int ready = poll(&pfd, 1, cancelSlice(-1));
+      if (ready > 0) break;
+      if (ready < 0 && errno != EINTR) return failed("poll", errno);
     }
     int error = 0;
     socklen_t size = sizeof error;

@@ -14,6 +14,7 @@
 
 #include "io/bth/bth_platform.h"
 #include "io/bth/bth_search.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -130,9 +131,13 @@ class LinuxRadio : public Radio {
     for (;;) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return std::nullopt;
+      // Inside a cancellable search the wait goes in slices.
+      throwIfCancelled("Vexa::bth::LinuxRadio::awaitName");
+      const int slice = cancelSlice(static_cast<int>(left));
       pollfd pfd{fd_, POLLIN, 0};
-      const int ready = poll(&pfd, 1, static_cast<int>(left));
+      const int ready = poll(&pfd, 1, slice);
       if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0 && slice != left) continue;
       if (ready <= 0) return std::nullopt;
       const ssize_t n = read(fd_, event, sizeof event);
       if (n < 0 && errno == EINTR) continue;

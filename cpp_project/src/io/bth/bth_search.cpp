@@ -8,6 +8,7 @@
 
 #include "io/bth/bth_address.h"
 #include "io/bth/bth_platform.h"
+#include "vexa/cancel.h"
 
 namespace Vexa {
 namespace bth {
@@ -28,6 +29,7 @@ bool containsIgnoringCase(const std::string& text, const std::string& word) {
 // The name, or nullopt when the device stays nameless or cannot be asked.
 std::optional<std::string> askName(Radio& radio, uint64_t address) {
   for (int attempt = 1; attempt <= kNameQueries; ++attempt) {
+    throwIfCancelled("Vexa::bth::searchOn");
     std::optional<std::string> name = radio.queryName(address);
     if (!name) return std::nullopt;
     if (!name->empty()) return name;

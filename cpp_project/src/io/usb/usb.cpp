@@ -9,6 +9,7 @@
 
 #include "io/usb/ftdi_libraries.h"
 #include "io/usb/rx_event.h"
+#include "vexa/cancel.h"
 #include "vexa/exceptions.h"
 
 namespace Vexa {
@@ -94,7 +95,7 @@ USB::USB(const std::string& path, FtdiLibraries& libraries) {
   libraries.load();
   const int index = adapterIndex(path);
   for (int poll = 1; poll <= kAdapterPolls && findDevices(libraries).empty(); ++poll) {
-    if (poll < kAdapterPolls) std::this_thread::sleep_for(kAdapterPollPause);
+    if (poll < kAdapterPolls) cancellableSleep(kAdapterPollPause, "Vexa::USB::USB");
   }
 
   auto adapter = std::make_unique<Adapter>();
@@ -229,7 +230,12 @@ int USB::recv(void* buf, int len) {
       lastSlice = slice == left;
     }
     waited = true;
-    switch (adapter_->event->waitSince(mark, slice)) {
+    // Inside a cancellable call the slices are shorter, and the call's flag
+    // is looked at between them.
+    throwIfCancelled("Vexa::USB::recv");
+    const int cancelSliceMs = cancelSlice(slice);
+    lastSlice = lastSlice && cancelSliceMs == slice;
+    switch (adapter_->event->waitSince(mark, cancelSliceMs)) {
       case RxEvent::Wait::kSignalled:
         continue;
       case RxEvent::Wait::kTimedOut:
