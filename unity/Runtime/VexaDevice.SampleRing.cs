@@ -49,11 +49,13 @@ namespace Vexa
             if (ticks == null) throw new ArgumentNullException("ticks");
             // The library writes up to maxInstants entries into both arrays.
             return Read(ticks, times, times == null ? ticks.Length : Math.Min(ticks.Length, times.Length), samples,
-                        out channels, out acquisition);
+                        false, out channels, out acquisition);
         }
 
-        private static int Read(long[] ticks, double[] times, int maxInstants, int[] samples, out int channels,
-                                out int acquisition)
+        // offIsEmpty: a ring that is off reads as nothing waiting, as the
+        // int[] overload has always answered.
+        private static int Read(long[] ticks, double[] times, int maxInstants, int[] samples, bool offIsEmpty,
+                                out int channels, out int acquisition)
         {
             if (samples == null) throw new ArgumentNullException("samples");
             if (maxInstants < 1) throw new ArgumentException("The arrays have no room for one instant.", "ticks");
@@ -62,18 +64,19 @@ namespace Vexa
             if (n >= 0) return n;
             channels = 0;
             acquisition = 0;
+            if (n == VexaNative.ErrState && offIsEmpty) return 0;
             throw ReadFailure(n, "samples");
         }
 
         // The same, with ticks as the raw-data handler gets them (the low 32
-        // bits).
+        // bits); 0 also while the ring is off.
         public static int ReadSamples(int[] ticks, int[] samples)
         {
             if (ticks == null) throw new ArgumentNullException("ticks");
             long[] wide = wideTicks;
             if (wide == null || wide.Length < ticks.Length) wideTicks = wide = new long[ticks.Length];
             int channels, acquisition;
-            int n = Read(wide, null, ticks.Length, samples, out channels, out acquisition);
+            int n = Read(wide, null, ticks.Length, samples, true, out channels, out acquisition);
             for (int i = 0; i < n; i++) ticks[i] = unchecked((int)wide[i]);
             return n;
         }
