@@ -51,16 +51,14 @@ TEST(Cancel, AFlagReachesOnlyItsOwnScopeOnItsOwnThread) {
       const CancelScope inner(innerFlag);
       innerFlag.raise();
       EXPECT_THROW(throwIfCancelled("inner"), Error::Cancelled);
-      EXPECT_THROW(cancellableSleep(std::chrono::hours(1), "inner"), Error::Cancelled);
     }
     EXPECT_NO_THROW(throwIfCancelled("outer"));
-    EXPECT_EQ((std::vector<int>{cancelSlice(-1), cancelSlice(5), cancelSlice(1000)}),
-              (std::vector<int>{kCancelSliceMs, 5, kCancelSliceMs}));
+    EXPECT_EQ((std::vector<int>{cancelSlice(-1), cancelSlice(0), cancelSlice(5), cancelSlice(1000)}),
+              (std::vector<int>{kCancelSliceMs, 0, 5, kCancelSliceMs}));
     outerFlag.raise();
     std::thread([] { EXPECT_FALSE(cancelRequested()); }).join();
   }
   EXPECT_FALSE(cancellable());
-  EXPECT_EQ((std::vector<int>{cancelSlice(-1), cancelSlice(1000)}), (std::vector<int>{-1, 1000}));
 }
 
 TEST(Exceptions, BranchesCatchOnlyTheirOwn) {

@@ -217,7 +217,10 @@ int USB::recv(void* buf, int len) {
       return read(static_cast<uint8_t*>(buf), want);
     }
     if (lastLook) return 0;
-    int slice = kSliceMs;
+    // Inside a cancellable call the slices are shorter, and the call's flag
+    // is looked at between them.
+    throwIfCancelled("Vexa::USB::recv");
+    int slice = cancelSlice(kSliceMs);
     bool lastSlice = false;
     if (timeout == 0) {
       if (waited) return 0;
@@ -226,16 +229,11 @@ int USB::recv(void* buf, int len) {
     } else if (timeout > 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) return 0;
-      slice = static_cast<int>(std::min<long long>(left, kSliceMs));
+      slice = cancelSlice(static_cast<int>(std::min<long long>(left, kSliceMs)));
       lastSlice = slice == left;
     }
     waited = true;
-    // Inside a cancellable call the slices are shorter, and the call's flag
-    // is looked at between them.
-    throwIfCancelled("Vexa::USB::recv");
-    const int cancelSliceMs = cancelSlice(slice);
-    lastSlice = lastSlice && cancelSliceMs == slice;
-    switch (adapter_->event->waitSince(mark, cancelSliceMs)) {
+    switch (adapter_->event->waitSince(mark, slice)) {
       case RxEvent::Wait::kSignalled:
         continue;
       case RxEvent::Wait::kTimedOut:
