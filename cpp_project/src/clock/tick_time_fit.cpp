@@ -95,11 +95,10 @@ const TickTimeFit::Block& TickTimeFit::closedBlock(int age) const {
 }
 
 void TickTimeFit::closeBlock(int64_t nextIndex) {
-  if (current_.count > 0) {
-    closedNewest_ = (closedNewest_ + 1) % kWindowBlocks;
-    closed_[closedNewest_] = current_;
-    closedCount_ = std::min(closedCount_ + 1, kWindowBlocks);
-  }
+  // The current block holds at least the arrival that opened it.
+  closedNewest_ = (closedNewest_ + 1) % kWindowBlocks;
+  closed_[closedNewest_] = current_;
+  closedCount_ = std::min(closedCount_ + 1, kWindowBlocks);
   // Blocks that left the window; a gap of lost ticks may empty it.
   while (closedCount_ > 0 && closedBlock(closedCount_ - 1).index <= nextIndex - kWindowBlocks) --closedCount_;
   fitSlope();

@@ -20,6 +20,7 @@
 #include "vexa/signals_dev.h"
 #include "vexa_sim/cli_options.h"
 #include "vexa_sim/current_device_model.h"
+#include "vexa_sim/sample_pattern.h"
 #include "vexa_sim/simulated_device.h"
 
 namespace vexa_sim {
@@ -30,9 +31,9 @@ using Clock = DeviceModel::Clock;
 
 TEST(SimClockOptionsTest, AcceptedAndRefusedForms) {
   const CurrentDeviceConfig c =
-      parseCliOptions({"--clock-ppm=-200.5", "--jitter-ms", "0.25", "--seed", "7", "--pattern", "standard"}).current;
+      parseCliOptions({"--clock-ppm=-10000", "--jitter-ms", "0.25", "--seed", "7", "--pattern", "standard"}).current;
   EXPECT_EQ(std::make_tuple(c.clockPpm, c.jitterMs, c.seed.value_or(0), c.signal),
-            std::make_tuple(-200.5, 0.25, uint64_t{7}, SignalKind::kPattern));
+            std::make_tuple(-10000.0, 0.25, uint64_t{7}, SignalKind::kPattern));
   const std::pair<std::vector<std::string>, const char*> refused[] = {
       {{"--clock-ppm", "10001"}, "--clock-ppm must lie within -10000 to 10000, got 10001"},
       {{"--clock-ppm", "1e3"}, "--clock-ppm needs a decimal number, got '1e3'"},
@@ -51,14 +52,15 @@ TEST(SimClockOptionsTest, AcceptedAndRefusedForms) {
   }
 }
 
-// A start of port 1, 16-bit, channels 0 and 1 (the clock signal) at rate.
+// A start at rate of port 1, 16-bit, channels 0 and 1 (the clock signal),
+// and port 2, 8-bit, channel 0 (the standard pattern).
 Bytes startCommand(float rate) {
   Bytes p(20, 0);
   p[0] = 0x07;
   p[1] = 0x01;
   std::fill(p.begin() + 6, p.begin() + 10, 0xFF);
   std::memcpy(&p[16], &rate, 4);
-  p.insert(p.end(), {1, 0x81, 1, 0, 0x03, 0, 0, 0, 0, 0});
+  p.insert(p.end(), {2, 0x81, 1, 0, 0x03, 0, 0, 0, 0, 0x02, 1, 0, 0x01, 0, 0, 0, 0, 0});
   Bytes c = {0xAA, static_cast<uint8_t>(p.size())};
   c.insert(c.end(), p.begin(), p.end());
   c.push_back(Vexa::crc8(p.data(), p.size()));
@@ -93,10 +95,12 @@ std::vector<Delivered> run(std::vector<std::string> options, int ms, Clock::time
       const bool frame = b[i] & 0x80;
       const size_t header = frame ? 3 : 2, len = b[i + header - 1];
       if (frame) {
+        // Five bytes a tick: the clock's two 16-bit words, port 2's byte.
         const int64_t first = (b[i] & 0x7F) << 8 | b[i + 1];
-        const uint8_t* last = &b[i + header + len - 4];
-        out.push_back({now, first + static_cast<int64_t>(len) / 4 - 1,
-                       static_cast<uint32_t>(last[0] | last[1] << 8 | last[2] << 16 | last[3] << 24)});
+        const int64_t lastTick = first + static_cast<int64_t>(len) / 5 - 1;
+        const uint8_t* last = &b[i + header + len - 5];
+        EXPECT_EQ(last[4], samplePattern(lastTick, 1, 0, 8));
+        out.push_back({now, lastTick, static_cast<uint32_t>(last[0] | last[1] << 8 | last[2] << 16 | last[3] << 24)});
       }
       i += header + len + 1;
     }
