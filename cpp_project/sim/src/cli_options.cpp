@@ -1,6 +1,8 @@
 #include "vexa_sim/cli_options.h"
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -28,6 +30,10 @@ const std::map<std::string, std::set<Family>> kOptions = {
     {"--firmware", {Family::kCadrium}},
     {"--digital-inputs", {Family::kCadrium, Family::kQuillbox}},
     {"--replay", {Family::kCurrent}},
+    {"--clock-ppm", {Family::kCurrent}},
+    {"--jitter-ms", {Family::kCurrent}},
+    {"--seed", {Family::kCurrent}},
+    {"--pattern", {Family::kCurrent}},
 };
 
 std::string familyName(Family family) {
@@ -66,6 +72,27 @@ uint32_t parseNumber(const std::string& option, const std::string& text, uint32_
     if (value > max) fail(option + " must be at most " + std::to_string(max) + ", got " + text);
   }
   return static_cast<uint32_t>(value);
+}
+
+// A decimal number with an optional sign and fraction, from min to max.
+double parseDecimal(const std::string& option, const std::string& text, double min, double max) {
+  const bool wellFormed = !text.empty() && text.find_first_not_of("+-.0123456789") == std::string::npos;
+  char* end = nullptr;
+  const double value = wellFormed ? std::strtod(text.c_str(), &end) : 0;
+  if (!wellFormed || end != text.c_str() + text.size() || !std::isfinite(value)) {
+    fail(option + " needs a decimal number, got '" + text + "'");
+  }
+  if (value < min || value > max) {
+    fail(option + " must lie within " + std::to_string(static_cast<int>(min)) + " to " +
+         std::to_string(static_cast<int>(max)) + ", got " + text);
+  }
+  return value;
+}
+
+SignalKind parseSignal(const std::string& text) {
+  if (text == "standard") return SignalKind::kPattern;
+  if (text == "clock") return SignalKind::kClock;
+  fail("--pattern must be standard or clock, got '" + text + "'");
 }
 
 Family parseFamily(const std::string& text) {
@@ -113,6 +140,14 @@ void apply(CliOptions& options, const std::string& name, const std::string& valu
     options.quillbox.digitalInputs = options.cadrium.digitalInputs;
   } else if (name == "--color") {
     c.color = static_cast<uint8_t>(parseNumber(name, value, 0xFF));
+  } else if (name == "--clock-ppm") {
+    c.clockPpm = parseDecimal(name, value, -kMaxClockPpm, kMaxClockPpm);
+  } else if (name == "--jitter-ms") {
+    c.jitterMs = parseDecimal(name, value, 0, kMaxJitterMs);
+  } else if (name == "--seed") {
+    c.seed = parseNumber(name, value, 0xFFFFFFFF);
+  } else if (name == "--pattern") {
+    c.signal = parseSignal(value);
   } else if (name == "--replay") {
     if (value.empty()) fail("--replay needs a file");
     options.replay = value;
@@ -160,6 +195,7 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
   for (const char* named : {"--description", "--product"}) {
     if (options.replay && seen.count(named)) fail(std::string(named) + " does not apply with --replay: the recording names the device");
   }
+  if (options.replay && seen.count("--pattern")) fail("--pattern does not apply with --replay: the recording gives the samples");
   return options;
 }
 
@@ -206,6 +242,17 @@ std::string cliUsage(const std::string& program) {
          "                        e.g. 0,1,1 (quillbox: 0 to 15, bit 3 is input 0)\n"
          "  --replay FILE.bdf     current: play a recording made by the recorder, at its\n"
          "                        rate, named as in its header; ends with a disconnect\n"
+         "  --clock-ppm N         current: the device's clock runs N ppm fast, negative\n"
+         "                        slow (default 0, at most 10000 either way)\n"
+         "  --jitter-ms N         current: each message waits 0 to N ms (uniformly, never\n"
+         "                        overtaking another); every 2 s of an acquisition\n"
+         "                        delivery also stops for N ms, then sends what waited\n"
+         "                        (default 0, at most 1000)\n"
+         "  --seed N              current: makes the jitter's draws repeatable\n"
+         "  --pattern standard|clock  current: clock puts on channels 0 and 1 of port 1\n"
+         "                        (16-bit) the low and high 16 bits of the microseconds,\n"
+         "                        on the host's monotonic clock, at which each instant\n"
+         "                        was due (default standard)\n"
          "  --help                show this text\n"
          "Numbers are decimal or hexadecimal with 0x.\n";
 }

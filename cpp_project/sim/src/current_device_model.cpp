@@ -1,5 +1,8 @@
 #include "vexa_sim/current_device_model.h"
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
@@ -27,6 +30,12 @@ void validate(const CurrentDeviceConfig& config) {
     throw std::invalid_argument("uid longer than 65535 bytes");
   }
   if (config.ticksPerFrame < 0) throw std::invalid_argument("ticksPerFrame must not be negative");
+  if (!(std::abs(config.clockPpm) <= kMaxClockPpm)) {
+    throw std::invalid_argument("clockPpm must lie within +-" + std::to_string(static_cast<int>(kMaxClockPpm)));
+  }
+  if (!(config.jitterMs >= 0 && config.jitterMs <= kMaxJitterMs)) {
+    throw std::invalid_argument("jitterMs must lie within 0 to " + std::to_string(static_cast<int>(kMaxJitterMs)));
+  }
 }
 
 }  // namespace
@@ -36,10 +45,12 @@ CurrentDeviceModel::CurrentDeviceModel(CurrentDeviceConfig config) { setConfig(s
 void CurrentDeviceModel::setConfig(CurrentDeviceConfig config) {
   validate(config);
   config_ = std::move(config);
+  random_.seed(config_.seed ? *config_.seed : std::random_device{}());
 }
 
 void CurrentDeviceModel::onHostBytes(const uint8_t* data, size_t len, TimePoint now) {
   emitDueFrames(now);
+  handlingAt_ = now;
   for (size_t i = 0; i < len; ++i) {
     CommandParser::Input in = parser_.push(data[i], now);
     switch (in.kind) {
@@ -57,6 +68,8 @@ void CurrentDeviceModel::onHostBytes(const uint8_t* data, size_t len, TimePoint 
         break;
     }
   }
+  handlingAt_.reset();
+  releaseHeld(now);
 }
 
 void CurrentDeviceModel::handleRawByte(uint8_t byte) {
@@ -126,16 +139,50 @@ void CurrentDeviceModel::corruptNextCrc(size_t skip) {
 
 void CurrentDeviceModel::failNextCommand(uint8_t errorCode) { failNextCommand_ = errorCode; }
 
-void CurrentDeviceModel::emitMessage(uint16_t code, const std::vector<uint8_t>& payload) {
+void CurrentDeviceModel::emitMessage(uint16_t code, const std::vector<uint8_t>& payload,
+                                     std::optional<TimePoint> readyAt) {
   // Encoded first: a refused message must neither count nor use up a fault.
   std::vector<uint8_t> msg = encodeMessage(code, payload);
+  std::vector<uint8_t> bytes;
   auto fault = faults_.find(messagesSent_++);
   if (fault != faults_.end()) {
     if (fault->second.corruptCrc) msg.back() ^= 0xFF;
-    emit(fault->second.strayBytes);
+    bytes = std::move(fault->second.strayBytes);
     faults_.erase(fault);
   }
-  emit(msg);
+  bytes.insert(bytes.end(), msg.begin(), msg.end());
+  deliver(std::move(bytes), readyAt ? *readyAt : handlingAt_ ? *handlingAt_ : Clock::now());
+}
+
+void CurrentDeviceModel::deliver(std::vector<uint8_t> bytes, TimePoint readyAt) {
+  if (config_.jitterMs <= 0 && held_.empty()) {
+    emit(bytes);
+    return;
+  }
+  // 53 random bits to [0, 1) by hand: the standard distributions differ
+  // between libraries, and a seed must give the same delays everywhere.
+  const double unit = static_cast<double>(random_() >> 11) * 0x1.0p-53;
+  const std::chrono::duration<double, std::milli> delay(unit * config_.jitterMs);
+  TimePoint release = readyAt + std::chrono::ceil<Clock::duration>(delay);
+  if (!held_.empty()) release = std::max(release, held_.back().release);  // never overtakes
+  held_.push_back({afterStall(release), std::move(bytes)});
+}
+
+DeviceModel::TimePoint CurrentDeviceModel::afterStall(TimePoint t) const {
+  if (!stallsFrom_ || t < *stallsFrom_) return t;
+  const auto period = std::chrono::ceil<Clock::duration>(std::chrono::duration<double>(kStallPeriodSeconds));
+  const auto stall = std::chrono::ceil<Clock::duration>(std::chrono::duration<double, std::milli>(config_.jitterMs));
+  const auto periods = (t - *stallsFrom_) / period;
+  const TimePoint stallStart = *stallsFrom_ + periods * period;
+  if (periods >= 1 && t < stallStart + stall) return stallStart + stall;
+  return t;
+}
+
+void CurrentDeviceModel::releaseHeld(TimePoint now) {
+  while (!held_.empty() && held_.front().release <= now) {
+    emit(held_.front().bytes);
+    held_.pop_front();
+  }
 }
 
 }  // namespace vexa_sim

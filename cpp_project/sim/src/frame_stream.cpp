@@ -34,9 +34,13 @@ int defaultTicksPerFrame(const StartRequest& request) {
 
 FrameStream::FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start, SampleFn samples,
                          std::optional<int64_t> endTick)
+    : FrameStream(request, ticksPerFrame, TickClock(start, request.baseRate), std::move(samples), endTick) {}
+
+FrameStream::FrameStream(StartRequest request, int ticksPerFrame, TickClock clock, SampleFn samples,
+                         std::optional<int64_t> endTick)
     : request_(std::move(request)),
       ticksPerFrame_(ticksPerFrame),
-      clock_(start, request_.baseRate),
+      clock_(clock),
       samples_(std::move(samples)),
       endTick_(endTick) {
   if (ticksPerFrame < 0) throw std::invalid_argument("ticks per frame must not be negative");

@@ -2,13 +2,17 @@
 // and framed commands with messages, streams data frames in real time
 // between an acknowledged start and stop, and lets tests send events and
 // inject faults. Use it through Engine::with, which serialises access.
-// Sample values are samplePattern(tick, source index, channel number, nBits).
+// Sample values are samplePattern(tick, source index, channel number, nBits)
+// unless the configuration asks for the clock signal. The configuration may
+// also make the device's clock drift and its messages late.
 #ifndef VEXA_SIM_CURRENT_DEVICE_MODEL_H_
 #define VEXA_SIM_CURRENT_DEVICE_MODEL_H_
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,14 +39,18 @@ class CurrentDeviceModel : public DeviceModel {
 
   // Frames that fell due before the host's bytes are written first.
   void onHostBytes(const uint8_t* data, size_t len, TimePoint now) override;
-  // While acquiring: when the next data frame is complete.
+  // While acquiring: when the next data frame is complete; and when the
+  // first message held back by the configured jitter is to go.
   std::optional<TimePoint> nextWake() const override;
   // Writes every frame due by now (at most a bounded batch per call, so a
-  // host that cannot keep up still gets its commands answered).
+  // host that cannot keep up still gets its commands answered), then every
+  // held message whose time has come.
   void onWake(TimePoint now) override;
 
   const CurrentDeviceConfig& config() const { return config_; }
-  void setConfig(CurrentDeviceConfig config);  // same checks as construction
+  // Same checks as construction; takes effect from the next start (the
+  // jitter's draws at once, from a new seed).
+  void setConfig(CurrentDeviceConfig config);
 
   // Payloads of the well-formed commands, in arrival order, answered or not.
   const std::vector<std::vector<uint8_t>>& receivedCommands() const { return commands_; }
@@ -109,7 +117,15 @@ class CurrentDeviceModel : public DeviceModel {
   void reply(std::vector<uint8_t> payload);
   void replyError(uint8_t errorCode);
   // Every message leaves through here so that the faults apply to all.
-  void emitMessage(uint16_t code, const std::vector<uint8_t>& payload);
+  // readyAt: when the device had it ready (a frame: when its last tick was
+  // due); the jitter holds it back from then. Default: now.
+  void emitMessage(uint16_t code, const std::vector<uint8_t>& payload,
+                   std::optional<TimePoint> readyAt = std::nullopt);
+  // Writes the message at once or, with jitter, queues it for later.
+  void deliver(std::vector<uint8_t> bytes, TimePoint readyAt);
+  void releaseHeld(TimePoint now);
+  // The first moment from t on that is outside the acquisition's stalls.
+  TimePoint afterStall(TimePoint t) const;
 
   CurrentDeviceConfig config_;
   CommandParser parser_;
@@ -133,6 +149,14 @@ class CurrentDeviceModel : public DeviceModel {
   std::map<uint64_t, Fault> faults_;  // by the index of the message they hit
   uint64_t messagesSent_ = 0;
   std::optional<uint8_t> failNextCommand_;
+  struct Held {
+    TimePoint release;
+    std::vector<uint8_t> bytes;
+  };
+  std::deque<Held> held_;  // release times never decrease
+  std::mt19937_64 random_;
+  std::optional<TimePoint> stallsFrom_;  // the running acquisition's start
+  std::optional<TimePoint> handlingAt_;  // while the host's bytes are handled
 };
 
 }  // namespace vexa_sim

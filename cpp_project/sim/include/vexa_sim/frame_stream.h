@@ -43,7 +43,11 @@ class FrameStream {
   // not fit in one message is lowered until they do. Samples come from
   // `samples`, samplePattern when it is empty. With an end tick the stream
   // stops there: the last frame is cut short and finished() turns true.
-  // Throws std::invalid_argument for a negative value.
+  // Ticks fall due on `clock`. Throws std::invalid_argument for a negative
+  // value.
+  FrameStream(StartRequest request, int ticksPerFrame, TickClock clock, SampleFn samples = {},
+              std::optional<int64_t> endTick = std::nullopt);
+  // The same with ticks due at the request's own rate from start.
   FrameStream(StartRequest request, int ticksPerFrame, TickClock::TimePoint start, SampleFn samples = {},
               std::optional<int64_t> endTick = std::nullopt);
 
