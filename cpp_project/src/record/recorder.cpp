@@ -441,6 +441,13 @@ Recorder::Recorder(const std::string& filePath, RecordingFormat format, const Re
   impl_ = std::make_unique<Impl>(filePath, format, info, ringCapacity);
 }
 
+Recorder::Recorder(const std::string& filePath, const RecordingInfo& info, const RecorderOptions& options)
+    : Recorder(filePath, formatOf(filePath), info, options) {}
+
+Recorder::Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
+                   const RecorderOptions& options)
+    : Recorder(filePath, format, info, options.ringCapacity) {}
+
 Recorder::~Recorder() = default;
 
 void Recorder::addInstant(int64_t tick, const int32_t* samples, int n) { impl_->addInstant(tick, samples, n); }
@@ -459,6 +466,10 @@ void Recorder::addEvent(const Event& event) {
 }
 
 bool Recorder::addMarker(const std::string& text) { return impl_->addNote("Marker: " + text, record::NoteKind::kMarker); }
+
+void Recorder::addEvent(const Event& event, int64_t) { addEvent(event); }
+
+bool Recorder::addMarkerAt(const std::string& text, double) { return addMarker(text); }
 
 RecorderCounters Recorder::counters() const { return impl_->counters(); }
 
