@@ -94,6 +94,12 @@ class SignalsDev : public BaseDev {
   /// @throws Error::InvalidInstance only for an object without its
   ///   implementation.
   const TickTimeFit& tickTimes() const;
+  /// The part of every message's delay that no host can see (the link's
+  /// constant latency), in seconds: tickTimes() gives times that much
+  /// earlier, from now on and through later starts. Any thread.
+  /// @throws Error::InvalidParameter for a value not finite or negative.
+  /// @throws Error::InvalidInstance as tickTimes().
+  void setLinkDelay(double seconds);
   /// The tick of the instant onRawFrame() is being handed, as a 64-bit
   /// count from the acquisition's first that never wraps (onRawFrame gets
   /// its low 32 bits); after the call, the last one delivered (before an

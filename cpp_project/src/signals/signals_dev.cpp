@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -169,6 +170,13 @@ const TickTimeFit& SignalsDev::tickTimes() const {
   X* x = impl();
   if (x == nullptr || !x->sigX) VEXA_THROW(Error::InvalidInstance);
   return x->sigX->tickTimes;
+}
+
+void SignalsDev::setLinkDelay(double seconds) {
+  X* x = impl();
+  if (x == nullptr || !x->sigX) VEXA_THROW(Error::InvalidInstance);
+  if (!(seconds >= 0) || !std::isfinite(seconds)) VEXA_THROW(Error::InvalidParameter);
+  x->sigX->tickTimes.setFixedDelay(seconds);
 }
 
 int64_t SignalsDev::deliveredTick() const {
