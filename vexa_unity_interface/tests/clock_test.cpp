@@ -117,5 +117,32 @@ TEST_F(Clock, InstantTimesMarkersAndLinkDelayAgainstTheSimulatedClock) {
   std::remove(path.c_str());
 }
 
+// The legacy families time their instants too: one message per instant,
+// each fed to the fit before it is delivered.
+TEST_F(Clock, LegacyFamiliesTimeTheirInstants) {
+  for (const char* path : {"SIM:cadrium", "SIM:quillbox"}) {
+    VexaExtEnableSampleRing(0);
+    VexaDevUnity(path);
+    StartAcquisitionByNbr(1000, 0b1, 12);
+    std::thread loop([] { StartLoop(); });
+    std::vector<long long> ticks(64);
+    std::vector<double> times(64);
+    std::vector<int> samples(64 * 2);
+    int n = 0;
+    EXPECT_TRUE(vexa_test::eventually([&] {
+      n = VexaExtReadBlock(0, ticks.data(), times.data(), 64, samples.data(), 128, nullptr, nullptr);
+      return n >= 2 && ticks[n - 1] > 500;
+    })) << path;
+    InterruptAcquisition();
+    loop.join();
+    StopAcquisition();
+    ASSERT_GE(n, 2) << path;
+    // About a millisecond a tick (the device's rate is nominal here), all before now.
+    const double perTick = (times[n - 1] - times[0]) / static_cast<double>(ticks[n - 1] - ticks[0]);
+    EXPECT_NEAR(perTick, 0.001, 0.0002) << path;
+    EXPECT_LT(times[n - 1], VexaExtGetHostTime()) << path;
+  }
+}
+
 }  // namespace
 }  // namespace vexa_unity_test
