@@ -35,8 +35,9 @@ namespace Vexa
 
         // Copies the oldest waiting instants of one acquisition, as many as
         // the arrays take: ticks[i] is instant i's tick (the raw-data
-        // handler's, as a count that never wraps), times[i] its time (times
-        // may be null; left untouched until the library keeps times) and
+        // handler's, as a count that never wraps), times[i] the moment the
+        // device sampled it in seconds of VexaClock.Now (times may be null;
+        // NaN where no time is known) and
         // samples[i * channels + c] its samples. channels and acquisition (1 for the
         // first start in the process, +1 at every start) say how the
         // instants were packed, read together with them. Returns how many; 0

@@ -136,6 +136,21 @@ namespace Vexa
             }
         }
 
+        // The part of every message's delay no host can see (the link's
+        // constant latency and the device's filter delay), in seconds,
+        // measured once per link with a light sensor or a pulse on a digital
+        // input: instant times come that much earlier. 0 by default; applies
+        // to the current device and every later connection. Throws
+        // ArgumentOutOfRangeException for a value not finite or negative.
+        public static double LinkDelay
+        {
+            set
+            {
+                if (VexaNative.VexaExtSetLinkDelay(value) != 0)
+                    throw new ArgumentOutOfRangeException("value", value, "The link delay must be finite and 0 or more.");
+            }
+        }
+
         public static bool IsConnected
         {
             get { return connected; }

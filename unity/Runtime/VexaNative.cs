@@ -218,6 +218,27 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtAddMarker(byte[] text);
 
+        // A marker at the instant nearest hostTime (seconds of
+        // VexaExtGetHostTime); fails as VexaExtAddMarker and for a hostTime
+        // that is not finite.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtAddMarkerAt(byte[] text, double hostTime);
+
+        // --- Extension (VexaExt): the host clock every instant and marker is
+        // timed on, in seconds from an unspecified origin. Any thread.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern double VexaExtGetHostTime();
+
+        // The time of the instant the raw-data handler is being handed (from
+        // it; elsewhere the last delivered one's); NaN before any.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern double VexaExtGetInstantTime();
+
+        // The link's constant delay in seconds; 0, or ErrArgument for a
+        // value not finite or negative.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtSetLinkDelay(double seconds);
+
         // The code the library reports a recording that could not be written
         // with, once, on the loop's thread.
         public const int RecordingFailedCode = 101;

@@ -73,13 +73,25 @@ namespace Vexa
             if (VexaNative.VexaExtStopRecording() != 0) throw Failure("The recording could not be finished.");
         }
 
-        // Marks the current sample instant with text (UTF-8 in the file). Any
-        // thread; false when nothing is recording, the recording stopped
-        // taking instants, or too many markers wait for the file.
+        // Marks an instant with text (UTF-8 in the file): from the raw-data
+        // handler that handler's instant, from any other thread the one the
+        // device sampled nearest the moment of the call. Any thread; false
+        // when nothing is recording, the recording stopped taking instants,
+        // or too many markers wait for the file.
         public static bool Marker(string text)
         {
             if (text == null) throw new ArgumentNullException("text");
             return VexaNative.VexaExtAddMarker(VexaText.ToUtf8(text)) == 0;
+        }
+
+        // Marks the instant the device sampled nearest hostTime (seconds of
+        // VexaClock.Now), for an event timed earlier or later, such as a
+        // frame's presentation; an instant not yet delivered is waited for.
+        // Any thread; false as Marker, and for a hostTime that is not finite.
+        public static bool AddMarkerAt(string text, double hostTime)
+        {
+            if (text == null) throw new ArgumentNullException("text");
+            return VexaNative.VexaExtAddMarkerAt(VexaText.ToUtf8(text), hostTime) == 0;
         }
 
         // The detail belongs to the calling thread: read it before anything

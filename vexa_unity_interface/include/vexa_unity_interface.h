@@ -354,10 +354,12 @@ VEXA_UNITY_API int VexaExtStartRecording(const char* path);
  * header and closes the file. Fails (-1) when nothing was recording, or
  * when the file could not be written (the detail says why). */
 VEXA_UNITY_API int VexaExtStopRecording(void);
-/** Adds a marker (a game event) at the current sample instant: the last
- * one the loop delivered, so one added from the raw-data handler lands on
- * that handler's instant. text is UTF-8; control characters become blanks
- * in a BDF+ file. Any thread. Fails (-1) for a null text, when nothing is
+/** Adds a marker (a game event). From the raw-data handler it lands on that
+ * handler's instant; from any other thread it is stamped with the host time
+ * of the call (VexaExtGetHostTime) and lands on the instant the device
+ * sampled nearest that time, waiting for it if it has not arrived yet.
+ * text is UTF-8; control characters become blanks in a BDF+ file. Any
+ * thread. Fails (-1) for a null text, when nothing is
  * recording, when the recording stopped taking instants, or when too many
  * markers already wait to be written (the host adds them faster than the
  * file takes them). */
@@ -391,9 +393,12 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text);
  * acquisition's first tick by its 32-bit steps, so VexaExtReadSamples and
  * the handler get its low 32 bits), and its samples in
  * samples[i * channels] to samples[i * channels + channels - 1]. times may
- * be null; it will get each instant's time in seconds on the host's clock,
- * and is left untouched until then. Copies at most maxInstants instants and
- * at most maxSamples / channels.
+ * be null; otherwise times[i] gets the moment the device sampled instant i,
+ * in seconds on the host's clock (VexaExtGetHostTime), from the device's
+ * time fit as it stands at this read (it settles over the first seconds of
+ * an acquisition), or NaN when the device that acquired it is gone or its
+ * fit has no arrival yet. Copies at most maxInstants instants and at most
+ * maxSamples / channels.
  *
  * Writes *channels and *acquisition (either may be null): the channel count
  * the instants were packed with and the number of the acquisition they
@@ -438,6 +443,43 @@ VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout
  * thread's last failure detail reads "cancelled"), and a cancelled connect
  * leaves the earlier device current. */
 VEXA_UNITY_API void VexaExtCancel(void);
+
+/** @} */
+
+/** @name Extension: the host clock
+ * Every sample instant and every marker is timed in seconds on one clock of
+ * the host: monotonic (QueryPerformanceCounter on Windows, CLOCK_MONOTONIC
+ * on Linux), from an unspecified origin, the same for every thread and
+ * process. An instant's time is the moment the device sampled it, estimated
+ * from the arrival times of the device's messages: a line whose slope
+ * follows the device clock's drift and which runs along the earliest
+ * arrivals, so the link's varying delay, bursts and late messages do not
+ * move it. It restarts at every start; lost instants get times on the same
+ * line. */
+/** @{ */
+
+/** Seconds on the host's clock, now. Any thread. */
+VEXA_UNITY_API double VexaExtGetHostTime(void);
+/** The host time at which the device sampled the instant the raw-data
+ * handler is being handed, when called from that handler; elsewhere that of
+ * the last instant delivered. NaN before the first instant of the current
+ * device's acquisition, and without a device. Any thread. */
+VEXA_UNITY_API double VexaExtGetInstantTime(void);
+/** Sets the part of every message's delay that no host can see, in
+ * seconds: the link's constant latency and the device's own filter delay,
+ * measured once per link (with a light sensor or a pulse on a digital
+ * input). Instant times come that much earlier. 0 by default. Applies to
+ * the current device at once and to every device connected later. Any
+ * thread.
+ * @return 0, or VEXA_EXT_ERR_ARGUMENT for a value not finite or negative
+ * (the delay is then left as it was). */
+VEXA_UNITY_API int VexaExtSetLinkDelay(double seconds);
+/** Adds a marker, as VexaExtAddMarker does, at the instant whose host time
+ * is nearest hostTime (seconds of VexaExtGetHostTime): for an event timed
+ * earlier, such as a frame's presentation. An instant not yet delivered is
+ * waited for. Any thread. Fails (-1) as VexaExtAddMarker, and for a
+ * hostTime that is not a finite number. */
+VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime);
 
 /** @} */
 

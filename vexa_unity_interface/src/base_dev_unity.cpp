@@ -22,6 +22,7 @@ void BaseDevUnity::acquisitionStarted(int baseFreq, std::vector<Source> sources)
   Unity::recording().end(*this, "a new acquisition started");
   startedFrequency_ = baseFreq;
   startedSources_ = std::move(sources);
+  instantTick = kNoInstant;
   Unity::sampleRing().start(baseFreq, Unity::channelLayout(*this));
 }
 
@@ -31,10 +32,13 @@ void BaseDevUnity::stopAcquisition() {
 }
 
 bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
-  Unity::ringInstant(nSeq, data);
+  // Counted on from the acquisition's first tick, as the device's time fit
+  // counts them.
+  const int64_t tick = Unity::ringInstant(nSeq, data);
+  instantTick.store(tick, std::memory_order_relaxed);
   // Before the host's handler, so that a marker it adds lands on this
   // instant.
-  Unity::recording().instant(nSeq, data);
+  Unity::recording().instant(tick, data);
   callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
   return false;
 }

@@ -4,6 +4,7 @@
 #define VEXA_UNITY_BASE_DEV_UNITY_H_
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,10 @@ class BaseDevUnity : public SignalsDev {
   // Raised by the start exports, lowered by an interrupt; read from any
   // thread by GetCommunicationFlag.
   std::atomic<bool> communicationFlag{false};
+  // The 64-bit tick of the instant the raw-data handler is handed (after
+  // it, the last one delivered); kNoInstant before the acquisition's first.
+  static constexpr int64_t kNoInstant = INT64_MIN;
+  std::atomic<int64_t> instantTick{kNoInstant};
 
  private:
   int startedFrequency_ = 0;

@@ -4,6 +4,8 @@
 #include <memory>
 #include <mutex>
 
+#include "link_delay.h"
+
 extern "C" {
 VEXA_UNITY_API Vexa::BaseDevUnity* vexaDev = nullptr;
 }
@@ -19,6 +21,7 @@ int borrowers = 0;
 }  // namespace
 
 void replaceCurrentDevice(BaseDevUnity* next) {
+  if (next != nullptr) next->setLinkDelay(linkDelay());
   std::unique_ptr<BaseDevUnity> earlier;
   std::unique_lock<std::mutex> lock(guard);
   earlier.reset(vexaDev);

@@ -71,4 +71,13 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
   });
 }
 
+VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime) {
+  return outcome([text, hostTime] {
+    if (text == nullptr) {
+      VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The marker needs a text.");
+    }
+    Vexa::Unity::recording().markerAt(text, hostTime);
+  });
+}
+
 }  // extern "C"

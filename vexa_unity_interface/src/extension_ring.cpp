@@ -2,8 +2,10 @@
 // in batches instead of taking one handler call per instant, and learns the
 // layout they were packed with.
 #include <algorithm>
+#include <limits>
 #include <string>
 
+#include "current_device.h"
 #include "report.h"
 #include "sample_ring.h"
 #include "vexa_unity_interface.h"
@@ -26,6 +28,17 @@ std::string unknownSession(int session) {
   return "Session " + std::to_string(session) + " is not open: 0 is the current device's.";
 }
 
+// Each instant's time from the fit as it stands now, which gets better as
+// the acquisition goes on; NaN where none is known (no device, or one
+// connected anew whose acquisition has not delivered yet).
+void fillTimes(const long long* ticks, double* times, int count) {
+  const Vexa::Unity::BorrowedDevice borrowed;
+  for (int i = 0; i < count; ++i) {
+    times[i] = borrowed.get() != nullptr ? borrowed.get()->tickTimes().timeOf(ticks[i])
+                                         : std::numeric_limits<double>::quiet_NaN();
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -44,8 +57,6 @@ VEXA_UNITY_API long long VexaExtGetSampleRingOverflow(void) { return sampleRing(
 
 VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times, int maxInstants, int* samples,
                                     int maxSamples, int* channels, int* acquisition) {
-  // The times stay untouched until the host clock exists.
-  static_cast<void>(times);
   if (ticks == nullptr || samples == nullptr) {
     return refuse(VEXA_EXT_ERR_ARGUMENT, "The ticks and samples buffers must not be null.");
   }
@@ -68,6 +79,7 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
                       " samples; one instant of acquisition " + std::to_string(block.acquisition) + " needs " +
                       std::to_string(block.channels) + " samples.");
   }
+  if (times != nullptr) fillTimes(ticks, times, block.instants);
   return block.instants;
 }
 

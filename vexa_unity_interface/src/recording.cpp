@@ -7,9 +7,11 @@
 
 #include "base_dev_unity.h"
 #include "host_handlers.h"
+#include "loop_mark.h"
 #include "report.h"
 #include "sample_ring.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
 #include "vexa/log.h"
 
 namespace Vexa {
@@ -31,6 +33,19 @@ void checkText(const std::string& what, const std::string& text, size_t maxChars
     VEXA_THROW_DETAIL(Error::InvalidParameter, what + " has " + std::to_string(text.size()) +
                                                    " characters; the file holds " + std::to_string(maxChars) + ".");
   }
+}
+
+// A digital input whose clock value is the acquisition's tick (its low 32
+// bits), the legacy loop's stamp.
+constexpr int32_t kTickClock = 2;
+
+// The 64-bit tick whose low 32 bits are clockValue, nearest the instant the
+// loop delivered last: an input is stamped close to the instant it came
+// with.
+int64_t tickNamed(uint32_t clockValue, const BaseDevUnity& dev) {
+  const int64_t last = dev.instantTick.load(std::memory_order_relaxed);
+  const int64_t near = last == BaseDevUnity::kNoInstant ? 0 : last;
+  return near + static_cast<int32_t>(clockValue - static_cast<uint32_t>(near));
 }
 
 bool isDefault(const ChannelDescription& d) {
@@ -161,7 +176,9 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   info.note = note_;
   std::unique_ptr<Recorder> rec;
   try {
-    rec = std::make_unique<Recorder>(path, info);
+    RecorderOptions options;
+    options.clock = &dev.tickTimes();
+    rec = std::make_unique<Recorder>(path, info, options);
   } catch (const Exception& e) {
     VEXA_THROW_DETAIL(Error::InvalidParameter, "The recording could not start: " + causeOf(e));
   }
@@ -169,7 +186,6 @@ void Recording::start(const BaseDevUnity& dev, const std::string& path) {
   recorder_ = std::move(rec);
   device_ = &dev;
   channels_ = static_cast<int>(info.channels.size());
-  tick_.reset();
   refused_.clear();
   ended_ = false;
   endFailure_.clear();
@@ -227,7 +243,7 @@ void Recording::end(const BaseDevUnity& dev, const char* why) {
   endFailure_ = std::move(failure);
 }
 
-void Recording::instant(int tick, const int* data) {
+void Recording::instant(int64_t tick, const int* data) {
   std::string cause;
   {
     std::lock_guard<std::mutex> l(lock_);
@@ -238,7 +254,7 @@ void Recording::instant(int tick, const int* data) {
       refused_ = kNotWritten + cause;
     } else {
       try {
-        recorder_->addInstant(tick_.next(tick), data, channels_);
+        recorder_->addInstant(tick, data, channels_);
       } catch (const Exception& e) {
         // A tick that went backwards or leapt: the file cannot hold what
         // follows; the stop says so.
@@ -259,16 +275,37 @@ void Recording::event(const BaseDevUnity& dev, const Event& ev) {
   {
     std::lock_guard<std::mutex> l(lock_);
     if (!recorder_) return;
-    recorder_->addEvent(ev);
+    if (ev.type == Event::kDigitalInput && static_cast<const Events::DigitalInput&>(ev).clockSource == kTickClock) {
+      recorder_->addEvent(ev, tickNamed(static_cast<const Events::DigitalInput&>(ev).clockValue, dev));
+    } else {
+      recorder_->addEvent(ev);
+    }
   }
   if (ev.type == Event::kDisconnect) end(dev, "the device reported a disconnect");
 }
 
 void Recording::marker(const std::string& text) {
+  // Another thread's call lands where the device was when it was made, not
+  // on whichever instant the loop delivered last (the link's delay behind).
+  const bool onLoop = onLoopThread();
+  const double now = hostTime();
   std::lock_guard<std::mutex> l(lock_);
   if (!recorder_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
   if (!refused_.empty()) VEXA_THROW_DETAIL(Error::InvalidOperation, refused_, 0);
-  if (!recorder_->addMarker(text)) {
+  if (!(onLoop ? recorder_->addMarker(text) : recorder_->addMarkerAt(text, now))) {
+    VEXA_THROW_DETAIL(Error::InvalidOperation,
+                      "The marker was not added: too many markers wait to be written; add them less often.", 0);
+  }
+}
+
+void Recording::markerAt(const std::string& text, double hostTime) {
+  if (!std::isfinite(hostTime)) {
+    VEXA_THROW_DETAIL(Error::InvalidParameter, "The marker's host time must be a finite number of seconds.");
+  }
+  std::lock_guard<std::mutex> l(lock_);
+  if (!recorder_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
+  if (!refused_.empty()) VEXA_THROW_DETAIL(Error::InvalidOperation, refused_, 0);
+  if (!recorder_->addMarkerAt(text, hostTime)) {
     VEXA_THROW_DETAIL(Error::InvalidOperation,
                       "The marker was not added: too many markers wait to be written; add them less often.", 0);
   }

@@ -13,7 +13,6 @@
 #include "vexa/event.h"
 #include "vexa/recorder.h"
 #include "vexa/signals_dev.h"
-#include "tick_count.h"
 
 namespace Vexa {
 
@@ -71,14 +70,18 @@ class Recording {
   // Loop thread: one sample instant; never waits for the disk. The first
   // instant after the file could not be written reports the cause to the
   // host's exception handler, once; later instants are not taken.
-  void instant(int tick, const int* data);
+  void instant(int64_t tick, const int* data);
   // Loop thread: digital inputs and disconnects are written; a disconnect
   // ends the recording.
   void event(const BaseDevUnity& dev, const Event& ev);
-  // Any thread: a host marker at the current instant. Throws when nothing
-  // records, the recording stopped taking instants, or too many markers
-  // wait for the file.
+  // A host marker: from the loop's thread (its raw-data handler) at the
+  // current instant, from any other thread at the instant nearest the host
+  // time of the call. Throws when nothing records, the recording stopped
+  // taking instants, or too many markers wait for the file.
   void marker(const std::string& text);
+  // Any thread: a host marker at the instant nearest hostTime. Throws as
+  // marker(), and for a hostTime that is not a finite number.
+  void markerAt(const std::string& text, double hostTime);
 
  private:
   bool running();
@@ -91,8 +94,6 @@ class Recording {
   std::unique_ptr<Recorder> recorder_;
   const BaseDevUnity* device_ = nullptr;
   int channels_ = 0;
-  // The loop's tick is 32 bits and wraps; the recording counts on in 64.
-  TickCount tick_;
   std::string refused_;  // why the loop's instants were refused, if they were
   // For the next start; guarded by finishing_.
   std::vector<ChannelDescription> described_;

@@ -93,9 +93,9 @@ void SampleRing::start(int baseFreq, std::vector<RecordedChannel> layout) {
   if (!warning.empty()) logMessage(LogLevel::kWarning, warning);
 }
 
-SampleRing::Push SampleRing::push(int tick, const int* data) {
+SampleRing::Push SampleRing::push(int tick, const int* data, int64_t& count) {
   std::lock_guard<std::mutex> p(producerLock_);
-  const int64_t count = tickCount_.next(tick);
+  count = tickCount_.next(tick);
   if (!on_.load(std::memory_order_relaxed)) return Push::kOff;
   const uint64_t head = head_.load(std::memory_order_relaxed);
   const uint64_t tail = tail_.load(std::memory_order_acquire);
@@ -171,12 +171,14 @@ SampleRing& sampleRing() {
   return ring;
 }
 
-void ringInstant(int tick, const int* data) {
-  if (sampleRing().push(tick, data) != SampleRing::Push::kFirstDrop) return;
+int64_t ringInstant(int tick, const int* data) {
+  int64_t count = 0;
+  if (sampleRing().push(tick, data, count) != SampleRing::Push::kFirstDrop) return count;
   // Once per acquisition: the host learns that its reader fell behind.
   rememberFailure("");
   logMessage(LogLevel::kWarning, std::string(kSampleRingOverflowText) + " Read more often or enable a larger ring.");
   callHandler(handlers().exceptionRaised, kSampleRingOverflowCode, kSampleRingOverflowText);
+  return count;
 }
 
 }  // namespace Unity

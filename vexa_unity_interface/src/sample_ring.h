@@ -47,8 +47,9 @@ class SampleRing {
   // else drops it and counts it; kFirstDrop marks the first drop of the
   // acquisition. data holds channels() samples. The tick is followed in 64
   // bits also while the ring is off, so a ring turned on later counts from
-  // the acquisition's first tick too.
-  Push push(int tick, const int* data);
+  // the acquisition's first tick too; count gets the tick's 64-bit count,
+  // the one the times and the recording go by.
+  Push push(int tick, const int* data, int64_t& count);
 
   // Reader side (one thread): copies the oldest waiting instants, at most
   // maxInstants of them and at most maxSamples / channels(); ticks[i] (the
@@ -139,7 +140,8 @@ SampleRing& sampleRing();
 // Offers one instant of the current acquisition to the ring (the loop
 // thread, once per instant); reports the first drop of an acquisition to the
 // host with code kSampleRingOverflowCode and warns in the debug log.
-void ringInstant(int tick, const int* data);
+// Returns the tick counted in 64 bits from the acquisition's first.
+int64_t ringInstant(int tick, const int* data);
 
 constexpr int kSampleRingOverflowCode = VEXA_EXT_SAMPLE_RING_OVERFLOW;
 extern const char kSampleRingOverflowText[];

@@ -14,6 +14,8 @@
 
 namespace Vexa {
 
+class TickTimeFit;
+
 /// The kind of file a Recorder writes.
 enum class RecordingFormat {
   kBdf,  ///< BDF+ (continuous, 24-bit samples): one signal per channel at its own rate and an annotation signal.
@@ -97,6 +99,20 @@ struct RecorderCounters {
   uint64_t notesSummarised = 0;  ///< digital-input changes folded into summary notes (too many were waiting)
 };
 
+/// How a Recorder works, beside what it records.
+struct RecorderOptions {
+  /// Instants the ring holds; 0 takes 10 s of ticks, at least 1024.
+  size_t ringCapacity = 0;
+  /// The host time of every instant, fitted by the acquisition; null: the
+  /// file knows ticks only. With it, a BDF+ file starts at the first
+  /// instant's time on the wall clock (the sub-second part as the first
+  /// record's onset), a note "host time S" gives the fitted host time of an
+  /// instant every 10 s, a CSV file has a host_time column, and
+  /// Recorder::addMarkerAt() places notes by host time. It must outlive the
+  /// recorder; only its const members are used, from any thread.
+  const TickTimeFit* clock = nullptr;
+};
+
 /// Writes one recording: the acquisition loop feeds sample instants into a
 /// ring of fixed size, and a writer thread that the recorder owns drains it
 /// into the file, filling the ticks that are missing (lost by the device or
@@ -141,6 +157,11 @@ class Recorder {
   ///   above, apart from the extension check.
   Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
            size_t ringCapacity = 0);
+  /// The same with the options given.
+  Recorder(const std::string& filePath, const RecordingInfo& info, const RecorderOptions& options);
+  /// The same with the format and the options given.
+  Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
+           const RecorderOptions& options);
   /// Closes as close() does, but swallows its failure (counters().writeFailed shows it).
   ~Recorder();
   Recorder(const Recorder&) = delete;             ///< One object per file.
@@ -164,6 +185,10 @@ class Recorder {
   /// their bound of waiting notes are folded into one summary note (see
   /// RecorderCounters::notesSummarised).
   void addEvent(const Event& event);
+  /// The same, with the note at `tick`, the instant the event names (a
+  /// digital input stamped with the acquisition's tick) rather than the
+  /// current one; a tick before the file's first instant notes it there.
+  void addEvent(const Event& event, int64_t tick);
   /// Notes a host marker (a game event), "Marker: " and text, at the current
   /// instant as addEvent() does. Control characters become blanks; a BDF+
   /// file keeps 400 bytes of a note at most. Any thread.
@@ -171,6 +196,17 @@ class Recorder {
   ///   written have reached their bound (the host adds them faster than
   ///   the file takes them).
   bool addMarker(const std::string& text);
+  /// Notes a marker, as addMarker() does, at the instant whose host time
+  /// (from RecorderOptions::clock) is nearest hostTime, seconds of
+  /// hostTime(): for an event timed earlier, such as a frame's
+  /// presentation. An instant not yet added is waited for (the note stays
+  /// among the markers waiting, within their bound); one the recording never
+  /// reaches notes it at the last instant. Without a clock: at the current
+  /// instant. Any thread.
+  /// @return false, and nothing is noted, when the markers waiting have
+  ///   reached their bound, after close(), or for a hostTime that is not a
+  ///   finite number.
+  bool addMarkerAt(const std::string& text, double hostTime);
 
   /// A snapshot of the counters. Any thread.
   RecorderCounters counters() const;

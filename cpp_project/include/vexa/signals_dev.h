@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "vexa/base_dev.h"
+#include "vexa/tick_time_fit.h"
 
 namespace Vexa {
 
@@ -85,6 +86,26 @@ class SignalsDev : public BaseDev {
   /// none runs (before the first start, after a stop, after the device
   /// reported a disconnect). Never throws.
   int channelCount() const;
+
+  /// The host time (hostTime()) at which the device sampled each tick of
+  /// the running or last acquisition, fitted to the arrivals of its
+  /// messages; started anew at each start. Read it from any thread while
+  /// the object lives.
+  /// @throws Error::InvalidInstance only for an object without its
+  ///   implementation.
+  const TickTimeFit& tickTimes() const;
+  /// The part of every message's delay that no host can see (the link's
+  /// constant latency), in seconds: tickTimes() gives times that much
+  /// earlier, from now on and through later starts. Any thread.
+  /// @throws Error::InvalidParameter for a value not finite or negative.
+  /// @throws Error::InvalidInstance as tickTimes().
+  void setLinkDelay(double seconds);
+  /// The tick of the instant onRawFrame() is being handed, as a 64-bit
+  /// count from the acquisition's first that never wraps (onRawFrame gets
+  /// its low 32 bits); after the call, the last one delivered (before an
+  /// acquisition's first instant it names none). On the loop's thread.
+  /// @throws Error::InvalidInstance as tickTimes().
+  int64_t deliveredTick() const;
 
   /// Called once per sample instant with the tick counter and one sample per
   /// acquired channel (channelCount() of them: the sources in start order,

@@ -122,11 +122,16 @@ ReplayModel::ReplayModel(CurrentDeviceConfig config, std::string filePath) : pat
     ticksPerRecord_ = int64_t{header.signals[0].samplesPerRecord} * info_.channels[0].freqDivisor;
     ticks_ = header.records * ticksPerRecord_;
     // The last record is padded; the recorder notes where its data ends.
+    // Onsets count from the header's time, which a file may place up to a
+    // second before its first record (the first record's onset).
     Vexa::BdfRecord record;
+    int64_t firstOnset = -1;
     while (reader.readRecord(record)) {
+      if (firstOnset < 0) firstOnset = record.onset;
       for (const Vexa::BdfAnnotation& a : record.annotations) {
         if (a.text != kEndAnnotation) continue;
-        const double ticks = std::round(static_cast<double>(a.onset) * info_.baseFrequency / kUnitsPerSecond);
+        const double ticks =
+            std::round(static_cast<double>(a.onset - firstOnset) * info_.baseFrequency / kUnitsPerSecond);
         ticks_ = std::min(ticks_, static_cast<int64_t>(ticks));
       }
     }

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "base/x.h"
+#include "vexa/host_clock.h"
 #include "vexa/crc.h"
 #include "vexa/exceptions.h"
 
@@ -45,7 +46,7 @@ uint16_t BaseDev::X::sendCommand(std::initializer_list<uint8_t> payload, bool no
 }
 
 void BaseDev::X::queueMsg(uint16_t code, uint16_t length) {
-  pending.push_back(PendingMsg{code, std::vector<uint8_t>(rxBuf.begin(), rxBuf.begin() + length)});
+  pending.push_back(PendingMsg{code, std::vector<uint8_t>(rxBuf.begin(), rxBuf.begin() + length), hostTime()});
 }
 
 }  // namespace Vexa

@@ -42,7 +42,7 @@ bool BaseDev::X::dispatchPending() {
     pending.pop_front();
     bool stop;
     try {
-      stop = dispatchMsg(msg.code, msg.data.data(), static_cast<uint16_t>(msg.data.size()));
+      stop = dispatchMsg(msg.code, msg.data.data(), static_cast<uint16_t>(msg.data.size()), msg.arrival);
     } catch (...) {
       pending.clear();
       throw;
@@ -52,10 +52,10 @@ bool BaseDev::X::dispatchPending() {
   return false;
 }
 
-bool BaseDev::X::dispatchMsg(uint16_t code, const uint8_t* data, uint16_t len) {
+bool BaseDev::X::dispatchMsg(uint16_t code, const uint8_t* data, uint16_t len, double arrival) {
   if (code < kFrameBit) return dispatchEvent(static_cast<uint8_t>(code), data, len);
   if (!sigX) VEXA_THROW(Notification::ContactingDevice);
-  return sigX->dispatchFrames(code & 0x7FFF, data, len);
+  return sigX->dispatchFrames(code & 0x7FFF, data, len, arrival);
 }
 
 bool BaseDev::X::dispatchEvent(uint8_t code, const uint8_t* data, uint16_t len) {

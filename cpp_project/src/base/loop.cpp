@@ -3,6 +3,7 @@
 #include "base/x.h"
 #include "signals/signals_x.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
 
 namespace Vexa {
 namespace {
@@ -65,16 +66,18 @@ void BaseDev::X::loop() {
     state = kReceiving;
     uint16_t len = 0;
     uint16_t code;
+    double arrival;
     {
       const WaitUnlocked wait(mutex);
       code = recvMsg(len, loopTimeout, false);
+      arrival = hostTime();
     }
 
     bool stop = false;
     switch (state) {
       case kReceiving:
         state = kDispatching;
-        stop = code == kNoMessage ? dev->onTimeout() : dispatchMsg(code, rxBuf.data(), len);
+        stop = code == kNoMessage ? dev->onTimeout() : dispatchMsg(code, rxBuf.data(), len, arrival);
         break;
       case kInterruptAcquiring:
         if (code != kNoMessage) queueMsg(code, len);

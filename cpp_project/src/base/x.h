@@ -3,6 +3,7 @@
 #ifndef VEXA_SRC_BASE_X_H_
 #define VEXA_SRC_BASE_X_H_
 
+#include <limits>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -24,6 +25,8 @@ class SignalsX;
 struct PendingMsg {
   uint16_t code;
   std::vector<uint8_t> data;
+  // hostTime() when it was read; NaN when unknown (the time fit skips it).
+  double arrival = std::numeric_limits<double>::quiet_NaN();
 };
 
 // recvMsg's result when nothing arrived within the time-out.
@@ -57,7 +60,9 @@ class BaseDev::X {
   uint16_t recvMsg(uint16_t& length, int timeout, bool firstByteIsZero);
   void queueMsg(uint16_t code, uint16_t length);
   bool dispatchPending();
-  bool dispatchMsg(uint16_t code, const uint8_t* data, uint16_t len);
+  // arrival: hostTime() when the message was read; NaN when unknown.
+  bool dispatchMsg(uint16_t code, const uint8_t* data, uint16_t len,
+                   double arrival = std::numeric_limits<double>::quiet_NaN());
   bool dispatchEvent(uint8_t code, const uint8_t* data, uint16_t len);
 
   // --- handshake and properties ----------------------------------------

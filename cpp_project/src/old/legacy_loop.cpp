@@ -34,7 +34,7 @@ void BaseDev::X::loopOld_Bit() {
     }
     if (!pending.empty()) {
       pending.clear();
-      if (acquiring() && sig.owner.onRawFrame(sig.counter++, sig.samples.data())) return;
+      if (acquiring() && sig.owner.onRawFrame(static_cast<int32_t>(sig.counter++), sig.samples.data())) return;
     }
 
     state = kReceiving;

@@ -8,6 +8,7 @@
 #include "signals/signals_x.h"
 #include "vexa/crc.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
 
 namespace Vexa {
 namespace {
@@ -48,7 +49,7 @@ void SignalsX::startOld(float freq, int mask, int nBits) {
     mode = kAsciiStart;
   }
   const int n = bitCount(mask & 0xFF);
-  setUp({SourceLayout{mode, nBits, n}});
+  setUp({SourceLayout{mode, nBits, n}}, freq);
   x.pending.clear();
   const size_t size = static_cast<size_t>(frameSizeOld(n, nBits));
   if (x.rxBuf.size() < size) x.rxBuf.resize(size);
@@ -73,6 +74,7 @@ bool SignalsX::recvFrameOld() {
   }
   if (crc8(frame, size - 1, 0) != frame[size - 1]) VEXA_THROW(Notification::ContactingDevice);
   digitalIn[0] = frame[0] >> 7;
+  tickTimes.addArrival(counter, hostTime());
 
   const uint8_t* p = frame + 1;
   if (layout.nBits == 8) {

@@ -10,6 +10,7 @@
 #include "signals/signals_x.h"
 #include "vexa/crc.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
 
 namespace Vexa {
 namespace {
@@ -49,7 +50,7 @@ void SignalsX::startBit(float freq, int mask, int nBits) {
 
   int n = 0;
   for (int m = mask; m != 0; m &= m - 1) ++n;
-  setUp({SourceLayout{1, nBits, n}});
+  setUp({SourceLayout{1, nBits, n}}, freq);
   x.pending.clear();
   const size_t size = static_cast<size_t>(frameSizeBit(n));
   if (x.rxBuf.size() < size) x.rxBuf.resize(size);
@@ -109,6 +110,7 @@ bool SignalsX::recvFrameBit() {
   int d = (f[size - 1] >> 4) - (counter & 0x0F);
   if (d < 0) d += 16;
   counter += d;
+  tickTimes.addArrival(counter, hostTime());
 
   const uint8_t inputs = f[size - 2];
   for (int i = 0; i < 4; ++i) digitalIn[i] = (inputs >> (7 - i)) & 1;

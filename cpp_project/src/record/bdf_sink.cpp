@@ -6,9 +6,18 @@
 // The file holds exactly the ticks it was given, rounded up to whole
 // records. Notes wait for room in the annotation areas of the records that
 // follow; the last record's area summarises what never found room.
+//
+// With a clock, the file starts at the first instant's fitted time on the
+// wall clock: the header holds its whole seconds, and every onset (the
+// records' time-keeping ones first) counts from the header's time, so the
+// first record's onset is the start's fraction of a second. The fraction is
+// set when the first record is written, after a record's worth of arrivals;
+// at the end the header's date and time follow the settled fit.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 #include <deque>
 #include <vector>
 
@@ -39,17 +48,31 @@ std::string countField(int64_t records) {
   return count;
 }
 
+// Formatted when it goes into a record, once the start's fraction is known.
 struct QueuedNote {
   int64_t tick;
-  std::string tal;
+  int64_t durationTicks;
+  std::string text;
   NoteKind kind;
 };
 
+// The local calendar time of a time_t; false when the system cannot tell
+// or the year is outside what a BDF+ header holds.
+bool localStart(std::time_t t, RecordingStart& out) {
+  static std::mutex mutex;  // std::localtime shares one buffer
+  std::lock_guard<std::mutex> lock(mutex);
+  const std::tm* tm = std::localtime(&t);
+  if (!tm || tm->tm_year + 1900 < 1985 || tm->tm_year + 1900 > 2084) return false;
+  out = {tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min, std::min(tm->tm_sec, 59)};
+  return true;
+}
+
 class BdfSink : public Sink {
  public:
-  BdfSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes)
+  BdfSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes, const Clock& clock)
       : Sink(std::move(file), path, notes), plan_(planRecords(info.baseFrequency, info.channels)),
-        frequency_(info.baseFrequency), headerBytes_(256 * (info.channels.size() + 2)) {
+        frequency_(info.baseFrequency), headerBytes_(256 * (info.channels.size() + 2)), info_(info),
+        clock_(clock) {
     const size_t n = info.channels.size();
     size_t offset = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -60,7 +83,8 @@ class BdfSink : public Sink {
     annotationOffset_ = offset;
     record_.assign(offset + kAnnotationBytes, 0);
     last_.assign(n, 0);
-    writeHeader(info);
+    write(headerText());
+    flushFile();
   }
 
   void start(int64_t firstTick) override { t0_ = firstTick; }
@@ -76,7 +100,7 @@ class BdfSink : public Sink {
 
   void annotation(int64_t tick, int64_t durationTicks, const std::string& text, NoteKind kind,
                   bool summary) override {
-    QueuedNote note{tick, tal(tick, durationTicks, text), kind};
+    QueuedNote note{tick, durationTicks, text, kind};
     summary ? queue_.push_front(std::move(note)) : queue_.push_back(std::move(note));
   }
 
@@ -85,6 +109,7 @@ class BdfSink : public Sink {
   void flush() override {}
 
   void finish() override {
+    if (records_ == 0) settleStart();
     if (position_ > 0 || (records_ == 0 && !queue_.empty())) {
       // The last record is completed with the last values (zeros when
       // there were none); the span is marked as no data.
@@ -108,6 +133,7 @@ class BdfSink : public Sink {
         fail();
       }
     }
+    if (startSettled_) resettleStart();
     writeCount();
     closeFile();
   }
@@ -129,7 +155,42 @@ class BdfSink : public Sink {
     // long double keeps every 100 ns unit of a recording of many hours.
     return static_cast<int64_t>(std::llround(static_cast<long double>(ticks) * kUnitsPerSecond / frequency_));
   }
-  int64_t unitsAt(int64_t tick) const { return unitsFor(tick - t0_); }
+  int64_t unitsAt(int64_t tick) const { return startUnits_ + unitsFor(tick - t0_); }
+
+  // Takes the start from the clock's fit of the first tick: the header's
+  // date and time its whole seconds, the onsets its fraction.
+  void settleStart() {
+    const double wall = clock_.wallTimeOf(t0_);
+    RecordingStart start;
+    if (!std::isfinite(wall) || !localStart(static_cast<std::time_t>(std::floor(wall)), start)) return;
+    startSettled_ = true;
+    startWhole_ = std::floor(wall);
+    startUnits_ = std::min<int64_t>(static_cast<int64_t>(std::llround((wall - startWhole_) * kUnitsPerSecond)), kUnitsPerSecond - 1);
+    rewriteHeader(start);
+  }
+
+  // The onsets are in the file; what the settled fit can still move is the
+  // header's whole second, when the fraction taken at first lands the
+  // start nearer another one.
+  void resettleStart() {
+    const double wall = clock_.wallTimeOf(t0_);
+    if (!std::isfinite(wall)) return;
+    const double whole = std::round(wall - static_cast<double>(startUnits_) / kUnitsPerSecond);
+    RecordingStart start;
+    if (whole == startWhole_ || !localStart(static_cast<std::time_t>(whole), start)) return;
+    startWhole_ = whole;
+    rewriteHeader(start);
+  }
+
+  void rewriteHeader(const RecordingStart& start) {
+    info_.start = start;
+    const std::string h = headerText();
+    if (std::fseek(file_.get(), 0, SEEK_SET) != 0 || std::fwrite(h.data(), 1, h.size(), file_.get()) != h.size() ||
+        std::fseek(file_.get(), 0, SEEK_END) != 0) {
+      fail();
+    }
+    writeCount();
+  }
 
   // One TAL: "+onset[\x15duration]\x14text\x14\0". Long texts are cut on a
   // character boundary.
@@ -166,9 +227,12 @@ class BdfSink : public Sink {
   // summary note and the closing notes follow.
   std::string fillList(std::string list) {
     const size_t room = kAnnotationBytes - 1 - (final_ ? tail_.size() + kSummaryRoom : kReserve);
-    while (!queue_.empty() && list.size() + queue_.front().tal.size() <= room) {
-      list += queue_.front().tal;
-      noted(queue_.front().kind);
+    while (!queue_.empty()) {
+      const QueuedNote& n = queue_.front();
+      const std::string note = tal(n.tick, n.durationTicks, n.text);
+      if (list.size() + note.size() > room) break;
+      list += note;
+      noted(n.kind);
       queue_.pop_front();
     }
     if (final_ && !queue_.empty()) {
@@ -187,7 +251,8 @@ class BdfSink : public Sink {
   }
 
   void writeRecord() {
-    std::string list = "+" + formatSeconds(records_ * plan_.durationUnits) + "\x14\x14";
+    if (records_ == 0) settleStart();
+    std::string list = "+" + formatSeconds(startUnits_ + records_ * plan_.durationUnits) + "\x14\x14";
     list += '\0';
     list = fillList(std::move(list));
     uint8_t* area = &record_[annotationOffset_];
@@ -209,7 +274,8 @@ class BdfSink : public Sink {
     }
   }
 
-  void writeHeader(const RecordingInfo& info) {
+  std::string headerText() const {
+    const RecordingInfo& info = info_;
     const RecordingStart& s = info.start;
     const size_t ns = info.channels.size() + 1;
     char date[32], time[32];
@@ -255,8 +321,7 @@ class BdfSink : public Sink {
       return std::to_string(c ? plan_.samplesPerRecord[i] : kAnnotationBytes / 3);
     }, 8);
     each([](const RecordedChannel*, D, size_t) { return ""; }, 32);
-    write(h.data(), h.size());
-    flushFile();
+    return h;
   }
 
   RecordPlan plan_;
@@ -275,13 +340,18 @@ class BdfSink : public Sink {
   int64_t written_ = 0;   // ticks put into records so far
   int64_t position_ = 0;  // tick within the current record
   int64_t records_ = 0;
+  RecordingInfo info_;
+  const Clock clock_;
+  bool startSettled_ = false;
+  double startWhole_ = 0;   // the header's start, seconds since the epoch
+  int64_t startUnits_ = 0;  // its fraction of a second: every onset's offset
 };
 
 }  // namespace
 
 std::unique_ptr<Sink> makeBdfSink(FilePtr file, const std::string& path, const RecordingInfo& info,
-                                  NoteCounts& notes) {
-  return std::make_unique<BdfSink>(std::move(file), path, info, notes);
+                                  NoteCounts& notes, const Clock& clock) {
+  return std::make_unique<BdfSink>(std::move(file), path, info, notes, clock);
 }
 
 }  // namespace record

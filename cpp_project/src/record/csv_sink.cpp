@@ -1,9 +1,13 @@
 // CSV writer (RFC 4180): one header row of column names, then one row per
-// tick: the tick, its time in seconds (tick / rate), every channel's sample
+// tick: the tick, its time in seconds (tick / rate), with a clock its
+// fitted host time in seconds (host_time, empty until the fit has an
+// arrival), every channel's sample
 // and the notes at that tick, joined by " | ". Ticks without samples (lost
 // or dropped) keep their rows with empty sample fields, so the tick column
 // stays complete. Lines end in CRLF; fields are quoted where they need it.
 #include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -35,9 +39,10 @@ struct RowNote {
 
 class CsvSink : public Sink {
  public:
-  CsvSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes)
-      : Sink(std::move(file), path, notes), channels_(info.channels.size()), frequency_(info.baseFrequency) {
-    std::string names = "tick,seconds";
+  CsvSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes, const Clock& clock)
+      : Sink(std::move(file), path, notes), channels_(info.channels.size()), frequency_(info.baseFrequency),
+        clock_(clock) {
+    std::string names = clock_.fit ? "tick,seconds,host_time" : "tick,seconds";
     for (size_t i = 0; i < channels_; ++i) {
       const ChannelDescription d = info.descriptions.empty() ? ChannelDescription() : info.descriptions[i];
       std::string name = d.label.empty() ? channelLabel(info.channels[i]) : d.label;
@@ -45,7 +50,7 @@ class CsvSink : public Sink {
       names += "," + csvField(name);
     }
     write(names + ",marker\r\n");
-    row_.resize(12 * channels_ + 128);  // the tick, seconds and every sample
+    row_.resize(12 * channels_ + 160);  // the tick, the times and every sample
   }
 
   void instant(int64_t tick, const int32_t* samples) override {
@@ -92,7 +97,7 @@ class CsvSink : public Sink {
     if (!ahead_.empty()) {
       // Notes after the last row (a recording without instants) get rows
       // of their own.
-      for (const RowNote& n : ahead_) write(std::to_string(n.tick) + "," + secondsAt(n.tick) +
+      for (const RowNote& n : ahead_) write(std::to_string(n.tick) + "," + timesAt(n.tick) +
                                             std::string(channels_, ',') + "," + csvField(n.text) + "\r\n");
       ahead_.clear();
     }
@@ -140,8 +145,17 @@ class CsvSink : public Sink {
     char* end = row_.data() + row_.size();
     p = std::to_chars(p, end, tick).ptr;
     *p++ = ',';
-    const std::string seconds = secondsAt(tick);
+    const std::string seconds = timesAt(tick);
     return std::copy(seconds.begin(), seconds.end(), p);
+  }
+
+  // The seconds field, and the host_time one after it with a clock.
+  std::string timesAt(int64_t tick) const {
+    if (!clock_.fit) return secondsAt(tick);
+    const double host = clock_.hostTimeOf(tick);
+    char text[64] = "";
+    if (std::isfinite(host)) std::snprintf(text, sizeof text, "%.6f", host);
+    return secondsAt(tick) + "," + text;
   }
 
   void endRow() {
@@ -154,6 +168,7 @@ class CsvSink : public Sink {
 
   size_t channels_;
   double frequency_;
+  const Clock clock_;
   std::vector<char> row_;
   size_t rowLength_ = 0;
   bool pending_ = false;  // row_ holds the open row of tick_
@@ -165,8 +180,8 @@ class CsvSink : public Sink {
 }  // namespace
 
 std::unique_ptr<Sink> makeCsvSink(FilePtr file, const std::string& path, const RecordingInfo& info,
-                                  NoteCounts& notes) {
-  return std::make_unique<CsvSink>(std::move(file), path, info, notes);
+                                  NoteCounts& notes, const Clock& clock) {
+  return std::make_unique<CsvSink>(std::move(file), path, info, notes, clock);
 }
 
 }  // namespace record

@@ -19,6 +19,8 @@
 #include "record/instant_ring.h"
 #include "record/sink.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
+#include "vexa/tick_time_fit.h"
 
 namespace Vexa {
 
@@ -111,7 +113,34 @@ struct PendingNote {
   record::NoteKind kind;
   int64_t from;  // where a summary's span starts; tick otherwise
   bool summary = false;
+  double hostTime = std::numeric_limits<double>::quiet_NaN();  // finite: tick is still to be found
 };
+
+// Inserts a note among notes in tick order, after those at the same tick.
+template <typename Notes>
+void insertInOrder(Notes& notes, PendingNote note) {
+  auto at = std::upper_bound(notes.begin(), notes.end(), note.tick,
+                             [](int64_t t, const PendingNote& n) { return t < n.tick; });
+  notes.insert(at, std::move(note));
+}
+
+// Pairs the wall clock with the host's: the reading of the system clock
+// taken between two of hostTime() that lie closest together.
+double wallMinusHost() {
+  double best = std::numeric_limits<double>::infinity(), offset = 0;
+  for (int i = 0; i < 5; ++i) {
+    const double before = hostTime();
+    const auto wall = std::chrono::system_clock::now().time_since_epoch();
+    const double after = hostTime();
+    if (after - before < best) {
+      best = after - before;
+      offset = std::chrono::duration<double>(wall).count() - (before + after) / 2;
+    }
+  }
+  return offset;
+}
+
+constexpr double kHostNoteSeconds = 10;
 
 // Notes folded into one: how many, and the span they cover.
 struct Fold {
@@ -137,15 +166,19 @@ RecordingStart RecordingStart::now() {
 
 class Recorder::Impl {
  public:
-  Impl(const std::string& path, RecordingFormat format, const RecordingInfo& info, size_t capacity)
+  Impl(const std::string& path, RecordingFormat format, const RecordingInfo& info, const RecorderOptions& options)
       : channels_(static_cast<int>(info.channels.size())),
-        ring_(capacity ? capacity
-                       : std::max<size_t>(1024, static_cast<size_t>(std::ceil(10 * info.baseFrequency))),
-              info.channels.size()) {
+        ring_(options.ringCapacity
+                  ? options.ringCapacity
+                  : std::max<size_t>(1024, static_cast<size_t>(std::ceil(10 * info.baseFrequency))),
+              info.channels.size()),
+        hostNoteTicks_(std::max<int64_t>(1, std::llround(kHostNoteSeconds * info.baseFrequency))) {
     if (format == RecordingFormat::kBdf) record::planRecords(info.baseFrequency, info.channels);  // checks first
+    clock_.fit = options.clock;
+    if (clock_.fit) clock_.wallMinusHost = wallMinusHost();
     record::FilePtr file = record::createFile(path);
-    sink_ = format == RecordingFormat::kBdf ? record::makeBdfSink(std::move(file), path, info, notes_)
-                                             : record::makeCsvSink(std::move(file), path, info, notes_);
+    sink_ = format == RecordingFormat::kBdf ? record::makeBdfSink(std::move(file), path, info, notes_, clock_)
+                                             : record::makeCsvSink(std::move(file), path, info, notes_, clock_);
     bytes_ = sink_->bytesWritten();
     writer_ = std::thread([this] { run(); });
   }
@@ -193,22 +226,27 @@ class Recorder::Impl {
     }
   }
 
-  // Queues a note at the current instant; false when it is a marker and
-  // the markers waiting have reached their bound.
-  bool addNote(std::string text, record::NoteKind kind) {
+  // Queues a note at the current instant, or at `at` when given, or at the
+  // instant nearest hostTime when that is finite; false when it is a marker
+  // and the markers waiting have reached their bound or the recording is
+  // closing.
+  bool addNote(std::string text, record::NoteKind kind, int64_t at = kNoTick,
+               double hostTime = std::numeric_limits<double>::quiet_NaN()) {
     for (char& ch : text) {
       if (static_cast<unsigned char>(ch) < ' ' || ch == 0x7F) ch = ' ';
     }
     std::lock_guard<std::mutex> lock(eventsMutex_);
-    const int64_t tick = currentTick_.load(std::memory_order_relaxed);
-    if (kind == record::NoteKind::kMarker && notes_[kind] >= kMaxWaitingMarkers) return false;
+    const int64_t tick = at != kNoTick ? at : currentTick_.load(std::memory_order_relaxed);
+    if (kind == record::NoteKind::kMarker && (notes_[kind] >= kMaxWaitingMarkers || closing_.load())) return false;
     if (kind == record::NoteKind::kInput && notes_[kind] >= kMaxWaitingInputs) {
       inputFold_.add(tick, tick);
       summarised_.fetch_add(1, std::memory_order_relaxed);
       return true;
     }
     ++notes_[kind];
-    events_.push_back({tick, std::move(text), kind, tick});
+    PendingNote note{tick, std::move(text), kind, tick};
+    if (clock_.fit) note.hostTime = hostTime;
+    events_.push_back(std::move(note));
     return true;
   }
 
@@ -292,8 +330,7 @@ class Recorder::Impl {
     // Notes stamped at the instants just seen were queued before them.
     {
       std::lock_guard<std::mutex> lock(eventsMutex_);
-      for (PendingNote& e : events_) waiting_.push_back(std::move(e));
-      events_.clear();
+      takeEvents(false);
       if (last_ != kNoTick) takeInputFold(false);
     }
     for (; ready > 0; --ready) {
@@ -301,16 +338,52 @@ class Recorder::Impl {
       if (last_ == kNoTick) {
         sink_->start(m.tick);
         last_ = m.tick - 1;
-        first_ = m.tick;
+        first_ = nextHostNote_ = m.tick;
       }
       fillGap(m);
       writeNotes(m.tick - 1);
       sink_->instant(m.tick, ring_.frontSamples());
       ring_.pop();
       last_ = m.tick;
+      if (clock_.fit && m.tick >= nextHostNote_) noteHostTime(m.tick);
       written_.fetch_add(1, std::memory_order_relaxed);
     }
     if (last_ != kNoTick) writeNotes(last_);
+  }
+
+  // Moves the notes added since into those waiting for their instant; one
+  // placed by host time goes to the instant nearest it once the fit has an
+  // arrival (at the end: the last instant without one). Called with
+  // eventsMutex_ held.
+  void takeEvents(bool atEnd) {
+    size_t kept = 0;
+    for (PendingNote& e : events_) {
+      if (std::isfinite(e.hostTime)) {
+        const double tick = clock_.fit->tickAt(e.hostTime);
+        if (std::isfinite(tick)) {
+          e.tick = e.from = static_cast<int64_t>(std::clamp<double>(std::round(tick), -9e18, 9e18));
+        } else if (!atEnd) {
+          events_[kept++] = std::move(e);
+          continue;
+        } else {
+          e.tick = e.from = last_;
+        }
+      }
+      insertInOrder(waiting_, std::move(e));
+    }
+    events_.resize(kept);
+  }
+
+  // Every kHostNoteSeconds, the fitted host time of an instant, so that the
+  // file can be aligned with other streams offline.
+  void noteHostTime(int64_t tick) {
+    const double host = clock_.hostTimeOf(tick);
+    if (!std::isfinite(host)) return;
+    char text[64];
+    std::snprintf(text, sizeof text, "host time %.6f", host);
+    ++notes_[record::NoteKind::kSystem];
+    sink_->annotation(tick, 0, text);
+    while (nextHostNote_ <= tick) nextHostNote_ += hostNoteTicks_;
   }
 
   // Turns the folded digital-input changes into one note once there is
@@ -324,9 +397,7 @@ class Recorder::Impl {
                      record::NoteKind::kInput, from, true};
     ++notes_[record::NoteKind::kInput];
     inputFold_ = {};
-    auto at = std::upper_bound(waiting_.begin(), waiting_.end(), to,
-                               [](int64_t t, const PendingNote& n) { return t < n.tick; });
-    waiting_.insert(at, std::move(note));
+    insertInOrder(waiting_, std::move(note));
   }
 
   void fillGap(const record::InstantMeta& m) {
@@ -383,6 +454,7 @@ class Recorder::Impl {
     takeGapFold();
     {
       std::lock_guard<std::mutex> lock(eventsMutex_);
+      takeEvents(true);
       takeInputFold(true);
     }
     writeNotes(std::numeric_limits<int64_t>::max());
@@ -391,15 +463,20 @@ class Recorder::Impl {
   void writeNotes(int64_t upTo) {
     size_t done = 0;
     for (; done < waiting_.size() && waiting_[done].tick <= upTo; ++done) {
+      // Notes for instants the recording never reached go at its last one.
       const PendingNote& n = waiting_[done];
-      const int64_t from = std::max(n.from, first_);
-      sink_->annotation(from, std::max(n.tick, first_) - from, n.text, n.kind, n.summary);
+      const int64_t tick = std::clamp(n.tick, first_, std::max(last_, first_));
+      const int64_t from = std::clamp(n.from, first_, tick);
+      sink_->annotation(from, tick - from, n.text, n.kind, n.summary);
     }
     waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(done));
   }
 
   const int channels_;
   record::InstantRing ring_;
+  record::Clock clock_;
+  const int64_t hostNoteTicks_;
+  int64_t nextHostNote_ = 0;  // writer thread
   std::unique_ptr<record::Sink> sink_;
 
   // Producer side (the loop thread).
@@ -436,29 +513,43 @@ Recorder::Recorder(const std::string& filePath, const RecordingInfo& info, size_
     : Recorder(filePath, formatOf(filePath), info, ringCapacity) {}
 
 Recorder::Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
-                   size_t ringCapacity) {
+                   size_t ringCapacity)
+    : Recorder(filePath, format, info, RecorderOptions{ringCapacity, nullptr}) {}
+
+Recorder::Recorder(const std::string& filePath, const RecordingInfo& info, const RecorderOptions& options)
+    : Recorder(filePath, formatOf(filePath), info, options) {}
+
+Recorder::Recorder(const std::string& filePath, RecordingFormat format, const RecordingInfo& info,
+                   const RecorderOptions& options) {
   validate(info, format);
-  impl_ = std::make_unique<Impl>(filePath, format, info, ringCapacity);
+  impl_ = std::make_unique<Impl>(filePath, format, info, options);
 }
 
 Recorder::~Recorder() = default;
 
 void Recorder::addInstant(int64_t tick, const int32_t* samples, int n) { impl_->addInstant(tick, samples, n); }
 
-void Recorder::addEvent(const Event& event) {
+void Recorder::addEvent(const Event& event) { addEvent(event, kNoTick); }
+
+void Recorder::addEvent(const Event& event, int64_t tick) {
   if (event.type == Event::kDigitalInput) {
     const auto& e = static_cast<const Events::DigitalInput&>(event);
     impl_->addNote("Digital input " + std::to_string(e.input) + ": " + (e.state ? "1" : "0") +
                    " (clock source " + std::to_string(e.clockSource) + ", clock value " +
                    std::to_string(e.clockValue) + ")",
-                   record::NoteKind::kInput);
+                   record::NoteKind::kInput, tick);
   } else if (event.type == Event::kDisconnect) {
     impl_->addNote("Disconnect (reason " + std::to_string(static_cast<const Events::Disconnect&>(event).reason) +
-                   ")", record::NoteKind::kSystem);
+                   ")", record::NoteKind::kSystem, tick);
   }
 }
 
 bool Recorder::addMarker(const std::string& text) { return impl_->addNote("Marker: " + text, record::NoteKind::kMarker); }
+
+bool Recorder::addMarkerAt(const std::string& text, double hostTime) {
+  if (!std::isfinite(hostTime)) return false;
+  return impl_->addNote("Marker: " + text, record::NoteKind::kMarker, kNoTick, hostTime);
+}
 
 RecorderCounters Recorder::counters() const { return impl_->counters(); }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <limits>
 
 #include "io/os_error.h"
 #include "io/utf8_path.h"
@@ -9,6 +10,10 @@
 
 namespace Vexa {
 namespace record {
+
+double Clock::hostTimeOf(int64_t tick) const {
+  return fit ? fit->timeOf(tick) : std::numeric_limits<double>::quiet_NaN();
+}
 
 FilePtr createFile(const std::string& path) {
   FilePtr file(openFile(path, "wb"));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "vexa/recorder.h"
+#include "vexa/tick_time_fit.h"
 
 namespace Vexa {
 namespace record {
@@ -30,6 +31,16 @@ enum class NoteKind { kSystem, kMarker, kInput };
 struct NoteCounts {
   std::atomic<int64_t> waiting[3] = {};
   std::atomic<int64_t>& operator[](NoteKind kind) { return waiting[static_cast<int>(kind)]; }
+};
+
+// The acquisition's fitted clock and the wall clock's reading of the host's
+// clock, paired once when the recording starts.
+struct Clock {
+  const TickTimeFit* fit = nullptr;
+  double wallMinusHost = 0;  // seconds since the epoch minus hostTime()
+  // NaN without a fit or before its first arrival.
+  double hostTimeOf(int64_t tick) const;
+  double wallTimeOf(int64_t tick) const { return hostTimeOf(tick) + wallMinusHost; }
 };
 
 class Sink {
@@ -88,9 +99,9 @@ class Sink {
 };
 
 std::unique_ptr<Sink> makeBdfSink(FilePtr file, const std::string& path, const RecordingInfo& info,
-                                  NoteCounts& notes);
+                                  NoteCounts& notes, const Clock& clock);
 std::unique_ptr<Sink> makeCsvSink(FilePtr file, const std::string& path, const RecordingInfo& info,
-                                  NoteCounts& notes);
+                                  NoteCounts& notes, const Clock& clock);
 
 }  // namespace record
 }  // namespace Vexa

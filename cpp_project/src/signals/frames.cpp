@@ -20,7 +20,7 @@ inline int32_t sample24(const uint8_t* p) {
 
 }  // namespace
 
-bool SignalsX::sampledAt(int32_t tick) const {
+bool SignalsX::sampledAt(int64_t tick) const {
   if (everyTick) return true;
   for (const SourceLayout& l : layouts) {
     if (tick % l.divisor == 0) return true;
@@ -28,7 +28,7 @@ bool SignalsX::sampledAt(int32_t tick) const {
   return false;
 }
 
-int32_t SignalsX::bytesAt(int32_t tick) const {
+int32_t SignalsX::bytesAt(int64_t tick) const {
   if (everyTick) return bytesPerTick;
   int32_t need = 0;
   for (const SourceLayout& l : layouts) {
@@ -37,7 +37,7 @@ int32_t SignalsX::bytesAt(int32_t tick) const {
   return need;
 }
 
-void SignalsX::decodeTick(int32_t tick, const uint8_t*& p) {
+void SignalsX::decodeTick(int64_t tick, const uint8_t*& p) {
   int32_t* out = samples.data();
   for (const SourceLayout& l : layouts) {
     if (!everyTick && tick % l.divisor != 0) {
@@ -58,15 +58,25 @@ void SignalsX::decodeTick(int32_t tick, const uint8_t*& p) {
   }
 }
 
-bool SignalsX::dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len) {
+int64_t SignalsX::lastTickOf(int64_t first, uint16_t len) const {
+  if (everyTick) return first + len / bytesPerTick - 1;
+  int64_t tick = first;
+  for (int32_t left = len - bytesAt(tick); left > 0; left -= bytesAt(tick)) {
+    ++tick;
+  }
+  return tick;
+}
+
+bool SignalsX::dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len, double arrival) {
   if (nSources == 0) return false;
   const uint32_t started = generation;
 
   // Idle ticks before the frame's first sampled tick are still delivered.
   while (!sampledAt(counter)) {
-    if (owner.onRawFrame(counter++, samples.data())) {
+    if (owner.onRawFrame(static_cast<int32_t>(counter++), samples.data())) {
       // Decode the frame again, from the tick reached, when the loop resumes.
-      x.pending.push_front(PendingMsg{static_cast<uint16_t>(seq | 0x8000), std::vector<uint8_t>(data, data + len)});
+      x.pending.push_front(
+          PendingMsg{static_cast<uint16_t>(seq | 0x8000), std::vector<uint8_t>(data, data + len), arrival});
       return true;
     }
     if (generation != started) return false;
@@ -82,6 +92,9 @@ bool SignalsX::dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len) {
   // Without a single channel no tick consumes a byte: the payload cannot
   // belong to this acquisition, and walking it would never end.
   if (totalChannels == 0) badFrame();
+  // The frame's last instant was sampled before it arrived: its tick and
+  // arrival feed the fit before any of its instants is delivered.
+  tickTimes.addArrival(lastTickOf(counter, len), arrival);
 
   bool stop = false;
   const uint8_t* p = data;
@@ -92,7 +105,7 @@ bool SignalsX::dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len) {
       if (end - p < need) badFrame();
       decodeTick(counter, p);
     }
-    stop = owner.onRawFrame(counter++, samples.data()) || stop;
+    stop = owner.onRawFrame(static_cast<int32_t>(counter++), samples.data()) || stop;
     // A callback that stopped (or restarted) the acquisition ends decoding.
     if (generation != started) return stop;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <thread>
 
@@ -114,7 +115,7 @@ void SignalsDev::start(float freq, const std::vector<Source>& sources) {
   command.push_back(0x00);
 
   x->sendCommand(command.data(), static_cast<uint16_t>(command.size()));
-  x->sigX->setUp(std::move(layouts));
+  x->sigX->setUp(std::move(layouts), freq);
   // Frames of an earlier acquisition still queued must not be decoded as
   // this one's; queued events stay.
   x->pending.erase(std::remove_if(x->pending.begin(), x->pending.end(),
@@ -163,6 +164,26 @@ void SignalsDev::startByMask(float freq, uint32_t mask, int nBits) {
     if (mask & (1u << bit)) sources.push_back(Source{bit + 1, 1, nBits, 1});
   }
   start(freq, sources);
+}
+
+const TickTimeFit& SignalsDev::tickTimes() const {
+  X* x = impl();
+  if (x == nullptr || !x->sigX) VEXA_THROW(Error::InvalidInstance);
+  return x->sigX->tickTimes;
+}
+
+void SignalsDev::setLinkDelay(double seconds) {
+  X* x = impl();
+  if (x == nullptr || !x->sigX) VEXA_THROW(Error::InvalidInstance);
+  if (!(seconds >= 0) || !std::isfinite(seconds)) VEXA_THROW(Error::InvalidParameter);
+  x->sigX->tickTimes.setFixedDelay(seconds);
+}
+
+int64_t SignalsDev::deliveredTick() const {
+  X* x = impl();
+  if (x == nullptr || !x->sigX) VEXA_THROW(Error::InvalidInstance);
+  // The loop hands a tick and counts on before the callback runs.
+  return x->sigX->counter - 1;
 }
 
 int SignalsDev::channelCount() const {

@@ -4,7 +4,7 @@
 
 namespace Vexa {
 
-void SignalsX::setUp(std::vector<SourceLayout> newLayouts) {
+void SignalsX::setUp(std::vector<SourceLayout> newLayouts, double baseFreq) {
   layouts = std::move(newLayouts);
   nSources = static_cast<int32_t>(layouts.size());
   totalChannels = 0;
@@ -17,6 +17,7 @@ void SignalsX::setUp(std::vector<SourceLayout> newLayouts) {
   }
   samples.assign(static_cast<size_t>(totalChannels), 0);
   counter = 0;
+  tickTimes.start(baseFreq);
   ++generation;
 }
 

@@ -4,9 +4,11 @@
 #define VEXA_SRC_SIGNALS_SIGNALS_X_H_
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "base/x.h"
+#include "vexa/tick_time_fit.h"
 #include "vexa/signals_dev.h"
 
 namespace Vexa {
@@ -24,10 +26,13 @@ class SignalsX {
 
   // Decodes one data frame of a current-generation device; true when an
   // onRawFrame call asked the loop to stop.
-  bool dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len);
+  // arrival: hostTime() when the frame was read (NaN: unknown).
+  bool dispatchFrames(uint16_t seq, const uint8_t* data, uint16_t len,
+                      double arrival = std::numeric_limits<double>::quiet_NaN());
   void validateSource(const Source& source);
-  // Sets up the decoding state for a started acquisition.
-  void setUp(std::vector<SourceLayout> newLayouts);
+  // Sets up the decoding state for a started acquisition of baseFreq ticks
+  // per second and starts its time fit anew.
+  void setUp(std::vector<SourceLayout> newLayouts, double baseFreq = 1000);
   // Drops the decoding state: no acquisition runs afterwards.
   void release();
 
@@ -43,7 +48,12 @@ class SignalsX {
   BaseDev::X& x;
   std::vector<SourceLayout> layouts;
   std::vector<int32_t> samples;
-  int32_t counter = 0;
+  // The next tick to deliver, counted from the acquisition's start in 64
+  // bits so that it never wraps (the loop's callback gets its low 32 bits).
+  int64_t counter = 0;
+  // The host time of every tick of the running acquisition, fed with each
+  // message's last tick and arrival before its instants are delivered.
+  TickTimeFit tickTimes;
   int32_t nSources = 0;
   int32_t totalChannels = 0;
   // Compact board on a packet transport: the rest of the last packet.
@@ -63,9 +73,11 @@ class SignalsX {
   uint32_t generation = 0;
 
  private:
-  bool sampledAt(int32_t tick) const;
-  int32_t bytesAt(int32_t tick) const;
-  void decodeTick(int32_t tick, const uint8_t*& p);
+  bool sampledAt(int64_t tick) const;
+  int32_t bytesAt(int64_t tick) const;
+  void decodeTick(int64_t tick, const uint8_t*& p);
+  // The last tick a frame of len bytes starting at tick `first` carries.
+  int64_t lastTickOf(int64_t first, uint16_t len) const;
 };
 
 }  // namespace Vexa

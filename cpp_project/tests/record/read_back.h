@@ -11,6 +11,7 @@
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "vexa/bdf_reader.h"
@@ -55,6 +56,8 @@ inline std::vector<std::array<int, 4>> layout(const std::vector<Vexa::RecordedCh
 struct ReadBack {
   bool ok = false;
   long long records = 0, recordDuration = 0;
+  long long startSubsecond = 0;  // 100 ns units: the first record's onset
+  int startHour = 0, startMinute = 0, startSecond = 0;
   std::vector<std::string> labels, units;
   std::vector<int> perRecord, digitalMin, digitalMax;
   std::vector<double> physicalMin, physicalMax;
@@ -69,6 +72,8 @@ inline ReadBack readOwn(const std::string& path) {
   const Vexa::BdfHeader& h = reader.header();
   r.records = h.records;
   r.recordDuration = h.recordDuration;
+  const Vexa::RecordingStart start = reader.recordingInfo().start;
+  std::tie(r.startHour, r.startMinute, r.startSecond) = std::make_tuple(start.hour, start.minute, start.second);
   for (const Vexa::BdfSignal& s : h.signals) {
     r.labels.push_back(s.label);
     r.units.push_back(s.physicalDimension);
@@ -81,7 +86,8 @@ inline ReadBack readOwn(const std::string& path) {
   r.samples.resize(h.signals.size());
   Vexa::BdfRecord rec;
   for (long long i = 0; reader.readRecord(rec); ++i) {
-    if (rec.onset != i * h.recordDuration) return r;  // the time-keeping list is wrong
+    if (i == 0) r.startSubsecond = rec.onset;
+    if (rec.onset != r.startSubsecond + i * h.recordDuration) return r;  // the time-keeping list is wrong
     for (size_t s = 0; s < rec.samples.size(); ++s) {
       r.samples[s].insert(r.samples[s].end(), rec.samples[s].begin(), rec.samples[s].end());
     }
@@ -98,6 +104,9 @@ inline ReadBack readEdflib(const std::string& path) {
   if (edfopen_file_readonly(path.c_str(), &h, EDFLIB_READ_ALL_ANNOTATIONS) != 0) return r;
   r.records = h.datarecords_in_file;
   r.recordDuration = h.datarecord_duration;
+  r.startSubsecond = h.starttime_subsecond;
+  std::tie(r.startHour, r.startMinute, r.startSecond) =
+      std::make_tuple(h.starttime_hour, h.starttime_minute, h.starttime_second);
   r.patientName = h.patient_name;
   r.recordingExtra = h.recording_additional;
   r.recordingExtra.erase(r.recordingExtra.find_last_not_of(' ') + 1);

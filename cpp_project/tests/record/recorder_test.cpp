@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <tuple>
@@ -15,8 +18,13 @@
 #include "record/read_back.h"
 #include "support/eventually.h"
 #include "vexa/exceptions.h"
+#include "vexa/host_clock.h"
 #include "vexa/recorder.h"
+#include "vexa/signals_dev.h"
+#include "vexa/tick_time_fit.h"
+#include "vexa_sim/replay_model.h"
 #include "vexa_sim/sample_pattern.h"
+#include "vexa_sim/simulated_device.h"
 
 namespace vexa_test {
 namespace {
@@ -444,6 +452,110 @@ TEST(RecorderBdf, DescriptionsRoundTrip) {
   back = Vexa::BdfReader(path).recordingInfo();
   EXPECT_EQ(layout(back.channels), layout(info.channels));
   fs::remove(path);
+}
+
+// A simulated device whose crystal runs fast and whose messages come late,
+// its clock signal on port 1 (the microseconds of hostTime() at which each
+// instant was due), recorded with the acquisition's fitted clock into a
+// BDF+ file, a CSV file and, without the clock, a BDF+ file as earlier
+// versions wrote them. At 1.5 s two markers are placed by host time: one for
+// a moment 0.4 s back, one for a moment 0.3 s ahead.
+class ClockedRecording : public Vexa::SignalsDev {
+ public:
+  explicit ClockedRecording(const std::string& path)
+      : SignalsDev(path, vexa_sim::openSimulatedDevice(path)) {}
+  bool onRawFrame(int, const int data[]) override {
+    const int64_t tick = deliveredTick();
+    if (truth.empty()) first = tick;
+    const double now = Vexa::hostTime();
+    const uint32_t micros = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 16;
+    const int32_t age = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(now * 1e6)) - micros);
+    truth.resize(static_cast<size_t>(tick - first + 1), NAN);
+    truth.back() = now - age * 1e-6;
+    for (auto& r : recorders) r->addInstant(tick, data, 2);
+    if (tick - first == 1500) {
+      marks = {{"back", now - 0.4}, {"ahead", now + 0.3}};
+      for (const auto& [text, at] : marks) EXPECT_TRUE(recorders[0]->addMarkerAt(text, at));
+    }
+    return tick - first + 1 >= 2500;
+  }
+  std::vector<std::unique_ptr<Vexa::Recorder>> recorders;
+  std::vector<double> truth;  // per tick from the first
+  std::vector<std::pair<std::string, double>> marks;
+  int64_t first = 0;
+};
+
+TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
+  const std::string bdf = tempPath("clock.bdf"), csv = tempPath("clock.csv"), old = tempPath("old.bdf");
+  const auto info = infoFor(1000, {{1, 0, 1, 16}, {1, 1, 1, 16}});
+  ClockedRecording dev("SIM:current --clock-ppm 200 --jitter-ms 5 --pattern clock");
+  Vexa::RecorderOptions withClock;
+  withClock.clock = &dev.tickTimes();
+  for (const auto& [path, options] : {std::make_pair(bdf, withClock), {csv, withClock}, {old, {}}}) {
+    dev.recorders.push_back(std::make_unique<Vexa::Recorder>(path, info, options));
+  }
+  const auto host = Vexa::hostTime();
+  const double wallMinusHost =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - host;
+  dev.setTimeout(2000);
+  dev.start(1000, {{1, 1, 16, 0x3}});
+  dev.loop();
+  dev.stop();
+  for (auto& r : dev.recorders) r->close();
+  ASSERT_EQ(dev.truth.size(), 2500u);
+
+  // The header's time and the first record's onset: the first instant on
+  // the wall clock, to the fit's error.
+  const double firstWall = dev.truth[0] + wallMinusHost;
+  const std::time_t whole = static_cast<std::time_t>(std::floor(firstWall));
+  std::tm local{};
+  localtime_r(&whole, &local);
+  const double expectedOfDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (firstWall - whole);
+  for (auto [name, read] : readers()) {
+    SCOPED_TRACE(name);
+    const ReadBack r = read(bdf);
+    ASSERT_TRUE(r.ok);
+    const double ofDay = r.startHour * 3600 + r.startMinute * 60 + r.startSecond + r.startSubsecond * 1e-7;
+    EXPECT_NEAR(std::remainder(ofDay - expectedOfDay, 86400), 0, 3e-3);
+    // EDFlib gives onsets from the first record, the file from the header's time.
+    const long long from = std::string(name) == "EDFlib" ? 0 : r.startSubsecond;
+    auto truthAt = [&](long long onset) { return dev.truth.at(static_cast<size_t>(std::llround((onset - from) * 1e-4))); };
+    int hostNotes = 0;
+    for (const Annotation& a : r.annotations) {
+      SCOPED_TRACE(a.text);
+      double noted = 0;
+      if (std::sscanf(a.text.c_str(), "host time %lf", &noted) == 1) {
+        ++hostNotes;
+        EXPECT_EQ(a.onset, from);
+        EXPECT_NEAR(noted, dev.truth[0], 10e-3);
+      }
+      for (const auto& [text, at] : dev.marks) {
+        if (a.text == "Marker: " + text) EXPECT_NEAR(truthAt(a.onset), at, 3e-3);
+      }
+    }
+    EXPECT_EQ(hostNotes, 1);
+    EXPECT_EQ(std::count_if(r.annotations.begin(), r.annotations.end(),
+                            [](const Annotation& a) { return a.text.rfind("Marker: ", 0) == 0; }), 2);
+  }
+  // Replay ends where the data ends, whatever the header's fraction.
+  for (const std::string& path : {bdf, old}) {
+    EXPECT_EQ(vexa_sim::ReplayModel({}, path).recordedTicks(), 2500) << path;
+  }
+  // The CSV host_time column, once the fit has a second of arrivals.
+  std::istringstream rows(slurp(csv));
+  std::string row;
+  std::getline(rows, row);
+  EXPECT_EQ(row.rfind("tick,seconds,host_time,", 0), 0u) << row;
+  double worst = 0;
+  for (size_t i = 0; std::getline(rows, row); ++i) {
+    long long tick;
+    double seconds, hostTime;
+    ASSERT_EQ(std::sscanf(row.c_str(), "%lld,%lf,%lf", &tick, &seconds, &hostTime), 3) << row;
+    ASSERT_EQ(tick, dev.first + static_cast<long long>(i));
+    if (i >= 1000) worst = std::max(worst, std::abs(hostTime - dev.truth[i]));
+  }
+  EXPECT_LT(worst, 2e-3);
+  for (const std::string& path : {bdf, csv, old}) fs::remove(path);
 }
 
 TEST(Recorder, RefusesBadInput) {

@@ -31,6 +31,7 @@
 #include "recording_dev.h"
 #include "stdin_markers.h"
 #include "vexa/bdf_reader.h"
+#include "vexa/tick_time_fit.h"
 #include "vexa_sim/replay_model.h"
 #include "vexa_sim/simulated_device.h"
 
@@ -100,11 +101,13 @@ class Progress {
     if (!force && !terminal_ && elapsed < nextLine_) return;
     nextLine_ = std::floor(elapsed) + 1;
     const Vexa::RecorderCounters c = recorder.counters();
-    char line[160];
-    std::snprintf(line, sizeof line, "recording %.1f s  %lld instants  %llu lost ticks  %.1f KiB", elapsed,
-                  static_cast<long long>(dev.instants.load()), static_cast<unsigned long long>(c.lostTicks),
-                  static_cast<double>(c.bytesWritten) / 1024);
-    std::fprintf(stderr, terminal_ ? "\r%-72s" : "%s\n", line);
+    const Vexa::TickTimeFit::Health clock = dev.tickTimes().health();
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "recording %.1f s  %lld instants  %llu lost ticks  %.1f KiB  drift %+.1f ppm  jitter %.1f ms",
+                  elapsed, static_cast<long long>(dev.instants.load()), static_cast<unsigned long long>(c.lostTicks),
+                  static_cast<double>(c.bytesWritten) / 1024, clock.driftPpm, clock.jitterSeconds * 1000);
+    std::fprintf(stderr, terminal_ ? "\r%-100s" : "%s\n", line);
     std::fflush(stderr);
   }
   void end() {
@@ -221,7 +224,9 @@ int run(const RecordOptions& o) {
   if (!claimOutput(o)) return kFailure;
   std::unique_ptr<Vexa::Recorder> recorder;
   try {
-    recorder = std::make_unique<Vexa::Recorder>(o.output, info);
+    Vexa::RecorderOptions options;
+    options.clock = &dev->tickTimes();
+    recorder = std::make_unique<Vexa::Recorder>(o.output, info, options);
   } catch (const Vexa::Exception& e) {
     if (!existed) std::remove(o.output.c_str());  // nothing was recorded into it
     std::cerr << "vexa record: cannot record into " << o.output << ": " << causeOf(e) << "\n";

@@ -1,7 +1,6 @@
 // The device object of "vexa record": every sample instant and event goes
-// to the recorder, on the loop's thread. The library's tick counter is a
-// 32-bit int; it is widened here so that a long recording's ticks keep
-// moving forward.
+// to the recorder, on the loop's thread, with the acquisition's 64-bit
+// ticks, the ones its fitted clock counts.
 #ifndef VEXA_TOOLS_VEXA_RECORDING_DEV_H_
 #define VEXA_TOOLS_VEXA_RECORDING_DEV_H_
 
@@ -28,10 +27,9 @@ class RecordingDev : public Vexa::SignalsDev {
 
   bool onRawFrame(int nSeq, const int data[]) override {
     if (done_) return true;  // the rest of the frame that reached the limit
-    tick_ = started_ ? tick_ + (static_cast<uint32_t>(nSeq) - static_cast<uint32_t>(lastSeq_)) : nSeq;
+    tick_ = deliveredTick();
     if (!started_) first_ = tick_;
     started_ = true;
-    lastSeq_ = nSeq;
     if (limit_ > 0 && tick_ - first_ >= limit_) return done_ = true;
     recorder_->addInstant(tick_, data, channels_);
     instants.fetch_add(1, std::memory_order_relaxed);
@@ -40,7 +38,15 @@ class RecordingDev : public Vexa::SignalsDev {
   }
 
   bool onEvent(const Vexa::Event& ev) override {
-    recorder_->addEvent(ev);
+    if (ev.type == Vexa::Event::kDigitalInput && started_ &&
+        static_cast<const Vexa::Events::DigitalInput&>(ev).clockSource == kTickClock) {
+      // Stamped with the tick counter's low 32 bits: noted at that tick,
+      // the one nearest the instant delivered last.
+      const uint32_t low = static_cast<const Vexa::Events::DigitalInput&>(ev).clockValue;
+      recorder_->addEvent(ev, tick_ + static_cast<int32_t>(low - static_cast<uint32_t>(tick_)));
+    } else {
+      recorder_->addEvent(ev);
+    }
     if (ev.type != Vexa::Event::kDisconnect) return false;
     disconnectReason = static_cast<const Vexa::Events::Disconnect&>(ev).reason;
     return true;  // the acquisition is over
@@ -60,7 +66,7 @@ class RecordingDev : public Vexa::SignalsDev {
   int channels_ = 0;
   bool started_ = false, done_ = false;
   int64_t first_ = 0, tick_ = 0;
-  int lastSeq_ = 0;
+  static constexpr int32_t kTickClock = 2;  // a digital input's clock source: the tick counter
 };
 
 }  // namespace vexa_cli

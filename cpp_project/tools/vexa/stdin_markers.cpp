@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <iostream>
 
+#include "vexa/host_clock.h"
+
 namespace vexa_cli {
 
 StdinMarkers::StdinMarkers(Vexa::Recorder& recorder) : recorder_(recorder) {
@@ -57,7 +59,9 @@ void StdinMarkers::take(const std::string& line) {
   if (line.find_first_not_of(" \t\r") == std::string::npos) return;
   std::string text = line;
   if (text.back() == '\r') text.pop_back();
-  if (!recorder_.addMarker(text)) {
+  // Placed at the instant sampled when the line came in, not at the one
+  // the loop happens to be on, which the link's delay holds back.
+  if (!recorder_.addMarkerAt(text, Vexa::hostTime())) {
     std::cerr << "vexa record: too many markers waiting; not recorded: " << text << "\n";
   }
 }

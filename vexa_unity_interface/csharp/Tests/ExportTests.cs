@@ -189,15 +189,24 @@ namespace Vexa.Tests
                 {
                     long[] ticks = new long[size[0]];
                     int[] samples = new int[size[2]];
+                    double[] times = size[1] < 0 ? null : new double[size[1]];
                     int channels, number;
-                    int n = VexaDevice.ReadSamples(ticks, size[1] < 0 ? null : new double[size[1]], samples,
-                                                   out channels, out number);
+                    int n = VexaDevice.ReadSamples(ticks, times, samples, out channels, out number);
+                    // Sampled before now, one after the other, on the clock VexaClock reads.
+                    for (int i = 0; times != null && i < n; i++)
+                        Check.True(times[i] < VexaClock.Now && (i == 0 || times[i] > times[i - 1]),
+                                   "time " + i + ": " + string.Join(" ", times));
                     int room = Math.Min(size[0], Math.Min(size[1] < 0 ? size[0] : size[1], size[2] / 2));
                     Check.Equal(Math.Min(16 - next, room) + " 2 " + first, n + " " + channels + " " + number,
                                 "instants, channels, acquisition");
                     SamplePattern.CheckInstants(ticks, samples, n, two, next);
                     next += n;
                 }
+                double before = VexaNative.VexaExtGetHostTime(), now = VexaClock.Now;
+                Check.True(before <= now && now <= VexaNative.VexaExtGetHostTime(), "VexaClock.Now");
+                Check.True(Math.Abs(VexaClock.ToUnityTime(now, () => VexaClock.Now + 100) - now - 100) < 1e-3 &&
+                           Math.Abs(VexaClock.FromUnityTime(now + 100, () => VexaClock.Now + 100) - now) < 1e-3,
+                           "a Unity clock 100 s ahead");
                 // Arrays without room for one instant are an error even with
                 // nothing waiting, never "nothing waiting".
                 Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[4], new int[1]), "one sample");

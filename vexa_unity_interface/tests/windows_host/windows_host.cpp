@@ -69,7 +69,8 @@ const char* const kOtherExports[] = {
     "VexaExtGetSampleRingOverflow", "StartAcquisitionByNbr", "StartAcquisitionStrandelo",
     "GetBattery",               "GetNbrChannels",            "GetCommunicationFlag",
     "VexaExtAddMarker",         "VexaExtDescribeRecording",  "VexaExtReadBlock",
-    "VexaExtGetAcquisitionLayout"};
+    "VexaExtGetAcquisitionLayout", "VexaExtGetHostTime", "VexaExtGetInstantTime",
+    "VexaExtSetLinkDelay",      "VexaExtAddMarkerAt"};
 
 int passed = 0, failed = 0;
 // WelcomeFunction sends standard output to the log file: the results keep
