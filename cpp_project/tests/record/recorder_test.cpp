@@ -609,6 +609,24 @@ TEST(RecorderClock, HeaderFollowsTheSettledFit) {
   fs::remove(path);
 }
 
+// A marker by host time whose instant the fit never names (no arrival came)
+// is kept, at the last instant.
+TEST(RecorderClock, MarkerWithoutAFitLandsAtTheEnd) {
+  const std::string path = tempPath("unfitted.csv");
+  Vexa::TickTimeFit fit;
+  fit.start(100);
+  Vexa::RecorderOptions options;
+  options.clock = &fit;
+  {
+    Vexa::Recorder rec(path, infoFor(100, {{1, 0, 1, 16}}), options);
+    EXPECT_TRUE(rec.addMarkerAt("unplaced", 12.5));
+    const int32_t sample = 3;
+    for (int64_t t = 40; t < 45; ++t) rec.addInstant(t, &sample, 1);
+  }
+  EXPECT_NE(slurp(path).find("\r\n44,0.44,,3,Marker: unplaced\r\n"), std::string::npos) << slurp(path);
+  fs::remove(path);
+}
+
 TEST(Recorder, RefusesBadInput) {
   const auto good = infoFor(1000, {{1, 0, 1, 16}});
   auto with = [&](auto change) {
