@@ -202,7 +202,9 @@ class Recorder {
   /// presentation. An instant not yet added is waited for (the note stays
   /// among the markers waiting, within their bound); one the recording never
   /// reaches notes it at the last instant. Without a clock: at the current
-  /// instant. Any thread.
+  /// instant. A CSV row already written cannot take a note: it goes in the
+  /// row being written, followed by "(tick N)", the instant it belongs to.
+  /// Any thread.
   /// @return false, and nothing is noted, when the markers waiting have
   ///   reached their bound, after close(), or for a hostTime that is not a
   ///   finite number.

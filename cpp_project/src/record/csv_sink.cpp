@@ -74,9 +74,11 @@ class CsvSink : public Sink {
   void annotation(int64_t tick, int64_t durationTicks, const std::string& text, NoteKind kind,
                   bool) override {
     // A note joins its tick's row while that row is open; one for a tick
-    // whose row is past joins the open row.
+    // whose row is past (a marker placed by an earlier host time) joins the
+    // open row and names its own tick.
     if (pending_ && tick <= tick_) {
       marker_ += (marker_.empty() ? "" : " | ") + text;
+      if (tick < tick_) marker_ += " (tick " + std::to_string(tick) + ")";
     } else {
       ahead_.push_back({tick, text});
     }

@@ -357,13 +357,15 @@ class Recorder::Impl {
   // eventsMutex_ held.
   void takeEvents(bool atEnd) {
     size_t kept = 0;
-    for (PendingNote& e : events_) {
+    for (size_t i = 0; i < events_.size(); ++i) {
+      PendingNote& e = events_[i];
       if (std::isfinite(e.hostTime)) {
         const double tick = clock_.fit->tickAt(e.hostTime);
         if (std::isfinite(tick)) {
           e.tick = e.from = static_cast<int64_t>(std::clamp<double>(std::round(tick), -9e18, 9e18));
         } else if (!atEnd) {
-          events_[kept++] = std::move(e);
+          if (kept != i) events_[kept] = std::move(e);  // not onto itself: that would empty the text
+          ++kept;
           continue;
         } else {
           e.tick = e.from = last_;

@@ -474,8 +474,11 @@ class ClockedRecording : public Vexa::SignalsDev {
     truth.back() = now - age * 1e-6;
     for (auto& r : recorders) r->addInstant(tick, data, 2);
     if (tick - first == 1500) {
-      marks = {{"back", now - 0.4}, {"ahead", now + 0.3}};
-      for (const auto& [text, at] : marks) EXPECT_TRUE(recorders[0]->addMarkerAt(text, at));
+      marks = {{"ahead", now + 0.3}, {"back", now - 0.4}};
+      for (const auto& [text, at] : marks) {
+        for (int r : {0, 1}) EXPECT_TRUE(recorders[r]->addMarkerAt(text, at));
+      }
+      EXPECT_FALSE(recorders[0]->addMarkerAt("never", NAN));
     }
     return tick - first + 1 >= 2500;
   }
@@ -502,6 +505,7 @@ TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
   dev.loop();
   dev.stop();
   for (auto& r : dev.recorders) r->close();
+  EXPECT_FALSE(dev.recorders[0]->addMarkerAt("late", Vexa::hostTime()));
   ASSERT_EQ(dev.truth.size(), 2500u);
 
   // The header's time and the first record's onset: the first instant on
@@ -511,6 +515,9 @@ TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
   std::tm local{};
   localtime_r(&whole, &local);
   const double expectedOfDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (firstWall - whole);
+  const Vexa::RecordingStart date = Vexa::BdfReader(bdf).recordingInfo().start;
+  EXPECT_EQ(std::make_tuple(date.year, date.month, date.day),
+            std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
   for (auto [name, read] : readers()) {
     SCOPED_TRACE(name);
     const ReadBack r = read(bdf);
@@ -547,7 +554,17 @@ TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
   std::getline(rows, row);
   EXPECT_EQ(row.rfind("tick,seconds,host_time,", 0), 0u) << row;
   double worst = 0;
+  int csvMarks = 0;
   for (size_t i = 0; std::getline(rows, row); ++i) {
+    for (const auto& [text, at] : dev.marks) {
+      const size_t found = row.find("Marker: " + text);
+      if (found == std::string::npos) continue;
+      ++csvMarks;
+      // Rows already written: the note names its tick.
+      long long own = dev.first + static_cast<long long>(i);
+      std::sscanf(row.c_str() + found, ("Marker: " + text + " (tick %lld)").c_str(), &own);
+      EXPECT_NEAR(dev.truth.at(static_cast<size_t>(own - dev.first)), at, 3e-3) << text;
+    }
     long long tick;
     double seconds, hostTime;
     ASSERT_EQ(std::sscanf(row.c_str(), "%lld,%lf,%lf", &tick, &seconds, &hostTime), 3) << row;
@@ -555,7 +572,59 @@ TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
     if (i >= 1000) worst = std::max(worst, std::abs(hostTime - dev.truth[i]));
   }
   EXPECT_LT(worst, 2e-3);
+  EXPECT_EQ(csvMarks, 2);
   for (const std::string& path : {bdf, csv, old}) fs::remove(path);
+}
+
+// The fraction of the start is taken at the first record; when the fit then
+// learns that the first arrivals came 0.8 s late, the header's second moves
+// so that the file's start lies within half a second of the settled one.
+TEST(RecorderClock, HeaderFollowsTheSettledFit) {
+  const std::string path = tempPath("settled.bdf");
+  Vexa::TickTimeFit fit;
+  fit.start(100);
+  Vexa::RecorderOptions options;
+  options.clock = &fit;
+  const double wallMinusHost =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - Vexa::hostTime();
+  Vexa::Recorder rec(path, infoFor(100, {{1, 0, 1, 16}}), options);
+  const double base = 5000.25;  // the host time of tick 0
+  const int32_t sample = 7;
+  for (int64_t t = 0; t < 300; ++t) {
+    rec.addInstant(t, &sample, 1);
+    if (t % 10 == 9) fit.addArrival(t, base + t / 100.0 + (t < 110 ? 0.8 : 0.001));
+    if (t == 109) ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten >= 110; }));
+  }
+  rec.close();
+  Vexa::BdfReader reader(path);
+  const Vexa::RecordingStart s = reader.recordingInfo().start;
+  Vexa::BdfRecord first;
+  ASSERT_TRUE(reader.readRecord(first));
+  const std::time_t whole = static_cast<std::time_t>(std::floor(base + wallMinusHost));
+  std::tm local{};
+  localtime_r(&whole, &local);
+  const double header = s.hour * 3600 + s.minute * 60 + s.second + first.onset * 1e-7;
+  const double settled = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (base + wallMinusHost - whole);
+  EXPECT_NEAR(std::remainder(header - settled, 86400), -0.2, 0.01);
+  fs::remove(path);
+}
+
+// A marker by host time whose instant the fit never names (no arrival came)
+// is kept, at the last instant.
+TEST(RecorderClock, MarkerWithoutAFitLandsAtTheEnd) {
+  const std::string path = tempPath("unfitted.csv");
+  Vexa::TickTimeFit fit;
+  fit.start(100);
+  Vexa::RecorderOptions options;
+  options.clock = &fit;
+  {
+    Vexa::Recorder rec(path, infoFor(100, {{1, 0, 1, 16}}), options);
+    EXPECT_TRUE(rec.addMarkerAt("unplaced", 12.5));
+    const int32_t sample = 3;
+    for (int64_t t = 40; t < 45; ++t) rec.addInstant(t, &sample, 1);
+  }
+  EXPECT_NE(slurp(path).find("\r\n44,0.44,,3,Marker: unplaced\r\n"), std::string::npos) << slurp(path);
+  fs::remove(path);
 }
 
 TEST(Recorder, RefusesBadInput) {
