@@ -24,7 +24,9 @@ class CancelFlag {
   CancelFlag(const CancelFlag&) = delete;
   CancelFlag& operator=(const CancelFlag&) = delete;
 
+  /// Asks the call to end; any thread.
   void raise() noexcept { raised_.store(true); }
+  /// True once raise() was called.
   bool raised() const noexcept { return raised_.load(); }
 
  private:
@@ -35,6 +37,7 @@ class CancelFlag {
 /// the scope lives; the scope it encloses (if any) comes back after it.
 class CancelScope {
  public:
+  /// Observes flag on the calling thread until the scope ends.
   explicit CancelScope(const CancelFlag& flag) noexcept;
   ~CancelScope();
   CancelScope(const CancelScope&) = delete;

@@ -72,8 +72,10 @@ class TickTimeFit {
   /// timeOf() gives times that much earlier.
   /// @throws std::invalid_argument for a value that is not a finite number.
   void setFixedDelay(double seconds);
+  /// The delay setFixedDelay() set, in seconds.
   double fixedDelay() const { return fixedDelay_.load(std::memory_order_relaxed); }
 
+  /// What the fit has measured so far; any thread.
   Health health() const;
 
  private:

@@ -537,7 +537,9 @@ TEST(RecorderClock, StartNotesAndMarkersOnTheHostClock) {
         EXPECT_NEAR(noted, dev.truth[0], 10e-3);
       }
       for (const auto& [text, at] : dev.marks) {
-        if (a.text == "Marker: " + text) EXPECT_NEAR(truthAt(a.onset), at, 3e-3);
+        if (a.text == "Marker: " + text) {
+          EXPECT_NEAR(truthAt(a.onset), at, 3e-3);
+        }
       }
     }
     EXPECT_EQ(hostNotes, 1);
@@ -593,7 +595,9 @@ TEST(RecorderClock, HeaderFollowsTheSettledFit) {
   for (int64_t t = 0; t < 300; ++t) {
     rec.addInstant(t, &sample, 1);
     if (t % 10 == 9) fit.addArrival(t, base + t / 100.0 + (t < 110 ? 0.8 : 0.001));
-    if (t == 109) ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten >= 110; }));
+    if (t == 109) {
+      ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten >= 110; }));
+    }
   }
   rec.close();
   Vexa::BdfReader reader(path);

@@ -176,7 +176,9 @@ TEST_F(Frames, Decoding) {
       }
     }
     EXPECT_EQ(dev->ticks, ticks);
-    if (!ticks.empty()) EXPECT_EQ(sig().counter, static_cast<int>(ticks.size()));
+    if (!ticks.empty()) {
+      EXPECT_EQ(sig().counter, static_cast<int>(ticks.size()));
+    }
   }
 }
 

@@ -47,7 +47,7 @@ std::string fakePath(const std::string& relative) { return std::string(FAKE_FTDI
 
 // The three fakes by absolute path.
 Vexa::FtdiFiles fakeFiles() {
-  return {fakePath(kD2xxName), fakePath(kFt4222Name), std::string(FAKE_FTDI_DIR) + kFt4222AbPath};
+  return {fakePath(kD2xxName), fakePath(kFt4222Name), std::string(FAKE_FTDI_DIR) + kFt4222AbPath, ""};
 }
 
 // Drives the fake FTDI libraries, linked into this program: the transport's
@@ -107,10 +107,10 @@ TEST(UsbLoading, MissingLibraryOrEntryPointNamesItsModule) {
   // The files, the module missing, where that was found, whether the D2XX
   // and the FT4222 library were loaded.
   const std::tuple<FtdiFiles, std::string, const char*, bool, bool> cases[] = {
-      {{missing, good.ft4222, good.ft4222ab}, missing, "(Vexa::Ftd2xxDll::load)", false, false},
-      {{good.d2xx, missing, good.ft4222ab}, missing, "(Vexa::USB::FT4222Dll::load)", true, false},
-      {{good.d2xx, good.ft4222, missing}, missing, "(Vexa::USB::FT4222Dll::load)", true, true},
-      {{good.d2xx, noUninit, good.ft4222ab}, noUninit + ":FT4222_UnInitialize", "(Vexa::getProc)", true, false},
+      {{missing, good.ft4222, good.ft4222ab, ""}, missing, "(Vexa::Ftd2xxDll::load)", false, false},
+      {{good.d2xx, missing, good.ft4222ab, ""}, missing, "(Vexa::USB::FT4222Dll::load)", true, false},
+      {{good.d2xx, good.ft4222, missing, ""}, missing, "(Vexa::USB::FT4222Dll::load)", true, true},
+      {{good.d2xx, noUninit, good.ft4222ab, ""}, noUninit + ":FT4222_UnInitialize", "(Vexa::getProc)", true, false},
   };
   for (const auto& [files, module, location, d2xxLoaded, ft4222Loaded] : cases) {
     FtdiLibraries libraries(files);
