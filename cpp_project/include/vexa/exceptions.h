@@ -144,6 +144,14 @@ class OpeningPort : public NotifException {
   std::string getDescription() const override;
 };
 
+/// The link is open already in this process (the same port, Bluetooth
+/// device or USB adapter under another spelling of its path), or every BLE
+/// dongle is taken by another link; the detail says which.
+class LinkInUse : public OpeningPort {
+ public:
+  using OpeningPort::OpeningPort;
+};
+
 /// The port or adapter opened but cannot be set up.
 class InitializingPort : public NotifException {
  public:
