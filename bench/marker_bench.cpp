@@ -136,7 +136,7 @@ Outcome runCase(const std::string& path, const std::string& file, double seconds
   RingReader ring;
   std::vector<Mark> marks;
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> pauseUs(10000, 30000);
+  std::uniform_int_distribution<int> pauseUs(30000, 70000);
   const double began = VexaExtGetHostTime();
   for (int i = 0; VexaExtGetHostTime() - began < seconds; ++i) {
     std::this_thread::sleep_for(std::chrono::microseconds(pauseUs(random)));
