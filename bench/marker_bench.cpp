@@ -47,17 +47,17 @@ void onFailure(int code, const char* message) {
   std::fprintf(stderr, "failure %d: %s\n", code, message);
 }
 
-// The due time in seconds that a 32-bit microsecond count (wrapping every
-// 71.6 minutes) means near `near`.
-double truthOf(int low, int high, double near) {
-  const double wrap = 4294967296e-6;
-  const uint32_t micros = (static_cast<uint32_t>(high) & 0xFFFF) << 16 | (static_cast<uint32_t>(low) & 0xFFFF);
-  const double carried = micros * 1e-6 + 0.5e-6;  // the middle of its microsecond
-  return carried + wrap * std::round((near - carried) / wrap);
-}
-
+// The 32-bit microsecond count of an instant's two clock channels.
 uint32_t microsOf(int low, int high) {
   return (static_cast<uint32_t>(high) & 0xFFFF) << 16 | (static_cast<uint32_t>(low) & 0xFFFF);
+}
+
+// The due time in seconds that the count (wrapping every 71.6 minutes)
+// means near `near`.
+double truthOf(int low, int high, double near) {
+  const double wrap = 4294967296e-6;
+  const double carried = microsOf(low, high) * 1e-6 + 0.5e-6;  // the middle of its microsecond
+  return carried + wrap * std::round((near - carried) / wrap);
 }
 
 struct Mark {
@@ -86,11 +86,11 @@ Stats stats(std::vector<double> errors) {
 // What one case measured.
 struct Outcome {
   bool ok = false;
-  std::vector<double> instantErrors;               // ring times, settled instants
-  std::vector<double> callErrors, atErrors;        // per kind of marker, settled
+  std::vector<double> instantErrors;                // ring times, settled instants
+  std::vector<double> callErrors, atErrors;         // per kind of marker, settled
   int onNearest = 0, markers = 0, beyondBound = 0;  // settled markers
   int maxTicksOff = 0;
-  double maxBeyond = 0;  // the most a marker's error exceeded that bound by
+  double maxBeyond = 0;    // the most a marker's error exceeded that bound by
   double maxCallCost = 0;  // the longest VexaExtAddMarker call
 };
 
