@@ -45,11 +45,8 @@ TEST(Battery, QueryAndParameters) {
 
   const uint8_t data[] = {80, 40};
   dev->setParameter(0x109, 3, data, 2);
-  Bytes expected = {0x01, 0x05, 0x09, 0x03, 80, 40};
-  Bytes frame = {0xAA, 6};
-  frame.insert(frame.end(), expected.begin(), expected.end());
-  frame.push_back(Vexa::crc8(expected.data(), expected.size()));
-  EXPECT_EQ(io->sends.back(), frame);
+  const Bytes payload = {0x01, 0x05, 0x09, 0x03, 80, 40};
+  EXPECT_EQ(io->sends.back(), (Bytes{0xAA, 6} + payload + Bytes{Vexa::crc8(payload.data(), payload.size())}));
 
   io->sends.clear();
   Bytes big(252, 1);

@@ -29,23 +29,15 @@ TEST_F(Loop, SilenceCallsOnTimeoutUntilItEndsTheLoop) {
 
 TEST_F(Loop, OnlyOneLoopAndNoInterruptFromCallbacks) {
   io->feed(message(13, {1}));
-  bool nestedLoopRefused = false, interruptRefused = false;
+  const auto code = [](const Vexa::Error::InvalidOperation& e) { return std::to_string(e.code); };
+  std::string nested, interrupt;
   dev->stopOnEvent = [&](const Vexa::Event&) {
-    try {
-      dev->loop();
-    } catch (const Vexa::Error::InvalidOperation& e) {
-      nestedLoopRefused = e.code == 0;
-    }
-    try {
-      dev->interrupt(nullptr);
-    } catch (const Vexa::Error::InvalidOperation& e) {
-      interruptRefused = e.code == 0;
-    }
+    nested = thrownAs<Vexa::Error::InvalidOperation>([this] { dev->loop(); }, code);
+    interrupt = thrownAs<Vexa::Error::InvalidOperation>([this] { dev->interrupt(nullptr); }, code);
     return true;
   };
   dev->loop();
-  EXPECT_TRUE(nestedLoopRefused);
-  EXPECT_TRUE(interruptRefused);
+  EXPECT_EQ(nested + " " + interrupt, "0 0");
   EXPECT_THROW(dev->interrupt(nullptr), Vexa::Error::InvalidOperation);  // no loop runs
 }
 
@@ -184,15 +176,9 @@ TEST(LoopFailure, EndsIdleWithTheMutexFree) {
     if (fault == kSilentAfterWakeUp) {
       EXPECT_EQ(io->timeouts.back(), 5000);
     }
-    const bool refused = withinDeadline(std::string("interrupt after ") + name, [&dev] {
-      try {
-        dev->interrupt(nullptr);
-      } catch (const Vexa::Error::InvalidOperation&) {
-        return true;
-      }
-      return false;
-    });
-    EXPECT_TRUE(refused);
+    EXPECT_EQ(withinDeadline(std::string("interrupt after ") + name,
+                             [&dev] { return thrownType([&dev] { dev->interrupt(nullptr); }); }),
+              typeName<Vexa::Error::InvalidOperation>());
   }
 }
 

@@ -79,6 +79,8 @@ class FakeRadio : public Radio {
 };
 
 using vexa_test::listing;
+using vexa_test::locationFunction;
+using vexa_test::thrownAs;
 using vexa_test::thrownType;
 using vexa_test::typeName;
 
@@ -119,13 +121,10 @@ TEST(BthSearch, NamelessDevicesAreAskedAtMost200Times) {
 
 TEST(BthSearch, OneSearchAtATime) {
   std::lock_guard<std::mutex> running(processSearchState().busy);
-  try {
-    BTH::findDevices();
-    FAIL() << "second search started";
-  } catch (const Vexa::Exception& e) {
-    EXPECT_EQ(typeid(e), typeid(Vexa::Exception)) << "reached the radio";
-    EXPECT_NE(e.location().find("(Vexa::BTH::findDevices)"), std::string::npos);
-  }
+  // Refused before the radio is reached, which would fail otherwise here.
+  EXPECT_EQ(thrownAs<Vexa::Exception>([] { BTH::findDevices(); },
+                                      [](const auto& e) { return typeid(e).name() + locationFunction(e); }),
+            typeName<Vexa::Exception>() + "(Vexa::BTH::findDevices)");
 }
 
 // What the transport did to its link, kept beyond the link's life.
@@ -294,12 +293,9 @@ TEST(BthSend, PlainSendsFinishPartialWritesAndReportFailures) {
   link.record->lastError = "send: Broken pipe (errno 32)";
   for (int failure : {0, -1}) {
     link.record->transmits = {failure};
-    try {
-      bth.send(data, 7);
-      ADD_FAILURE() << failure;
-    } catch (const Vexa::Notification::ContactingDevice& e) {
-      EXPECT_EQ(e.detail(), link.record->lastError);
-    }
+    EXPECT_EQ(thrownAs<Vexa::Notification::ContactingDevice>([&] { bth.send(data, 7); },
+                                                           [](const auto& e) { return e.detail(); }),
+              link.record->lastError);
   }
   Vexa::setLogHandler(nullptr, Vexa::LogLevel::kOff);
   const std::string trace = "[BTHWIN] ERROR in write: send: Broken pipe (errno 32)";

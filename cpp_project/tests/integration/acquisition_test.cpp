@@ -3,9 +3,7 @@
 // from another.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
-#include <thread>
 
 #include "signals/signals_x.h"
 #include "support/eventually.h"
@@ -108,12 +106,9 @@ TEST(Identify, CurrentDeviceOverASerialPort) {
     EXPECT_EQ(m.receivedCommands(), (Commands{{0x03, 0x00}, {0x03, 0x03}, {0x04, 0x00}}));
     m.failNextCommand(9);
   });
-  try {
-    RecordingDev dev(sim.comPath());
-    FAIL() << "refusal ignored";
-  } catch (const Vexa::Error::InvalidOperation& e) {
-    EXPECT_EQ(e.code, 9);
-  }
+  EXPECT_EQ(thrownAs<Vexa::Error::InvalidOperation>([&sim] { RecordingDev dev(sim.comPath()); },
+                                                    [](const auto& e) { return std::to_string(e.code); }),
+            "9");
   EXPECT_NO_THROW(RecordingDev again(sim.comPath()));
 }
 

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "io/com.h"

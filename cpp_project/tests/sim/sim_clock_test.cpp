@@ -7,14 +7,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
-#include <stdexcept>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
-#include "vexa/crc.h"
+#include "hand_built.h"
 #include "vexa/exceptions.h"
 #include "vexa/host_clock.h"
 #include "vexa/signals_dev.h"
@@ -34,37 +31,14 @@ TEST(SimClockOptionsTest, AcceptedAndRefusedForms) {
       parseCliOptions({"--clock-ppm=-10000", "--jitter-ms", "0.25", "--seed", "7", "--pattern", "standard"}).current;
   EXPECT_EQ(std::make_tuple(c.clockPpm, c.jitterMs, c.seed.value_or(0), c.signal),
             std::make_tuple(-10000.0, 0.25, uint64_t{7}, SignalKind::kPattern));
-  const std::pair<std::vector<std::string>, const char*> refused[] = {
+  test::expectRefusals<std::vector<std::string>>({
       {{"--clock-ppm", "10001"}, "--clock-ppm must lie within -10000 to 10000, got 10001"},
       {{"--clock-ppm", "1e3"}, "--clock-ppm needs a decimal number, got '1e3'"},
       {{"--jitter-ms", "-1"}, "--jitter-ms must lie within 0 to 1000, got -1"},
       {{"--pattern", "sine"}, "--pattern must be standard or clock, got 'sine'"},
       {{"--family", "quillbox", "--jitter-ms", "5"}, "--jitter-ms applies only to --family current"},
       {{"--replay", "x.bdf", "--pattern", "clock"}, "--pattern does not apply with --replay"},
-  };
-  for (const auto& [args, refusal] : refused) {
-    try {
-      parseCliOptions(args);
-      ADD_FAILURE() << "accepted: " << refusal;
-    } catch (const std::invalid_argument& e) {
-      EXPECT_NE(std::string(e.what()).find(refusal), std::string::npos) << e.what();
-    }
-  }
-}
-
-// A start at rate of port 1, 16-bit, channels 0 and 1 (the clock signal),
-// and port 2, 8-bit, channel 0 (the standard pattern).
-Bytes startCommand(float rate) {
-  Bytes p(20, 0);
-  p[0] = 0x07;
-  p[1] = 0x01;
-  std::fill(p.begin() + 6, p.begin() + 10, 0xFF);
-  std::memcpy(&p[16], &rate, 4);
-  p.insert(p.end(), {2, 0x81, 1, 0, 0x03, 0, 0, 0, 0, 0x02, 1, 0, 0x01, 0, 0, 0, 0, 0});
-  Bytes c = {0xAA, static_cast<uint8_t>(p.size())};
-  c.insert(c.end(), p.begin(), p.end());
-  c.push_back(Vexa::crc8(p.data(), p.size()));
-  return c;
+  }, [](const std::vector<std::string>& args) { parseCliOptions(args); });
 }
 
 // The microseconds of hostTime() that the clock signal gives for t.
@@ -85,7 +59,9 @@ struct Delivered {
 // it every millisecond, and collects the data frames it writes.
 std::vector<Delivered> run(std::vector<std::string> options, int ms, Clock::time_point t0) {
   std::unique_ptr<DeviceModel> m = makeModel(parseCliOptions(options));
-  const Bytes start = startCommand(1000);
+  // At 1000 Hz, port 1, 16-bit, channels 0 and 1 (the clock signal), and
+  // port 2, 8-bit, channel 0 (the standard pattern).
+  const Bytes start = test::command(test::startPayload(1000, {{0x81, 1, 0x03}, {0x02, 1, 0x01}}));
   m->onHostBytes(start.data(), start.size(), t0);
   std::vector<Delivered> out;
   for (int now = 0; now <= ms; ++now) {

@@ -5,13 +5,14 @@
 
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <string>
 #include <typeinfo>
 #include <vector>
 
 #include "signals/signals_x.h"
+#include "support/deadline.h"
 #include "support/pattern_check.h"
+#include "vexa/cancel.h"
 #include "vexa/dev_info.h"
 #include "vexa/exceptions.h"
 #include "vexa/event.h"
@@ -96,6 +97,36 @@ std::string thrownType(F&& call) {
     return typeid(e).name();
   }
   return "nothing";
+}
+// What call throws as E, as what(e) describes it; "nothing" when it throws
+// nothing. Another exception escapes and fails the test.
+template <class E, class F, class What>
+std::string thrownAs(F&& call, What what) {
+  try {
+    call();
+  } catch (const E& e) {
+    return what(e);
+  }
+  return "nothing";
+}
+// The type of what call throws when its cancel flag was raised before it
+// began; on a thread of its own, so that a cancel nobody heeds fails at the
+// deadline instead of hanging the run.
+template <class F>
+std::string thrownWhenCancelled(const std::string& what, F&& call) {
+  return withinDeadline(what, [&call] {
+    Vexa::CancelFlag flag;
+    flag.raise();
+    const Vexa::CancelScope scope(flag);
+    return thrownType(call);
+  });
+}
+
+// The function a location names, as "(name)".
+inline std::string locationFunction(const Vexa::Exception& e) {
+  const std::string& at = e.location();
+  const size_t open = at.rfind(" (");
+  return open == std::string::npos ? at : at.substr(open + 1, at.find_last_not_of('\n') - open);
 }
 template <class E>
 std::string typeName() {

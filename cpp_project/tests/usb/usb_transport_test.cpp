@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <functional>
 #include <future>
 #include <memory>
 #include <sstream>
@@ -17,8 +16,6 @@
 
 #include "fake_ftdi.h"
 #include "io/usb/ftdi_api.h"
-#include "support/deadline.h"
-#include "vexa/cancel.h"
 #include "io/usb/ftdi_libraries.h"
 #include "io/usb/usb.h"
 #include "support/messages.h"
@@ -114,13 +111,9 @@ TEST(UsbLoading, MissingLibraryOrEntryPointNamesItsModule) {
   };
   for (const auto& [files, module, location, d2xxLoaded, ft4222Loaded] : cases) {
     FtdiLibraries libraries(files);
-    try {
-      libraries.load();
-      ADD_FAILURE() << "loaded without " << module;
-    } catch (const Vexa::Error::MissingModule& e) {
-      EXPECT_EQ(e.moduleName, module);
-      EXPECT_NE(e.location().find(location), std::string::npos) << e.location();
-    }
+    EXPECT_EQ(thrownAs<Vexa::Error::MissingModule>([&libraries] { libraries.load(); },
+                                                   [](const auto& e) { return e.moduleName + locationFunction(e); }),
+              module + location);
     EXPECT_EQ((std::vector<bool>{libraries.d2xx.loaded(), libraries.ft4222.loaded(),
                                  libraries.ft4222.getVersion != nullptr, libraries.ft4222ab.loaded()}),
               (std::vector<bool>{d2xxLoaded, ft4222Loaded, ft4222Loaded, false}))
@@ -183,12 +176,8 @@ TEST_F(UsbTransport, SearchListsOnlyTheFreeHighSpeedFt4222hAdaptersItCanRead) {
   EXPECT_EQ(listing(USB::findDevices(libraries)), Lines{"USB5=VEXA USB Adapter"});
   // No list at all is an error of its own.
   fake.failCall("FT_CreateDeviceInfoList", 1);
-  try {
-    USB::findDevices(libraries);
-    FAIL() << "list failure ignored";
-  } catch (const Vexa::Notification::InitializingPort& e) {
-    EXPECT_NE(e.location().find("(Vexa::USB::findDevices)"), std::string::npos);
-  }
+  EXPECT_EQ(thrownAs<Vexa::Notification::InitializingPort>([this] { USB::findDevices(libraries); }, locationFunction),
+            "(Vexa::USB::findDevices)");
 }
 
 TEST_F(UsbTransport, OpensInSpiSlaveModeWithTheBuildForTheChipAndClosesInReverse) {
@@ -248,14 +237,11 @@ TEST_F(UsbTransport, EveryOpeningFailureUndoesWhatWasDone) {
     fresh.addAdapter();
     fresh.failCall(failing, 1, ++status);
     // The failing call and its status stay with the exception.
-    try {
-      USB("USB0", libraries);
-      ADD_FAILURE() << failing;
-    } catch (const Vexa::NotifException& e) {
-      const bool opening = dynamic_cast<const Vexa::Notification::OpeningPort*>(&e) != nullptr;
-      EXPECT_EQ(opening, std::string(failing) == "FT_Open") << failing;
-      EXPECT_EQ(e.detail(), std::string(failing) + " returned FTDI status " + std::to_string(status));
-    }
+    const std::string detail = std::string(failing) + " returned FTDI status " + std::to_string(status);
+    EXPECT_EQ(thrownAs<Vexa::NotifException>([this] { USB("USB0", libraries); },
+                                             [](const auto& e) { return typeid(e).name() + e.detail(); }),
+              (std::string(failing) == "FT_Open" ? typeName<Vexa::Notification::OpeningPort>()
+                                                 : typeName<Vexa::Notification::InitializingPort>()) + detail);
     const Lines log = fromOpen(fresh.takeLog());
     const auto at =
         std::find_if(log.begin(), log.end(), [f = failing](const std::string& c) { return c.find(f) == 0; });
@@ -373,19 +359,13 @@ TEST_F(UsbTransport, WaitsInSlicesOfASecondAndProbesTheAdapter) {
 // A cancelled connect stops looking for an adapter not plugged in (5 s
 // otherwise) and stops waiting for a silent one that it opened.
 TEST_F(UsbTransport, ACancelEndsTheWaitsOfAConnect) {
-  auto cancelled = [](const std::function<void()>& call) {
-    Vexa::CancelFlag flag;
-    flag.raise();
-    const Vexa::CancelScope scope(flag);
-    call();
-  };
-  EXPECT_THROW(cancelled([this] { USB("USB0", libraries); }), Vexa::Error::Cancelled);
+  const std::string cancelled = typeName<Vexa::Error::Cancelled>();
+  EXPECT_EQ(thrownWhenCancelled("the cancelled connect", [this] { USB("USB0", libraries); }), cancelled);
   fake.addAdapter("");
   USB usb("USB0", libraries);
   usb.setRcvTimeout(-1);
   uint8_t b;
-  EXPECT_THROW(vexa_test::withinDeadline("the cancelled receive", [&] { cancelled([&] { usb.recv(&b, 1); }); }),
-               Vexa::Error::Cancelled);
+  EXPECT_EQ(thrownWhenCancelled("the cancelled receive", [&] { usb.recv(&b, 1); }), cancelled);
 }
 
 // The interrupt writes from its own thread while the loop's receive may be
