@@ -13,8 +13,8 @@ namespace Vexa.Tests
         internal static void Register(TestRunner runner)
         {
             runner.Add("connect reads the device; a failed connect keeps it and names its cause", Connect);
-            runner.Add("without a device: loop calls return and the loop's failure 21 is queued", NoDevice);
-            runner.Add("the wrapper refuses bad arguments before the library reads them", BadArguments);
+            runner.Add("without a device: bad arguments refused before the library reads them, loop calls " +
+                       "return and the loop's failure 21 is queued", NoDevice);
             runner.Add("the On exports reach the registered handlers unchanged", Forwarders);
             runner.Add("device calls wait for the loop; Disconnect ends it first", GuardsAgainstRunningLoop);
             runner.Add("the sources and one-channel starts: every tick and sample as the device sent it", Starts);
@@ -59,10 +59,6 @@ namespace Vexa.Tests
             VexaDevice.DrainEvents(events);
             Check.Equal("Failure(21, The object instance is invalid.)", string.Join(", ", events), "queued");
             Check.True(!VexaDevice.IsLooping, "loop ended");
-        }
-
-        private static void BadArguments()
-        {
             Check.Throws<ArgumentNullException>(() => VexaDevice.Connect(null), "null path");
             Check.Throws<ArgumentNullException>(() => VexaDevice.StartChannels(1000, null, 16), "null channels");
             Check.Throws<ArgumentNullException>(() => VexaDevice.StartSources(1000, null), "null sources");

@@ -9,8 +9,6 @@ namespace Vexa.Tests
     // and the component itself, driven as the engine drives it.
     internal static class WorkerTests
     {
-        private const int EventTimeoutMs = 10000;
-
         internal static void Register(TestRunner runner)
         {
             runner.Add("the reconnect back-off doubles up to its maximum and starts again after a reset", Backoff);
@@ -73,7 +71,7 @@ namespace Vexa.Tests
             Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
             Check.Throws<InvalidOperationException>(Worker("SIM", false).Start, "a second worker");
             Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
-            Check.True(first.Stop(EventTimeoutMs), "first worker ended");
+            Check.True(first.Stop(Check.DeadlineMs), "first worker ended");
             // Once ended, it may run again. What the loop's handlers
             // report is forwarded, and the first cause that ends the
             // session is its reason.
@@ -86,7 +84,7 @@ namespace Vexa.Tests
                         "forwarded input");
             Check.Equal("Failure(33, lost)", WaitFor(first, VexaSessionEventKind.Failure).ToString(),
                         "forwarded failure");
-            Check.True(first.Stop(EventTimeoutMs), "restarted worker ended");
+            Check.True(first.Stop(Check.DeadlineMs), "restarted worker ended");
             Check.Equal(5, WaitFor(first, VexaSessionEventKind.Disconnected).Reason, "first cause");
         }
 
@@ -103,11 +101,11 @@ namespace Vexa.Tests
                 {
                     Check.Equal("Connected(SIM, tessarimodular, battery 96)",
                                 WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
-                    Check.True(worker.Stop(EventTimeoutMs), "fallback worker ended");
+                    Check.True(worker.Stop(Check.DeadlineMs), "fallback worker ended");
                     continue;
                 }
                 WaitFor(worker, VexaSessionEventKind.Failure);
-                Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                Check.True(worker.WaitUntilEnded(Check.DeadlineMs), "worker ended by itself");
                 Check.Equal(VexaWorkerState.Idle, worker.State, "state at the end");
                 worker.DrainEvents(backlog);
                 Check.True(backlog.TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
@@ -143,7 +141,7 @@ namespace Vexa.Tests
                 Check.Equal(second.Path + " FernlitVexa", back.Path + " " + back.DeviceType, "reconnected");
                 Check.Equal(VexaWorkerState.Acquiring, worker.State, "acquiring again");
                 CheckFreshFrames(sources);
-                Check.True(worker.Stop(EventTimeoutMs), "worker ended");
+                Check.True(worker.Stop(Check.DeadlineMs), "worker ended");
             }
             VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
             Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
