@@ -55,9 +55,6 @@ for family in current cadrium quillbox; do
   exec {sim_out}<&-
 done
 
-echo "--- the built-in simulated device"
-host_run SIM current || status=1
-
 echo "--- USB device behind the fake FTDI libraries beside the plug-in"
 cp "$windows"/fake_ftdi/*.dll "$plugins/"
 host_run - usb || status=1

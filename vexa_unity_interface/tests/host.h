@@ -90,6 +90,12 @@ class HostTest : public ::testing::Test {
     std::lock_guard<std::mutex> l(seen().lock);
     return seen().reports;
   }
+  // The codes of every report so far, in order.
+  std::vector<int> codes() {
+    std::vector<int> out;
+    for (const Report& r : reports()) out.push_back(r.code);
+    return out;
+  }
 };
 
 }  // namespace vexa_unity_test

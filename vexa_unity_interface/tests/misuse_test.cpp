@@ -20,31 +20,22 @@ namespace {
 using vexa_sim::CurrentDeviceModel;
 using vexa_test::awaitWithin;
 
-enum class State {
-  kNoDevice,
-  kIdle,           // connected, not acquiring
-  kAcquiring,      // no loop runs
-  kLoopElsewhere,  // the loop runs on another host thread
-  kInRawData,      // from inside each handler, on the loop's thread
-  kInDigIn,
-  kInDisconnect,
-  kInException,  // StartLoop's report of a failed loop
-  kLinkLost,     // while acquiring
-  kDisconnected,
-};
+// Idle: connected, not acquiring; Acquiring: no loop runs; LoopElsewhere:
+// the loop runs on another host thread; InRawData, InDigIn, InDisconnect:
+// from inside each handler, on the loop's thread; InException: StartLoop's
+// report of a failed loop; LinkLost: while acquiring.
+enum class State { kNoDevice, kIdle, kAcquiring, kLoopElsewhere, kInRawData, kInDigIn, kInDisconnect, kInException,
+                   kLinkLost, kDisconnected };
 const char* const kStateNames[] = {"NoDevice",  "Idle",         "Acquiring",   "LoopElsewhere", "InRawData",
                                    "InDigIn",   "InDisconnect", "InException", "LinkLost",      "Disconnected"};
 void PrintTo(State s, std::ostream* os) { *os << kStateNames[static_cast<int>(s)]; }
 
 // What an export does with the device, which decides how misuse can fail.
-enum Use {
-  kNone,      // slots, forwarders, scans
-  kForwards,  // hands its code to the exception handler itself
-  kReads,     // reads what the device reported
-  kTalks,     // exchanges commands with the device
-  kLoops,     // StartLoop
-  kEndsLoop,  // from another host thread, ends a running loop first
-};
+// kNone: slots, forwarders, scans; kForwards: hands its code to the
+// exception handler itself; kReads: reads what the device reported; kTalks:
+// exchanges commands with the device; kLoops: StartLoop; kEndsLoop: from
+// another host thread, ends a running loop first.
+enum Use { kNone, kForwards, kReads, kTalks, kLoops, kEndsLoop };
 
 // The cell in progress: its call, run once by whichever thread or handler
 // the state names, and what it left behind.
@@ -101,19 +92,16 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
       return std::vector<int>{notification, notification + 1, notification + 2, -1};
     };
     return {
-        {"SetNewDeviceFoundHandler", [this] { SetNewDeviceFoundHandler(handlersSet ? onDevice : nullptr); }, kNone,
-         noCodes},
-        {"SetOnRawDataHandler", [this] { SetOnRawDataHandler(handlersSet ? onFrame : nullptr); }, kNone, noCodes},
-        {"SetOnExceptionRaisedHandler", [this] { SetOnExceptionRaisedHandler(handlersSet ? onException : nullptr); },
-         kNone, noCodes},
-        {"SetOnEventDetectedHandlers",
-         [this] { SetOnEventDetectedHandlers(handlersSet ? onDisconnect : nullptr, handlersSet ? onDigIn : nullptr); },
-         kNone, noCodes},
-        {"OnNewDeviceFound", [] { OnNewDeviceFound("COM/dev/elsewhere"); }, kNone, noCodes},
+        {"the four Set exports", [this] { setHandlers(handlersSet); }, kNone, noCodes},
         {"OnExceptionRaised", [] { OnExceptionRaised(99, "from the host"); }, kForwards, {99}},
-        {"OnDisconnectEventDetected", [] { OnDisconnectEventDetected(7); }, kNone, noCodes},
-        {"OnDigInEventDetected", [] { OnDigInEventDetected(1, 2, 3, true); }, kNone, noCodes},
-        {"OnDataReceived", [] { OnDataReceived(5, data, {1, 1}); }, kNone, noCodes},
+        {"the other On exports",
+         [] {
+           OnNewDeviceFound("COM/dev/elsewhere");
+           OnDisconnectEventDetected(7);
+           OnDigInEventDetected(1, 2, 3, true);
+           OnDataReceived(5, data, {1, 1});
+         },
+         kNone, noCodes},
         {"StartAcquisition", [] { StartAcquisition(1000, "11", 16); }, kTalks, codes(13)},
         {"StartAcquisitionByNbr", [] { StartAcquisitionByNbr(1000, 3, 16); }, kTalks, codes(5)},
         {"StartAcquisitionBySources", [] { StartAcquisitionBySources(1000, &source, 1); }, kTalks, codes(9)},
@@ -298,10 +286,9 @@ TEST_P(Misuse, EveryExport) {
   }
 }
 
-const State kEveryState[] = {State::kNoDevice,  State::kIdle,        State::kAcquiring,
-                             State::kLoopElsewhere, State::kInRawData, State::kInDigIn,
-                             State::kInDisconnect,  State::kInException, State::kLinkLost,
-                             State::kDisconnected};
+const State kEveryState[] = {State::kNoDevice,     State::kIdle,        State::kAcquiring, State::kLoopElsewhere,
+                             State::kInRawData,    State::kInDigIn,     State::kInDisconnect,
+                             State::kInException, State::kLinkLost,    State::kDisconnected};
 // Only the states that need no handler run with empty slots.
 const State kWithoutHandlers[] = {State::kNoDevice,      State::kIdle,     State::kAcquiring,
                                   State::kLoopElsewhere, State::kLinkLost, State::kDisconnected};

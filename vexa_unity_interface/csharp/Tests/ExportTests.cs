@@ -1,6 +1,6 @@
 using System;
 using System.Collections.Generic;
-using System.Threading;
+using System.Threading.Tasks;
 
 namespace Vexa.Tests
 {
@@ -13,11 +13,11 @@ namespace Vexa.Tests
         internal static void Register(TestRunner runner)
         {
             runner.Add("connect reads the device; a failed connect keeps it and names its cause", Connect);
-            runner.Add("without a device: loop calls return and the loop's failure 21 is queued", NoDevice);
-            runner.Add("the wrapper refuses bad arguments before the library reads them", BadArguments);
+            runner.Add("without a device: bad arguments refused before the library reads them, loop calls " +
+                       "return and the loop's failure 21 is queued", NoDevice);
             runner.Add("the On exports reach the registered handlers unchanged", Forwarders);
             runner.Add("device calls wait for the loop; Disconnect ends it first", GuardsAgainstRunningLoop);
-            runner.Add("each start acquires its channels: every tick and sample as the device sent it", Starts);
+            runner.Add("the sources and one-channel starts: every tick and sample as the device sent it", Starts);
             runner.Add("the sample ring: reads what the arrays take with their layout, replaces the frames, reports " +
                        "its overflow, refuses arrays too small", Ring);
         }
@@ -30,32 +30,17 @@ namespace Vexa.Tests
                                               VexaDevice.Battery, "type, product, battery");
 
             VexaException e = Check.Reports(1, () => VexaDevice.Connect("COM/dev/nonexistent"), "missing port");
-            Check.True(e.Message.EndsWith("): The communication port does not exist or it is already being used.\n"),
-                       "notification report: " + e.Message);
             Check.Equal("open /dev/nonexistent: No such file or directory (errno 2)", e.Detail, "the cause");
-            Check.Equal("FernlitVexa", VexaDevice.DeviceType, "the earlier device stays");
+            Check.True(VexaDevice.IsConnected, "the earlier device stays");
 
             VexaDevice.Disconnect();
             // A cancelled connect reports nothing and connects nothing.
             using (SilentPort silent = new SilentPort())
             {
-                Exception thrown = null;
-                Thread connecting = new Thread(() =>
-                {
-                    try
-                    {
-                        VexaDevice.Connect(silent.Path);
-                    }
-                    catch (Exception failure)
-                    {
-                        thrown = failure;
-                    }
-                });
-                connecting.Start();
+                Task connecting = Task.Run(() => VexaDevice.Connect(silent.Path));
                 silent.WaitForHandshake();
                 VexaDevice.Cancel();
-                Check.True(connecting.Join(Check.DeadlineMs), "the cancelled connect returned");
-                Check.Equal(null, thrown, "what the cancelled connect threw");
+                Check.True(connecting.Wait(Check.DeadlineMs), "the cancelled connect returned");
             }
             Check.True(!VexaDevice.IsConnected, "nothing connected by a cancelled connect");
             VexaException other = Check.Reports(31, () => { int unused = VexaDevice.ProductId; },
@@ -74,10 +59,6 @@ namespace Vexa.Tests
             VexaDevice.DrainEvents(events);
             Check.Equal("Failure(21, The object instance is invalid.)", string.Join(", ", events), "queued");
             Check.True(!VexaDevice.IsLooping, "loop ended");
-        }
-
-        private static void BadArguments()
-        {
             Check.Throws<ArgumentNullException>(() => VexaDevice.Connect(null), "null path");
             Check.Throws<ArgumentNullException>(() => VexaDevice.StartChannels(1000, null, 16), "null channels");
             Check.Throws<ArgumentNullException>(() => VexaDevice.StartSources(1000, null), "null sources");
@@ -130,17 +111,13 @@ namespace Vexa.Tests
         {
             // What the library does with each start's arguments is the native
             // tests' business: here a slip in the binding's marshalling shows.
+            // (The other tests start by mask, the worker's by channel text.)
             // Product 0x0205 takes 24-bit samples and 16-bit channel masks. No
-            // source of the third row is sampled at ticks 1, 5, 7, ...: those
+            // source of the first row is sampled at ticks 1, 5, 7, ...: those
             // repeat values.
             VexaSource[] sources = { Source(1, 2, 24, 0x0103), Source(9, 3, 16, 15), Source(5, 4, 8, 0x8001) };
             var rows = new[]
             {
-                // "x" is not "1": skipped, but it still counts as port 2.
-                new { Start = (Action)(() => VexaDevice.StartChannels(1000, "1x11", 16)),
-                      Expected = new[] { Source(1, 1, 16, 1), Source(3, 1, 16, 1), Source(4, 1, 16, 1) } },
-                new { Start = (Action)(() => VexaDevice.StartMask(1000, 0x13, 8)),
-                      Expected = new[] { Source(1, 1, 8, 1), Source(2, 1, 8, 1), Source(5, 1, 8, 1) } },
                 new { Start = (Action)(() => VexaDevice.StartSources(2000, sources)), Expected = sources },
                 new { Start = (Action)(() => VexaDevice.StartStrandelo(1000, 16, 250)),
                       Expected = new[] { Source(1, 4, 16, 1) } },
@@ -163,96 +140,65 @@ namespace Vexa.Tests
         // The ring itself is the native tests' business: here the binding
         // passes the arrays' lengths, empties the raw-data slot while the
         // ring is on, turns the overflow report into its own event, hands
-        // over the layout each block was packed with, and refuses arrays
-        // that cannot take one instant instead of reading nothing.
+        // over the layout, and refuses arrays that cannot take one instant
+        // instead of reading nothing.
         private static void Ring()
         {
             VexaSource[] two = { Source(1, 1, 16, 1), Source(3, 1, 16, 1) };
-            VexaSource[] three = { Source(2, 1, 8, 1), Source(4, 1, 8, 1), Source(5, 1, 8, 1) };
-            try
+            VexaDevice.EnableSampleRing(16);
+            VexaDevice.Connect("SIM");
+            VexaDevice.StartMask(1000, 0x5, 16);
+            int first;
+            Check.Equal("port 1 ch 0 16 bits /1, port 3 ch 0 16 bits /1",
+                        string.Join(", ", VexaDevice.GetAcquisitionLayout(out first)), "layout");
+            Acquisition acquisition = new Acquisition();
+            VexaEvent overflow = acquisition.WaitForEvent();
+            Check.Equal("SampleRingOverflow 100", overflow.Kind + " " + overflow.Code, "event");
+            acquisition.Interrupt();
+            Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
+            Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
+            // Each read takes as many instants as every array holds:
+            // ticks, times, samples, then what is left.
+            int next = 0;
+            foreach (int[] size in new[] { new[] { 10, 10, 24 }, new[] { 40, 3, 80 }, new[] { 2, -1, 80 } })
             {
-                VexaDevice.EnableSampleRing(16);
-                VexaDevice.Connect("SIM");
-                VexaDevice.StartMask(1000, 0x5, 16);
-                int first;
-                Check.Equal(2, VexaDevice.GetAcquisitionLayout(out first).Length, "layout of the first start");
-                Acquisition acquisition = new Acquisition();
-                VexaEvent overflow = acquisition.WaitForEvent();
-                Check.Equal("SampleRingOverflow 100", overflow.Kind + " " + overflow.Code, "event");
-                acquisition.Interrupt();
-                Check.Equal(0, acquisition.Frames.Count, "frames queued while the ring is on");
-                Check.Equal(1, acquisition.Events.Count, "events: " + string.Join(", ", acquisition.Events));
-                // Each read takes as many instants as every array holds:
-                // ticks, times, samples, then what is left.
-                int next = 0;
-                foreach (int[] size in new[] { new[] { 10, 10, 24 }, new[] { 40, 3, 80 }, new[] { 40, -1, 80 } })
-                {
-                    long[] ticks = new long[size[0]];
-                    int[] samples = new int[size[2]];
-                    double[] times = size[1] < 0 ? null : new double[size[1]];
-                    int channels, number;
-                    int n = VexaDevice.ReadSamples(ticks, times, samples, out channels, out number);
-                    // Sampled before now, one after the other, on the clock VexaClock reads.
-                    for (int i = 0; times != null && i < n; i++)
-                        Check.True(times[i] < VexaClock.Now && (i == 0 || times[i] > times[i - 1]),
-                                   "time " + i + ": " + string.Join(" ", times));
-                    int room = Math.Min(size[0], Math.Min(size[1] < 0 ? size[0] : size[1], size[2] / 2));
-                    Check.Equal(Math.Min(16 - next, room) + " 2 " + first, n + " " + channels + " " + number,
-                                "instants, channels, acquisition");
-                    SamplePattern.CheckInstants(ticks, samples, n, two, next);
-                    next += n;
-                }
-                double before = VexaNative.VexaExtGetHostTime(), now = VexaClock.Now;
-                Check.True(before <= now && now <= VexaNative.VexaExtGetHostTime(), "VexaClock.Now");
-                Check.True(Math.Abs(VexaClock.ToUnityTime(now, () => VexaClock.Now + 100) - now - 100) < 1e-3 &&
-                           Math.Abs(VexaClock.FromUnityTime(now + 100, () => VexaClock.Now + 100) - now) < 1e-3,
-                           "a Unity clock 100 s ahead");
-                // Arrays without room for one instant are an error even with
-                // nothing waiting, never "nothing waiting".
-                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[4], new int[1]), "one sample");
-                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[0], new int[8]), "no tick");
-                Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new long[4], new double[0], new int[8],
-                                                                             out first, out first), "no time");
-
-                // Starts with other channels between two reads: each read
-                // says how its own instants were packed.
-                VexaDevice.Stop();
-                VexaDevice.StartMask(1000, 0x5, 16);
-                acquisition = new Acquisition();
-                acquisition.WaitForEvent();
-                acquisition.Interrupt();
-                VexaDevice.Stop();
-                VexaDevice.StartMask(1000, 0x1A, 8);
-                int latest;
-                Check.Equal("port 2 ch 0 8 bits /1, port 4 ch 0 8 bits /1, port 5 ch 0 8 bits /1",
-                            string.Join(", ", VexaDevice.GetAcquisitionLayout(out latest)), "layout");
-                Check.Equal(first + 2, latest, "acquisition after two more starts");
-                acquisition = new Acquisition();
-                acquisition.WaitForEvent();
-                acquisition.Interrupt();
-                long[] wideTicks = new long[8];
-                int[] wideSamples = new int[30];
-                int packed, packedIn;
-                Check.Equal("8 3 " + latest, VexaDevice.ReadSamples(wideTicks, null, wideSamples, out packed,
-                                                                    out packedIn) + " " + packed + " " + packedIn,
-                            "instants, channels, acquisition after the starts");
-                SamplePattern.CheckInstants(wideTicks, wideSamples, 8, three, 0);
-                int[] narrowTicks = new int[4], narrowSamples = new int[12];
-                Check.Equal(4, VexaDevice.ReadSamples(narrowTicks, narrowSamples), "instants at 32 bits");
-                SamplePattern.CheckInstants(narrowTicks, narrowSamples, 4, three, 8);
-                VexaDevice.Stop();
-
-                // Off again (the later tests get their frames per sample): the
-                // 64-bit read says so, the int[] one reads nothing, as it always has.
-                VexaDevice.DisableSampleRing();
-                Check.Throws<InvalidOperationException>(() => VexaDevice.ReadSamples(wideTicks, null, wideSamples,
-                                                                                     out packed, out packedIn), "off");
-                Check.Equal(0, VexaDevice.ReadSamples(new int[4], new int[8]), "off, int[] ticks");
+                long[] ticks = new long[size[0]];
+                int[] samples = new int[size[2]];
+                double[] times = size[1] < 0 ? null : new double[size[1]];
+                int channels, number;
+                int n = VexaDevice.ReadSamples(ticks, times, samples, out channels, out number);
+                // Sampled before now, one after the other, on the clock VexaClock reads.
+                for (int i = 0; times != null && i < n; i++)
+                    Check.True(times[i] < VexaClock.Now && (i == 0 || times[i] > times[i - 1]),
+                               "time " + i + ": " + string.Join(" ", times));
+                int room = Math.Min(size[0], Math.Min(size[1] < 0 ? size[0] : size[1], size[2] / 2));
+                Check.Equal(Math.Min(16 - next, room) + " 2 " + first, n + " " + channels + " " + number,
+                            "instants, channels, acquisition");
+                SamplePattern.CheckInstants(ticks, samples, n, two, next);
+                next += n;
             }
-            finally
-            {
-                VexaDevice.DisableSampleRing();
-            }
+            // The last instant through the 32-bit ticks.
+            int[] narrowTicks = new int[3], narrowSamples = new int[6];
+            Check.Equal(1, VexaDevice.ReadSamples(narrowTicks, narrowSamples), "instants at 32 bits");
+            SamplePattern.CheckInstants(Array.ConvertAll(narrowTicks, t => (long)t), narrowSamples, 1, two, 15);
+            double before = VexaNative.VexaExtGetHostTime(), now = VexaClock.Now;
+            Check.True(before <= now && now <= VexaNative.VexaExtGetHostTime(), "VexaClock.Now");
+            Check.True(Math.Abs(VexaClock.ToUnityTime(now, () => VexaClock.Now + 100) - now - 100) < 1e-3 &&
+                       Math.Abs(VexaClock.FromUnityTime(now + 100, () => VexaClock.Now + 100) - now) < 1e-3,
+                       "a Unity clock 100 s ahead");
+            // Arrays without room for one instant are an error even with
+            // nothing waiting, never "nothing waiting".
+            Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[4], new int[1]), "one sample");
+            Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new int[0], new int[8]), "no tick");
+            Check.Throws<ArgumentException>(() => VexaDevice.ReadSamples(new long[4], new double[0], new int[8],
+                                                                         out first, out first), "no time");
+            // Off again (the later tests get their frames per sample): the
+            // 64-bit read says so, the int[] one reads nothing, as it always has.
+            VexaDevice.Stop();
+            VexaDevice.DisableSampleRing();
+            Check.Throws<InvalidOperationException>(() => VexaDevice.ReadSamples(new long[4], null, new int[8],
+                                                                                 out first, out first), "off");
+            Check.Equal(0, VexaDevice.ReadSamples(new int[4], new int[8]), "off, int[] ticks");
         }
 
         internal static VexaSource Source(int port, int divisor, int nBits, int chMask)

@@ -29,9 +29,14 @@ namespace Vexa.Tests
             Console.SetOut(Console.Error);
             VexaDevice.OpenLogFile();
 
+            int queueLength = VexaDevice.MaxQueuedFrames;
             TestRunner runner = new TestRunner(() =>
             {
-                // Leaves the library as a fresh process would have it.
+                // Leaves the library and the binding as a fresh process would
+                // have them.
+                WorkerTests.StopWorkers();
+                VexaDevice.DisableSampleRing();
+                VexaDevice.MaxQueuedFrames = queueLength;
                 VexaDevice.Disconnect();
                 VexaDevice.ClearQueues();
             });

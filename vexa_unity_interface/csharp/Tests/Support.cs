@@ -4,6 +4,7 @@
 using System;
 using System.Collections.Generic;
 using System.Diagnostics;
+using System.Linq;
 using System.Reflection;
 using System.Runtime.InteropServices;
 using System.Threading;
@@ -27,10 +28,8 @@ namespace Vexa.Tests
 
         internal static void Equal<T>(T expected, T actual, string what)
         {
-            if (!EqualityComparer<T>.Default.Equals(expected, actual))
-            {
-                throw new CheckFailed(what + ": expected <" + expected + ">, got <" + actual + ">");
-            }
+            True(EqualityComparer<T>.Default.Equals(expected, actual),
+                 what + ": expected <" + expected + ">, got <" + actual + ">");
         }
 
         internal static T Throws<T>(Action action, string what) where T : Exception
@@ -62,18 +61,15 @@ namespace Vexa.Tests
         internal static void Await(Func<bool> done, Func<int, bool> wait, Func<string> what)
         {
             int deadline = Environment.TickCount + DeadlineMs;
-            while (!done())
+            for (int left; !done();)
             {
-                int left = deadline - Environment.TickCount;
-                if (left <= 0 || !wait(left)) throw new CheckFailed(what());
+                if ((left = deadline - Environment.TickCount) <= 0 || !wait(left)) throw new CheckFailed(what());
             }
         }
 
         // For what nothing signals: polls `done` every millisecond.
-        internal static void Poll(Func<bool> done, Func<string> what)
-        {
+        internal static void Poll(Func<bool> done, Func<string> what) =>
             Await(done, ms => { Thread.Sleep(1); return true; }, what);
-        }
     }
 
     // Runs each test on a thread of its own with a deadline, then the
@@ -83,15 +79,9 @@ namespace Vexa.Tests
         private readonly List<KeyValuePair<string, Action>> tests = new List<KeyValuePair<string, Action>>();
         private readonly Action cleanup;
 
-        internal TestRunner(Action cleanup)
-        {
-            this.cleanup = cleanup;
-        }
+        internal TestRunner(Action cleanup) => this.cleanup = cleanup;
 
-        internal void Add(string name, Action test)
-        {
-            tests.Add(new KeyValuePair<string, Action>(name, test));
-        }
+        internal void Add(string name, Action test) => tests.Add(new KeyValuePair<string, Action>(name, test));
 
         // filter: alternatives separated by '|'. Returns the number of failed
         // tests, or 1 when none ran.
@@ -105,24 +95,19 @@ namespace Vexa.Tests
                 string failure = null;
                 Thread thread = new Thread(() =>
                 {
-                    try
+                    foreach (Action step in new[] { test.Value, cleanup })
                     {
-                        test.Value();
+                        try
+                        {
+                            step();
+                        }
+                        catch (Exception e)
+                        {
+                            failure = failure ?? (step == cleanup ? "cleanup: " : "") +
+                                                     (e is CheckFailed ? e.Message : e.ToString());
+                        }
                     }
-                    catch (Exception e)
-                    {
-                        failure = e is CheckFailed ? e.Message : e.ToString();
-                    }
-                    try
-                    {
-                        cleanup();
-                    }
-                    catch (Exception e)
-                    {
-                        failure = failure ?? "cleanup: " + e;
-                    }
-                });
-                thread.IsBackground = true;
+                }) { IsBackground = true };
                 thread.Start();
                 bool hung = !thread.Join(20000);
                 if (hung) failure = "did not finish within the deadline";
@@ -159,11 +144,9 @@ namespace Vexa.Tests
             });
             Task<string> line = Task.Run(() => process.StandardOutput.ReadLine());
             Path = line.Wait(5000) ? line.Result : null;
-            if (Path == null || !Path.StartsWith("COM/", StringComparison.Ordinal))
-            {
-                Dispose();
-                throw new CheckFailed("vexa-sim " + string.Join(" ", args) + " printed no port path: " + Path);
-            }
+            if (Path != null && Path.StartsWith("COM/", StringComparison.Ordinal)) return;
+            Dispose();
+            throw new CheckFailed("vexa-sim " + string.Join(" ", args) + " printed no port path: " + Path);
         }
 
         // Ends the simulator as a user would: end of its input.
@@ -187,14 +170,13 @@ namespace Vexa.Tests
         [DllImport("libc")] private static extern int poll(short[] fds, int count, int timeoutMs);
         [DllImport("libc")] private static extern int close(int fd);
 
-        private readonly int terminal;
+        private readonly int terminal = posix_openpt(2 | 0x100);  // O_RDWR | O_NOCTTY
 
         // The path to connect with, "COM" + the terminal's name.
         internal readonly string Path;
 
         internal SilentPort()
         {
-            terminal = posix_openpt(2 | 0x100);  // O_RDWR | O_NOCTTY
             Check.True(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0, "a pseudo-terminal");
             Path = "COM" + Marshal.PtrToStringAnsi(ptsname(terminal));
         }
@@ -207,32 +189,24 @@ namespace Vexa.Tests
             Check.True(poll(pollfd, 1, Check.DeadlineMs) == 1, "the library wrote to " + Path);
         }
 
-        public void Dispose()
-        {
-            close(terminal);
-        }
+        public void Dispose() => close(terminal);
     }
 
     // What the engine does to a component: calls its messages (OnEnable,
-    // Update, ...) and sets its serialised fields, as the inspector does.
+    // Update, ...) and reads and sets its serialised fields, as the
+    // inspector does.
     internal static class Engine
     {
         private const BindingFlags Private = BindingFlags.Instance | BindingFlags.NonPublic;
 
-        internal static void Send(object component, string message)
-        {
+        internal static void Send(object component, string message) =>
             component.GetType().GetMethod(message, Private).Invoke(component, null);
-        }
 
-        internal static void Set(object component, string field, object value)
-        {
+        internal static void Set(object component, string field, object value) =>
             component.GetType().GetField(field, Private).SetValue(component, value);
-        }
 
-        internal static T Get<T>(object component, string field)
-        {
-            return (T)component.GetType().GetField(field, Private).GetValue(component);
-        }
+        internal static T Get<T>(object component, string field) =>
+            (T)component.GetType().GetField(field, Private).GetValue(component);
     }
 
     // Runs the loop on a worker thread, as a Unity script would, and collects
@@ -244,12 +218,10 @@ namespace Vexa.Tests
         internal readonly List<VexaEvent> Events = new List<VexaEvent>();
 
         // Drains until at least `count` frames have arrived in all.
-        internal void WaitForFrames(int count)
-        {
+        internal void WaitForFrames(int count) =>
             Check.Await(() => Drain() >= count, VexaDevice.WaitForData,
                         () => "only " + Frames.Count + " of " + count + " frames arrived; events: " +
                               string.Join(", ", Events));
-        }
 
         // Drains until an event arrives; returns it.
         internal VexaEvent WaitForEvent()
@@ -290,8 +262,7 @@ namespace Vexa.Tests
             ulong mixed = unchecked((ulong)tick * 0x9E3779B97F4A7C15UL + (ulong)sourceIndex * 0xC2B2AE3D27D4EB4FUL +
                                     (ulong)channel * 0x165667B19E3779F9UL);
             uint value = (uint)(mixed & ((1UL << nBits) - 1));
-            if (nBits == 24 && value >= 0x800000u) return (int)value - 0x1000000;
-            return (int)value;
+            return nBits == 24 && value >= 0x800000u ? (int)value - 0x1000000 : (int)value;
         }
 
         // What the host must receive at `tick`: every source in order, each
@@ -313,24 +284,14 @@ namespace Vexa.Tests
 
         // Checks that the frames are ticks first, first + 1, ... with exactly
         // the simulator's values.
-        internal static void CheckFrames(List<VexaFrame> frames, VexaSource[] sources, int firstTick)
-        {
-            for (int n = 0; n < frames.Count; n++)
-            {
-                Check.Equal(firstTick + n, frames[n].Tick, "tick of frame " + n);
-                Check.Equal(string.Join(" ", Expected(frames[n].Tick, sources)), string.Join(" ", frames[n].Samples),
-                            "samples at tick " + frames[n].Tick);
-            }
-        }
+        internal static void CheckFrames(List<VexaFrame> frames, VexaSource[] sources, int firstTick) =>
+            CheckInstants(frames.ConvertAll(f => (long)f.Tick).ToArray(),
+                          frames.ConvertAll(f => f.Samples).SelectMany(s => s).ToArray(), frames.Count, sources,
+                          firstTick);
 
         // The same for `count` instants read from a sample ring into `ticks`
         // and `samples`, the first of them tick `firstTick`.
         internal static void CheckInstants(long[] ticks, int[] samples, int count, VexaSource[] sources, int firstTick)
-        {
-            CheckInstants(Array.ConvertAll(ticks, t => checked((int)t)), samples, count, sources, firstTick);
-        }
-
-        internal static void CheckInstants(int[] ticks, int[] samples, int count, VexaSource[] sources, int firstTick)
         {
             int width = Expected(0, sources).Length;
             for (int i = 0; i < count; i++)
