@@ -38,6 +38,17 @@ out="$build/csharp-tests"
 mkdir -p "$out"
 mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -out:"$out/Vexa.dll" "$root"/unity/Runtime/*.cs
 
+# The Unity-like host: embeds Mono, keeps the plug-in loaded and unloads
+# child domains around script-like scenarios, as the editor does.
+host_src="$root/vexa_unity_interface/tests/mono_host"
+mcs -langversion:7.2 -warn:4 -warnaserror+ -nologo -target:library -r:"$out/Vexa.dll" -out:"$out/Scripts.dll" \
+  "$host_src"/Scripts.cs
+cc -std=gnu11 -O1 -g -Wall -Wextra -Werror -I"$root/vexa_unity_interface/include" -o "$out/vexa-mono-host" \
+  "$host_src/mono_host.c" $(pkg-config --cflags --libs mono-2) -ldl -lpthread
+# The library traces its callbacks on standard output; the host reports on
+# standard error.
+(cd "$out" && ./vexa-mono-host "$lib/libvexa_unity_interface.so" "$out" >/dev/null)
+
 # The component and the sample need Unity: they are compiled against a
 # stand-in of the UnityEngine and UnityEditor types they use, the way Unity
 # compiles them: in the editor (UNITY_EDITOR) and for a player. The tests
