@@ -251,6 +251,7 @@ TEST_F(Sessions, MisuseIsRefusedWithItsCode) {
       {"second start", [&] { return VexaExtStartByMask(live.handle, 1000, 1, 16); }, VEXA_EXT_ERR_STATE},
       {"parameter form", [&] { return VexaExtSetSessionParameter(live.handle, 9, 2, data, 2); },
        VEXA_EXT_ERR_ARGUMENT},
+      {"one byte at index 3", [&] { return VexaExtSetSessionParameter(live.handle, 1, 3, data, 1); }, 0},
       {"null product", [&] { return VexaExtGetSessionProductId(live.handle, nullptr); }, VEXA_EXT_ERR_ARGUMENT},
       {"negative events", [&] { return VexaExtReadEvents(live.handle, &ev, -1); }, VEXA_EXT_ERR_ARGUMENT},
       {"no recording", [&] { return VexaExtStopSessionRecording(live.handle); }, VEXA_EXT_ERR_STATE},
