@@ -75,6 +75,12 @@ namespace Vexa
             unloadHooked = true;
         }
 
+        // True once the domain unloads.
+        internal static bool IsClosed
+        {
+            get { lock (Gate) return closed; }
+        }
+
         // Sessions hand the library no pointer, but the next domain needs
         // their links free: they too are closed at unload.
         internal static void BeforeSessions()

@@ -300,6 +300,12 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtReadEvents(int session, [Out] VexaNativeEvent[] events, int maxEvents);
 
+        // Called on the session's own thread instead of queueing; null
+        // queues again. VexaSession reads the queue instead: a handler into
+        // managed code must be emptied before its domain unloads.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtSetEventHandler(int session, SessionEventHandler handler);
+
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtStartSessionRecording(int session, byte[] path);
 

@@ -15,15 +15,19 @@ namespace Vexa
         DigitalInput = 2,
         // Something failed on the session's thread: Code and Text.
         Failure = 3,
-        // The ring was full and dropped instants: Count of this acquisition.
+        // Something was dropped: Code VexaSession.OverflowOfRing or
+        // OverflowOfEvents, Count how many.
         Overflow = 4,
-        // The session's loop ended: Code 0 halt or close, 1 stop, 2 link lost.
+        // The session's loop ended: Code VexaSession.LoopHalted (a halt or
+        // close), LoopStopped or LoopLinkLost.
         LoopEnded = 5,
     }
 
     // What happened to a session's device, in the order it happened.
     public struct VexaDeviceEvent
     {
+        // The session's handle.
+        public int Session;
         public VexaDeviceEventKind Kind;
         public int Code;
         public int Value;
@@ -50,6 +54,13 @@ namespace Vexa
     // them on a worker thread so that the main thread never waits.
     public sealed class VexaSession : IDisposable
     {
+        // LoopEnded codes: why the loop ended.
+        public const int LoopHalted = 0, LoopStopped = 1, LoopLinkLost = 2;
+        // Overflow codes: the ring dropped instants (Count: so far in this
+        // acquisition, told at the first drop and each time it doubles), or
+        // the event queue dropped events (Count: since the last read).
+        public const int OverflowOfRing = 0, OverflowOfEvents = 1;
+
         private static readonly object OpenGate = new object();
         private static readonly List<VexaSession> OpenSessions = new List<VexaSession>();
 
@@ -80,10 +91,36 @@ namespace Vexa
         {
             if (path == null) throw new ArgumentNullException("path");
             VexaCallbacks.BeforeSessions();
-            int handle = VexaNative.VexaExtOpen(VexaText.ToUtf8(path));
+            byte[] utf8 = VexaText.ToUtf8(path);
+            int handle = 0;
+            VexaSession session = null;
+            bool unloading = false;
+            try
+            {
+            }
+            finally
+            {
+                // A finally block is not interrupted by the abort of a domain
+                // unload: the handle is either kept where the unload's
+                // clean-up finds it, or closed here, never left open with no
+                // owner (its link would stay taken for the process's life).
+                handle = VexaNative.VexaExtOpen(utf8);
+                if (handle > 0)
+                {
+                    lock (OpenGate)
+                    {
+                        unloading = VexaCallbacks.IsClosed;
+                        if (!unloading)
+                        {
+                            session = new VexaSession(handle, path);
+                            OpenSessions.Add(session);
+                        }
+                    }
+                    if (unloading) VexaNative.VexaExtClose(handle);
+                }
+            }
+            if (unloading) throw new InvalidOperationException("The application domain is unloading.");
             if (handle <= 0) throw Failure(handle == 0 ? VexaNative.ErrLink : handle, "path");
-            VexaSession session = new VexaSession(handle, path);
-            lock (OpenGate) OpenSessions.Add(session);
             return session;
         }
 
@@ -139,7 +176,8 @@ namespace Vexa
             Check(VexaNative.VexaExtHalt(Live()), null);
         }
 
-        // Percent, as the device reports it.
+        // Percent, as the device reports it. Talks to the device: refused
+        // (InvalidOperationException) while the loop runs.
         public int Battery
         {
             get { return Check(VexaNative.VexaExtGetSessionBattery(Live()), null); }
@@ -165,10 +203,18 @@ namespace Vexa
             }
         }
 
-        // As VexaDevice.SetParameter, on this session's device.
+        // As VexaDevice.SetParameter, on this session's device; refused
+        // while the loop runs.
         public void SetParameter(int port, int index, int[] data, int dataType)
         {
             if (data == null) throw new ArgumentNullException("data");
+            // dataType 2 reads two entries: never let the library read past
+            // the array.
+            int needed = dataType == 2 ? 2 : 1;
+            if (data.Length < needed)
+            {
+                throw new ArgumentException("dataType " + dataType + " needs " + needed + " value(s).", "data");
+            }
             Check(VexaNative.VexaExtSetSessionParameter(Live(), port, index, data, dataType), "data");
         }
 
@@ -205,7 +251,7 @@ namespace Vexa
             {
                 events[i] = new VexaDeviceEvent
                 {
-                    Kind = (VexaDeviceEventKind)raw[i].Kind, Code = raw[i].Code, Value = raw[i].Value,
+                    Session = raw[i].Session, Kind = (VexaDeviceEventKind)raw[i].Kind, Code = raw[i].Code, Value = raw[i].Value,
                     ClockSource = raw[i].ClockSource, ClockValue = raw[i].ClockValue, Tick = raw[i].Tick,
                     Time = raw[i].Time, Count = raw[i].Count, Text = TextOf(raw[i].Text),
                 };
@@ -247,7 +293,8 @@ namespace Vexa
         }
 
         // Halts the loop, ends the recording, stops and disconnects. Closing
-        // twice does nothing.
+        // twice does nothing. An open session is kept alive (and closed at
+        // the domain's unload) until it is closed: dropping it is no close.
         public void Close()
         {
             int closing;
@@ -258,7 +305,9 @@ namespace Vexa
             }
             if (closing == 0) return;
             lock (OpenGate) OpenSessions.Remove(this);
-            Check(VexaNative.VexaExtClose(closing), null);
+            int result = VexaNative.VexaExtClose(closing);
+            // Gone already (closed behind this object's back) is closed.
+            if (result != VexaNative.ErrSession) Check(result, null);
         }
 
         public Task CloseAsync()

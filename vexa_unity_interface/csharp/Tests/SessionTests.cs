@@ -1,14 +1,14 @@
 using System;
 using System.IO;
 using System.Text;
-using System.Threading;
 using System.Threading.Tasks;
 
 namespace Vexa.Tests
 {
     // What VexaSession adds over the exports: handles that die with Close,
     // reads into the caller's arrays per session, the event struct's layout,
-    // and the library's codes turned into exceptions.
+    // the library's codes turned into exceptions, and the sessions a domain
+    // leaves open closed at its unload.
     internal static class SessionTests
     {
         internal static void Register(TestRunner runner)
@@ -16,6 +16,9 @@ namespace Vexa.Tests
             runner.Add("two sessions open, start and run without the caller waiting; each reads every tick of its " +
                        "own device with times; a closed session throws", TwoDevices);
             runner.Add("a session's events, its recording and a marker for every recording", EventsAndRecording);
+            runner.Add("session refusals become the exceptions a caller expects", Refusals);
+            runner.Add("a session a domain leaves open is closed at its unload: its link opens again",
+                       ClosedAtUnload);
         }
 
         private static readonly VexaSource[] PortsOneAndThree = { Source(1), Source(3) };
@@ -33,21 +36,25 @@ namespace Vexa.Tests
             {
                 Check.True(a.Handle > 0 && b.Handle > 0 && a.Handle != b.Handle, "handles " + a.Handle +
                            " " + b.Handle);
-                Task.WaitAll(a.StartAsync(1000, 0x5, 16), b.StartAsync(500, 0x2, 16));
+                Check.Equal("tessarimodular", a.DeviceType, "device type");
+                Check.True(a.Battery >= 0 && a.Battery <= 100, "battery " + a.Battery);
+                Task.WaitAll(a.StartAsync(1000, 0x5, 16), b.StartAsync(500, PortTwo));
                 a.Run();
                 b.Run();
+                Check.Throws<InvalidOperationException>(() => { int unused = a.Battery; },
+                                                        "the battery while the loop reads the device");
                 ReadEveryTick(a, PortsOneAndThree, 300);
                 ReadEveryTick(b, PortTwo, 200);
                 int acquisition;
                 Check.Equal("1:0:16:1 3:0:16:1", string.Join(" ", Array.ConvertAll(a.GetAcquisitionLayout(
                     out acquisition), c => c.Port + ":" + c.Index + ":" + c.Bits + ":" + c.Divisor)), "a's layout");
-                Check.Equal("tessarimodular", a.DeviceType, "device type");
-                Check.True(a.Battery >= 0 && a.Battery <= 100, "battery " + a.Battery);
+                int handleA = a.Handle;
                 a.CloseAsync().Wait();
                 Check.Throws<ObjectDisposedException>(() => a.Run(), "a call on a closed session");
                 Check.Throws<ObjectDisposedException>(
                     () => a.Read(new long[4], null, new int[8], out acquisition, out acquisition), "a read");
                 a.Close();
+                Check.Equal(VexaNative.ErrSession, VexaNative.VexaExtRun(handleA), "the handle is gone");
                 ReadEveryTick(b, PortTwo, 100);
             }
             VexaException refused = Check.Throws<VexaException>(() => VexaSession.Open("/dev/vexa-no-such-port"),
@@ -56,8 +63,9 @@ namespace Vexa.Tests
             Check.True(refused.Detail.Length > 0, "the cause is given");
         }
 
-        // Reads until `count` instants came, checking each against the
-        // simulator's pattern from the first read tick on.
+        // Reads until `count` more instants came, checking each against the
+        // simulator's pattern; the first read of an acquisition starts at
+        // its tick 0.
         private static void ReadEveryTick(VexaSession session, VexaSource[] sources, int count)
         {
             long[] ticks = new long[64];
@@ -106,14 +114,20 @@ namespace Vexa.Tests
                     a.StopRecording();
                     b.StopRecording();
                     a.Halt();
+                    b.Stop();
                     VexaDeviceEvent[] events = new VexaDeviceEvent[8];
-                    int n = a.ReadEvents(events);
-                    Check.True(n >= 1, "an event after the halt");
-                    VexaDeviceEvent ended = events[n - 1];
-                    Check.Equal("LoopEnded 0 -1 \"\"", ended.Kind + " " + ended.Code + " " + ended.Tick + " \"" +
-                                ended.Text + "\"", "the halt's event");
-                    Check.True(ended.Time <= VexaClock.Now && ended.Time > VexaClock.Now - 10, "its time " +
-                               ended.Time);
+                    foreach (var c in new[] { new { S = a, Code = VexaSession.LoopHalted },
+                                              new { S = b, Code = VexaSession.LoopStopped } })
+                    {
+                        int n = c.S.ReadEvents(events);
+                        Check.True(n >= 1, "an event after the loop's end");
+                        VexaDeviceEvent ended = events[n - 1];
+                        Check.Equal("LoopEnded " + c.Code + " " + c.S.Handle + " -1 \"\"", ended.Kind + " " +
+                                    ended.Code + " " + ended.Session + " " + ended.Tick + " \"" + ended.Text + "\"",
+                                    "the loop's end");
+                        Check.True(ended.Time <= VexaClock.Now && ended.Time > VexaClock.Now - 10, "its time " +
+                                   ended.Time);
+                    }
                     Check.Throws<InvalidOperationException>(() => a.StopRecording(), "no recording runs");
                 }
                 string textA = File.ReadAllText(pathA, Encoding.UTF8), textB = File.ReadAllText(pathB, Encoding.UTF8);
@@ -125,6 +139,67 @@ namespace Vexa.Tests
                 File.Delete(pathA);
                 File.Delete(pathB);
             }
+        }
+
+        private static void Refusals()
+        {
+            using (Simulator device = new Simulator())
+            using (VexaSession session = VexaSession.Open(device.Path))
+            {
+                var cases = new[]
+                {
+                    new { What = "an empty path", Call = (Action)(() => VexaSession.Open("")),
+                          Thrown = typeof(ArgumentException), Code = 0 },
+                    new { What = "its link again", Call = (Action)(() => VexaSession.Open(device.Path)),
+                          Thrown = typeof(VexaException), Code = VexaNative.ErrInUse },
+                    new { What = "a loop before a start", Call = (Action)(() => session.Run()),
+                          Thrown = typeof(InvalidOperationException), Code = 0 },
+                    new { What = "a marker with nothing recording", Call = (Action)(() => session.AddMarker("m")),
+                          Thrown = typeof(InvalidOperationException), Code = 0 },
+                    new { What = "dataType 2 with one value",
+                          Call = (Action)(() => session.SetParameter(3, 3, new[] { 7 }, 2)),
+                          Thrown = typeof(ArgumentException), Code = 0 },
+                    new { What = "a parameter the library does not take",
+                          Call = (Action)(() => session.SetParameter(3, 9, new[] { 7 }, 1)),
+                          Thrown = typeof(ArgumentException), Code = 0 },
+                };
+                foreach (var c in cases)
+                {
+                    Exception e = Check.Throws<Exception>(c.Call, c.What);
+                    Check.Equal(c.Thrown, e.GetType(), c.What + ": " + e.Message);
+                    if (c.Code != 0) Check.Equal(c.Code, ((VexaException)e).Code, c.What + " code");
+                }
+                // Refusals touch nothing: the session still acquires.
+                session.Start(1000, PortTwo);
+                session.Run();
+                ReadEveryTick(session, PortTwo, 50);
+            }
+        }
+
+        // A script's domain opens a session and goes without closing it, as
+        // an editor script reload does; the link must be free afterwards.
+        private static void ClosedAtUnload()
+        {
+            using (Simulator device = new Simulator())
+            {
+                AppDomain child = AppDomain.CreateDomain("script", null, AppDomain.CurrentDomain.SetupInformation);
+                child.SetData("port", device.Path);
+                child.DoCallBack(LeavesASessionOpen);
+                AppDomain.Unload(child);
+                using (VexaSession again = VexaSession.Open(device.Path))
+                {
+                    again.Start(1000, PortTwo);
+                    again.Run();
+                    ReadEveryTick(again, PortTwo, 50);
+                }
+            }
+        }
+
+        private static void LeavesASessionOpen()
+        {
+            VexaSession session = VexaSession.Open((string)AppDomain.CurrentDomain.GetData("port"));
+            session.Start(1000, 0x3, 16);
+            session.Run();
         }
     }
 }
