@@ -57,7 +57,7 @@ namespace Vexa.Tests
                 Check.Equal(VexaNative.ErrSession, VexaNative.VexaExtRun(handleA), "the handle is gone");
                 ReadEveryTick(b, PortTwo, 100);
             }
-            VexaException refused = Check.Throws<VexaException>(() => VexaSession.Open("/dev/vexa-no-such-port"),
+            VexaException refused = Check.Throws<VexaException>(() => VexaSession.Open("COM/dev/vexa-no-such-port"),
                                                                  "a port that does not exist");
             Check.Equal(VexaNative.ErrLink, refused.Code, "code (" + refused.Detail + ")");
             Check.True(refused.Detail.Length > 0, "the cause is given");
@@ -167,7 +167,7 @@ namespace Vexa.Tests
                 {
                     Exception e = Check.Throws<Exception>(c.Call, c.What);
                     Check.Equal(c.Thrown, e.GetType(), c.What + ": " + e.Message);
-                    if (c.Code != 0) Check.Equal(c.Code, ((VexaException)e).Code, c.What + " code");
+                    if (c.Code != 0) Check.Equal(c.Code, ((VexaException)e).Code, c.What + " code: " + e);
                 }
                 // Refusals touch nothing: the session still acquires.
                 session.Start(1000, PortTwo);
