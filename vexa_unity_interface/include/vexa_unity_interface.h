@@ -370,7 +370,8 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text);
  * A read of the sample ring that says the layout its instants were packed
  * with, the layout of the running acquisition, and the end of a scan or a
  * connect in progress. Calls that take a session act on session 0, the
- * interface's current device (and the ring of VexaExtEnableSampleRing).
+ * interface's current device (and the ring of VexaExtEnableSampleRing), or
+ * on a session of VexaExtOpen (its own ring, always on).
  * Every acquisition has a number: 1 for the first start in the process, +1
  * at every start, whether the ring is on or off. */
 /** @{ */
@@ -382,9 +383,11 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text);
 #define VEXA_EXT_ERR_ARGUMENT (-2)
 /** Room for less than one instant. */
 #define VEXA_EXT_ERR_BUFFER_TOO_SMALL (-3)
-/** An unknown or closed session (today: any session but 0). */
+/** An unknown or closed session: one VexaExtOpen never gave, or one
+ * closed since. */
 #define VEXA_EXT_ERR_SESSION (-4)
-/** The call does not fit the state: the ring is off. */
+/** The call does not fit the state: the ring is off, a session's loop runs
+ * or no acquisition does. */
 #define VEXA_EXT_ERR_STATE (-5)
 
 /** Copies the oldest waiting instants of a session's ring, all of one
@@ -480,6 +483,178 @@ VEXA_UNITY_API int VexaExtSetLinkDelay(double seconds);
  * waited for. Any thread. Fails (-1) as VexaExtAddMarker, and for a
  * hostTime that is not a finite number. */
 VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime);
+
+/** @} */
+
+/** @name Extension: sessions
+ * A session is one connected device with everything that belongs to it: its
+ * acquisition, its sample ring (always on, sized as the default ring: 10 s
+ * at the base frequency), its recording, its instant times (from its own
+ * fit, on the one host clock; VexaExtSetLinkDelay applies to every session)
+ * and its events. Several sessions acquire at once, beside the interface's
+ * current device, each from a device of its own: every "SIM" path opens a
+ * simulated device of its own, while a link already open in this process
+ * (under any spelling of its path: "COM7" and "com7" are one port) is
+ * refused.
+ *
+ * **Threads.** VexaExtRun runs a session's loop on a thread of the library,
+ * one per session; the host never blocks in a loop. The session's event
+ * handler runs on that thread. Any host thread may call any session export
+ * at any time, also while another thread closes the session: a call that
+ * finds it closed returns VEXA_EXT_ERR_SESSION. The commands that talk to
+ * the device (starts, stop, parameter, battery) are refused with
+ * VEXA_EXT_ERR_STATE while the loop runs, except from the session's own
+ * handler; VexaExtStop ends the loop first.
+ *
+ * **Results.** Every call returns 0 (or its result) or one of the negative
+ * codes VEXA_EXT_ERR_*, with the cause as the calling thread's last failure
+ * detail (VexaExtGetLastErrorDetail); none calls the exception handler.
+ * Handles are greater than 0 and never given out twice in a process; a call
+ * with an unknown or closed handle touches nothing. */
+/** @{ */
+
+/** The device refused: a start or a parameter it cannot do, no battery
+ * reading. */
+#define VEXA_EXT_ERR_DEVICE (-6)
+/** The link could not be opened or failed; no device answered. */
+#define VEXA_EXT_ERR_LINK (-7)
+/** The link is open already in this process, or no BLE dongle is free. */
+#define VEXA_EXT_ERR_IN_USE (-8)
+/** Called on the session's own thread (its handler) where it would wait for
+ * that thread: a close, a halt or a run. */
+#define VEXA_EXT_ERR_OWN_THREAD (-9)
+
+/** Connects to the device at path (any path VexaDevUnity takes) as a new
+ * session. Takes about a second; other sessions go on meanwhile.
+ * @return the session's handle (> 0), or VEXA_EXT_ERR_ARGUMENT (a null or
+ * empty path), VEXA_EXT_ERR_LINK, VEXA_EXT_ERR_IN_USE, VEXA_EXT_ERR_DEVICE
+ * (a product that cannot acquire), VEXA_EXT_ERR_STATE (every handle given
+ * out). */
+VEXA_UNITY_API int VexaExtOpen(const char* path);
+/** Halts the session's loop, ends its recording, stops its acquisition and
+ * disconnects, in that order, and forgets the handle. Waits for the loop's
+ * thread.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_OWN_THREAD (from its own
+ * handler; the session stays open). */
+VEXA_UNITY_API int VexaExtClose(int session);
+/** Starts the ports whose bits are set in channelMask (bit 0: port 1), one
+ * channel each, as StartAcquisitionByNbr does. Empties the ring and ends a
+ * recording of the earlier acquisition.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (the loop runs, an
+ * acquisition runs), VEXA_EXT_ERR_ARGUMENT (a set-up the device does not
+ * take), VEXA_EXT_ERR_DEVICE, VEXA_EXT_ERR_LINK. */
+VEXA_UNITY_API int VexaExtStartByMask(int session, int baseFreq, int channelMask, int nBits);
+/** Starts nSources explicit sources, as StartAcquisitionBySources does;
+ * sources is read during the call only. Results as VexaExtStartByMask's;
+ * VEXA_EXT_ERR_ARGUMENT also for a null sources with nSources > 0. */
+VEXA_UNITY_API int VexaExtStartBySources(int session, int baseFreq, const VexaSource* sources, int nSources);
+/** Ends the loop (its VEXA_EXT_EVENT_LOOP_ENDED has code 1), ends the
+ * recording and stops the acquisition. From the session's own handler the
+ * loop ends once the handler returns.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (no acquisition
+ * runs), VEXA_EXT_ERR_DEVICE, VEXA_EXT_ERR_LINK. */
+VEXA_UNITY_API int VexaExtStop(int session);
+/** Runs the session's loop on a thread of the library until VexaExtHalt,
+ * VexaExtStop, a lost link (a disconnect, 2 s without data, a failure) or
+ * VexaExtClose; returns at once. Instants go to the session's ring (and its
+ * recording), events to its handler or queue.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (the loop runs
+ * already, no acquisition runs), VEXA_EXT_ERR_OWN_THREAD. */
+VEXA_UNITY_API int VexaExtRun(int session);
+/** Ends the session's loop and waits for its thread; 0 also when no loop
+ * runs.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_OWN_THREAD (from its own
+ * handler, where it would wait for itself). */
+VEXA_UNITY_API int VexaExtHalt(int session);
+/** Writes a sensor parameter, with SetParameter's data forms.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (the loop runs),
+ * VEXA_EXT_ERR_ARGUMENT (an unsupported combination, a null data),
+ * VEXA_EXT_ERR_DEVICE, VEXA_EXT_ERR_LINK. */
+VEXA_UNITY_API int VexaExtSetSessionParameter(int session, int port, int index, const int* data, int dataType);
+/** The battery charge in percent (0 to 100), or VEXA_EXT_ERR_SESSION,
+ * VEXA_EXT_ERR_STATE (the loop runs), VEXA_EXT_ERR_DEVICE (no reading),
+ * VEXA_EXT_ERR_LINK. */
+VEXA_UNITY_API int VexaExtGetSessionBattery(int session);
+/** Writes the device's product identifier to *productId.
+ * @return 0, VEXA_EXT_ERR_ARGUMENT (null), VEXA_EXT_ERR_SESSION. */
+VEXA_UNITY_API int VexaExtGetSessionProductId(int session, int* productId);
+/** Writes the device family's name to *type: static text, as GetDeviceType
+ * returns it.
+ * @return 0, VEXA_EXT_ERR_ARGUMENT (null), VEXA_EXT_ERR_SESSION. */
+VEXA_UNITY_API int VexaExtGetSessionDeviceType(int session, const char** type);
+
+/* Kinds of session events. */
+/** The device reported a disconnect (code: its reason), or 2 s passed
+ * without data (code 1); the loop ends. */
+#define VEXA_EXT_EVENT_DISCONNECT 1
+/** A digital input changed: code the input's number, value its new state (0
+ * or 1), clockSource and clockValue the device's stamp; tick and time name
+ * its instant when the clock is the acquisition's tick (clock source 2). */
+#define VEXA_EXT_EVENT_DIGITAL_INPUT 2
+/** A failure: code and text as the exception handler would get them (21
+ * for the loop's failures, VEXA_EXT_RECORDING_FAILED for the recording's). */
+#define VEXA_EXT_EVENT_FAILURE 3
+/** Something was dropped. Code 0: the ring was full; count is the instants
+ * it dropped so far in this acquisition (told at the first drop and each
+ * time the count doubles). Code 1: the event queue was full; count is the
+ * events dropped since the last read (always the first event of a read). */
+#define VEXA_EXT_EVENT_OVERFLOW 4
+/** The loop ended; code says why: 0 a halt or close, 1 a stop, 2 a lost
+ * link (after a disconnect or a failure event). */
+#define VEXA_EXT_EVENT_LOOP_ENDED 5
+
+/** One event of a session. */
+typedef struct VexaExtEvent {
+  int session;             /**< the session's handle */
+  int kind;                /**< VEXA_EXT_EVENT_* */
+  int code;                /**< as the kind says */
+  int value;               /**< as the kind says */
+  int clockSource;         /**< of a digital input */
+  unsigned int clockValue; /**< of a digital input */
+  long long tick;          /**< the instant's 64-bit tick, as VexaExtReadBlock gives it, or -1 */
+  double time;             /**< host time of the instant when tick >= 0, else of the event's taking */
+  long long count;         /**< as the kind says */
+  char text[256];          /**< NUL-terminated, cut to fit */
+} VexaExtEvent;
+
+/** Copies the oldest waiting events, at most maxEvents. The queue holds the
+ * 256 newest; when it drops older ones, the next read starts with an
+ * overflow event of code 1 saying how many. Events go to the handler
+ * instead while one is set.
+ * @return the number copied, or VEXA_EXT_ERR_ARGUMENT (a negative
+ * maxEvents, a null events with maxEvents > 0), VEXA_EXT_ERR_SESSION. */
+VEXA_UNITY_API int VexaExtReadEvents(int session, VexaExtEvent* events, int maxEvents);
+/** One event; called on the session's own thread, event valid during the
+ * call only. It may call the session's exports, except VexaExtClose,
+ * VexaExtHalt and VexaExtRun on its own session. */
+typedef void (*VexaExtEventHandler)(const VexaExtEvent* event);
+/** Sets the session's event handler; null queues the events for
+ * VexaExtReadEvents again. Any thread; the host keeps the function alive
+ * while it is set.
+ * @return 0, VEXA_EXT_ERR_SESSION. */
+VEXA_UNITY_API int VexaExtSetEventHandler(int session, VexaExtEventHandler handler);
+
+/** Starts recording the session's acquisition to path, as
+ * VexaExtStartRecording does for the current device (.bdf or .csv, also
+ * while the loop runs). A recording ends with VexaExtStopSessionRecording,
+ * a stop, a new start, a disconnect or the close.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_ARGUMENT (a null, empty or
+ * unusable path), VEXA_EXT_ERR_STATE (no acquisition runs, a recording runs
+ * already). */
+VEXA_UNITY_API int VexaExtStartSessionRecording(int session, const char* path);
+/** Finishes the session's recording.
+ * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (nothing was
+ * recording, or the file could not be written: the detail says why). */
+VEXA_UNITY_API int VexaExtStopSessionRecording(int session);
+/** Adds a marker at the instant whose host time is nearest hostTime
+ * (seconds of VexaExtGetHostTime), waiting for an instant not yet
+ * delivered. Session 0 marks every running recording, the current device's
+ * included, each at its own nearest instant.
+ * @return 0, VEXA_EXT_ERR_ARGUMENT (a null text, a hostTime not finite),
+ * VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (nothing records, the recording
+ * stopped taking instants, too many markers wait). With session 0, the
+ * first failure of any recording, after every other one was marked. */
+VEXA_UNITY_API int VexaExtAddSessionMarker(int session, const char* text, double hostTime);
 
 /** @} */
 

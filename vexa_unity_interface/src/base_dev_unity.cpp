@@ -4,48 +4,82 @@
 #include <cstdio>
 
 #include "host_handlers.h"
+#include "loop_mark.h"
 #include "recording.h"
+#include "report.h"
 #include "sample_ring.h"
+#include "vexa/log.h"
 
 namespace Vexa {
 
 using Unity::callHandler;
 using Unity::handlers;
 
-BaseDevUnity::BaseDevUnity(const std::string& path) : SignalsDev(path) {}
+BaseDevUnity::BaseDevUnity(const std::string& path)
+    : SignalsDev(path), ring_(Unity::sampleRing()), recording_(Unity::recording()) {}
 
-BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io) : SignalsDev(path, std::move(io)) {}
+BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io)
+    : SignalsDev(path, std::move(io)), ring_(Unity::sampleRing()), recording_(Unity::recording()) {}
 
-BaseDevUnity::~BaseDevUnity() { Unity::recording().end(*this, "the device was released"); }
+BaseDevUnity::BaseDevUnity(const std::string& path, Unity::SampleRing& ring, Unity::Recording& recording)
+    : SignalsDev(path), ring_(ring), recording_(recording) {}
+
+BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io, Unity::SampleRing& ring,
+                           Unity::Recording& recording)
+    : SignalsDev(path, std::move(io)), ring_(ring), recording_(recording) {}
+
+BaseDevUnity::~BaseDevUnity() { recording_.end(*this, "the device was released"); }
 
 void BaseDevUnity::acquisitionStarted(int baseFreq, std::vector<Source> sources) {
-  Unity::recording().end(*this, "a new acquisition started");
+  recording_.end(*this, "a new acquisition started");
   startedFrequency_ = baseFreq;
   startedSources_ = std::move(sources);
   instantTick = kNoInstant;
-  Unity::sampleRing().start(baseFreq, Unity::channelLayout(*this));
+  ring_.start(baseFreq, Unity::channelLayout(*this));
 }
 
 void BaseDevUnity::stopAcquisition() {
-  Unity::recording().end(*this, "the acquisition stopped");
+  recording_.end(*this, "the acquisition stopped");
   stop();
 }
 
-bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
+bool BaseDevUnity::onOwnLoopThread() const { return Unity::onLoopThread(); }
+
+void BaseDevUnity::reportFailure(int code, const char* text) const { callHandler(handlers().exceptionRaised, code, text); }
+
+void BaseDevUnity::ringOverflowed(int64_t, bool first) {
+  if (!first) return;
+  // Once per acquisition: the host learns that its reader fell behind.
+  Unity::rememberFailure("");
+  logMessage(LogLevel::kWarning,
+             std::string(Unity::kSampleRingOverflowText) + " Read more often or enable a larger ring.");
+  callHandler(handlers().exceptionRaised, Unity::kSampleRingOverflowCode, Unity::kSampleRingOverflowText);
+}
+
+int64_t BaseDevUnity::takeInstant(int nSeq, const int data[]) {
   // Counted on from the acquisition's first tick, as the device's time fit
   // counts them.
-  const int64_t tick = Unity::ringInstant(nSeq, data);
+  int64_t tick = 0;
+  const Unity::SampleRing::Push pushed = ring_.push(nSeq, data, tick);
   instantTick.store(tick, std::memory_order_relaxed);
+  if (pushed == Unity::SampleRing::Push::kFirstDrop || pushed == Unity::SampleRing::Push::kDropped) {
+    ringOverflowed(ring_.overflow(), pushed == Unity::SampleRing::Push::kFirstDrop);
+  }
+  recording_.instant(tick, data);
+  return tick;
+}
+
+bool BaseDevUnity::onRawFrame(int nSeq, const int data[]) {
   // Before the host's handler, so that a marker it adds lands on this
   // instant.
-  Unity::recording().instant(tick, data);
+  takeInstant(nSeq, data);
   callHandler(handlers().rawData, nSeq, data, static_cast<int>(channelPorts.size()));
   return false;
 }
 
 bool BaseDevUnity::onEvent(const Event& ev) {
   std::printf("New Event raised: %d\n", ev.type);
-  Unity::recording().event(*this, ev);
+  recording_.event(*this, ev);
   if (ev.type == Event::kDisconnect) {
     const auto& disconnect = static_cast<const Events::Disconnect&>(ev);
     std::printf("Disconnect event - Reason: %d\n", disconnect.reason);

@@ -14,11 +14,21 @@
 
 namespace Vexa {
 
+namespace Unity {
+class Recording;
+class SampleRing;
+}  // namespace Unity
+
 class BaseDevUnity : public SignalsDev {
  public:
+  // Feeding the plug-in's one ring and recording.
   explicit BaseDevUnity(const std::string& path);
   // On a transport opened by the caller (the built-in simulated device).
   BaseDevUnity(const std::string& path, std::unique_ptr<IO> io);
+  // Feeding a ring and a recording of the caller's, which outlive it.
+  BaseDevUnity(const std::string& path, Unity::SampleRing& ring, Unity::Recording& recording);
+  BaseDevUnity(const std::string& path, std::unique_ptr<IO> io, Unity::SampleRing& ring,
+               Unity::Recording& recording);
   // Finishes a recording of this device's acquisition.
   ~BaseDevUnity() override;
 
@@ -37,6 +47,15 @@ class BaseDevUnity : public SignalsDev {
   // Finishes a recording of the acquisition, then stops the acquisition.
   void stopAcquisition();
 
+  // Whether the calling thread runs this device's loop.
+  virtual bool onOwnLoopThread() const;
+  // A failure the host learns of on the loop's thread (the recording could
+  // not be written): the host's exception handler gets code and text.
+  virtual void reportFailure(int code, const char* text) const;
+
+  Unity::SampleRing& ring() const { return ring_; }
+  Unity::Recording& recording() const { return recording_; }
+
   // The base frequency and sources of the last successful start.
   int startedFrequency() const { return startedFrequency_; }
   const std::vector<Source>& startedSources() const { return startedSources_; }
@@ -52,7 +71,17 @@ class BaseDevUnity : public SignalsDev {
   static constexpr int64_t kNoInstant = INT64_MIN;
   std::atomic<int64_t> instantTick{kNoInstant};
 
+ protected:
+  // Keeps one instant in the ring and the recording; returns its tick
+  // counted in 64 bits from the acquisition's first.
+  int64_t takeInstant(int nSeq, const int data[]);
+  // The ring dropped instants (count so far in this acquisition); first is
+  // true for the acquisition's first drop.
+  virtual void ringOverflowed(int64_t count, bool first);
+
  private:
+  Unity::SampleRing& ring_;
+  Unity::Recording& recording_;
   int startedFrequency_ = 0;
   std::vector<Source> startedSources_;
 };

@@ -8,6 +8,7 @@
 #include "current_device.h"
 #include "link_delay.h"
 #include "report.h"
+#include "session_table.h"
 #include "vexa/host_clock.h"
 #include "vexa_unity_interface.h"
 
@@ -43,6 +44,7 @@ VEXA_UNITY_API int VexaExtSetLinkDelay(double seconds) {
   Vexa::Unity::linkDelay() = seconds;
   const Vexa::Unity::BorrowedDevice borrowed;
   if (borrowed.get() != nullptr) borrowed.get()->setLinkDelay(seconds);
+  for (const auto& session : Vexa::Unity::openSessions()) session->setLinkDelay(seconds);
   return 0;
 }
 

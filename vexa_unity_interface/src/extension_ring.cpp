@@ -8,30 +8,21 @@
 #include "current_device.h"
 #include "report.h"
 #include "sample_ring.h"
+#include "session_table.h"
 #include "vexa_unity_interface.h"
 
 using Vexa::Unity::sampleRing;
 
 namespace {
 
-// Keeps why the call failed as the calling thread's last failure detail and
-// returns its code.
-int refuse(int code, const std::string& why) {
-  Vexa::Unity::rememberFailure(why);
-  return code;
-}
+using Vexa::Unity::refuse;
 
-// Only the interface's current device has a session today.
-bool knownSession(int session) { return session == 0; }
-
-std::string unknownSession(int session) {
-  return "Session " + std::to_string(session) + " is not open: 0 is the current device's.";
-}
+std::string unknownSession(int session) { return "Session " + std::to_string(session) + " is not open."; }
 
 // Each instant's time from the fit as it stands now, which gets better as
 // the acquisition goes on; NaN where none is known (no device, or one
 // connected anew whose acquisition has not delivered yet).
-void fillTimes(const long long* ticks, double* times, int count) {
+void fillCurrentTimes(const long long* ticks, double* times, int count) {
   const Vexa::Unity::BorrowedDevice borrowed;
   for (int i = 0; i < count; ++i) {
     times[i] = borrowed.get() != nullptr ? borrowed.get()->tickTimes().timeOf(ticks[i])
@@ -64,8 +55,12 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
     return refuse(VEXA_EXT_ERR_ARGUMENT, "The sizes must not be negative: maxInstants " + std::to_string(maxInstants) +
                                              ", maxSamples " + std::to_string(maxSamples) + ".");
   }
-  if (!knownSession(session)) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
-  const auto block = sampleRing().readBlock(ticks, maxInstants, samples, maxSamples);
+  // Session 0 is the interface's current device; a session is held for the
+  // read, so that a close meanwhile leaves its ring in place.
+  const std::shared_ptr<Vexa::Unity::Session> held = session != 0 ? Vexa::Unity::findSession(session) : nullptr;
+  if (session != 0 && held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  Vexa::Unity::SampleRing& ring = held != nullptr ? held->ring() : sampleRing();
+  const auto block = ring.readBlock(ticks, maxInstants, samples, maxSamples);
   using Outcome = Vexa::Unity::SampleRing::Outcome;
   if (block.outcome == Outcome::kOff) {
     return refuse(VEXA_EXT_ERR_STATE, "The sample ring is off: turn it on with VexaExtEnableSampleRing.");
@@ -79,7 +74,13 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
                       " samples; one instant of acquisition " + std::to_string(block.acquisition) + " needs " +
                       std::to_string(block.channels) + " samples.");
   }
-  if (times != nullptr) fillTimes(ticks, times, block.instants);
+  if (times != nullptr) {
+    if (held != nullptr) {
+      held->fillTimes(ticks, times, block.instants);
+    } else {
+      fillCurrentTimes(ticks, times, block.instants);
+    }
+  }
   return block.instants;
 }
 
@@ -89,8 +90,9 @@ VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout
     return refuse(VEXA_EXT_ERR_ARGUMENT, "maxChannels must be 0 or more, with a layout buffer of that many entries: " +
                                              std::to_string(maxChannels) + ".");
   }
-  if (!knownSession(session)) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
-  const auto started = sampleRing().acquisition();
+  const std::shared_ptr<Vexa::Unity::Session> held = session != 0 ? Vexa::Unity::findSession(session) : nullptr;
+  if (session != 0 && held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  const auto started = (held != nullptr ? held->ring() : sampleRing()).acquisition();
   const int count = static_cast<int>(started.channels.size());
   for (int i = 0; i < std::min(count, maxChannels); ++i) {
     const Vexa::RecordedChannel& c = started.channels[i];

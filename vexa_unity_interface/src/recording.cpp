@@ -6,8 +6,6 @@
 #include <exception>
 
 #include "base_dev_unity.h"
-#include "host_handlers.h"
-#include "loop_mark.h"
 #include "report.h"
 #include "sample_ring.h"
 #include "vexa/exceptions.h"
@@ -33,19 +31,6 @@ void checkText(const std::string& what, const std::string& text, size_t maxChars
     VEXA_THROW_DETAIL(Error::InvalidParameter, what + " has " + std::to_string(text.size()) +
                                                    " characters; the file holds " + std::to_string(maxChars) + ".");
   }
-}
-
-// A digital input whose clock value is the acquisition's tick (its low 32
-// bits), the legacy loop's stamp.
-constexpr int32_t kTickClock = 2;
-
-// The 64-bit tick whose low 32 bits are clockValue, nearest the instant the
-// loop delivered last: an input is stamped close to the instant it came
-// with.
-int64_t tickNamed(uint32_t clockValue, const BaseDevUnity& dev) {
-  const int64_t last = dev.instantTick.load(std::memory_order_relaxed);
-  const int64_t near = last == BaseDevUnity::kNoInstant ? 0 : last;
-  return near + static_cast<int32_t>(clockValue - static_cast<uint32_t>(near));
 }
 
 bool isDefault(const ChannelDescription& d) {
@@ -75,6 +60,12 @@ std::string closeFile(Recorder& rec) {
 }
 
 }  // namespace
+
+int64_t tickNamed(uint32_t clockValue, const BaseDevUnity& dev) {
+  const int64_t last = dev.instantTick.load(std::memory_order_relaxed);
+  const int64_t near = last == BaseDevUnity::kNoInstant ? 0 : last;
+  return near + static_cast<int32_t>(clockValue - static_cast<uint32_t>(near));
+}
 
 std::vector<Source> portSources(const std::vector<int32_t>& ports, int nBits) {
   std::vector<Source> sources;
@@ -111,7 +102,7 @@ RecordingInfo describeAcquisition(const BaseDevUnity& dev, const std::string& pa
   info.path = props["path"].asString();
   info.start = RecordingStart::now();
   info.baseFrequency = dev.startedFrequency();
-  info.channels = sampleRing().acquisition().channels;
+  info.channels = dev.ring().acquisition().channels;
   return info;
 }
 
@@ -245,11 +236,13 @@ void Recording::end(const BaseDevUnity& dev, const char* why) {
 
 void Recording::instant(int64_t tick, const int* data) {
   std::string cause;
+  const BaseDevUnity* dev = nullptr;
   {
     std::lock_guard<std::mutex> l(lock_);
     if (!recorder_ || !refused_.empty()) return;
     // The writer's flag costs an atomic load; its cause is read once.
     if (recorder_->counters().writeFailed) {
+      dev = device_;
       cause = recorder_->failure();
       refused_ = kNotWritten + cause;
     } else {
@@ -268,7 +261,8 @@ void Recording::instant(int64_t tick, const int* data) {
   const std::string text = kNotWritten + cause;
   rememberFailure(cause);
   logMessage(LogLevel::kError, text);
-  callHandler(handlers().exceptionRaised, VEXA_EXT_RECORDING_FAILED, text.c_str());
+  // The loop calls this for its own device, which outlives the call.
+  dev->reportFailure(VEXA_EXT_RECORDING_FAILED, text.c_str());
 }
 
 void Recording::event(const BaseDevUnity& dev, const Event& ev) {
@@ -287,10 +281,10 @@ void Recording::event(const BaseDevUnity& dev, const Event& ev) {
 void Recording::marker(const std::string& text) {
   // Another thread's call lands where the device was when it was made, not
   // on whichever instant the loop delivered last (the link's delay behind).
-  const bool onLoop = onLoopThread();
   const double now = hostTime();
   std::lock_guard<std::mutex> l(lock_);
   if (!recorder_) VEXA_THROW_DETAIL(Error::InvalidOperation, "No recording is running.", 0);
+  const bool onLoop = device_->onOwnLoopThread();
   if (!refused_.empty()) VEXA_THROW_DETAIL(Error::InvalidOperation, refused_, 0);
   if (!(onLoop ? recorder_->addMarker(text) : recorder_->addMarkerAt(text, now))) {
     VEXA_THROW_DETAIL(Error::InvalidOperation,

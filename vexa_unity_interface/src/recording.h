@@ -20,6 +20,15 @@ class BaseDevUnity;
 
 namespace Unity {
 
+// A digital input whose clock value is the acquisition's tick (its low 32
+// bits), the legacy loop's stamp.
+constexpr int32_t kTickClock = 2;
+
+// The 64-bit tick whose low 32 bits are clockValue, nearest the instant the
+// loop delivered last: an input is stamped close to the instant it came
+// with.
+int64_t tickNamed(uint32_t clockValue, const BaseDevUnity& dev);
+
 // One source per port at the base rate: the layout of the starts that name
 // ports only (a channel text, a mask).
 std::vector<Source> portSources(const std::vector<int32_t>& ports, int nBits);
@@ -83,8 +92,10 @@ class Recording {
   // marker(), and for a hostTime that is not a finite number.
   void markerAt(const std::string& text, double hostTime);
 
- private:
+  // Whether a recording runs now.
   bool running();
+
+ private:
   std::unique_ptr<Recorder> take(const BaseDevUnity* dev);
 
   // Held through a start, a stop or an end, so that one waits for another
@@ -92,6 +103,7 @@ class Recording {
   std::mutex finishing_;
   std::mutex lock_;
   std::unique_ptr<Recorder> recorder_;
+  // The recorded device, while recorder_ is; its callbacks feed the file.
   const BaseDevUnity* device_ = nullptr;
   int channels_ = 0;
   std::string refused_;  // why the loop's instants were refused, if they were

@@ -5,8 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "host_handlers.h"
-#include "report.h"
 #include "vexa/log.h"
 
 namespace Vexa {
@@ -169,16 +167,6 @@ SampleRing::Acquisition SampleRing::acquisition() {
 SampleRing& sampleRing() {
   static SampleRing ring;
   return ring;
-}
-
-int64_t ringInstant(int tick, const int* data) {
-  int64_t count = 0;
-  if (sampleRing().push(tick, data, count) != SampleRing::Push::kFirstDrop) return count;
-  // Once per acquisition: the host learns that its reader fell behind.
-  rememberFailure("");
-  logMessage(LogLevel::kWarning, std::string(kSampleRingOverflowText) + " Read more often or enable a larger ring.");
-  callHandler(handlers().exceptionRaised, kSampleRingOverflowCode, kSampleRingOverflowText);
-  return count;
 }
 
 }  // namespace Unity

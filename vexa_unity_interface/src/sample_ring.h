@@ -137,12 +137,6 @@ class SampleRing {
 // The plug-in's one ring, for the loop's callback and the exports.
 SampleRing& sampleRing();
 
-// Offers one instant of the current acquisition to the ring (the loop
-// thread, once per instant); reports the first drop of an acquisition to the
-// host with code kSampleRingOverflowCode and warns in the debug log.
-// Returns the tick counted in 64 bits from the acquisition's first.
-int64_t ringInstant(int tick, const int* data);
-
 constexpr int kSampleRingOverflowCode = VEXA_EXT_SAMPLE_RING_OVERFLOW;
 extern const char kSampleRingOverflowText[];
 

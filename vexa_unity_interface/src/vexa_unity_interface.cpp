@@ -17,11 +17,11 @@
 #include "base_dev_unity.h"
 #include "cancellable_call.h"
 #include "current_device.h"
+#include "host_calls.h"
 #include "host_handlers.h"
 #include "loop_mark.h"
 #include "recording.h"
 #include "report.h"
-#include "vexa_sim/simulated_device.h"
 
 using Vexa::BaseDevUnity;
 using Vexa::Unity::BorrowedDevice;
@@ -31,6 +31,7 @@ using Vexa::Unity::handlers;
 using Vexa::Unity::loopRunning;
 using Vexa::Unity::onLoopThread;
 using Vexa::Unity::reported;
+using Vexa::Unity::requireArgument;
 
 namespace Vexa {
 namespace Unity {
@@ -59,8 +60,6 @@ constexpr ExportCodes kProductId = {30, 791, 31, 797, 32, 803, 815};
 constexpr ExportCodes kDeviceType = {34, 862, 35, 868, 36, 874, 886};
 constexpr ExportCodes kSetParameter = {38, 928, 39, 934, 40, 940, 952};
 
-constexpr int kLoopTimeoutMs = 2000;
-
 // The current device, or Error::InvalidInstance for the wrapper to report.
 BaseDevUnity& current(const char* function) {
   if (vexaDev == nullptr) VEXA_THROW_AT(Vexa::Error::InvalidInstance, function);
@@ -74,10 +73,6 @@ BaseDevUnity& deviceForCommands(const char* function) {
   BaseDevUnity& dev = current(function);
   if (loopRunning() && !onLoopThread()) VEXA_THROW_AT(Vexa::Error::InvalidOperation, function, 0);
   return dev;
-}
-
-void requireArgument(bool ok, const char* function) {
-  if (!ok) VEXA_THROW_AT(Vexa::Error::InvalidParameter, function);
 }
 
 void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Source>& sources) {
@@ -134,11 +129,7 @@ VEXA_UNITY_API int WelcomeFunction(void) {
 VEXA_UNITY_API void VexaDevUnity(const char* path) {
   reportedUnlessCancelled(kConnect, [path](const Vexa::Unity::CancellableCall& call) {
     requireArgument(path != nullptr, "VexaDevUnity");
-    // "SIM" names the built-in simulated device; every other path a link.
-    auto dev = vexa_sim::isSimulatedDevicePath(path)
-                   ? std::make_unique<BaseDevUnity>(path, vexa_sim::openSimulatedDevice(path))
-                   : std::make_unique<BaseDevUnity>(path);
-    dev->setTimeout(kLoopTimeoutMs);
+    auto dev = Vexa::Unity::connectDevice<BaseDevUnity>(path);
     // A cancel that came as the connect ended still keeps the earlier device.
     call.throwIfCancelled();
     // The earlier device goes only once the new one is connected, so a
@@ -189,43 +180,14 @@ VEXA_UNITY_API void StartAcquisition(int baseFreq, const char* channels, int nBi
 
 VEXA_UNITY_API void StartAcquisitionByNbr(int baseFreq, int channelMask, int nBits) {
   reported(kStartByNbr, [=] {
-    BaseDevUnity& dev = deviceForCommands("StartAcquisitionByNbr");
-    const auto mask = static_cast<uint32_t>(channelMask);
-    dev.communicationFlag = true;
-    dev.startByMask(static_cast<float>(baseFreq), mask, nBits);
-    dev.channelPorts.clear();
-    for (int bit = 0; bit < 32; ++bit) {
-      if (mask & (1u << bit)) dev.channelPorts.push_back(bit + 1);
-    }
-    dev.acquisitionStarted(baseFreq, Vexa::Unity::portSources(dev.channelPorts, nBits));
+    Vexa::Unity::startByMask(deviceForCommands("StartAcquisitionByNbr"), baseFreq, channelMask, nBits);
   });
 }
 
 VEXA_UNITY_API void StartAcquisitionBySources(int baseFreq, const VexaSource* sources, int nSources) {
   reported(kStartBySources, [=] {
-    BaseDevUnity& dev = deviceForCommands("StartAcquisitionBySources");
-    requireArgument(nSources <= 0 || sources != nullptr, "StartAcquisitionBySources");
-    dev.communicationFlag = true;
-    std::vector<Vexa::Source> list;
-    // Taken over only once the start succeeds: a refused start must not
-    // change the channel count of an acquisition that still runs.
-    std::vector<int32_t> ports;
-    for (int i = 0; i < nSources; ++i) {
-      const VexaSource& s = sources[i];
-      list.push_back(Vexa::Source{s.port, s.freqDivisor, s.nBits, s.chMask});
-      for (uint32_t m = static_cast<uint32_t>(s.chMask) & 0xFFFF; m != 0; m &= m - 1) {
-        ports.push_back(s.port);
-      }
-      // This port's sensor needs its gain set before it acquires all four
-      // channels.
-      if (s.port == 9 && s.chMask == 15) {
-        const uint8_t gain[] = {80, 40};
-        dev.setParameter(9, 3, gain, 2);
-      }
-    }
-    startSources(dev, baseFreq, list);
-    dev.channelPorts = std::move(ports);
-    dev.acquisitionStarted(baseFreq, list);
+    Vexa::Unity::startBySources(deviceForCommands("StartAcquisitionBySources"), baseFreq, sources, nSources,
+                                "StartAcquisitionBySources");
   });
 }
 
@@ -335,17 +297,7 @@ VEXA_UNITY_API const char* GetDeviceType(void) {
     }
     const std::string& description = it->second.asString();
     std::printf("%s\n", description.c_str());
-    static const char* const kKnown[][2] = {
-        {"tessarimodular", "tessarimodular"}, {"Quillbox", "Quillbox"},       {"quillbox_rev", "Quillbox"},
-        {"Strandelo QZ Vexa", "Strandelo QZ Vexa"}, {"FernlitVexa", "FernlitVexa"}, {"Cadrium", "Cadrium"},
-    };
-    type = "Not supported device";
-    for (const auto& row : kKnown) {
-      if (description == row[0]) {
-        type = row[1];
-        break;
-      }
-    }
+    type = Vexa::Unity::deviceTypeName(description);
   });
   return type;
 }
@@ -376,21 +328,8 @@ VEXA_UNITY_API bool GetCommunicationFlag(void) {
 
 VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataType) {
   reported(kSetParameter, [=] {
-    uint8_t bytes[2];
-    int length;
-    if (dataType == 2 && index == 3) {
-      requireArgument(data != nullptr, "SetParameter");
-      bytes[0] = static_cast<uint8_t>(data[0]);
-      bytes[1] = static_cast<uint8_t>(data[1]);
-      length = 2;
-    } else if (dataType == 1 && index >= 1 && index <= 3) {
-      requireArgument(data != nullptr, "SetParameter");
-      bytes[0] = static_cast<uint8_t>(data[0]);
-      length = 1;
-    } else {
-      throw std::invalid_argument("The type of input provided is not currently supported.");
-    }
-    deviceForCommands("SetParameter").setParameter(port, index, bytes, length);
+    const auto p = Vexa::Unity::parameterBytes(index, data, dataType, "SetParameter");
+    deviceForCommands("SetParameter").setParameter(port, index, p.bytes, p.length);
   });
 }
 
