@@ -72,8 +72,12 @@ namespace Vexa.Tests
 
             VexaReconnectBackoff used = new VexaReconnectBackoff(20, 80);
             used.NextDelayMs();  // left over from an earlier run
-            VexaDeviceWorker first = Worker("SIM", false, used), second = Worker("SIM", true);
-            second.Channels = "0001";
+            // The second device's input goes 0, 1, 1, 0 over successive
+            // frames, each reported at the tick it names.
+            VexaDeviceWorker first = Worker("SIM", false, used),
+                             second = Worker("SIM:cadrium --digital-inputs 0,1,1,0", true);
+            second.Channels = "101";
+            second.Bits = 12;
             try
             {
                 first.Start();
@@ -87,7 +91,15 @@ namespace Vexa.Tests
                 Check.Equal(VexaDeviceWorker.ReasonEnded, WaitFor(first, VexaSessionEventKind.Disconnected).Reason,
                             "reason of the stop");
                 Check.True(first.Session == null, "no session once ended");
-                CheckFreshInstants(second, new[] { ExportTests.Source(4, 1, 16, 1) });
+                for (int i = 0; i < 4; i++)
+                {
+                    VexaSessionEvent input = WaitFor(second, VexaSessionEventKind.DigitalInput);
+                    long phase = input.Tick % 4;
+                    Check.Equal("2 " + input.Tick + " 0 " + (phase == 1 || phase == 2),
+                                input.ClockSource + " " + input.ClockValue + " " + input.Input + " " + input.State,
+                                "digital input at tick " + input.Tick);
+                    Check.True(input.Time > 0 && input.Time <= VexaClock.Now, "its time " + input.Time);
+                }
                 // Halted by whoever holds the session: the worker ends, even
                 // with AutoReconnect.
                 second.Session.Halt();
