@@ -75,9 +75,23 @@ namespace Vexa
             unloadHooked = true;
         }
 
+        // True once the domain unloads.
+        internal static bool IsClosed
+        {
+            get { lock (Gate) return closed; }
+        }
+
+        // Sessions hand the library no pointer, but the next domain needs
+        // their links free: they too are closed at unload.
+        internal static void BeforeSessions()
+        {
+            lock (Gate) BeforeHandingPointers();
+        }
+
         private static void OnDomainUnload(object sender, EventArgs args)
         {
             VexaDevice.ReleaseForUnload();
+            VexaSession.CloseAllForUnload();
         }
 
         // Empties every slot for good: from now on no native thread calls

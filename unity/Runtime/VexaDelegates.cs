@@ -3,7 +3,7 @@ using System.Runtime.InteropServices;
 
 namespace Vexa
 {
-    // The five handler signatures of the library, cdecl like every export.
+    // The handler signatures of the library, cdecl like every export.
     // Strings arrive as pointers: they are valid only during the call.
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void NewDeviceFoundHandler(IntPtr path);
@@ -23,4 +23,8 @@ namespace Vexa
 
     [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
     public delegate void LogHandler(int level, IntPtr message);
+
+    // One session event (a VexaNativeEvent), valid during the call only.
+    [UnmanagedFunctionPointer(CallingConvention.Cdecl)]
+    public delegate void SessionEventHandler(IntPtr nativeEvent);
 }

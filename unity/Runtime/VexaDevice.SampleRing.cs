@@ -47,21 +47,28 @@ namespace Vexa
         public static int ReadSamples(long[] ticks, double[] times, int[] samples, out int channels,
                                       out int acquisition)
         {
+            return ReadBlock(0, ticks, times, samples, out channels, out acquisition);
+        }
+
+        // A session's ring (0: the current device's), for VexaSession too.
+        internal static int ReadBlock(int session, long[] ticks, double[] times, int[] samples, out int channels,
+                                      out int acquisition)
+        {
             if (ticks == null) throw new ArgumentNullException("ticks");
             // The library writes up to maxInstants entries into both arrays.
-            return Read(ticks, times, times == null ? ticks.Length : Math.Min(ticks.Length, times.Length), samples,
-                        false, out channels, out acquisition);
+            return ReadBlock(session, ticks, times, times == null ? ticks.Length : Math.Min(ticks.Length, times.Length),
+                             samples, false, out channels, out acquisition);
         }
 
         // offIsEmpty: a ring that is off reads as nothing waiting, as the
         // int[] overload has always answered.
-        private static int Read(long[] ticks, double[] times, int maxInstants, int[] samples, bool offIsEmpty,
-                                out int channels, out int acquisition)
+        private static int ReadBlock(int session, long[] ticks, double[] times, int maxInstants, int[] samples,
+                                     bool offIsEmpty, out int channels, out int acquisition)
         {
             if (samples == null) throw new ArgumentNullException("samples");
             if (maxInstants < 1) throw new ArgumentException("The arrays have no room for one instant.", "ticks");
-            int n = VexaNative.VexaExtReadBlock(0, ticks, times, maxInstants, samples, samples.Length, out channels,
-                                                out acquisition);
+            int n = VexaNative.VexaExtReadBlock(session, ticks, times, maxInstants, samples, samples.Length,
+                                                out channels, out acquisition);
             if (n >= 0) return n;
             channels = 0;
             acquisition = 0;
@@ -77,7 +84,7 @@ namespace Vexa
             long[] wide = wideTicks;
             if (wide == null || wide.Length < ticks.Length) wideTicks = wide = new long[ticks.Length];
             int channels, acquisition;
-            int n = Read(wide, null, ticks.Length, samples, true, out channels, out acquisition);
+            int n = ReadBlock(0, wide, null, ticks.Length, samples, true, out channels, out acquisition);
             for (int i = 0; i < n; i++) ticks[i] = unchecked((int)wide[i]);
             return n;
         }
@@ -88,12 +95,17 @@ namespace Vexa
         // the number ReadSamples gives the instants of that acquisition.
         public static VexaChannelLayout[] GetAcquisitionLayout(out int acquisition)
         {
+            return ReadLayout(0, out acquisition);
+        }
+
+        internal static VexaChannelLayout[] ReadLayout(int session, out int acquisition)
+        {
             while (true)
             {
-                int count = VexaNative.VexaExtGetAcquisitionLayout(0, null, 0, out acquisition);
+                int count = VexaNative.VexaExtGetAcquisitionLayout(session, null, 0, out acquisition);
                 if (count < 0) throw ReadFailure(count, "layout");
                 VexaChannelLayout[] layout = new VexaChannelLayout[count];
-                int again = VexaNative.VexaExtGetAcquisitionLayout(0, layout, count, out acquisition);
+                int again = VexaNative.VexaExtGetAcquisitionLayout(session, layout, count, out acquisition);
                 if (again < 0) throw ReadFailure(again, "layout");
                 // A start in between changes the count: ask again.
                 if (again == count) return layout;
@@ -114,6 +126,8 @@ namespace Vexa
                     return new ArgumentException(detail.Length > 0 ? detail : "A buffer or size is invalid.", argument);
                 case VexaNative.ErrState:
                     return new InvalidOperationException(detail.Length > 0 ? detail : "The sample ring is off.");
+                case VexaNative.ErrSession:
+                    return new ObjectDisposedException("VexaSession", detail);
                 default:
                     return new InvalidOperationException("The library refused the read (" + code + "): " + detail);
             }

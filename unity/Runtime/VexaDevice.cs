@@ -5,10 +5,13 @@ using System.Threading;
 
 namespace Vexa
 {
-    // The one Vexa device the library holds, for scripts: no pointers, and
+    // The interface's one current device, for scripts: no pointers, and
     // failures thrown as VexaException where the library reports them for
     // the call in progress. Call everything from one thread (Unity's main
     // thread) except RunLoop, which blocks and belongs on a worker thread.
+    // Everything here acts on that one device (its ring, its frames, its
+    // recording through VexaRecording); for several devices at once open a
+    // VexaSession per device (VexaDeviceBehaviour does), which has its own.
     //
     // Frames and events arrive on the loop's thread, where Unity's API must
     // not be used: they are copied and queued, and DrainFrames/DrainEvents
@@ -99,28 +102,30 @@ namespace Vexa
         internal static void ReleaseForUnload()
         {
             Stopwatch elapsed = Stopwatch.StartNew();
-            VexaDeviceWorker worker = null;
+            VexaDeviceWorker[] workers = null;
             bool loopEnded = false;
             // Each step whatever the one before did (a library older than
             // this binding lacks some exports).
             Action[] steps =
             {
-                VexaCallbacks.Close, () => worker = VexaDeviceWorker.RequestActiveStop(), Cancel,
+                VexaCallbacks.Close, () => workers = VexaDeviceWorker.RequestAllStop(), Cancel,
                 () => loopEnded = VexaLoop.Interrupt(UnloadBudgetMs / 2),
                 () =>
                 {
-                    // A worker releases its device on its own thread once its
-                    // call returned; without one, nothing else uses it now.
-                    if (worker != null)
+                    // Workers close their sessions on their own threads; a
+                    // scan of theirs (cancelled now) is the only use they
+                    // make of the current device.
+                    foreach (VexaDeviceWorker worker in workers)
                     {
                         worker.WaitUntilEnded(Math.Max(0, UnloadBudgetMs - (int)elapsed.ElapsedMilliseconds));
                     }
-                    else if (loopEnded)
-                    {
-                        VexaNative.VexaExtDisableSampleRing();
-                        VexaNative.DisconnectVexaDevUnity();
-                        connected = false;
-                    }
+                },
+                () =>
+                {
+                    if (!loopEnded) return;
+                    VexaNative.VexaExtDisableSampleRing();
+                    VexaNative.DisconnectVexaDevUnity();
+                    connected = false;
                 },
             };
             foreach (Action step in steps)

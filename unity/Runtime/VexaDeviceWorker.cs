@@ -13,24 +13,29 @@ namespace Vexa
         WaitingToReconnect,
     }
 
-    // Finds, connects and acquires on a thread of its own, so that the caller
-    // (Unity's main thread) never waits for a scan (about 6 s over BLE) or a
-    // connect (about 1 s). What happens is queued as VexaSessionEvents for the
-    // caller to drain. With AutoReconnect, a lost link is followed by new
-    // attempts after growing waits (VexaReconnectBackoff). The library holds
-    // one device, so only one worker runs at a time.
+    // Finds, connects and acquires one device as a VexaSession, on a thread
+    // of its own, so that the caller (Unity's main thread) never waits for a
+    // scan (about 6 s over BLE) or a connect (about 1 s). The session's loop
+    // runs on the library's thread; the worker's thread polls the session's
+    // events and queues them as VexaSessionEvents for the caller to drain.
+    // With AutoReconnect, a lost link is followed by new attempts after
+    // growing waits (VexaReconnectBackoff). Each worker is a device of its
+    // own: several run at once, each on a link of its own. Scans run one at
+    // a time; a "scan" takes the first device found that no other session
+    // of this process holds.
     //
-    // Samples: with UseSampleRing (the default) the loop fills the binding's
-    // sample ring, read without allocation through ReadSamples; without it,
-    // frames stay queued for VexaDevice.DrainFrames.
+    // Samples stay in the session's ring, read without allocation through
+    // ReadSamples.
     public sealed class VexaDeviceWorker
     {
         // Port value that scans and takes the first device found.
         public const string ScanPort = "scan";
-        // The built-in simulated device.
+        // The built-in simulated device: every worker on it has a device of
+        // its own.
         public const string SimulatorPort = "SIM";
         // Disconnected reasons of the worker's own: the caller stopped the
-        // session; the loop failed (a Failure event carries the cause).
+        // session (or halted, stopped or closed its Session); the loop
+        // failed (a Failure event carries the cause).
         public const int ReasonEnded = -1;
         public const int ReasonFailure = -2;
         // Failure code of failures that are not the library's.
@@ -39,17 +44,20 @@ namespace Vexa
         public const int MaxPendingEvents = 4096;
 
         private const int PollMs = 50;
+        private const int EventBatch = 64;
         // The session's end has no known cause yet.
         private const int ReasonUnknown = int.MinValue;
+        // Ports one channel text can name: a start takes a 32-bit mask.
+        private const int MaxPorts = 32;
 
-        private static readonly object ActiveGate = new object();
-        private static VexaDeviceWorker active;
+        // The workers running now, for the domain's unload.
+        private static readonly List<VexaDeviceWorker> Running = new List<VexaDeviceWorker>();
+        // The library's scan uses the interface's one set of handlers.
+        private static readonly object ScanGate = new object();
 
         private readonly object gate = new object();
-        private readonly object ringGate = new object();
         private readonly List<VexaSessionEvent> pending = new List<VexaSessionEvent>();
-        private readonly List<VexaEvent> bindingEvents = new List<VexaEvent>();
-        private readonly List<VexaFrame> discardedFrames = new List<VexaFrame>();
+        private readonly VexaDeviceEvent[] sessionEvents = new VexaDeviceEvent[EventBatch];
         private readonly ManualResetEvent stopSignal = new ManualResetEvent(false);
         private readonly VexaReconnectBackoff backoff;
 
@@ -62,14 +70,20 @@ namespace Vexa
         private volatile bool stopRequested;
         private volatile bool shutdownRequested;
         private volatile VexaWorkerState state;
-        private bool ringActive;
-        // Instants the ring dropped in acquisitions that ended (the library
-        // counts the running one only); the live count is added while
-        // liveOverflow holds.
+        private volatile VexaSession session;
+        private volatile int sessionChannels;
+        // The reader's 64-bit ticks for the int[] overload, reused.
+        private long[] wideTicks = new long[0];
+        // Instants the ring dropped: in the sessions that ended, and the
+        // running acquisition's count as the library last told it.
         private long lostEarlier;
-        private bool liveOverflow;
+        private long lostLive;
+        private bool overflowTold;
         private long droppedEvents;
         private int sessionReason;
+        // The session was ended by its holder (Halt, Stop or Close on
+        // Session): the worker ends too, without reconnecting.
+        private bool endedByHolder;
 
         private struct Settings
         {
@@ -90,9 +104,9 @@ namespace Vexa
             get { return backoff; }
         }
 
-        // A connection path, or "scan" (any case) for the first device that a
-        // scan of ScanDomain finds. Read before each attempt, so a change
-        // takes effect at the next (re)connection.
+        // A connection path, or "scan" (any case) for the first free device
+        // that a scan of ScanDomain finds. Read before each attempt, so a
+        // change takes effect at the next (re)connection.
         public string Port { get { lock (gate) return settings.Port; } set { lock (gate) settings.Port = value; } }
 
         // "BTH", "BLE", "USB" or "" for every domain.
@@ -102,7 +116,8 @@ namespace Vexa
             set { lock (gate) settings.ScanDomain = value; }
         }
 
-        // When a scan finds nothing (or fails), connect to "SIM" instead.
+        // When a scan finds no free device (or fails), connect to "SIM"
+        // instead.
         public bool FallbackToSimulator
         {
             get { lock (gate) return settings.FallbackToSimulator; }
@@ -115,7 +130,8 @@ namespace Vexa
             set { lock (gate) settings.BaseFrequency = value; }
         }
 
-        // One character per port from port 1; '1' acquires it.
+        // One character per port from port 1 (32 ports at most); '1'
+        // acquires the port's first channel.
         public string Channels
         {
             get { lock (gate) return settings.Channels; }
@@ -131,13 +147,18 @@ namespace Vexa
             set { lock (gate) settings.AutoReconnect = value; }
         }
 
+        // A session keeps its instants in its ring, always: false is refused
+        // by Start. Frames one by one come only from the interface's current
+        // device (VexaDevice.StartLoopThread and DrainFrames).
+        [Obsolete("A session always reads its ring; frames one by one come from VexaDevice only.")]
         public bool UseSampleRing
         {
             get { lock (gate) return settings.UseSampleRing; }
             set { lock (gate) settings.UseSampleRing = value; }
         }
 
-        // Instants the ring holds; 0 takes the binding's default.
+        // Ignored: a session's ring holds 10 s at the base frequency.
+        [Obsolete("A session's ring always holds 10 s at the base frequency.")]
         public int SampleRingCapacity
         {
             get { lock (gate) return settings.SampleRingCapacity; }
@@ -147,6 +168,14 @@ namespace Vexa
         public VexaWorkerState State
         {
             get { return state; }
+        }
+
+        // The session acquiring now, for what the worker does not do itself
+        // (its recording, markers, parameters); null between sessions. It
+        // belongs to the worker: Halt, Stop or Close on it end the worker.
+        public VexaSession Session
+        {
+            get { return session; }
         }
 
         // True from Start until the worker's thread has ended.
@@ -166,31 +195,30 @@ namespace Vexa
 
         // Checks the settings and starts the worker's thread. Throws
         // ArgumentException for unusable settings and InvalidOperationException
-        // while this or another worker runs.
+        // while this worker runs.
         public void Start()
         {
             Validate(Snapshot());
-            lock (ActiveGate)
+            lock (Running)
             {
-                if (active != null)
+                if (IsRunning || Running.Contains(this))
                 {
-                    throw new InvalidOperationException("A Vexa device worker already runs; the library holds one " +
-                                                        "device at a time.");
+                    throw new InvalidOperationException("This Vexa device worker runs already.");
                 }
-                active = this;
+                Running.Add(this);
             }
             try
             {
                 stopRequested = false;
                 shutdownRequested = false;
+                endedByHolder = false;
                 stopSignal.Reset();
                 backoff.Reset();
-                lock (ringGate)
+                lock (pending)
                 {
-                    lostEarlier = 0;
-                    liveOverflow = false;
+                    droppedEvents = 0;
+                    lostEarlier = lostLive = 0;
                 }
-                lock (pending) droppedEvents = 0;
                 state = VexaWorkerState.Connecting;
                 thread = new Thread(Run) { IsBackground = true, Name = "Vexa device worker" };
                 thread.Start();
@@ -198,32 +226,59 @@ namespace Vexa
             catch
             {
                 state = VexaWorkerState.Idle;
-                lock (ActiveGate) active = null;
+                lock (Running) Running.Remove(this);
                 throw;
             }
         }
 
-        // Asks the worker to end its session and returns at once: a scan or
-        // connect in progress is cancelled (it reports nothing), and the
-        // worker's thread then interrupts, stops and disconnects; with
-        // shutdown, it also runs VexaDevice.Shutdown, on its own thread, so
-        // that nothing runs beside its last call. IsRunning turns false once
-        // all of that is done.
+        // Asks the worker to end its session and returns at once: a scan in
+        // progress is cancelled (it reports nothing), a connect is left to
+        // finish, and the worker's thread then closes the session (halts,
+        // stops, disconnects); with shutdown, it also runs
+        // VexaDevice.Shutdown (the current device ended, the library's
+        // handlers detached), on its own thread after its last call, never
+        // beside another worker's scan. IsRunning turns false once all of
+        // that is done.
         public void RequestStop(bool shutdown = false)
         {
             if (shutdown) shutdownRequested = true;
             stopRequested = true;
             stopSignal.Set();
-            if (IsRunning) VexaDevice.Cancel();
+            // Only a scan: a cancel ends every cancellable call in the
+            // process, and scans run one at a time, so the one running is
+            // this worker's.
+            if (IsRunning && state == VexaWorkerState.Scanning) VexaDevice.Cancel();
         }
 
-        // The running worker, asked to stop; null when none runs.
-        internal static VexaDeviceWorker RequestActiveStop()
+        // VexaDevice.Shutdown on a thread of the pool, never beside a
+        // worker's scan or another shutdown, for a caller that must not wait.
+        public static void ShutdownInBackground()
         {
-            VexaDeviceWorker worker;
-            lock (ActiveGate) worker = active;
-            if (worker != null) worker.RequestStop();
-            return worker;
+            ThreadPool.QueueUserWorkItem(unused =>
+            {
+                try
+                {
+                    ShutdownCurrentDevice();
+                }
+                catch (Exception)
+                {
+                    // Quitting: there is nobody left to tell.
+                }
+            });
+        }
+
+        private static void ShutdownCurrentDevice()
+        {
+            lock (ScanGate) VexaDevice.Shutdown();
+        }
+
+        // Every running worker, asked to stop.
+        internal static VexaDeviceWorker[] RequestAllStop()
+        {
+            VexaDeviceWorker[] workers;
+            lock (Running) workers = Running.ToArray();
+            foreach (VexaDeviceWorker worker in workers) worker.RequestStop();
+            return workers;
         }
 
         // RequestStop, then waits up to timeoutMs (negative: no limit) for
@@ -274,45 +329,56 @@ namespace Vexa
             }
         }
 
-        // Channels per instant in the sample ring; 0 while it is not open.
-        // A read says the channels of its own instants: prefer that.
+        // Channels per instant of the running session's acquisition; 0
+        // between sessions. A read says the channels of its own instants:
+        // prefer that.
         public int SampleChannels
         {
-            get { lock (ringGate) return ringActive ? VexaDevice.SampleRingChannels : 0; }
+            get { return session != null ? sessionChannels : 0; }
         }
 
-        // Instants the ring had to drop since Start, over every reconnection;
-        // kept once the worker has ended, until the next Start.
+        // Instants the rings dropped since Start, over every reconnection,
+        // as the library told them (at an acquisition's first drop and each
+        // time its count doubles); kept once the worker has ended, until the
+        // next Start.
         public long SamplesLost
         {
-            get
-            {
-                lock (ringGate) return lostEarlier + (ringActive && liveOverflow ? VexaDevice.SampleRingOverflow : 0);
-            }
+            get { lock (pending) return lostEarlier + lostLive; }
         }
 
-        // Copies the oldest unread instants of the ring (see
-        // VexaDevice.ReadSamples), with the channel count and acquisition
-        // they were packed with; 0 while the ring is not open.
+        // Copies the oldest unread instants of the session's ring (see
+        // VexaSession.Read), with the channel count and acquisition they
+        // were packed with; 0 between sessions. One reader thread.
         public int ReadSamples(long[] ticks, double[] times, int[] samples, out int channels, out int acquisition)
         {
-            lock (ringGate)
-            {
-                if (ringActive) return VexaDevice.ReadSamples(ticks, times, samples, out channels, out acquisition);
-            }
             if (ticks == null) throw new ArgumentNullException("ticks");
             if (samples == null) throw new ArgumentNullException("samples");
             channels = acquisition = 0;
-            return 0;
+            VexaSession current = session;
+            if (current == null) return 0;
+            try
+            {
+                return current.Read(ticks, times, samples, out channels, out acquisition);
+            }
+            catch (ObjectDisposedException)
+            {
+                // Closed by the worker's thread since: nothing more to read.
+                channels = acquisition = 0;
+                return 0;
+            }
         }
 
         // The same with 32-bit ticks, split at SampleChannels, which a
-        // restart may change between two calls: prefer the overload above.
+        // reconnection may change between two calls: prefer the overload
+        // above.
         public int ReadSamples(int[] ticks, int[] samples)
         {
             if (ticks == null) throw new ArgumentNullException("ticks");
-            if (samples == null) throw new ArgumentNullException("samples");
-            lock (ringGate) return ringActive ? VexaDevice.ReadSamples(ticks, samples) : 0;
+            if (wideTicks.Length < ticks.Length) wideTicks = new long[ticks.Length];
+            int channels, acquisition;
+            int n = ReadSamples(wideTicks, null, samples, out channels, out acquisition);
+            for (int i = 0; i < n; i++) ticks[i] = unchecked((int)wideTicks[i]);
+            return n;
         }
 
         private Settings Snapshot()
@@ -332,17 +398,29 @@ namespace Vexa
                 throw new ArgumentException("The scan domain \"" + s.ScanDomain + "\" is not \"BTH\", \"BLE\", " +
                                             "\"USB\" or \"\".", "ScanDomain");
             }
-            if (s.Channels == null || s.Channels.IndexOf('1') < 0)
+            if (s.Channels == null || s.Channels.IndexOf('1') < 0 || s.Channels.LastIndexOf('1') >= MaxPorts)
             {
-                throw new ArgumentException("The channels select no port: put '1' at each port to acquire.",
-                                            "Channels");
+                throw new ArgumentException("The channels select no port: put '1' at each port to acquire, among " +
+                                            "the first " + MaxPorts + ".", "Channels");
             }
             if (s.BaseFrequency <= 0) throw new ArgumentException("The base frequency must be positive.", "BaseFrequency");
             if (s.Bits <= 0) throw new ArgumentException("The resolution must be positive.", "Bits");
-            if (s.SampleRingCapacity < 0)
+            if (!s.UseSampleRing)
             {
-                throw new ArgumentException("The ring capacity must not be negative.", "SampleRingCapacity");
+                throw new ArgumentException("A session keeps its instants in its ring: frames one by one come only " +
+                                            "from the current device (VexaDevice).", "UseSampleRing");
             }
+        }
+
+        // Bit b for a '1' at position b: port b + 1.
+        private static int ChannelMask(string channels)
+        {
+            int mask = 0;
+            for (int i = 0; i < channels.Length && i < MaxPorts; i++)
+            {
+                if (channels[i] == '1') mask |= 1 << i;
+            }
+            return mask;
         }
 
         private void Run()
@@ -352,7 +430,7 @@ namespace Vexa
                 while (!stopRequested)
                 {
                     if (RunSession()) backoff.Reset();
-                    if (stopRequested || !AutoReconnect) break;
+                    if (stopRequested || endedByHolder || !AutoReconnect) break;
                     state = VexaWorkerState.WaitingToReconnect;
                     if (stopSignal.WaitOne(backoff.NextDelayMs())) break;
                 }
@@ -366,233 +444,266 @@ namespace Vexa
             {
                 try
                 {
-                    CloseRing();
                     // Here, after the worker's last call: never beside it.
-                    if (shutdownRequested) VexaDevice.Shutdown();
+                    if (shutdownRequested) ShutdownCurrentDevice();
                 }
                 catch (Exception e)
                 {
                     PostFailure(e);
                 }
                 state = VexaWorkerState.Idle;
-                lock (ActiveGate)
-                {
-                    if (active == this) active = null;
-                }
+                lock (Running) Running.Remove(this);
             }
         }
 
-        // One attempt: resolve the port, connect, start, watch the loop until
-        // it ends, clean up. True if the device was connected and acquiring.
+        // One attempt: resolve the port, open, start, watch the session until
+        // it ends, close it. True if the device was connected and acquiring.
         private bool RunSession()
         {
             Settings s = Snapshot();
+            VexaSession opened = null;
             try
             {
                 Validate(s);
-                string path = ResolvePort(s);
-                if (stopRequested) return false;
-                state = VexaWorkerState.Connecting;
-                VexaDevice.Connect(path);
-                if (stopRequested)
-                {
-                    VexaDevice.Disconnect();
-                    return false;
-                }
-                return Acquire(s, path);
+                opened = Open(s);
+                if (opened == null || stopRequested) return false;
+                return Acquire(s, opened);
             }
             catch (Exception e)
             {
-                // A stop cancels a scan or connect: what it ends is no failure.
+                // A stop cancels a scan: what it ends is no failure.
                 if (!stopRequested) PostFailure(e);
                 return false;
             }
+            finally
+            {
+                if (opened != null) Close(opened);
+            }
         }
 
-        private bool Acquire(Settings s, string path)
+        // The session of the port, or of the first free device a scan found;
+        // null when a stop came first.
+        private VexaSession Open(Settings s)
         {
-            bool acquiring = false;
+            string port = s.Port.Trim();
+            if (!string.Equals(port, ScanPort, StringComparison.OrdinalIgnoreCase))
+            {
+                state = VexaWorkerState.Connecting;
+                return VexaSession.Open(port);
+            }
+            List<string> found = Scan(s);
+            if (stopRequested) return null;
+            state = VexaWorkerState.Connecting;
+            foreach (string path in found)
+            {
+                try
+                {
+                    return VexaSession.Open(path);
+                }
+                catch (VexaException e)
+                {
+                    // Another session (another component) holds it: the next.
+                    if (e.Code != VexaNative.ErrInUse) throw;
+                }
+                if (stopRequested) return null;
+            }
+            if (s.FallbackToSimulator) return VexaSession.Open(SimulatorPort);
+            throw new InvalidOperationException("No free device was found" +
+                                                (s.ScanDomain.Length == 0 ? "." : " in " + s.ScanDomain + "."));
+        }
+
+        private List<string> Scan(Settings s)
+        {
+            lock (ScanGate)
+            {
+                if (stopRequested) return new List<string>();
+                state = VexaWorkerState.Scanning;
+                try
+                {
+                    return s.ScanDomain.Length == 0 ? VexaDevice.ScanAll() : VexaDevice.Scan(s.ScanDomain);
+                }
+                catch (VexaException e)
+                {
+                    // A missing adapter is one way of finding nothing.
+                    if (!s.FallbackToSimulator) throw;
+                    PostFailure(e);
+                    return new List<string>();
+                }
+            }
+        }
+
+        private bool Acquire(Settings s, VexaSession opened)
+        {
             sessionReason = ReasonUnknown;
+            lock (pending) overflowTold = false;
+            // Before the loop runs: the battery is a question to the device.
+            string type = opened.DeviceType;
+            int battery = ReadBattery(opened);
+            opened.Start(s.BaseFrequency, ChannelMask(s.Channels), s.Bits);
+            int acquisition;
+            sessionChannels = opened.GetAcquisitionLayout(out acquisition).Length;
+            opened.Run();
+            session = opened;
+            state = VexaWorkerState.Acquiring;
+            Post(new VexaSessionEvent
+            {
+                Kind = VexaSessionEventKind.Connected, Path = opened.Path, DeviceType = type, Battery = battery,
+            });
             try
             {
-                string type = VexaDevice.DeviceType;
-                int battery = ReadBattery();
-                if (s.UseSampleRing) OpenRing(s.SampleRingCapacity);
-                VexaDevice.StartChannels(s.BaseFrequency, s.Channels, s.Bits);
-                lock (ringGate) liveOverflow = ringActive;
-                VexaDevice.StartLoopThread();
-                acquiring = true;
-                state = VexaWorkerState.Acquiring;
+                Watch(opened);
+            }
+            catch (Exception e)
+            {
+                if (sessionReason == ReasonUnknown) sessionReason = ReasonFailure;
+                PostFailure(e);
+            }
+            Post(new VexaSessionEvent
+            {
+                Kind = VexaSessionEventKind.Disconnected,
+                Reason = sessionReason == ReasonUnknown ? ReasonFailure : sessionReason,
+            });
+            return true;
+        }
+
+        // Forwards the session's events until its loop ends or a stop is
+        // asked; the events the loop queued before it ended come too.
+        private void Watch(VexaSession acquiring)
+        {
+            try
+            {
+                while (!Forward(acquiring))
+                {
+                    if (stopRequested)
+                    {
+                        if (sessionReason == ReasonUnknown) sessionReason = ReasonEnded;
+                        acquiring.Halt();
+                        Forward(acquiring);
+                        return;
+                    }
+                    stopSignal.WaitOne(PollMs);
+                }
+            }
+            catch (ObjectDisposedException)
+            {
+                // Its holder closed it.
+                if (sessionReason == ReasonUnknown) sessionReason = ReasonEnded;
+                endedByHolder = !stopRequested;
+            }
+        }
+
+        // True once the loop's end came.
+        private bool Forward(VexaSession acquiring)
+        {
+            bool ended = false;
+            int n;
+            while ((n = acquiring.ReadEvents(sessionEvents)) > 0)
+            {
+                for (int i = 0; i < n; i++) ended |= Forward(sessionEvents[i]);
+                if (n < sessionEvents.Length) break;
+            }
+            return ended;
+        }
+
+        private bool Forward(VexaDeviceEvent e)
+        {
+            switch (e.Kind)
+            {
+                case VexaDeviceEventKind.Disconnect:
+                    // The first cause that ended the loop is the reason.
+                    if (sessionReason == ReasonUnknown) sessionReason = e.Code;
+                    break;
+                case VexaDeviceEventKind.DigitalInput:
+                    Post(new VexaSessionEvent
+                    {
+                        Kind = VexaSessionEventKind.DigitalInput, ClockSource = e.ClockSource,
+                        ClockValue = unchecked((int)e.ClockValue), Input = e.Code, State = e.Value != 0,
+                        Tick = e.Tick, Time = e.Time,
+                    });
+                    break;
+                case VexaDeviceEventKind.Failure:
+                    if (e.Code == VexaNative.RecordingFailedCode)
+                    {
+                        Post(new VexaSessionEvent
+                        {
+                            Kind = VexaSessionEventKind.RecordingFailed, Code = e.Code, Message = e.Text,
+                        });
+                        break;
+                    }
+                    if (sessionReason == ReasonUnknown) sessionReason = ReasonFailure;
+                    Post(new VexaSessionEvent { Kind = VexaSessionEventKind.Failure, Code = e.Code, Message = e.Text });
+                    break;
+                case VexaDeviceEventKind.Overflow:
+                    OnOverflow(e);
+                    break;
+                case VexaDeviceEventKind.LoopEnded:
+                    if (sessionReason == ReasonUnknown)
+                    {
+                        sessionReason = e.Code == VexaSession.LoopLinkLost ? ReasonFailure : ReasonEnded;
+                    }
+                    // Halted or stopped by someone else than this worker: by
+                    // the Session's holder.
+                    if (e.Code != VexaSession.LoopLinkLost && !stopRequested) endedByHolder = true;
+                    return true;
+            }
+            return false;
+        }
+
+        private void OnOverflow(VexaDeviceEvent e)
+        {
+            bool first;
+            lock (pending)
+            {
+                if (e.Code == VexaSession.OverflowOfEvents)
+                {
+                    droppedEvents += e.Count;
+                    return;
+                }
+                lostLive = Math.Max(lostLive, e.Count);
+                first = !overflowTold;
+                overflowTold = true;
+            }
+            if (first)
+            {
                 Post(new VexaSessionEvent
                 {
-                    Kind = VexaSessionEventKind.Connected, Path = path, DeviceType = type, Battery = battery,
+                    Kind = VexaSessionEventKind.SampleRingOverflow, Code = VexaNative.SampleRingOverflowCode,
+                    Message = e.Text,
                 });
-                Watch(s.UseSampleRing);
-                if (sessionReason == ReasonUnknown) sessionReason = ReasonFailure;
+            }
+        }
+
+        // Closes the session on this thread; its ring's count of drops is
+        // kept for SamplesLost.
+        private void Close(VexaSession closing)
+        {
+            session = null;
+            sessionChannels = 0;
+            lock (pending)
+            {
+                lostEarlier += lostLive;
+                lostLive = 0;
+            }
+            try
+            {
+                closing.Close();
             }
             catch (Exception e)
             {
                 PostFailure(e);
             }
-            finally
-            {
-                EndSession(s.UseSampleRing);
-            }
-            if (acquiring)
-            {
-                Post(new VexaSessionEvent
-                {
-                    Kind = VexaSessionEventKind.Disconnected,
-                    Reason = sessionReason == ReasonUnknown ? ReasonFailure : sessionReason,
-                });
-            }
-            return acquiring;
         }
 
-        // Forwards the loop's events until it ends by itself or a stop is asked.
-        private void Watch(bool discardFrames)
-        {
-            while (true)
-            {
-                ForwardEvents(discardFrames);
-                if (stopRequested)
-                {
-                    if (sessionReason == ReasonUnknown) sessionReason = ReasonEnded;
-                    VexaDevice.Interrupt();
-                    return;
-                }
-                // The loop's handlers queue their event before the loop
-                // returns, so the last events are drained after this.
-                if (!VexaDevice.IsLooping) return;
-                stopSignal.WaitOne(PollMs);
-            }
-        }
-
-        private void EndSession(bool discardFrames)
-        {
-            Action[] steps = { VexaDevice.Stop, VexaDevice.Disconnect };
-            foreach (Action step in steps)
-            {
-                try
-                {
-                    step();
-                }
-                catch (Exception e)
-                {
-                    PostFailure(e);
-                }
-            }
-            ForwardEvents(discardFrames);
-        }
-
-        private void ForwardEvents(bool discardFrames)
-        {
-            if (discardFrames && VexaDevice.DrainFrames(discardedFrames) > 0) discardedFrames.Clear();
-            if (VexaDevice.DrainEvents(bindingEvents) == 0) return;
-            foreach (VexaEvent e in bindingEvents)
-            {
-                switch (e.Kind)
-                {
-                    case VexaEventKind.Disconnect:
-                        // The first cause that ended the loop is the reason.
-                        if (sessionReason == ReasonUnknown) sessionReason = e.Reason;
-                        break;
-                    case VexaEventKind.DigitalInput:
-                        Post(new VexaSessionEvent
-                        {
-                            Kind = VexaSessionEventKind.DigitalInput, ClockSource = e.ClockSource,
-                            ClockValue = e.ClockValue, Input = e.Input, State = e.State,
-                        });
-                        break;
-                    case VexaEventKind.SampleRingOverflow:
-                        Post(new VexaSessionEvent
-                        {
-                            Kind = VexaSessionEventKind.SampleRingOverflow, Code = e.Code, Message = e.Message,
-                        });
-                        break;
-                    case VexaEventKind.RecordingFailed:
-                        Post(new VexaSessionEvent
-                        {
-                            Kind = VexaSessionEventKind.RecordingFailed, Code = e.Code, Message = e.Message,
-                            Detail = e.Detail,
-                        });
-                        break;
-                    case VexaEventKind.Failure:
-                        if (sessionReason == ReasonUnknown) sessionReason = ReasonFailure;
-                        Post(new VexaSessionEvent
-                        {
-                            Kind = VexaSessionEventKind.Failure, Code = e.Code, Message = e.Message, Detail = e.Detail,
-                        });
-                        break;
-                }
-            }
-            bindingEvents.Clear();
-        }
-
-        private string ResolvePort(Settings s)
-        {
-            string port = s.Port.Trim();
-            if (!string.Equals(port, ScanPort, StringComparison.OrdinalIgnoreCase)) return port;
-            state = VexaWorkerState.Scanning;
-            List<string> found = null;
-            try
-            {
-                found = s.ScanDomain.Length == 0 ? VexaDevice.ScanAll() : VexaDevice.Scan(s.ScanDomain);
-            }
-            catch (VexaException e)
-            {
-                // A missing adapter is one way of finding nothing.
-                if (!s.FallbackToSimulator) throw;
-                PostFailure(e);
-            }
-            if (found != null && found.Count > 0) return found[0];
-            if (s.FallbackToSimulator) return SimulatorPort;
-            throw new InvalidOperationException("No device was found" +
-                                                (s.ScanDomain.Length == 0 ? "." : " in " + s.ScanDomain + "."));
-        }
-
-        private static int ReadBattery()
+        private static int ReadBattery(VexaSession opened)
         {
             try
             {
-                return VexaDevice.Battery;
+                return opened.Battery;
             }
             catch (Exception)
             {
                 return -1;
             }
-        }
-
-        // Left on across reconnections (each read says the layout of its
-        // instants). The start that follows takes the capacity and zeroes
-        // the library's overflow count, so the ending acquisition's count is
-        // kept first.
-        private void OpenRing(int capacity)
-        {
-            lock (ringGate)
-            {
-                KeepOverflow();
-                VexaDevice.EnableSampleRing(capacity);
-                ringActive = true;
-            }
-        }
-
-        private void CloseRing()
-        {
-            lock (ringGate)
-            {
-                if (!ringActive) return;
-                KeepOverflow();
-                ringActive = false;
-                VexaDevice.DisableSampleRing();
-            }
-        }
-
-        // Under ringGate.
-        private void KeepOverflow()
-        {
-            if (ringActive && liveOverflow) lostEarlier += VexaDevice.SampleRingOverflow;
-            liveOverflow = false;
         }
 
         private void PostFailure(Exception e)

@@ -251,5 +251,85 @@ namespace Vexa
 
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtDescribeRecording(byte[] subject, byte[] note);
+
+        // --- Extension (VexaExt): sessions, several devices at once, each
+        // with its own loop thread, ring, recording, time fit and events.
+        // Each returns 0 (or a count, a handle, a percentage) or an Err* code
+        // with the cause as the calling thread's last error detail.
+
+        public const int ErrDevice = -6, ErrLink = -7, ErrInUse = -8, ErrOwnThread = -9;
+
+        // path: NUL-terminated UTF-8. A handle > 0, or an Err* code.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtOpen(byte[] path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtClose(int session);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStartByMask(int session, int baseFreq, int channelMask, int nBits);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStartBySources(int session, int baseFreq, [In] VexaSource[] sources,
+                                                       int nSources);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStop(int session);
+
+        // The session's loop on a thread of the library; returns at once.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtRun(int session);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtHalt(int session);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtSetSessionParameter(int session, int port, int index, [In] int[] data,
+                                                            int dataType);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtGetSessionBattery(int session);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtGetSessionProductId(int session, out int productId);
+
+        // type: static library text (read it with VexaText.FromUtf8).
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtGetSessionDeviceType(int session, out IntPtr type);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtReadEvents(int session, [Out] VexaNativeEvent[] events, int maxEvents);
+
+        // Called on the session's own thread instead of queueing; null
+        // queues again. VexaSession reads the queue instead: a handler into
+        // managed code must be emptied before its domain unloads.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtSetEventHandler(int session, SessionEventHandler handler);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStartSessionRecording(int session, byte[] path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStopSessionRecording(int session);
+
+        // session 0: every recording, the current device's included.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtAddSessionMarker(int session, byte[] text, double hostTime);
+    }
+
+    // The library's VexaExtEvent, field for field.
+    [StructLayout(LayoutKind.Sequential)]
+    public struct VexaNativeEvent
+    {
+        public int Session;
+        public int Kind;
+        public int Code;
+        public int Value;
+        public int ClockSource;
+        public uint ClockValue;
+        public long Tick;
+        public double Time;
+        public long Count;
+        [MarshalAs(UnmanagedType.ByValArray, SizeConst = 256)] public byte[] Text;
     }
 }

@@ -2,9 +2,12 @@ using System;
 
 namespace Vexa
 {
-    // Recording from a game: the library writes the running acquisition to a
-    // file on a thread of its own (BDF+ for ".bdf", CSV text for ".csv"),
-    // with the game's events as markers at the current sample instant.
+    // Recording from a game: the library writes the running acquisition of
+    // the interface's current device (VexaDevice) to a file on a thread of
+    // its own (BDF+ for ".bdf", CSV text for ".csv"), with the game's events
+    // as markers at the current sample instant. A VexaSession records with
+    // its own StartRecording; VexaSession.AddMarkerToAll marks this
+    // recording and every session's at once.
     //
     //     VexaDevice.StartMask(1000, 0x3, 16);
     //     VexaRecording.DescribeChannel(0, "EMG left", "uV", -1000, 1000);  // optional

@@ -10,7 +10,9 @@ namespace Vexa
         // Something failed: Code (the library's, or 0 for a failure of the
         // worker itself), Message, Detail.
         Failure,
-        // A digital input changed: ClockSource, ClockValue, Input, State.
+        // A digital input changed: ClockSource, ClockValue, Input, State;
+        // Tick and Time name its instant when the clock is the acquisition's
+        // tick (else Tick is -1 and Time when the library took it).
         DigitalInput,
         // The recording's file could not be written; the session goes on:
         // Code 101, Message, Detail (the system's cause).
@@ -35,6 +37,8 @@ namespace Vexa
         public int ClockValue;
         public int Input;
         public bool State;
+        public long Tick;
+        public double Time;
 
         public override string ToString()
         {

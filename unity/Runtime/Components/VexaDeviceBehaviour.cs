@@ -8,17 +8,22 @@ using UnityEditor;
 namespace Vexa
 {
     // Connects to a Vexa device and acquires from it without ever blocking
-    // the main thread: the scan, the connect and the loop run on a
-    // VexaDeviceWorker's thread. Update raises the UnityEvents on the main
-    // thread and pulls the samples that arrived into reusable arrays, handed
-    // to SamplesRead and kept for ReadLatest. Runs before default scripts, so
-    // their Update sees this frame's samples.
+    // the main thread: the device is a VexaSession (Session) of its own, so
+    // several components in a scene (one per GameObject) acquire several
+    // devices at once, all timed on the one host clock. The scan and the
+    // connect run on a VexaDeviceWorker's thread, the acquisition loop on
+    // the library's. Update raises the UnityEvents on the main thread and
+    // pulls the samples that arrived from the session's ring into reusable
+    // arrays, handed to SamplesRead and BlockRead and kept for ReadLatest.
+    // Runs before default scripts, so their Update sees this frame's
+    // samples.
     //
     // Ends cleanly on OnDisable, on quit and before an editor domain reload,
-    // without ever waiting on the main thread: a scan or connect in progress
-    // is cancelled, and the worker's thread ends the loop, disconnects and,
-    // on quit and reload, detaches the library's handlers. Enabled again
-    // before that is done, it connects once the old session has ended.
+    // without ever waiting on the main thread: a scan in progress is
+    // cancelled, and the worker's thread ends the loop, closes the session
+    // and, on quit and reload, detaches the library's handlers. Enabled
+    // again before that is done, it connects once the old session has
+    // ended.
     [AddComponentMenu("Vexa/Vexa Device")]
     [DisallowMultipleComponent]
     [DefaultExecutionOrder(-100)]
@@ -48,8 +53,6 @@ namespace Vexa
         [Tooltip("One character per port from port 1; '1' acquires it.")]
         [SerializeField] private string channels = "11";
         [SerializeField] private int bits = 16;
-        [Tooltip("Instants the sample ring holds; 0 takes the binding's default.")]
-        [SerializeField] private int sampleRingCapacity;
         [Tooltip("Instants one read takes from the ring (the size of a block).")]
         [SerializeField] private int blockInstants = 1024;
 
@@ -128,6 +131,15 @@ namespace Vexa
             get { return worker != null && worker.IsRunning; }
         }
 
+        // This component's device while it acquires, for its recording
+        // (StartRecording, AddMarker), parameters and layout; null between
+        // sessions. Its samples and events are the component's to read:
+        // halting, stopping or closing it ends the component's session.
+        public VexaSession Session
+        {
+            get { return worker != null ? worker.Session : null; }
+        }
+
         // Set by the last Connected event; cleared by Disconnected.
         public string ConnectedPath { get; private set; }
         public string DeviceType { get; private set; }
@@ -152,8 +164,8 @@ namespace Vexa
             get { return latestCount; }
         }
 
-        // Instants the ring had to drop since Connect (reading too slowly);
-        // kept after the session ends.
+        // Instants the ring had to drop since Connect (reading too slowly),
+        // as the library told them; kept after the session ends.
         public long SamplesLost
         {
             get { return worker != null ? worker.SamplesLost : 0; }
@@ -350,7 +362,6 @@ namespace Vexa
             worker.BaseFrequency = baseFrequency;
             worker.Channels = channels;
             worker.Bits = bits;
-            worker.SampleRingCapacity = sampleRingCapacity;
             worker.AutoReconnect = autoReconnect;
         }
 
@@ -372,15 +383,7 @@ namespace Vexa
                 worker.RequestStop(shutdown);
                 return;
             }
-            if (!shutdown) return;
-            try
-            {
-                VexaDevice.Shutdown();
-            }
-            catch (Exception e)
-            {
-                Debug.LogWarning("Vexa shutdown: " + e.Message, this);
-            }
+            if (shutdown) VexaDeviceWorker.ShutdownInBackground();
         }
 
         private void EndAll()

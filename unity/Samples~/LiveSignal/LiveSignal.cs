@@ -4,9 +4,10 @@ using UnityEngine;
 namespace Vexa.Samples.LiveSignal
 {
     // Put on a GameObject facing the camera: scans, connects to the first
-    // device found ("SIM", the built-in simulated device, when none is),
-    // draws every channel live, shows the device, its battery and the last
-    // events, and reconnects by itself after a lost link.
+    // free device found ("SIM", the built-in simulated device, when none
+    // is), draws every channel live, shows the device, its battery and the
+    // last events, and reconnects by itself after a lost link. Each one is a
+    // device of its own: TwoDevices puts two side by side.
     [RequireComponent(typeof(VexaDeviceBehaviour))]
     public sealed class LiveSignal : MonoBehaviour
     {
@@ -16,6 +17,8 @@ namespace Vexa.Samples.LiveSignal
         [SerializeField] private float bandHeight = 1.2f;
         [SerializeField] private float lineWidth = 0.02f;
         [SerializeField] private int eventLines = 8;
+        [Tooltip("Left edge of the status lines, in pixels.")]
+        [SerializeField] private float labelLeft = 10;
 
         private readonly Queue<string> recentEvents = new Queue<string>();
         private VexaDeviceBehaviour device;
@@ -30,6 +33,19 @@ namespace Vexa.Samples.LiveSignal
         private string shownPath, shownType;
         private int shownBattery, shownChannels;
         private long shownInstants, shownLost;
+
+        // Both are read at Awake: set them before (on an inactive GameObject).
+        public float TraceWidth
+        {
+            get { return traceWidth; }
+            set { traceWidth = value; }
+        }
+
+        public float LabelLeft
+        {
+            get { return labelLeft; }
+            set { labelLeft = value; }
+        }
 
         private void Awake()
         {
@@ -141,9 +157,9 @@ namespace Vexa.Samples.LiveSignal
             }
         }
 
-        private static void Line(ref float y, string text)
+        private void Line(ref float y, string text)
         {
-            GUI.Label(new Rect(10, y, Screen.width - 20, 20), text);
+            GUI.Label(new Rect(labelLeft, y, Screen.width - labelLeft - 10, 20), text);
             y += 20;
         }
     }

@@ -44,6 +44,7 @@ namespace Vexa.Tests
             ExportTests.Register(runner);
             WrapperTests.Register(runner);
             WorkerTests.Register(runner);
+            SessionTests.Register(runner);
             return runner.Run(filter) == 0 ? 0 : 1;
         }
     }

@@ -53,6 +53,10 @@ namespace UnityEngine
 
         public Transform transform { get { return null; } }
 
+        public void SetActive(bool value)
+        {
+        }
+
         public T AddComponent<T>() where T : Component
         {
             return null;
@@ -147,6 +151,20 @@ namespace UnityEngine
     {
         public static void Label(Rect position, string text)
         {
+        }
+    }
+
+    public enum KeyCode
+    {
+        Space = 32,
+        R = 114,
+    }
+
+    public static class Input
+    {
+        public static bool GetKeyDown(KeyCode key)
+        {
+            return false;
         }
     }
 

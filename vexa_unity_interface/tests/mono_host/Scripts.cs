@@ -34,6 +34,25 @@ public static class Scripts
         return read >= 100 ? "" : "got " + read + " instants in " + DeadlineMs + " ms";
     }
 
+    // A script that acquires from a session of its own and leaves it open
+    // and running for the domain's unload to close (its loop thread and
+    // link would otherwise outlive the domain).
+    public static string SessionLeftOpen()
+    {
+        VexaSession session = VexaSession.Open(QuickDevice);
+        session.Start(1000, 0x3, 16);
+        session.Run();
+        long[] ticks = new long[64];
+        int[] samples = new int[64 * 2];
+        int read = 0, channels, acquisition;
+        int deadline = Environment.TickCount + DeadlineMs;
+        while (read < 100 && Environment.TickCount - deadline < 0)
+        {
+            read += session.Read(ticks, null, samples, out channels, out acquisition);
+        }
+        return read >= 100 ? "" : "the session gave " + read + " instants in " + DeadlineMs + " ms";
+    }
+
     // A script that only routes the library's log to the console.
     public static string LogOnly()
     {

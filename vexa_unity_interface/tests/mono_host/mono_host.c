@@ -185,10 +185,11 @@ int main(int argc, char** argv) {
   int fds = count_entries("/proc/self/fd") - 1;
 
   static const struct { const char* script; int argument; } kScenarios[] = {
-      {"LogOnly", -1}, {"Careless", 1}, {"Careless", 0}};
+      {"LogOnly", -1}, {"Careless", 1}, {"Careless", 0}, {"SessionLeftOpen", -1}};
+  enum { kScenarioCount = sizeof kScenarios / sizeof kScenarios[0] };
   for (int cycle = 0; cycle < kCycles; cycle++) {
-    const char* script = kScenarios[cycle % 3].script;
-    int argument = kScenarios[cycle % 3].argument;
+    const char* script = kScenarios[cycle % kScenarioCount].script;
+    int argument = kScenarios[cycle % kScenarioCount].argument;
     MonoDomain* domain = enter_new_domain("scripts", &scripts);
     run_script(scripts, script, argument);
     leave_and_unload(domain);
