@@ -19,7 +19,9 @@ class TickTimeFit;
 /// The kind of file a Recorder writes.
 enum class RecordingFormat {
   kBdf,  ///< BDF+ (continuous, 24-bit samples): one signal per channel at its own rate and an annotation signal.
-  kCsv   ///< Text (RFC 4180, CRLF): a row of column names, then one row per tick: tick, seconds, every channel's sample, the notes.
+  /// Text (RFC 4180, CRLF): a row of column names, then one row per tick: tick, seconds, every channel's
+  /// sample, the notes. A row reaches the file about a second after its instant (see Recorder::addMarkerAt()).
+  kCsv
 };
 
 /// One acquired channel, in the order of the samples handed to

@@ -455,6 +455,29 @@ TEST(RecorderBdf, DescriptionsRoundTrip) {
   fs::remove(path);
 }
 
+// The wall clock's reading minus the host clock's.
+double wallMinusHost() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() -
+         Vexa::hostTime();
+}
+
+// A BDF+ file's start against a wall-clock time: the header's date, and its
+// time of day with the first record's fraction as each reader gives it.
+void expectStart(const std::string& bdf, double wall, double within) {
+  const std::time_t whole = static_cast<std::time_t>(std::floor(wall));
+  std::tm local{};
+  localtime_r(&whole, &local);
+  const double ofDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (wall - whole);
+  const Vexa::RecordingStart date = Vexa::BdfReader(bdf).recordingInfo().start;
+  EXPECT_EQ(std::make_tuple(date.year, date.month, date.day),
+            std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
+  for (auto [name, read] : readers()) {
+    const ReadBack r = read(bdf);
+    const double fileOfDay = r.startHour * 3600 + r.startMinute * 60 + r.startSecond + r.startSubsecond * 1e-7;
+    EXPECT_NEAR(std::remainder(fileOfDay - ofDay, 86400), 0, within) << name;
+  }
+}
+
 // A simulated device whose crystal runs fast and whose messages come late,
 // its clock signal on port 1 (the microseconds of hostTime() at which each
 // instant was due), recorded with the acquisition's fitted clock into a
@@ -489,9 +512,7 @@ TEST(RecorderClock, StartAndNotesOnTheHostClock) {
   for (const auto& [path, options] : {std::make_pair(bdf, withClock), {csv, withClock}, {old, {}}}) {
     dev.recorders.push_back(std::make_unique<Vexa::Recorder>(path, info, options));
   }
-  const auto host = Vexa::hostTime();
-  const double wallMinusHost =
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - host;
+  const double wallOffset = wallMinusHost();
   dev.setTimeout(2000);
   dev.start(1000, {{1, 1, 16, 0x3}});
   dev.loop();
@@ -501,20 +522,11 @@ TEST(RecorderClock, StartAndNotesOnTheHostClock) {
 
   // The header's time and the first record's onset: the first instant on
   // the wall clock, to the fit's error.
-  const double firstWall = dev.truth[0] + wallMinusHost;
-  const std::time_t whole = static_cast<std::time_t>(std::floor(firstWall));
-  std::tm local{};
-  localtime_r(&whole, &local);
-  const double expectedOfDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (firstWall - whole);
-  const Vexa::RecordingStart date = Vexa::BdfReader(bdf).recordingInfo().start;
-  EXPECT_EQ(std::make_tuple(date.year, date.month, date.day),
-            std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
+  expectStart(bdf, dev.truth[0] + wallOffset, 3e-3);
   for (auto [name, read] : readers()) {
     SCOPED_TRACE(name);
     const ReadBack r = read(bdf);
     ASSERT_TRUE(r.ok);
-    const double ofDay = r.startHour * 3600 + r.startMinute * 60 + r.startSecond + r.startSubsecond * 1e-7;
-    EXPECT_NEAR(std::remainder(ofDay - expectedOfDay, 86400), 0, 3e-3);
     // EDFlib gives onsets from the first record, the file from the header's time.
     const long long from = std::string(name) == "EDFlib" ? 0 : r.startSubsecond;
     int hostNotes = 0;
@@ -560,8 +572,7 @@ TEST(RecorderClock, StartAndNotesOnTheHostClock) {
 TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
   const std::string bdf = tempPath("settled.bdf"), csv = tempPath("settled.csv");
   const auto info = infoFor(100, {{1, 0, 1, 16}});
-  const double wallMinusHost =
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - Vexa::hostTime();
+  const double wallOffset = wallMinusHost();
   for (const bool lateAtFirst : {true, false}) {
     SCOPED_TRACE(lateAtFirst ? "late arrivals at the first record" : "no arrival at the first record");
     Vexa::TickTimeFit fit;
@@ -595,20 +606,11 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
     rec.close();
     rows.close();
     EXPECT_FALSE(rec.addMarkerAt("closed", fit.timeOf(249)));
-    const double settled = fit.timeOf(0) + wallMinusHost;
-    const std::time_t whole = static_cast<std::time_t>(std::floor(settled));
-    std::tm local{};
-    localtime_r(&whole, &local);
-    const double settledOfDay = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + (settled - whole);
-    const Vexa::RecordingStart date = Vexa::BdfReader(bdf).recordingInfo().start;
-    EXPECT_EQ(std::make_tuple(date.year, date.month, date.day),
-              std::make_tuple(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday));
+    expectStart(bdf, fit.timeOf(0) + wallOffset, 1e-3);
     for (auto [name, read] : readers()) {
       SCOPED_TRACE(name);
       ReadBack r = read(bdf);
       ASSERT_TRUE(r.ok);
-      const double ofDay = r.startHour * 3600 + r.startMinute * 60 + r.startSecond + r.startSubsecond * 1e-7;
-      EXPECT_NEAR(std::remainder(ofDay - settledOfDay, 86400), 0, 1e-3);
       EXPECT_EQ(r.samples[0], fedSamples(info.channels[0], 0, 0, 249, 300));
       // EDFlib gives onsets from the first record, the file from the header's time.
       const long long from = std::string(name) == "EDFlib" ? 0 : r.startSubsecond;
