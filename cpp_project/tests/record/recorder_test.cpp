@@ -596,7 +596,9 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
       if (t == 230) rec.addMarker("late");
       if (t == 240) {
         for (Vexa::Recorder* r : {&rec, &rows}) {
-          for (const auto& [text, tick] : {std::make_pair("back", 200), {"old", 100}, {"ahead", 245}}) {
+          // A CSV file holds rows 141 to 240 now.
+          for (const auto& [text, tick] :
+               {std::make_pair("back", 200), {"edge", 141}, {"old", 100}, {"ahead", 245}}) {
             EXPECT_TRUE(r->addMarkerAt(text, fit.timeOf(tick)));
           }
           EXPECT_FALSE(r->addMarkerAt("never", NAN));
@@ -619,6 +621,7 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
       std::vector<Annotation> expected = {
           {10000000, -1, "Marker: old"}, {14200000, -1, "Digital input 1: 1 (clock source 2, clock value 142)"},
           {20000000, -1, "Marker: back"}, {23000000, -1, "Marker: late"}, {24500000, -1, "Marker: ahead"},
+          {14100000, -1, "Marker: edge"},
           {25000000, 5000000, "BAD_padding"}, {25000000, -1, "Recording ends"}, {3700000, -1, "Marker: early"}};
       for (Annotation& a : expected) a.onset += from;
       r.annotations.erase(std::remove_if(r.annotations.begin(), r.annotations.end(), [&](const Annotation& a) {
@@ -637,7 +640,8 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
       if (marker != "\r" && marker != "marker\r" && marker.rfind("host time ", 0)) marked.push_back({line.substr(0, line.find(',')), marker});
     }
     EXPECT_EQ(marked, (std::vector<std::pair<std::string, std::string>>{
-                          {"200", "Marker: back\r"}, {"240", "Marker: old (tick 100)\r"}, {"245", "Marker: ahead\r"}}));
+                          {"141", "Marker: edge\r"}, {"200", "Marker: back\r"},
+                          {"240", "Marker: old (tick 100)\r"}, {"245", "Marker: ahead\r"}}));
   }
   fs::remove(bdf);
   fs::remove(csv);
