@@ -19,7 +19,9 @@ class TickTimeFit;
 /// The kind of file a Recorder writes.
 enum class RecordingFormat {
   kBdf,  ///< BDF+ (continuous, 24-bit samples): one signal per channel at its own rate and an annotation signal.
-  kCsv   ///< Text (RFC 4180, CRLF): a row of column names, then one row per tick: tick, seconds, every channel's sample, the notes.
+  /// Text (RFC 4180, CRLF): a row of column names, then one row per tick: tick, seconds, every channel's
+  /// sample, the notes. A row reaches the file about a second after its instant (see Recorder::addMarkerAt()).
+  kCsv
 };
 
 /// One acquired channel, in the order of the samples handed to
@@ -106,8 +108,11 @@ struct RecorderOptions {
   /// The host time of every instant, fitted by the acquisition; null: the
   /// file knows ticks only. With it, a BDF+ file starts at the first
   /// instant's time on the wall clock (the sub-second part as the first
-  /// record's onset), a note "host time S" gives the fitted host time of an
-  /// instant every 10 s, a CSV file has a host_time column, and
+  /// record's onset, every onset counted from it) as the fit places that
+  /// instant when the file is closed (a copy taken while recording has the
+  /// start the fit gave at its first record), a note "host time S" gives
+  /// the fitted host time of an instant every 10 s, a CSV file has a
+  /// host_time column, and
   /// Recorder::addMarkerAt() places notes by host time. It must outlive the
   /// recorder; only its const members are used, from any thread.
   const TickTimeFit* clock = nullptr;
@@ -202,9 +207,10 @@ class Recorder {
   /// presentation. An instant not yet added is waited for (the note stays
   /// among the markers waiting, within their bound); one the recording never
   /// reaches notes it at the last instant. Without a clock: at the current
-  /// instant. A CSV row already written cannot take a note: it goes in the
-  /// row being written, followed by "(tick N)", the instant it belongs to.
-  /// Any thread.
+  /// instant. A CSV file holds its rows back for a second of ticks (less
+  /// when its rows are very wide) so that such a note joins its own row; a
+  /// row already written cannot take it: it goes in the newest row,
+  /// followed by "(tick N)", the instant it belongs to. Any thread.
   /// @return false, and nothing is noted, when the markers waiting have
   ///   reached their bound, after close(), or for a hostTime that is not a
   ///   finite number.

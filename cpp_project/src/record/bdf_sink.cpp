@@ -10,9 +10,15 @@
 // With a clock, the file starts at the first instant's fitted time on the
 // wall clock: the header holds its whole seconds, and every onset (the
 // records' time-keeping ones first) counts from the header's time, so the
-// first record's onset is the start's fraction of a second. The fraction is
-// set when the first record is written, after a record's worth of arrivals;
-// at the end the header's date and time follow the settled fit.
+// first record's onset is the start's fraction of a second. The fit keeps
+// learning for the whole recording (an early arrival lowers it at any
+// time), so the start taken when the first record is written is only
+// provisional: at the end the start is taken again from the fit and, when
+// it moved, the header and every record's annotation area are written
+// again on the new base, as the record count is. Holding records back
+// until the fit settles would not spare that rewrite and would leave a file
+// copied early without data. Every note is kept (as ticks, not text) for
+// it, and each area keeps room for its onsets to grow on another base.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -35,6 +41,9 @@ constexpr long kRecordCountOffset = 236;
 // end, still has room for the summaries and that note.
 constexpr size_t kSummaryRoom = 160;
 constexpr size_t kReserve = 480;
+// What a TAL's onset may grow by on another base: a fraction of a second
+// where there was none (".1234567") and a carry into one more digit.
+constexpr size_t kOnsetSlack = 9;
 
 void field(std::string& out, const std::string& text, size_t width) {
   std::string f = text.substr(0, width);
@@ -48,12 +57,20 @@ std::string countField(int64_t records) {
   return count;
 }
 
-// Formatted when it goes into a record, once the start's fraction is known.
+// Formatted when it goes into a record, on the start's base of the time.
 struct QueuedNote {
   int64_t tick;
   int64_t durationTicks;
   std::string text;
   NoteKind kind;
+};
+
+// A note in a record's annotation area, kept to write the area again.
+struct PlacedNote {
+  int64_t record;
+  int64_t tick;
+  int64_t durationTicks;
+  std::string text;
 };
 
 // The local calendar time of a time_t; false when the system cannot tell
@@ -104,36 +121,35 @@ class BdfSink : public Sink {
     summary ? queue_.push_front(std::move(note)) : queue_.push_back(std::move(note));
   }
 
-  std::string secondsAt(int64_t tick) const override { return formatSeconds(unitsAt(tick)); }
+  // Counted from the first instant, as readers show onsets, so that a text
+  // written before the start settles stays true.
+  std::string secondsAt(int64_t tick) const override { return formatSeconds(unitsFor(tick - t0_)); }
 
   void flush() override {}
 
   void finish() override {
-    if (records_ == 0) settleStart();
+    const bool moved = settleStart();
+    bool lastGrew = false;
     if (position_ > 0 || (records_ == 0 && !queue_.empty())) {
       // The last record is completed with the last values (zeros when
       // there were none); the span is marked as no data.
-      const int64_t end = t0_ + written_;
-      tail_ = tal(end, plan_.ticksPerRecord - position_, "BAD_padding") + tal(end, 0, "Recording ends");
       final_ = true;
+      end_ = t0_ + written_;
+      padding_ = plan_.ticksPerRecord - position_;
       do {
         put(last_.data());
       } while (position_ > 0);
     } else if (!queue_.empty()) {
       // The data ended with a record: what waits joins that record's area.
       final_ = true;
-      const std::string list = fillList(lastList_);
-      std::vector<uint8_t> area(kAnnotationBytes, 0);
-      std::memcpy(area.data(), list.data(), list.size());
-      // Counted from the end: an offset from the start may not fit a long.
-      const long back = static_cast<long>(record_.size() - annotationOffset_);
-      if (std::fseek(file_.get(), -back, SEEK_END) != 0 ||
-          std::fwrite(area.data(), 1, area.size(), file_.get()) != area.size() ||
-          std::fseek(file_.get(), 0, SEEK_END) != 0) {
-        fail();
-      }
+      fillList(records_ - 1, lastUsed_);
+      lastGrew = true;
     }
-    if (startSettled_) resettleStart();
+    if (moved) {
+      rewriteAreas(0);
+    } else if (lastGrew) {
+      rewriteAreas(records_ - 1);
+    }
     writeCount();
     closeFile();
   }
@@ -157,39 +173,63 @@ class BdfSink : public Sink {
   }
   int64_t unitsAt(int64_t tick) const { return startUnits_ + unitsFor(tick - t0_); }
 
-  // Takes the start from the clock's fit of the first tick: the header's
-  // date and time its whole seconds, the onsets its fraction.
-  void settleStart() {
+  // Takes the start from the clock's fit of the first tick as it stands:
+  // the header's date and time its whole seconds, the onsets its fraction.
+  // True when the start moved (the header is then written anew); false,
+  // the start left as it was, while the fit cannot tell.
+  bool settleStart() {
     const double wall = clock_.wallTimeOf(t0_);
     RecordingStart start;
-    if (!std::isfinite(wall) || !localStart(static_cast<std::time_t>(std::floor(wall)), start)) return;
+    if (!std::isfinite(wall)) return false;
+    const double whole = std::floor(wall);
+    if (!localStart(static_cast<std::time_t>(whole), start)) return false;
+    const int64_t units =
+        std::min<int64_t>(static_cast<int64_t>(std::llround((wall - whole) * kUnitsPerSecond)), kUnitsPerSecond - 1);
+    if (startSettled_ && whole == startWhole_ && units == startUnits_) return false;
     startSettled_ = true;
-    startWhole_ = std::floor(wall);
-    startUnits_ = std::min<int64_t>(static_cast<int64_t>(std::llround((wall - startWhole_) * kUnitsPerSecond)), kUnitsPerSecond - 1);
-    rewriteHeader(start);
-  }
-
-  // The onsets are in the file; what the settled fit can still move is the
-  // header's whole second, when the fraction taken at first lands the
-  // start nearer another one.
-  void resettleStart() {
-    const double wall = clock_.wallTimeOf(t0_);
-    if (!std::isfinite(wall)) return;
-    const double whole = std::round(wall - static_cast<double>(startUnits_) / kUnitsPerSecond);
-    RecordingStart start;
-    if (whole == startWhole_ || !localStart(static_cast<std::time_t>(whole), start)) return;
     startWhole_ = whole;
-    rewriteHeader(start);
-  }
-
-  void rewriteHeader(const RecordingStart& start) {
+    startUnits_ = units;
     info_.start = start;
     const std::string h = headerText();
-    if (std::fseek(file_.get(), 0, SEEK_SET) != 0 || std::fwrite(h.data(), 1, h.size(), file_.get()) != h.size() ||
+    if (!seekTo(file_.get(), 0) || std::fwrite(h.data(), 1, h.size(), file_.get()) != h.size() ||
         std::fseek(file_.get(), 0, SEEK_END) != 0) {
       fail();
     }
     writeCount();
+    return true;
+  }
+
+  // Writes the annotation areas of the records from `first` on again, on
+  // the start's base as it is now.
+  void rewriteAreas(int64_t first) {
+    const uint64_t recordBytes = record_.size();
+    size_t cursor = 0;
+    while (cursor < placed_.size() && placed_[cursor].record < first) ++cursor;
+    for (int64_t r = first; r < records_; ++r) {
+      std::string list = listOf(r, cursor);
+      // Covers what the area held before; the rest of it is zeros already.
+      list.resize(std::max<size_t>(list.size(), listBytes_[static_cast<size_t>(r)]), '\0');
+      listBytes_[static_cast<size_t>(r)] = static_cast<uint16_t>(list.size());
+      const uint64_t at = headerBytes_ + static_cast<uint64_t>(r) * recordBytes + annotationOffset_;
+      if (!seekTo(file_.get(), at) || std::fwrite(list.data(), 1, list.size(), file_.get()) != list.size()) fail();
+    }
+    if (std::fseek(file_.get(), 0, SEEK_END) != 0) fail();
+  }
+
+  // A record's annotation list: its time-keeping TAL, then the notes placed
+  // in it from placed_[cursor] on; moves cursor past them.
+  std::string listOf(int64_t record, size_t& cursor) const {
+    std::string list = timeKeeping(record);
+    for (; cursor < placed_.size() && placed_[cursor].record == record; ++cursor) {
+      const PlacedNote& n = placed_[cursor];
+      list += tal(n.tick, n.durationTicks, n.text);
+    }
+    return list;
+  }
+
+  std::string timeKeeping(int64_t record) const {
+    std::string tal = "+" + formatSeconds(startUnits_ + record * plan_.durationUnits) + "\x14\x14";
+    return tal + '\0';
   }
 
   // One TAL: "+onset[\x15duration]\x14text\x14\0". Long texts are cut on a
@@ -222,17 +262,24 @@ class BdfSink : public Sink {
     if (++position_ == plan_.ticksPerRecord) writeRecord();
   }
 
-  // The record's time-keeping TAL is already in list; adds the waiting
-  // notes that fit, in order. In the last record, the rest becomes one
-  // summary note and the closing notes follow.
-  std::string fillList(std::string list) {
-    const size_t room = kAnnotationBytes - 1 - (final_ ? tail_.size() + kSummaryRoom : kReserve);
+  // Places the waiting notes that fit, in order, in the record whose list
+  // takes `used` bytes so far, each counted with the room its onset may
+  // need on another base; returns the bytes then used. In the last record,
+  // the rest becomes one summary note and the closing notes follow.
+  size_t fillList(int64_t record, size_t used) {
+    auto place = [&](int64_t tick, int64_t duration, std::string text) {
+      used += tal(tick, duration, text).size() + kOnsetSlack;
+      placed_.push_back({record, tick, duration, std::move(text)});
+    };
+    const size_t tail = padding_ > 0 ? 2 * kOnsetSlack + tal(end_, padding_, "BAD_padding").size() +
+                                           tal(end_, 0, "Recording ends").size()
+                                     : 0;
+    const size_t room = kAnnotationBytes - 1 - (final_ ? tail + kSummaryRoom : kReserve);
     while (!queue_.empty()) {
-      const QueuedNote& n = queue_.front();
-      const std::string note = tal(n.tick, n.durationTicks, n.text);
-      if (list.size() + note.size() > room) break;
-      list += note;
+      QueuedNote& n = queue_.front();
+      if (used + tal(n.tick, n.durationTicks, n.text).size() + kOnsetSlack > room) break;
       noted(n.kind);
+      place(n.tick, n.durationTicks, std::move(n.text));
       queue_.pop_front();
     }
     if (final_ && !queue_.empty()) {
@@ -242,26 +289,30 @@ class BdfSink : public Sink {
         last = std::max(last, n.tick);
         noted(n.kind);
       }
-      list += tal(first, last - first,
-                  std::to_string(queue_.size()) + " notes between " + secondsAt(first) + " and " + secondsAt(last) +
-                      " not written: no room left");
+      place(first, last - first,
+            std::to_string(queue_.size()) + " notes between " + secondsAt(first) + " and " + secondsAt(last) +
+                " not written: no room left");
       queue_.clear();
     }
-    return list + (final_ ? tail_ : std::string());
+    if (padding_ > 0) {
+      place(end_, padding_, "BAD_padding");
+      place(end_, 0, "Recording ends");
+    }
+    return used;
   }
 
   void writeRecord() {
     if (records_ == 0) settleStart();
-    std::string list = "+" + formatSeconds(startUnits_ + records_ * plan_.durationUnits) + "\x14\x14";
-    list += '\0';
-    list = fillList(std::move(list));
+    size_t cursor = placed_.size();
+    lastUsed_ = fillList(records_, timeKeeping(records_).size() + kOnsetSlack);
+    const std::string list = listOf(records_, cursor);
     uint8_t* area = &record_[annotationOffset_];
     std::memset(area, 0, kAnnotationBytes);
     std::memcpy(area, list.data(), list.size());
     write(record_.data(), record_.size());
+    listBytes_.push_back(static_cast<uint16_t>(list.size()));
     ++records_;
     position_ = 0;
-    lastList_ = std::move(list);
     writeCount();
   }
 
@@ -333,9 +384,12 @@ class BdfSink : public Sink {
   std::vector<uint8_t> record_;
   std::vector<int32_t> last_;
   std::deque<QueuedNote> queue_;
-  std::string lastList_;  // the annotation list of the last record written
-  std::string tail_;      // notes that close the last record
-  bool final_ = false;    // the next record written is the last
+  std::vector<PlacedNote> placed_;     // every note in the records, in record order
+  std::vector<uint16_t> listBytes_;    // per record: the bytes its list took when last written
+  size_t lastUsed_ = 0;  // room the last record's list takes, slack included
+  bool final_ = false;   // the next record written is the last
+  int64_t end_ = 0;      // the tick after the data, once final_
+  int64_t padding_ = 0;  // ticks that complete the last record, once final_
   int64_t t0_ = 0;
   int64_t written_ = 0;   // ticks put into records so far
   int64_t position_ = 0;  // tick within the current record

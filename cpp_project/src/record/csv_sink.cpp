@@ -1,10 +1,18 @@
 // CSV writer (RFC 4180): one header row of column names, then one row per
 // tick: the tick, its time in seconds (tick / rate), with a clock its
 // fitted host time in seconds (host_time, empty until the fit has an
-// arrival), every channel's sample
-// and the notes at that tick, joined by " | ". Ticks without samples (lost
-// or dropped) keep their rows with empty sample fields, so the tick column
-// stays complete. Lines end in CRLF; fields are quoted where they need it.
+// arrival), every channel's sample and the notes at that tick, joined by
+// " | ". Ticks without samples (lost or dropped) keep their rows with empty
+// sample fields, so the tick column stays complete. Lines end in CRLF;
+// fields are quoted where they need it.
+//
+// Rows are held back for a second of ticks (fewer when a second of rows
+// would take more than kMaxHeldBytes) before they are written, so that a
+// note for an instant up to that old (a marker placed by an earlier host
+// time) still joins its own row. A note for a row already written joins
+// the newest row and names its own tick: "(tick N)". close() writes every
+// row held; a failed write loses them with the rest of the file's end.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +45,15 @@ struct RowNote {
   std::string text;
 };
 
+// Bounds the memory of the rows held back.
+constexpr size_t kMaxHeldBytes = 16 << 20;
+
+struct HeldRow {
+  int64_t tick = 0;
+  std::string fields;  // the tick, the times and the samples
+  std::string notes;
+};
+
 class CsvSink : public Sink {
  public:
   CsvSink(FilePtr file, const std::string& path, const RecordingInfo& info, NoteCounts& notes, const Clock& clock)
@@ -50,35 +67,35 @@ class CsvSink : public Sink {
       names += "," + csvField(name);
     }
     write(names + ",marker\r\n");
-    row_.resize(12 * channels_ + 160);  // the tick, the times and every sample
+    const size_t rowBytes = 12 * channels_ + 64;  // the tick, the times and every sample at their longest
+    holdRows_ = static_cast<size_t>(std::clamp<double>(std::round(frequency_), 1, kMaxHeldBytes / rowBytes));
+    samples_.resize(12 * channels_ + 1);
   }
 
   void instant(int64_t tick, const int32_t* samples) override {
-    char* p = beginRow(tick);
-    char* end = row_.data() + row_.size();
+    HeldRow& row = beginRow(tick);
+    char* p = samples_.data();
+    char* end = samples_.data() + samples_.size();
     for (size_t i = 0; i < channels_; ++i) {
       *p++ = ',';
       p = std::to_chars(p, end, samples[i]).ptr;
     }
-    rowLength_ = static_cast<size_t>(p - row_.data());
+    row.fields.append(samples_.data(), p);
   }
 
   void gap(int64_t tick, int64_t count) override {
-    for (int64_t t = tick; t < tick + count; ++t) {
-      char* p = beginRow(t);
-      std::fill(p, p + channels_, ',');
-      rowLength_ = static_cast<size_t>(p - row_.data()) + channels_;
-    }
+    for (int64_t t = tick; t < tick + count; ++t) beginRow(t).fields.append(channels_, ',');
   }
 
   void annotation(int64_t tick, int64_t durationTicks, const std::string& text, NoteKind kind,
                   bool) override {
-    // A note joins its tick's row while that row is open; one for a tick
-    // whose row is past (a marker placed by an earlier host time) joins the
-    // open row and names its own tick.
-    if (pending_ && tick <= tick_) {
-      marker_ += (marker_.empty() ? "" : " | ") + text;
-      if (tick < tick_) marker_ += " (tick " + std::to_string(tick) + ")";
+    // A note joins its tick's row while that row is held; one for a row
+    // already written joins the newest row and names its own tick.
+    if (count_ > 0 && tick <= newest().tick) {
+      const int64_t oldest = row(0).tick;
+      std::string& notes = (tick >= oldest ? row(static_cast<size_t>(tick - oldest)) : newest()).notes;
+      notes += (notes.empty() ? "" : " | ") + text;
+      if (tick < oldest) notes += " (tick " + std::to_string(tick) + ")";
     } else {
       ahead_.push_back({tick, text});
     }
@@ -91,11 +108,11 @@ class CsvSink : public Sink {
                                            std::chars_format::fixed).ptr);
   }
 
-  // The open row stays back: notes at its tick may still come.
+  // The rows held stay back: notes for them may still come.
   void flush() override { flushFile(); }
 
   void finish() override {
-    endRow();
+    while (count_ > 0) writeOldest();
     if (!ahead_.empty()) {
       // Notes after the last row (a recording without instants) get rows
       // of their own.
@@ -128,27 +145,42 @@ class CsvSink : public Sink {
   }
 
  private:
-  // Writes the open row, opens the next one and fills in its tick and
-  // seconds; returns where its sample fields go.
-  char* beginRow(int64_t tick) {
-    endRow();
-    pending_ = true;
-    tick_ = tick;
+  HeldRow& row(size_t i) { return held_[(oldest_ + i) % held_.size()]; }
+  HeldRow& newest() { return row(count_ - 1); }
+
+  // Holds a new row, writing the oldest one when the hold is full, and
+  // fills in its tick, its times and the notes that waited for it; its
+  // sample fields follow.
+  HeldRow& beginRow(int64_t tick) {
+    if (count_ == holdRows_) writeOldest();
+    // The ring grows to its size before it first wraps (oldest_ is 0 until then).
+    if (count_ == held_.size()) held_.emplace_back();
+    ++count_;
+    HeldRow& r = newest();
+    r.tick = tick;
+    r.notes.clear();
     size_t kept = 0;
     for (RowNote& n : ahead_) {
       if (n.tick <= tick) {
-        marker_ += (marker_.empty() ? "" : " | ") + n.text;
+        r.notes += (r.notes.empty() ? "" : " | ") + n.text;
       } else {
         ahead_[kept++] = std::move(n);
       }
     }
     ahead_.resize(kept);
-    char* p = row_.data();
-    char* end = row_.data() + row_.size();
-    p = std::to_chars(p, end, tick).ptr;
-    *p++ = ',';
-    const std::string seconds = timesAt(tick);
-    return std::copy(seconds.begin(), seconds.end(), p);
+    char text[24];
+    r.fields.assign(text, std::to_chars(text, text + sizeof text, tick).ptr);
+    r.fields += ',';
+    r.fields += timesAt(tick);
+    return r;
+  }
+
+  void writeOldest() {
+    HeldRow& r = row(0);
+    write(r.fields);
+    write("," + csvField(r.notes) + "\r\n");
+    oldest_ = (oldest_ + 1) % held_.size();
+    --count_;
   }
 
   // The seconds field, and the host_time one after it with a clock.
@@ -160,23 +192,14 @@ class CsvSink : public Sink {
     return secondsAt(tick) + "," + text;
   }
 
-  void endRow() {
-    if (!pending_) return;
-    pending_ = false;
-    write(row_.data(), rowLength_);
-    write("," + csvField(marker_) + "\r\n");
-    marker_.clear();
-  }
-
   size_t channels_;
   double frequency_;
   const Clock clock_;
-  std::vector<char> row_;
-  size_t rowLength_ = 0;
-  bool pending_ = false;  // row_ holds the open row of tick_
-  int64_t tick_ = 0;
-  std::string marker_;          // the open row's notes
-  std::vector<RowNote> ahead_;  // notes for rows not yet open
+  std::vector<char> samples_;  // one row's sample fields as text
+  size_t holdRows_ = 1;
+  std::vector<HeldRow> held_;  // a ring of rows not yet written, by tick
+  size_t oldest_ = 0, count_ = 0;
+  std::vector<RowNote> ahead_;  // notes for rows not yet begun
 };
 
 }  // namespace

@@ -23,6 +23,14 @@ FilePtr createFile(const std::string& path) {
   return file;
 }
 
+bool seekTo(std::FILE* file, uint64_t offset) {
+#ifdef _WIN32
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 void Sink::write(const void* data, size_t n) {
   if (std::fwrite(data, 1, n, file_.get()) != n) fail();
   bytes_ += n;

@@ -23,6 +23,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // Opens the file for writing, or throws Error::InvalidParameter.
 FilePtr createFile(const std::string& path);
 
+// Moves to a byte of the file, counted from its start: a file may outgrow
+// what std::fseek's long reaches.
+bool seekTo(std::FILE* file, uint64_t offset);
+
 // Who a note comes from; each kind has its own bound on the notes waiting.
 enum class NoteKind { kSystem, kMarker, kInput };
 
@@ -59,7 +63,7 @@ class Sink {
   // still waiting for room.
   virtual void annotation(int64_t tick, int64_t durationTicks, const std::string& text,
                           NoteKind kind = NoteKind::kSystem, bool summary = false) = 0;
-  // A time as the file states it, in seconds ("12.5").
+  // A time as the file's notes name it, in seconds ("12.5").
   virtual std::string secondsAt(int64_t tick) const = 0;
   // Pushes what is buffered to the file.
   virtual void flush() = 0;
