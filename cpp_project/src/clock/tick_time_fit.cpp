@@ -14,6 +14,8 @@ namespace {
 constexpr double kCrystalTolerance = 200e-6;
 // Fewer closed blocks than this give the slope no measure of its spread.
 constexpr int kMinSlopeBlocks = 4;
+// No crystal is this far off its nominal rate.
+constexpr double kImplausibleDrift = 1000e-6;
 // The drift is shown once the slope is known to within this.
 constexpr double kDriftShownSpread = 50e-6;
 
@@ -156,9 +158,12 @@ void TickTimeFit::fitSlope() {
   const double spread = 2 * std::sqrt(2.0) * pointError / (farX - nearX);
   const double nominal = 1.0 / nominalRate_;
   const double prior = kCrystalTolerance * nominal;
-  const double trust = prior * prior / (prior * prior + spread * spread);
+  // A slope further off than any crystal runs comes from a misled hull (a
+  // backlog of late messages at the start): the nominal rate stands.
+  const bool plausible = std::abs(hullSlope - nominal) <= kImplausibleDrift * nominal;
+  const double trust = plausible ? prior * prior / (prior * prior + spread * spread) : 0;
   slope_ = nominal + (hullSlope - nominal) * trust;
-  slopeSpread_ = std::sqrt(trust) * spread;
+  slopeSpread_ = prior * std::sqrt(1 - trust);
   slopeFitted_ = true;
 }
 
