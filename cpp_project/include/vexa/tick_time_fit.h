@@ -17,12 +17,16 @@ namespace Vexa {
 /// lower edge of the arrival times, not their middle. The arrivals of the
 /// last minute are kept as the earliest one (against the line) of each
 /// quarter of a second. The slope, which follows the device clock's drift
-/// from the host's, is the median of the slopes between those lows half a
-/// window apart, drawn towards the nominal rate while it is less certain
-/// than a crystal's tolerance (at the start); the line then runs through the
-/// earliest low of the last 15 s, so a late message never lifts it and an
-/// early one lowers it at once. Lost instants (a jump in tick) need nothing:
-/// the line gives their times.
+/// from the host's, comes from the lower convex hull of those lows: the
+/// hull's heights at a quarter and at three quarters of the window, half a
+/// window apart, so that neither a late low at the window's end nor a short
+/// hull edge tilts it. The hull lies above the lower edge by about as much
+/// as the spacing of the lows near it, so the slope is drawn towards the
+/// nominal rate in proportion as that makes it less certain than a
+/// crystal's tolerance (always at the start). The line then runs through
+/// the earliest low of the last 15 s, so a late message never lifts it and
+/// an early one lowers it at once. Lost instants (a jump in tick) need
+/// nothing: the line gives their times.
 ///
 /// Threads: start() and addArrival() from one thread at a time (the
 /// acquisition loop's); every other member from any thread, at any time,
@@ -34,7 +38,8 @@ class TickTimeFit {
   struct Health {
     /// How fast the device's clock runs against the host's, in parts per
     /// million (positive: fast, its instants come early); 0 until the
-    /// arrivals span a second.
+    /// arrivals measure it to within about 50 ppm: a second without jitter,
+    /// longer with it (with 30 ms of jitter, often more than 10 s).
     double driftPpm = 0;
     /// The largest delay above the lower edge among the arrivals of the
     /// last 10 s, in seconds: how much arrival stamping would err.
@@ -94,7 +99,7 @@ class TickTimeFit {
     double anchorTime = 0;
     double secondsPerTick = 0;
     double nominalSecondsPerTick = 0;
-    bool fitted = false;  // the slope comes from the arrivals
+    bool fitted = false;  // the slope is measured well enough to show the drift
     double jitter = 0;
     int64_t arrivals = 0;
   };
@@ -108,6 +113,8 @@ class TickTimeFit {
   // Files the current block and fits the slope and anchor anew.
   void closeBlock(int64_t nextIndex);
   void fitSlope();
+  // The lower hull's height at x (relative to the origin).
+  double hullAt(double x) const;
   const Block& closedBlock(int age) const;  // 0: the newest
   void publish(const Line& line);
   Line snapshot() const;
@@ -116,6 +123,7 @@ class TickTimeFit {
   double nominalRate_ = 0;
   double slope_ = 0;  // seconds per tick in force
   bool slopeFitted_ = false;
+  double slopeSpread_ = 0;  // the slope's uncertainty, seconds per tick
   int64_t blockTicks_ = 1;
   int64_t originTick_ = 0;
   double originTime_ = 0;
@@ -125,11 +133,13 @@ class TickTimeFit {
   int closedCount_ = 0;
   int closedNewest_ = -1;  // slot of the newest closed block
   Block current_{};
+  std::array<int, kWindowBlocks> hull_{};  // ages of the lower hull's lows, oldest first
+  int hullCount_ = 0;
+  std::array<double, kWindowBlocks> heights_{};  // the lows' heights above the hull
   // The earliest low, against the line, of the last kAnchorBlocks closed.
   bool hasClosedAnchor_ = false;
   double closedAnchorX_ = 0, closedAnchorY_ = 0;
   double closedJitter_ = 0;
-  std::array<double, kWindowBlocks / 2> pairSlopes_{};
   Line line_{};
 
   // The published line: a sequence lock, odd while being written.

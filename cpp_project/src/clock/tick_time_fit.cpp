@@ -14,6 +14,10 @@ namespace {
 constexpr double kCrystalTolerance = 200e-6;
 // Fewer closed blocks than this give the slope no measure of its spread.
 constexpr int kMinSlopeBlocks = 4;
+// No crystal is this far off its nominal rate.
+constexpr double kImplausibleDrift = 1000e-6;
+// The drift is shown once the slope is known to within this.
+constexpr double kDriftShownSpread = 50e-6;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -32,6 +36,7 @@ void TickTimeFit::reset(double nominalRate) {
   nominalRate_ = nominalRate;
   slope_ = 1.0 / nominalRate;
   slopeFitted_ = false;
+  slopeSpread_ = kCrystalTolerance * slope_;
   blockTicks_ = std::max<int64_t>(1, std::llround(nominalRate * kBlockSeconds));
   arrivals_ = 0;
   closedCount_ = 0;
@@ -82,7 +87,7 @@ void TickTimeFit::addArrival(int64_t tick, double arrival) {
   line_.anchorTick = originTick_ + static_cast<int64_t>(anchorX);
   line_.anchorTime = originTime_ + anchorY;
   line_.secondsPerTick = slope_;
-  line_.fitted = slopeFitted_;
+  line_.fitted = slopeFitted_ && slopeSpread_ < kDriftShownSpread * slope_;
   const double residual = (y - anchorY) - slope_ * (x - anchorX);
   current_.maxResidual = std::max(current_.maxResidual, residual);
   line_.jitter = std::max(closedJitter_, current_.maxResidual);
@@ -117,28 +122,57 @@ void TickTimeFit::closeBlock(int64_t nextIndex) {
 }
 
 void TickTimeFit::fitSlope() {
-  // Pairs half the window apart: the longest baselines, each low in one
-  // pair only, so that one odd low moves the median by one place at most.
-  const int pairs = closedCount_ / 2;
   if (closedCount_ < kMinSlopeBlocks) return;  // too few: the slope stays
-  for (int i = 0; i < pairs; ++i) {
-    const Block& a = closedBlock(closedCount_ - 1 - i);
-    const Block& b = closedBlock(closedCount_ - 1 - i - pairs);
-    pairSlopes_[i] = (b.y - a.y) / (b.x - a.x);
+  // The lower convex hull of the blocks' lows: no low lies under it, and
+  // since no arrival comes before its instant, it lies on or above the
+  // lower edge, closest where early arrivals are near.
+  hullCount_ = 0;
+  for (int age = closedCount_ - 1; age >= 0; --age) {
+    const Block& c = closedBlock(age);
+    while (hullCount_ >= 2) {
+      const Block& a = closedBlock(hull_[hullCount_ - 2]);
+      const Block& b = closedBlock(hull_[hullCount_ - 1]);
+      // b is dropped when it lies on or above the chord from a to c.
+      if ((b.y - a.y) * (c.x - a.x) < (c.y - a.y) * (b.x - a.x)) break;
+      --hullCount_;
+    }
+    hull_[hullCount_++] = age;
   }
-  double* first = pairSlopes_.data();
-  std::nth_element(first, first + pairs / 2, first + pairs);
-  const double median = first[pairs / 2];
-  for (int i = 0; i < pairs; ++i) pairSlopes_[i] = std::abs(pairSlopes_[i] - median);
-  std::nth_element(first, first + pairs / 2, first + pairs);
-  // The spread of the median (from the median absolute deviation) against
-  // the crystal's: a short or noisy window leans on the nominal rate.
-  const double spread = 1.4826 * first[pairs / 2] * 1.25 / std::sqrt(static_cast<double>(pairs));
+  const double firstX = closedBlock(closedCount_ - 1).x, lastX = closedBlock(0).x;
+  const double span = lastX - firstX;
+  const double nearX = firstX + span * 0.25, farX = firstX + span * 0.75;
+  const double hullSlope = (hullAt(farX) - hullAt(nearX)) / (farX - nearX);
+  // How far the hull may lie above the edge: if r lows lie within q of it,
+  // about r / q lows come per second of height, and the lowest of the
+  // half window's lows lies about 2 q / r above the edge. The lows on the
+  // hull are left out of r: they are how the hull was drawn.
+  for (int age = 0; age < closedCount_; ++age) {
+    const Block& b = closedBlock(age);
+    heights_[age] = b.y - hullAt(b.x);
+  }
+  const int rank = std::min(closedCount_ - 1, hullCount_ + std::max(1, closedCount_ / 8));
+  std::nth_element(heights_.begin(), heights_.begin() + rank, heights_.begin() + closedCount_);
+  const double pointError = 2 * heights_[rank] / std::max(1, rank - hullCount_ + 1);
+  // Both ends may err so; doubled, since leaning on the nominal rate
+  // costs less than trusting a tilted hull.
+  const double spread = 2 * std::sqrt(2.0) * pointError / (farX - nearX);
   const double nominal = 1.0 / nominalRate_;
   const double prior = kCrystalTolerance * nominal;
-  const double trust = prior * prior / (prior * prior + spread * spread);
-  slope_ = nominal + (median - nominal) * trust;
+  // A slope further off than any crystal runs comes from a misled hull (a
+  // backlog of late messages at the start): the nominal rate stands.
+  const bool plausible = std::abs(hullSlope - nominal) <= kImplausibleDrift * nominal;
+  const double trust = plausible ? prior * prior / (prior * prior + spread * spread) : 0;
+  slope_ = nominal + (hullSlope - nominal) * trust;
+  slopeSpread_ = prior * std::sqrt(1 - trust);
   slopeFitted_ = true;
+}
+
+double TickTimeFit::hullAt(double x) const {
+  int i = 1;
+  while (i < hullCount_ - 1 && closedBlock(hull_[i]).x < x) ++i;
+  const Block& a = closedBlock(hull_[i - 1]);
+  const Block& b = closedBlock(hull_[i]);
+  return a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
 }
 
 void TickTimeFit::publish(const Line& line) {
