@@ -242,8 +242,8 @@ namespace Vexa.Tests
                            device.Session.Handle != other.Session.Handle, "a session each");
                 Check.Equal(2, device.Channels, "channels of the blocks");
                 VexaSource[] sources = { ExportTests.Source(2, 1, 16, 1), ExportTests.Source(4, 1, 16, 1) };
-                SamplePattern.CheckInstants(firstTicks, firstSamples, firstTicks.Length, sources, 0);
-                SamplePattern.CheckInstants(otherTicks, otherSamples, otherCount,
+                SamplePattern.CheckInstants(Array.ConvertAll(firstTicks, t => (long)t), firstSamples, firstTicks.Length, sources, 0);
+                SamplePattern.CheckInstants(Array.ConvertAll(otherTicks, t => (long)t), otherSamples, otherCount,
                                             new[] { ExportTests.Source(3, 1, 16, 1) }, 0);
 
                 // Reconnection waits follow the settings at each attempt.
