@@ -3,7 +3,9 @@
 // progress line on standard error, and takes markers typed on standard
 // input. SIGINT or SIGTERM ends the acquisition; the file is finished
 // cleanly either way. An existing file is replaced only with --force, and
-// the file is created only once the device accepted the start.
+// the file is created only once the device accepted the start. Several
+// PATHs record their devices together into one file each in the folder -o
+// names.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
