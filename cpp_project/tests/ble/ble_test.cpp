@@ -123,6 +123,25 @@ TEST(UsbTtyPorts, KeepsTheDonglesIdentityInNameOrder) {
   fs::remove_all(root);
 }
 
+TEST(FindDongle, TakesTheFirstFreePortElseSaysWhy) {
+  vexa_sim::PtyLink dongle;
+  {
+    DonglePorts ports({"COM/dev/vexa-no-such-port", dongle.comPath()});
+    EXPECT_EQ(Vexa::COM_BLE::find_ble_dongle(0).port, dongle.comPath());
+  }
+  const std::string missing = typeName<Vexa::Notification::AdapterNotFound>();
+  Vexa::COM holder(dongle.comPath());  // open in this process
+  const std::pair<Vexa::DonglePortLister, std::string> cases[] = {
+      {[] { return std::vector<std::string>{}; }, missing},
+      {[&dongle] { return std::vector<std::string>{dongle.comPath()}; }, typeName<Vexa::Notification::LinkInUse>()},
+      {[]() -> std::vector<std::string> { throw std::runtime_error("no list"); }, missing},
+  };
+  for (const auto& [lister, failure] : cases) {
+    DonglePorts ports(lister);
+    EXPECT_EQ(thrownType([] { Vexa::COM_BLE link(fastTimings()); }), failure);
+  }
+}
+
 TEST(BlePath, TheAddressWithOrWithoutPrefixInAnyCaseAndNothingElse) {
   for (const char* path :
        {"BLE00:07:80:4C:1E:01", "00:07:80:4c:1e:01", "ble0:7:80:4C:1E:1", "Ble 0x00: 7:80:4C:1E:101"}) {
@@ -398,32 +417,6 @@ TEST(BleSearch, ACancelEndsTheWaitForTheDonglesRestart) {
   });
   EXPECT_EQ(thrown, typeName<Vexa::Error::Cancelled>());
   EXPECT_TRUE(vexa_test::eventually([&] { return commands(dongle) == std::vector<Bytes>{kReset}; }));
-}
-
-TEST(FindDongle, TakesTheFirstFreePortElseSaysWhy) {
-  vexa_sim::PtyLink dongle, spare;
-  {
-    DonglePorts ports({"COM/dev/vexa-no-such-port", dongle.comPath(), spare.comPath()});
-    const Vexa::COM_BLE::Dongle first = Vexa::COM_BLE::find_ble_dongle(0);
-    EXPECT_EQ(first.port, dongle.comPath());
-    // Reserved while its claim lives: the next search takes the spare, and
-    // the port cannot be opened as a plain port either.
-    EXPECT_EQ(Vexa::COM_BLE::find_ble_dongle(0).port, spare.comPath());
-    EXPECT_EQ(thrownType([&dongle] { Vexa::COM port(dongle.comPath()); }), typeName<Vexa::Notification::LinkInUse>());
-  }
-  const std::string missing = typeName<Vexa::Notification::AdapterNotFound>();
-  const std::string inUse = typeName<Vexa::Notification::LinkInUse>();
-  Vexa::COM holder(dongle.comPath());  // open in this process
-  const std::pair<Vexa::DonglePortLister, std::string> cases[] = {
-      {[] { return std::vector<std::string>{}; }, missing},
-      {[&dongle] { return std::vector<std::string>{dongle.comPath()}; }, inUse},
-      {[]() -> std::vector<std::string> { throw std::runtime_error("no list"); }, missing},
-  };
-  for (const auto& [lister, failure] : cases) {
-    DonglePorts ports(lister);
-    EXPECT_EQ(thrownType([] { Vexa::COM_BLE::find_ble_dongle(0); }), failure);
-    EXPECT_EQ(thrownType([] { Vexa::COM_BLE link(fastTimings()); }), failure);
-  }
 }
 
 TEST(BleConnect, EachLinkTakesADongleOfItsOwn) {
