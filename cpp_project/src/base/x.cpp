@@ -16,6 +16,10 @@ namespace {
 enum class Link { kSerial, kUsb, kBle, kBluetooth };
 
 Link linkOf(const std::string& path) {
+#ifdef _WIN32
+  // "\\.\COM7": a port named in the device namespace.
+  if (path.compare(0, 4, "\\\\.\\") == 0) return Link::kSerial;
+#endif
   if (path.size() >= 3) {
     std::string prefix;
     for (int i = 0; i < 3; ++i) prefix += static_cast<char>(std::toupper(static_cast<unsigned char>(path[i])));

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "io/link_claim.h"
 #include "vexa/io.h"
 
 namespace Vexa {
@@ -13,7 +14,11 @@ namespace Vexa {
 class COM : public IO {
  public:
   // portName is the whole connection path, e.g. "COM7" or "COM/dev/ttyUSB0".
+  // Claims the port first: LinkInUse when this process has it open already.
   explicit COM(const std::string& portName);
+  // Opens a port whose claim the caller took already (the BLE dongle's,
+  // reserved before it was probed); the claim goes with the port.
+  COM(const std::string& portName, LinkClaim claim);
   ~COM() override;
 
   // Stores timeout > 0 unchanged, 0 as 1 (a 1 ms poll) and any negative
@@ -26,6 +31,8 @@ class COM : public IO {
   struct Port;  // platform handles
   // Programs the port with a stored time-out (see setRcvTimeout).
   void applyReadTimeout(int stored);
+  // Declared first: released only after the port has closed.
+  LinkClaim claim_;
   std::unique_ptr<Port> port_;
 };
 

@@ -17,6 +17,8 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "com.h"
@@ -80,7 +82,15 @@ std::string openFailure(const std::string& device, int err) {
   return text;
 }
 
-COM::COM(const std::string& portName) {
+std::string serialLinkKey(const std::string& portName) {
+  const std::string device = devicePathOf(portName);
+  if (device.empty()) return "serial port " + portName;
+  // /dev/serial/by-id/... and the other links name the tty they point to.
+  char resolved[PATH_MAX];
+  return "serial port " + std::string(realpath(device.c_str(), resolved) != nullptr ? resolved : device.c_str());
+}
+
+COM::COM(const std::string& portName, LinkClaim claim) : claim_(std::move(claim)) {
   const std::string device = devicePathOf(portName);
   if (device.empty()) {
     VEXA_THROW_DETAIL(Notification::OpeningPort, "\"" + portName + "\" names no serial port: use COM followed by an absolute device path, or COMn");

@@ -15,6 +15,7 @@
 #endif
 #include <windows.h>
 
+#include <cctype>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -137,10 +138,22 @@ struct COM::Port {
   UniqueHandle file;
 };
 
-COM::COM(const std::string& portName) {
+std::string serialLinkKey(const std::string& portName) {
+  // COM7, com7 and \\.\COM7 are one port: Windows ignores the letter case
+  // of device names, and the prefix only names the namespace.
+  std::string name = portName.compare(0, sizeof kDevicePrefix - 1, kDevicePrefix) == 0
+                         ? portName.substr(sizeof kDevicePrefix - 1)
+                         : portName;
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return "serial port " + name;
+}
+
+COM::COM(const std::string& portName, LinkClaim claim) : claim_(std::move(claim)) {
   // A longer name cannot be stored whole; cutting it could name another
   // port, and so could a name cut short by an embedded terminator.
-  if (portName.size() > kMaxPortNameLength || portName.find('\0') != std::string::npos)
+  const bool prefixed = portName.compare(0, sizeof kDevicePrefix - 1, kDevicePrefix) == 0;
+  const std::size_t nameLength = portName.size() - (prefixed ? sizeof kDevicePrefix - 1 : 0);
+  if (nameLength > kMaxPortNameLength || portName.find('\0') != std::string::npos)
     VEXA_THROW_DETAIL(Notification::OpeningPort, "the port name is longer than 35 characters");
 
   auto port = std::make_unique<Port>();
@@ -154,7 +167,7 @@ COM::COM(const std::string& portName) {
   // Exclusive read/write access to an existing port. No line parameters are
   // set: baud rate, framing, flow control and time-outs stay as the driver
   // has them until the first setRcvTimeout.
-  const std::string deviceName = kDevicePrefix + portName;
+  const std::string deviceName = prefixed ? portName : kDevicePrefix + portName;
   std::wstring wideName;
   if (!widen(deviceName, wideName)) VEXA_THROW_DETAIL(Notification::OpeningPort, "the port name is not UTF-8");
   port->file = UniqueHandle(CreateFileW(wideName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -119,21 +119,22 @@ TEST(UsbTtyPorts, KeepsTheDonglesIdentityInNameOrder) {
   fs::remove_all(root);
 }
 
-TEST(FindDongle, TakesTheFirstPortThatOpensElseThereIsNoAdapter) {
+TEST(FindDongle, TakesTheFirstFreePortElseSaysWhy) {
   vexa_sim::PtyLink dongle;
   {
     DonglePorts ports({"COM/dev/vexa-no-such-port", dongle.comPath()});
-    EXPECT_EQ(Vexa::COM_BLE::find_ble_dongle(0), dongle.comPath());
+    EXPECT_EQ(Vexa::COM_BLE::find_ble_dongle(0).port, dongle.comPath());
   }
-  Vexa::COM holder(dongle.comPath());  // held exclusively
-  for (Vexa::DonglePortLister lister : std::vector<Vexa::DonglePortLister>{
-           [] { return std::vector<std::string>{}; },
-           [&dongle] { return std::vector<std::string>{dongle.comPath()}; },
-           []() -> std::vector<std::string> { throw std::runtime_error("no list"); },
-       }) {
+  const std::string missing = typeName<Vexa::Notification::AdapterNotFound>();
+  Vexa::COM holder(dongle.comPath());  // open in this process
+  const std::pair<Vexa::DonglePortLister, std::string> cases[] = {
+      {[] { return std::vector<std::string>{}; }, missing},
+      {[&dongle] { return std::vector<std::string>{dongle.comPath()}; }, typeName<Vexa::Notification::LinkInUse>()},
+      {[]() -> std::vector<std::string> { throw std::runtime_error("no list"); }, missing},
+  };
+  for (const auto& [lister, failure] : cases) {
     DonglePorts ports(lister);
-    EXPECT_THROW(Vexa::COM_BLE::find_ble_dongle(0), Vexa::Notification::AdapterNotFound);
-    EXPECT_THROW(Vexa::COM_BLE link(fastTimings()), Vexa::Notification::AdapterNotFound);
+    EXPECT_EQ(thrownType([] { Vexa::COM_BLE link(fastTimings()); }), failure);
   }
 }
 
@@ -404,6 +405,38 @@ TEST(BleSearch, ACancelEndsTheWaitForTheDonglesRestart) {
   EXPECT_EQ(thrownWhenCancelled("the cancelled search", [&t] { Vexa::BLE::findDevices(t); }),
             typeName<Vexa::Error::Cancelled>());
   EXPECT_TRUE(vexa_test::eventually([&] { return commands(dongle) == std::vector<Bytes>{kReset}; }));
+}
+
+TEST(BleConnect, EachLinkTakesADongleOfItsOwn) {
+  vexa_sim::DongleConfig secondConfig;
+  secondConfig.deviceAddress[5] = 0x02;
+  vexa_sim::PtySimulator first(std::make_unique<DongleModel>(vexa_sim::DongleConfig{}, currentDevice()));
+  vexa_sim::PtySimulator second(std::make_unique<DongleModel>(secondConfig, currentDevice()));
+  DonglePorts ports({first.comPath(), second.comPath()});
+  auto resets = [](vexa_sim::PtySimulator& sim) {
+    const auto sent = sim.engine().with<DongleModel>([](DongleModel& d) { return d.commands(); });
+    return std::count(sent.begin(), sent.end(), kReset);
+  };
+  auto failure = [](const char* path) { return thrownType([path] { Vexa::BLE ble(path, fastTimings()); }); };
+  {
+    Vexa::BLE one(kDevicePath, fastTimings());
+    // The same device under another spelling is refused before any dongle
+    // is touched.
+    EXPECT_EQ(failure("ble0:7:80:4c:1e:1"), typeName<Vexa::Notification::LinkInUse>());
+    EXPECT_EQ(resets(second), 0);
+    Vexa::BLE two("BLE00:07:80:4C:1E:02", fastTimings());
+    EXPECT_EQ(resets(first), 1);
+    EXPECT_EQ(resets(second), 1);
+    try {
+      Vexa::BLE three("BLE00:07:80:4C:1E:03", fastTimings());
+      ADD_FAILURE() << "a third link shared a dongle";
+    } catch (const Vexa::Notification::LinkInUse& e) {
+      EXPECT_NE(e.detail().find("two BLE devices need two dongles"), std::string::npos) << e.detail();
+    }
+  }
+  // Both dongles are free again once their links have closed.
+  EXPECT_EQ(failure(kDevicePath), "nothing");
+  EXPECT_EQ(resets(first), 2);
 }
 
 TEST(BleConnect, SendsTheConnectionSequenceAndClosesIt) {

@@ -226,6 +226,17 @@ TEST(BthConnect, PinRetryAndErrorMapping) {
   EXPECT_TRUE(never.record->pins.empty()) << "a bad path was opened";
 }
 
+TEST(BthConnect, ADeviceOpenAlreadyIsRefusedUntilItsLinkCloses) {
+  Opened first, second;
+  {
+    BTH open("bth0a:1b:2c:3d:4e:5f", first.opener());
+    EXPECT_EQ(thrownType([&] { BTH("(0A:1B:2C:3D:4E:5F)", second.opener()); }),
+              typeName<Vexa::Notification::LinkInUse>());
+    EXPECT_TRUE(second.record->pins.empty()) << "the second link was connected";
+  }
+  EXPECT_EQ(thrownType([&] { BTH("(0A:1B:2C:3D:4E:5F)", second.opener()); }), "nothing");
+}
+
 TEST(BthReceive, TimeoutsAndFailures) {
   Opened link;
   BTH bth(kPath, link.opener());

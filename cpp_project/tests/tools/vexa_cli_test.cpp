@@ -355,4 +355,54 @@ TEST(VexaCli, ReplayedRecordingRecordsTheSameSamples) {
   std::remove(second.c_str());
 }
 
+// Several devices recorded together until SIGINT stops them all: one file
+// each, named after its path, every tick in each, and the marker typed in
+// every one.
+TEST(VexaCli, SeveralDevicesRecordTogetherIntoOneFolder) {
+  const std::string folder = tempPath("together");
+  EXPECT_EQ(vexa({"record", "SIM", "sim", "--rate", "1000", "--channels", "11", "-o", folder + ".bdf"}).status, 2)
+      << "several devices need a folder";
+  int input[2];
+  ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+  ASSERT_EQ(write(input[1], "both\n", 5), 5);
+  close(input[1]);
+  bool signalled = false;
+  const Result r = vexa({"record", "SIM", "sim", "sim:current", "--rate", "1000", "--channels", "101", "-o",
+                         folder + "/"},
+                        [&signalled](pid_t pid, const std::string& err) {
+                          // A whole progress line in which every device has instants.
+                          const size_t line = err.rfind("recording ");
+                          const size_t end = err.find('\n', line);
+                          if (signalled || line == std::string::npos || end == std::string::npos) return;
+                          if (err.find(" 0 instants", line) > end) signalled = kill(pid, SIGINT) == 0;
+                        },
+                        Child{input[0]});
+  close(input[0]);
+  ASSERT_TRUE(signalled) << r.err;
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* name : {"SIM.bdf", "sim-2.bdf", "sim_current.bdf"}) {
+    const std::string file = folder + "/" + name;
+    const size_t summary = r.err.find(" bytes in " + file + "\n");
+    ASSERT_NE(summary, std::string::npos) << r.err;
+    const long long n = instantsOf(r.err.substr(r.err.rfind('\n', summary) + 1));
+    ASSERT_GT(n, 0) << r.err;
+#ifdef VEXA_HAVE_EDFLIB
+    const vexa_test::ReadBack back = vexa_test::readEdflib(file);
+#else
+    const vexa_test::ReadBack back = vexa_test::readOwn(file);
+#endif
+    ASSERT_TRUE(back.ok) << file;
+    ASSERT_EQ(back.samples.size(), 2u) << file;
+    ASSERT_GE(static_cast<long long>(back.samples[1].size()), n) << file;
+    for (int t = 0; t < n; ++t) {
+      ASSERT_EQ(back.samples[0][t], vexa_sim::samplePattern(t, 0, 0, 16)) << file << " tick " << t;
+      ASSERT_EQ(back.samples[1][t], vexa_sim::samplePattern(t, 1, 0, 16)) << file << " tick " << t;
+    }
+    int markers = 0;
+    for (const vexa_test::Annotation& a : back.annotations) markers += a.text == "Marker: both";
+    EXPECT_EQ(markers, 1) << file;
+  }
+  std::filesystem::remove_all(folder);
+}
+
 }  // namespace

@@ -394,6 +394,16 @@ TEST_F(UsbTransport, AWriteWaitsForTheReceiveToLeaveTheLibrary) {
   }
 }
 
+TEST_F(UsbTransport, AnAdapterOpenAlreadyIsRefusedUntilItCloses) {
+  fake.addAdapter();
+  {
+    USB open("USB", libraries);
+    EXPECT_EQ(thrownType([this] { USB("usb 0", libraries); }), typeName<Vexa::Notification::LinkInUse>());
+    EXPECT_EQ(FakeFtdi_OpenCount(), 1);
+  }
+  EXPECT_EQ(thrownType([this] { USB("usb 0", libraries); }), "nothing");
+}
+
 using UsbConnection = UsbTransport;
 
 // Every family is identified; the current device then streams a second

@@ -1,7 +1,9 @@
 #include "record_plan.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -107,6 +109,37 @@ size_t channelCount(const std::vector<Vexa::Source>& sources) {
     for (uint32_t mask = static_cast<uint32_t>(s.chMask) & 0xFFFF; mask; mask &= mask - 1) ++n;
   }
   return n;
+}
+
+std::vector<std::string> fileNamesFor(const std::vector<std::string>& paths) {
+  constexpr size_t kMaxStem = 64;
+  std::vector<std::string> names;
+  std::set<std::string> taken;  // lower case: some file systems ignore the case
+  for (const std::string& path : paths) {
+    std::string stem;
+    for (char c : path) {
+      const bool kept = std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
+      if (kept) {
+        stem += c;
+      } else if (!stem.empty() && stem.back() != '_') {
+        stem += '_';  // one for each run of other characters
+      }
+    }
+    // No leading dot (a hidden file, or "..") and no trailing separator.
+    while (!stem.empty() && (stem.front() == '.' || stem.front() == '_')) stem.erase(0, 1);
+    if (stem.size() > kMaxStem) stem.resize(kMaxStem);
+    while (!stem.empty() && (stem.back() == '.' || stem.back() == '_')) stem.pop_back();
+    if (stem.empty()) stem = "device";
+    std::string name = stem;
+    for (int n = 2;; ++n) {
+      std::string key = name;
+      for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (taken.insert(key).second) break;
+      name = stem + "-" + std::to_string(n);
+    }
+    names.push_back(name + ".bdf");
+  }
+  return names;
 }
 
 std::string rateRefusal(Vexa::DeviceFamily family, double rate) {

@@ -16,6 +16,7 @@ namespace vexa_cli {
 
 struct RecordOptions {
   std::string path, output;
+  std::vector<std::string> paths;    // every PATH given; path is the first
   std::string channels;              // --channels: one character per port from port 1
   std::vector<std::string> sources;  // --source PORT:MASK[:DIVISOR]
   std::vector<std::string> labels, units, physical;  // N=TEXT, N=TEXT, N=MIN:MAX
@@ -39,6 +40,12 @@ std::string channelTextError(const std::string& option, const std::string& text,
 // base rate). Assumes the forms were checked.
 std::vector<Vexa::Source> sourcesOf(const RecordOptions& o);
 size_t channelCount(const std::vector<Vexa::Source>& sources);
+
+// The files of several devices recorded into one folder: each path made a
+// safe file name (letters, digits, '.', '-' and '_'; at most 64 characters)
+// with ".bdf", unique whatever the letter case ("SIM" and "sim" give
+// "SIM.bdf" and "sim-2.bdf").
+std::vector<std::string> fileNamesFor(const std::vector<std::string>& paths);
 
 // Why family cannot sample at rate, empty when it can.
 std::string rateRefusal(Vexa::DeviceFamily family, double rate);

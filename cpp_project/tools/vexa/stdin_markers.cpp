@@ -7,12 +7,13 @@
 
 #include <cerrno>
 #include <iostream>
+#include <utility>
 
 #include "vexa/host_clock.h"
 
 namespace vexa_cli {
 
-StdinMarkers::StdinMarkers(Vexa::Recorder& recorder) : recorder_(recorder) {
+StdinMarkers::StdinMarkers(std::vector<Vexa::Recorder*> recorders) : recorders_(std::move(recorders)) {
   if (pipe2(wake_, O_CLOEXEC) != 0) return;  // no markers then; the recording goes on
   // Run in the background of a shell, reading the terminal would stop the
   // whole process; ignored, the read fails instead and only markers end.
@@ -61,8 +62,11 @@ void StdinMarkers::take(const std::string& line) {
   if (text.back() == '\r') text.pop_back();
   // Placed at the instant sampled when the line came in, not at the one
   // the loop happens to be on, which the link's delay holds back.
-  if (!recorder_.addMarkerAt(text, Vexa::hostTime())) {
-    std::cerr << "vexa record: too many markers waiting; not recorded: " << text << "\n";
+  const double now = Vexa::hostTime();
+  for (Vexa::Recorder* recorder : recorders_) {
+    if (!recorder->addMarkerAt(text, now)) {
+      std::cerr << "vexa record: too many markers waiting; not recorded: " << text << "\n";
+    }
   }
 }
 

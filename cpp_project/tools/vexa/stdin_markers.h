@@ -6,6 +6,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "vexa/recorder.h"
 
@@ -13,9 +14,10 @@ namespace vexa_cli {
 
 class StdinMarkers {
  public:
-  // Starts reading; every line becomes a marker of recorder, which must
-  // outlive this object.
-  explicit StdinMarkers(Vexa::Recorder& recorder);
+  // Starts reading; every line becomes a marker of each recorder, stamped
+  // once with the host time it came in, so that each file places it at its
+  // own nearest instant. The recorders must outlive this object.
+  explicit StdinMarkers(std::vector<Vexa::Recorder*> recorders);
   // Takes the lines already waiting on standard input, then ends the
   // reading without waiting for more.
   ~StdinMarkers();
@@ -26,7 +28,7 @@ class StdinMarkers {
   void run();
   void take(const std::string& line);
 
-  Vexa::Recorder& recorder_;
+  std::vector<Vexa::Recorder*> recorders_;
   int wake_[2] = {-1, -1};  // a byte on it ends the reading
   std::thread reader_;
 };

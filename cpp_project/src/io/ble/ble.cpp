@@ -22,7 +22,15 @@ void writeConfiguration(COM_BLE& link, uint16_t handle, uint16_t value) {
 
 }  // namespace
 
-BLE::BLE(const std::string& path, const BleTimings& timings) : address_(addressOf(path)), link_(timings) {
+std::string bleLinkKey(const std::string& path) {
+  bgapi::Address address{};
+  return bgapi::parsePath(path, address) ? "BLE device " + bgapi::pathOf(address).substr(3) : "";
+}
+
+BLE::BLE(const std::string& path, const BleTimings& timings)
+    : address_(addressOf(path)),
+      deviceClaim_(LinkRegistry::process().claim(bleLinkKey(path))),
+      link_(timings) {
   link_.setRcvTimeout(timings.linkTimeoutMs);
   bool connected = false;
   try {

@@ -11,6 +11,7 @@
 
 #include "io/ble/ble_timings.h"
 #include "io/ble/com_ble.h"
+#include "io/link_claim.h"
 #include "vexa/dev_info.h"
 #include "vexa/io.h"
 
@@ -40,6 +41,7 @@ class BLE : public IO {
   void hangUp(bool connected) noexcept;
 
   const bgapi::Address address_;  // parsed before the dongle is touched
+  const LinkClaim deviceClaim_;   // and the device claimed before it, too
   COM_BLE link_;
   std::mutex sending_;  // one write sequence at a time
 };

@@ -4,8 +4,10 @@
 
 namespace Vexa {
 
-COM_BLE::COM_BLE(const BleTimings& timings)
-    : COM(find_ble_dongle(timings.restartPauseMs)), timings_(timings), wanted_(timings.linkTimeoutMs) {
+COM_BLE::COM_BLE(const BleTimings& timings) : COM_BLE(find_ble_dongle(timings.restartPauseMs), timings) {}
+
+COM_BLE::COM_BLE(Dongle dongle, const BleTimings& timings)
+    : COM(dongle.port, std::move(dongle.claim)), timings_(timings), wanted_(timings.linkTimeoutMs) {
   // The first command goes out before any read: its write too must be
   // bounded by the port's write time-out, not by the driver's settings.
   applyTimeout(timings_.linkTimeoutMs);

@@ -45,9 +45,17 @@ class COM_BLE : public COM {
   explicit COM_BLE(const BleTimings& timings = BleTimings());
   ~COM_BLE() override;
 
-  // The first candidate port that opens and takes the system reset; waits
-  // restartPauseMs after it. Throws Notification::AdapterNotFound.
-  static std::string find_ble_dongle(int restartPauseMs = BleTimings().restartPauseMs);
+  // A dongle's port, reserved for one link while its claim is held.
+  struct Dongle {
+    std::string port;
+    LinkClaim claim;
+  };
+  // The first candidate port not open in this process that opens and takes
+  // the system reset; waits restartPauseMs after it. Each port is reserved
+  // before it is probed, so two links looking at once never share a dongle.
+  // Throws Notification::LinkInUse when every candidate is open in this
+  // process already, else Notification::AdapterNotFound when none answers.
+  static Dongle find_ble_dongle(int restartPauseMs = BleTimings().restartPauseMs);
 
   // Reads and interprets one message; buf takes len bytes at most.
   int read_ble(uint8_t* buf, int len);
@@ -90,6 +98,7 @@ class COM_BLE : public COM {
   const BleTimings& timings() const { return timings_; }
 
  private:
+  COM_BLE(Dongle dongle, const BleTimings& timings);
   enum class Kind { kOther, kResponse, kValue, kScanRecord };
   struct Message {
     int result;

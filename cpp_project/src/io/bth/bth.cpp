@@ -32,12 +32,18 @@ void checkBuffer(const void* buf, int len, const char* function) {
 
 }  // namespace
 
+std::string bluetoothLinkKey(const std::string& path) {
+  const std::optional<uint64_t> address = bth::parseAddress(path);
+  return address ? "Bluetooth device " + bth::formatPath(*address).substr(3) : "";
+}
+
 BTH::BTH(const std::string& path) : BTH(path, &bth::openLink) {}
 
 BTH::BTH(const std::string& path, const LinkOpener& openLink) {
   rcvTimeout = -2;
   const std::optional<uint64_t> address = bth::parseAddress(path);
   if (!address) VEXA_THROW(Error::InvalidParameter);
+  claim_ = LinkRegistry::process().claim(bluetoothLinkKey(path));
   link_ = openLink(*address);
 
   bth::ConnectResult result = link_->connect(kFirstPin);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "io/bth/bth_platform.h"
+#include "io/link_claim.h"
 #include "vexa/dev_info.h"
 #include "vexa/io.h"
 
@@ -40,6 +41,7 @@ class BTH : public IO {
   bool sendWhole(const uint8_t* data, int len);
   void sendPaced(const uint8_t* data, int len);
 
+  LinkClaim claim_;  // released after the link has closed
   std::unique_ptr<bth::Link> link_;
 };
 

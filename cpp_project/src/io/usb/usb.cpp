@@ -88,12 +88,16 @@ struct USB::Adapter {
   std::mutex calls;
 };
 
+// "USB2", "usb02" and "USB 2" name one adapter: the one the index opens.
+std::string usbLinkKey(const std::string& path) { return "USB adapter " + std::to_string(adapterIndex(path)); }
+
 USB::USB(const std::string& path) : USB(path, FtdiLibraries::process()) {}
 
 USB::USB(const std::string& path, FtdiLibraries& libraries) {
   rcvTimeout = -2;
-  libraries.load();
   const int index = adapterIndex(path);
+  claim_ = LinkRegistry::process().claim(usbLinkKey(path));
+  libraries.load();
   for (int poll = 1; poll <= kAdapterPolls && findDevices(libraries).empty(); ++poll) {
     if (poll < kAdapterPolls) cancellableSleep(kAdapterPollPause, "Vexa::USB::USB");
   }

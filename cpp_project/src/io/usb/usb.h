@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/link_claim.h"
 #include "vexa/dev_info.h"
 #include "vexa/io.h"
 
@@ -45,6 +46,7 @@ class USB : public IO {
   // Checks that the adapter is still there.
   void probe();
 
+  LinkClaim claim_;  // released after the adapter has closed
   std::unique_ptr<Adapter> adapter_;
 };
 
