@@ -439,12 +439,13 @@ VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout
                                                int* acquisition);
 
 /** Ends a scan (GetDetectableDevices, GetAllDetectableDevices) or a connect
- * (VexaDevUnity, its handshake included) that runs on another thread, early:
- * it returns within about 100 ms. Any thread, any time; does nothing when
- * none runs (a cancel never carries over to a later call). The cancelled
- * call reports nothing (no exception handler, no device-found handler; its
- * thread's last failure detail reads "cancelled"), and a cancelled connect
- * leaves the earlier device current. */
+ * (VexaDevUnity or VexaExtOpen, the handshake included) that runs on another
+ * thread, early: it returns within about 100 ms. Any thread, any time; does
+ * nothing when none runs (a cancel never carries over to a later call). The
+ * cancelled call reports nothing (no exception handler, no device-found
+ * handler; its thread's last failure detail reads "cancelled"), a cancelled
+ * connect leaves the earlier device current, and a cancelled VexaExtOpen
+ * returns VEXA_EXT_ERR_LINK with no session open. */
 VEXA_UNITY_API void VexaExtCancel(void);
 
 /** @} */
@@ -525,7 +526,8 @@ VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime);
 #define VEXA_EXT_ERR_OWN_THREAD (-9)
 
 /** Connects to the device at path (any path VexaDevUnity takes) as a new
- * session. Takes about a second; other sessions go on meanwhile.
+ * session. Takes about a second; other sessions go on meanwhile, and
+ * VexaExtCancel from another thread ends it early.
  * @return the session's handle (> 0), or VEXA_EXT_ERR_ARGUMENT (a null or
  * empty path), VEXA_EXT_ERR_LINK, VEXA_EXT_ERR_IN_USE, VEXA_EXT_ERR_DEVICE
  * (a product that cannot acquire), VEXA_EXT_ERR_STATE (every handle given

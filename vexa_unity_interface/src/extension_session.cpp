@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "cancellable_call.h"
 #include "recording.h"
 #include "session_table.h"
 #include "vexa_unity_interface.h"
@@ -77,9 +78,12 @@ VEXA_UNITY_API int VexaExtOpen(const char* path) {
     }
     handle = ++Vexa::Unity::table().last;
   }
-  // The connection takes a while: other sessions go on meanwhile.
+  // The connection takes a while: other sessions go on meanwhile, and
+  // VexaExtCancel may end it.
   return outcomeOf([&] {
+    const Vexa::Unity::CancellableCall call;
     auto session = std::make_shared<Session>(handle, path);
+    call.throwIfCancelled();
     std::lock_guard<std::mutex> l(Vexa::Unity::table().lock);
     Vexa::Unity::table().open.emplace(handle, std::move(session));
     return handle;

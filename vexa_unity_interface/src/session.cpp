@@ -1,11 +1,14 @@
 #include "session.h"
 
+#include "cancellable_call.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 
+#include "cancellable_call.h"
 #include "host_calls.h"
 #include "link_delay.h"
 #include "report.h"
@@ -37,8 +40,9 @@ int refuseCurrentException() noexcept {
       return refuse(VEXA_EXT_ERR_LINK, e.detail().empty() ? e.getDescription() : e.getDescription() + " " + e.detail());
     } catch (const Error::MissingModule& e) {
       return refuse(VEXA_EXT_ERR_LINK, e.getDescription());
-    } catch (const Error::Cancelled& e) {
-      return refuse(VEXA_EXT_ERR_LINK, e.getDescription());
+    } catch (const Error::Cancelled&) {
+      // As a cancelled connect of the interface tells it.
+      return refuse(VEXA_EXT_ERR_LINK, kCancelledDetail);
     } catch (const Exception& e) {
       return refuse(VEXA_EXT_ERR_DEVICE, e.detail().empty() ? e.getDescription() : e.detail());
     } catch (const std::invalid_argument& e) {

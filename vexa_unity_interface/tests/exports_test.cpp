@@ -246,16 +246,17 @@ TEST_F(Exports, CancelEndsAConnectOrAScanAndKeepsTheEarlierDevice) {
     });
   };
   const std::string silentPath = silent.comPath();
+  const auto probed = [&] {
+    uint8_t probe = 0;
+    return silent.read(&probe, 1, std::chrono::milliseconds(10)) == 1 && probe == 0x07;
+  };
   const struct {
     const char* name;
     std::function<void()> call;
     std::function<bool()> waiting;
   } cases[] = {
-      {"connect", [&] { VexaDevUnity(silentPath.c_str()); },
-       [&] {
-         uint8_t probe = 0;
-         return silent.read(&probe, 1, std::chrono::milliseconds(10)) == 1 && probe == 0x07;
-       }},
+      {"connect", [&] { VexaDevUnity(silentPath.c_str()); }, probed},
+      {"session open", [&] { EXPECT_EQ(VexaExtOpen(silentPath.c_str()), VEXA_EXT_ERR_LINK); }, probed},
       {"BLE scan", [] { GetDetectableDevices("BLE"); }, [&] { return discoveries() == 1; }},
       {"scan of every link", [] { GetAllDetectableDevices(); }, [&] { return discoveries() == 2; }},
   };

@@ -275,10 +275,21 @@ class BdfSink : public Sink {
                                            tal(end_, 0, "Recording ends").size()
                                      : 0;
     const size_t room = kAnnotationBytes - 1 - (final_ ? tail + kSummaryRoom : kReserve);
+    // When the last record cannot take every note, the host's markers
+    // (which the recorder takes only while they fit it) go first; what has
+    // no room left is summarised.
+    if (final_) {
+      size_t need = used;
+      for (const QueuedNote& n : queue_) need += tal(n.tick, n.durationTicks, n.text).size() + kOnsetSlack;
+      if (need > room) {
+        std::stable_partition(queue_.begin(), queue_.end(),
+                              [](const QueuedNote& n) { return n.kind == NoteKind::kMarker; });
+      }
+    }
     while (!queue_.empty()) {
       QueuedNote& n = queue_.front();
       if (used + tal(n.tick, n.durationTicks, n.text).size() + kOnsetSlack > room) break;
-      noted(n.kind);
+      noted(n.kind, n.text);
       place(n.tick, n.durationTicks, std::move(n.text));
       queue_.pop_front();
     }
@@ -287,7 +298,7 @@ class BdfSink : public Sink {
       for (const QueuedNote& n : queue_) {
         first = std::min(first, n.tick);
         last = std::max(last, n.tick);
-        noted(n.kind);
+        noted(n.kind, n.text);
       }
       place(first, last - first,
             std::to_string(queue_.size()) + " notes between " + secondsAt(first) + " and " + secondsAt(last) +

@@ -99,7 +99,7 @@ class CsvSink : public Sink {
     } else {
       ahead_.push_back({tick, text});
     }
-    noted(kind);
+    noted(kind, text);
   }
 
   std::string secondsAt(int64_t tick) const override {

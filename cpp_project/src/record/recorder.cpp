@@ -106,6 +106,9 @@ void validate(const RecordingInfo& info, RecordingFormat format) {
 constexpr int64_t kMaxWaitingMarkers = 1000;
 constexpr int64_t kMaxWaitingInputs = 256;
 constexpr int64_t kMaxWaitingGapNotes = 256;
+// The bytes of a BDF+ record's notes area that markers waiting may take:
+// what the last record has room for beside the recorder's own notes.
+constexpr int64_t kBdfMarkerBytes = 1100;
 
 struct PendingNote {
   int64_t tick;  // the current instant when it was added, kNoTick before any
@@ -173,7 +176,10 @@ class Recorder::Impl {
                   : std::max<size_t>(1024, static_cast<size_t>(std::ceil(10 * info.baseFrequency))),
               info.channels.size()),
         hostNoteTicks_(std::max<int64_t>(1, std::llround(kHostNoteSeconds * info.baseFrequency))) {
-    if (format == RecordingFormat::kBdf) record::planRecords(info.baseFrequency, info.channels);  // checks first
+    if (format == RecordingFormat::kBdf) {
+      record::planRecords(info.baseFrequency, info.channels);  // checks first
+      markerBudget_ = kBdfMarkerBytes;
+    }
     clock_.fit = options.clock;
     if (clock_.fit) clock_.wallMinusHost = wallMinusHost();
     record::FilePtr file = record::createFile(path);
@@ -237,7 +243,16 @@ class Recorder::Impl {
     }
     std::lock_guard<std::mutex> lock(eventsMutex_);
     const int64_t tick = at != kNoTick ? at : currentTick_.load(std::memory_order_relaxed);
-    if (kind == record::NoteKind::kMarker && (notes_[kind] >= kMaxWaitingMarkers || closing_.load())) return false;
+    if (kind == record::NoteKind::kMarker) {
+      // A BDF+ record's notes area is small: markers are refused while those
+      // waiting could not all be written, even by the last record.
+      const int64_t cost = record::NoteCounts::markerCost(text);
+      if (notes_[kind] >= kMaxWaitingMarkers || closing_.load() ||
+          (markerBudget_ > 0 && notes_.markerBytes + cost > markerBudget_)) {
+        return false;
+      }
+      notes_.markerBytes += cost;
+    }
     if (kind == record::NoteKind::kInput && notes_[kind] >= kMaxWaitingInputs) {
       inputFold_.add(tick, tick);
       summarised_.fetch_add(1, std::memory_order_relaxed);
@@ -492,6 +507,8 @@ class Recorder::Impl {
   std::vector<PendingNote> events_;
   Fold inputFold_;  // digital-input changes beyond the bound
   record::NoteCounts notes_;
+  // 0: no bound but kMaxWaitingMarkers (CSV).
+  int64_t markerBudget_ = 0;
 
   // Writer thread side.
   std::deque<PendingNote> waiting_;

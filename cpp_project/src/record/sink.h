@@ -34,7 +34,12 @@ enum class NoteKind { kSystem, kMarker, kInput };
 // them in, the sink counts them out once they are written (or summarised).
 struct NoteCounts {
   std::atomic<int64_t> waiting[3] = {};
+  // What the markers waiting take in the file, at most (markerCost each).
+  std::atomic<int64_t> markerBytes{0};
   std::atomic<int64_t>& operator[](NoteKind kind) { return waiting[static_cast<int>(kind)]; }
+  // An upper bound of the bytes a marker's text takes in a record's notes
+  // area: its onset, duration, separators and the slack for a new base.
+  static int64_t markerCost(const std::string& text) { return static_cast<int64_t>(text.size()) + 24; }
 };
 
 // The acquisition's fitted clock and the wall clock's reading of the host's
@@ -86,7 +91,10 @@ class Sink {
   void closeFile();
   [[noreturn]] void fail();
   // One note of the kind is now in the file.
-  void noted(NoteKind kind) { --notes_[kind]; }
+  void noted(NoteKind kind, const std::string& text) {
+    --notes_[kind];
+    if (kind == NoteKind::kMarker) notes_.markerBytes -= NoteCounts::markerCost(text);
+  }
 
   // The length of the readable part of a file of `size` bytes whose writing
   // failed, and the header repair that goes with it (on the file reopened).
