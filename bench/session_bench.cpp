@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
   }
   streams.push_back({pty.comPath(), ptyConfig.clockPpm});
 
-  const VexaSource source{1, 0xFFFF, 16, 1};
+  const VexaSource source{1, 1, 16, 0xFFFF};  // port 1, every tick, 16 bits, 16 channels
   for (Stream& s : streams) s.session = openOrDie(s.path);
   // Started one after the other, then all running: the loops start last so
   // that no device waits for another's start.
