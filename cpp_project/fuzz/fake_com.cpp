@@ -17,7 +17,9 @@ struct COM::Port {
   vexa_fuzz::FuzzIO* backend;
 };
 
-COM::COM(const std::string& portName) {
+std::string serialLinkKey(const std::string& portName) { return "serial port " + portName; }
+
+COM::COM(const std::string& portName, LinkClaim claim) : claim_(std::move(claim)) {
   if (portName != "COMfuzz" || vexa_fuzz::comBackend == nullptr) VEXA_THROW(Notification::OpeningPort);
   port_ = std::make_unique<Port>(Port{vexa_fuzz::comBackend});
   // Replies still waiting belong to no one, as opening a real port flushes them.
