@@ -21,6 +21,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "vexa/host_clock.h"
@@ -39,6 +40,7 @@ constexpr int kBlock = 4096;
 constexpr double kSettleSeconds = 5.0;
 
 struct Stream {
+  Stream(std::string path, double ppm) : path(std::move(path)), ppm(ppm) {}
   std::string path;
   double ppm = 0;
   int session = 0;
@@ -97,16 +99,17 @@ int main(int argc, char** argv) {
 
   std::vector<Stream> streams;
   for (double ppm : {-200.0, -50.0, 75.0, 200.0}) {
-    streams.push_back({"SIM:current --clock-ppm " + std::to_string(static_cast<int>(ppm)) + " --pattern clock", ppm});
+    streams.emplace_back("SIM:current --clock-ppm " + std::to_string(static_cast<int>(ppm)) + " --pattern clock", ppm);
   }
-  streams.push_back({pty.comPath(), ptyConfig.clockPpm});
+  streams.emplace_back(pty.comPath(), ptyConfig.clockPpm);
 
-  const VexaSource source{1, 1, 16, 0xFFFF};  // port 1, every tick, 16 bits, 16 channels
+  // Ports 1 and 2, every tick, eight 16-bit channels each.
+  const VexaSource sources[] = {{1, 1, 16, 0xFF}, {2, 1, 16, 0xFF}};
   for (Stream& s : streams) s.session = openOrDie(s.path);
   // Started one after the other, then all running: the loops start last so
   // that no device waits for another's start.
   for (Stream& s : streams) {
-    if (VexaExtStartBySources(s.session, rate, &source, 1) != 0 || VexaExtRun(s.session) != 0) {
+    if (VexaExtStartBySources(s.session, rate, sources, 2) != 0 || VexaExtRun(s.session) != 0) {
       std::fprintf(stderr, "cannot start %s: %s\n", s.path.c_str(), VexaExtGetLastErrorDetail());
       return 1;
     }
