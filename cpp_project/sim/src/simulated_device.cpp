@@ -26,8 +26,8 @@ class SimulatedDeviceIO : public Vexa::IO {
     host_->setRcvTimeout(ms);
     rcvTimeout = host_->rcvTimeout;
   }
-  int recv(void* buf, int len) override { return host_->recv(buf, len); }
-  void send(const void* buf, int len) override { host_->send(buf, len); }
+  int doRecv(void* buf, int len) override { return host_->recv(buf, len); }
+  void doSend(const void* buf, int len) override { host_->send(buf, len); }
 
  private:
   std::unique_ptr<InProcessSimulator> sim_;
