@@ -71,8 +71,9 @@ class IO {
   /// For the concrete transports, which open the link.
   IO() = default;
 
-  /// The link's own read and write, as recv and send promise them.
+  /// The link's own read, as recv promises it.
   virtual int doRecv(void* buf, int len) = 0;
+  /// The link's own write, as send promises it.
   virtual void doSend(const void* buf, int len) = 0;
 
  private:

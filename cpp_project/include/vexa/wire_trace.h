@@ -32,8 +32,11 @@
 
 namespace Vexa {
 
-/// "out": host to device; "in": device to host.
-enum class WireDirection { kOut, kIn };
+/// Which way a chunk went.
+enum class WireDirection {
+  kOut,  ///< host to device ("out")
+  kIn    ///< device to host ("in")
+};
 
 /// The name a trace gives a family: "oldest", "current", "current-paced",
 /// "compact-board", "current-scaled"; "unknown" for any other value.
@@ -44,6 +47,7 @@ const char* familyName(DeviceFamily family);
 /// the lines wait (up to kHeldBytes of them), so the header can name it.
 class WireTrace {
  public:
+  /// Traced bytes after which nothing more is traced: 64 MiB.
   static constexpr uint64_t kDefaultByteLimit = uint64_t{64} << 20;
   /// Traced bytes that may wait for the family before the header is
   /// written without it.
@@ -56,8 +60,8 @@ class WireTrace {
   WireTrace(const std::string& path, std::string link, uint64_t byteLimit = kDefaultByteLimit);
   /// Stops as stop() does, dropping a write failure.
   ~WireTrace();
-  WireTrace(const WireTrace&) = delete;
-  WireTrace& operator=(const WireTrace&) = delete;
+  WireTrace(const WireTrace&) = delete;             ///< One writer per file.
+  WireTrace& operator=(const WireTrace&) = delete;  ///< One writer per file.
 
   /// Names the family in the header; the first call counts. Any thread.
   void setFamily(DeviceFamily family);
