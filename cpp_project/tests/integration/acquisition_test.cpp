@@ -38,15 +38,6 @@ TEST_F(Acquisition, SecondsAt1000HzLoseAndRepeatNothing) {
   EXPECT_EQ(dev->impl()->sigX->nSources, 0);
 }
 
-// A stopped acquisition starts again at tick 0 with a new layout; frames
-// of the old one still on their way are dropped, not decoded as the new
-// one's. The frame that holds the tick a callback stops at is delivered to
-// its end.
-TEST_F(Acquisition, StopAndRestartStartsAgainAtTickZero) {
-  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{4, 1, 16, 0xFF}}, 199), "");
-  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{2, 1, 8, 0x01}}, 199), "");
-}
-
 TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
   dev->start(1000.0f, kMixed);
   auto loop = std::async(std::launch::async, [this] { dev->loop(); });
