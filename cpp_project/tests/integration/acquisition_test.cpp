@@ -60,18 +60,6 @@ TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
   EXPECT_EQ(tickFault(dev->ticks, kMixed), "");
 }
 
-TEST_F(Acquisition, DisconnectEventEndsTheAcquisition) {
-  dev->start(1000.0f, {{1, 1, 16, 1}});
-  dev->stopOnEvent = [](const Vexa::Event& ev) { return ev.type == Vexa::Event::kDisconnect; };
-  auto loop = std::async(std::launch::async, [this] { dev->loop(); });
-  ASSERT_TRUE(eventually([this] { return dev->tickCount > 20; }));
-  sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.sendEvent(8, {3}); });
-  loop.get();
-  EXPECT_EQ(dev->eventTypes, std::vector<int>{8});
-  EXPECT_EQ(dev->impl()->sigX->nSources, 0);
-  EXPECT_THROW(dev->stop(), Vexa::Error::InvalidOperation);
-}
-
 using Commands = std::vector<std::vector<uint8_t>>;
 
 // The handshake's answers decoded table by table elsewhere; here the whole
