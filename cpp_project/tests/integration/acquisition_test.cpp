@@ -38,15 +38,6 @@ TEST_F(Acquisition, SecondsAt1000HzLoseAndRepeatNothing) {
   EXPECT_EQ(dev->impl()->sigX->nSources, 0);
 }
 
-// A stopped acquisition starts again at tick 0 with a new layout; frames
-// of the old one still on their way are dropped, not decoded as the new
-// one's. The frame that holds the tick a callback stops at is delivered to
-// its end.
-TEST_F(Acquisition, StopAndRestartStartsAgainAtTickZero) {
-  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{4, 1, 16, 0xFF}}, 199), "");
-  EXPECT_EQ(streamChecked(*dev, 2000.0f, {{2, 1, 8, 0x01}}, 199), "");
-}
-
 TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
   dev->start(1000.0f, kMixed);
   auto loop = std::async(std::launch::async, [this] { dev->loop(); });
@@ -67,18 +58,6 @@ TEST_F(Acquisition, InterruptFromAnotherThreadWhileAcquiring) {
   dev->stopOnFrame = [last = dev->ticks.back().nSeq](int nSeq) { return nSeq >= last + 100; };
   dev->loop();
   EXPECT_EQ(tickFault(dev->ticks, kMixed), "");
-}
-
-TEST_F(Acquisition, DisconnectEventEndsTheAcquisition) {
-  dev->start(1000.0f, {{1, 1, 16, 1}});
-  dev->stopOnEvent = [](const Vexa::Event& ev) { return ev.type == Vexa::Event::kDisconnect; };
-  auto loop = std::async(std::launch::async, [this] { dev->loop(); });
-  ASSERT_TRUE(eventually([this] { return dev->tickCount > 20; }));
-  sim->engine().with<CurrentDeviceModel>([](CurrentDeviceModel& m) { m.sendEvent(8, {3}); });
-  loop.get();
-  EXPECT_EQ(dev->eventTypes, std::vector<int>{8});
-  EXPECT_EQ(dev->impl()->sigX->nSources, 0);
-  EXPECT_THROW(dev->stop(), Vexa::Error::InvalidOperation);
 }
 
 using Commands = std::vector<std::vector<uint8_t>>;

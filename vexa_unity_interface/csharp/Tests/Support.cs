@@ -26,23 +26,15 @@ namespace Vexa.Tests
             if (!condition) throw new CheckFailed(what);
         }
 
-        internal static void Equal<T>(T expected, T actual, string what)
-        {
+        internal static void Equal<T>(T expected, T actual, string what) =>
             True(EqualityComparer<T>.Default.Equals(expected, actual),
                  what + ": expected <" + expected + ">, got <" + actual + ">");
-        }
 
         internal static T Throws<T>(Action action, string what) where T : Exception
         {
             Exception thrown = null;
-            try
-            {
-                action();
-            }
-            catch (Exception e)
-            {
-                thrown = e;
-            }
+            try { action(); }
+            catch (Exception e) { thrown = e; }
             True(thrown is T,
                  what + ": expected " + typeof(T).Name + ", got " + (thrown == null ? "nothing" : "" + thrown));
             return (T)thrown;
@@ -62,9 +54,7 @@ namespace Vexa.Tests
         {
             int deadline = Environment.TickCount + DeadlineMs;
             for (int left; !done();)
-            {
                 if ((left = deadline - Environment.TickCount) <= 0 || !wait(left)) throw new CheckFailed(what());
-            }
         }
 
         // For what nothing signals: polls `done` every millisecond.
@@ -97,10 +87,7 @@ namespace Vexa.Tests
                 {
                     foreach (Action step in new[] { test.Value, cleanup })
                     {
-                        try
-                        {
-                            step();
-                        }
+                        try { step(); }
                         catch (Exception e)
                         {
                             failure = failure ?? (step == cleanup ? "cleanup: " : "") +
@@ -275,9 +262,7 @@ namespace Vexa.Tests
             {
                 VexaSource s = sources[i];
                 for (int ch = 0; ch < 16; ch++)
-                {
                     if ((s.ChMask & (1 << ch)) != 0) samples.Add(Value(tick - tick % s.FreqDivisor, i, ch, s.NBits));
-                }
             }
             return samples.ToArray();
         }

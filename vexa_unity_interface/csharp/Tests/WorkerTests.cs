@@ -78,40 +78,32 @@ namespace Vexa.Tests
                              second = Worker("SIM:cadrium --digital-inputs 0,1,1,0", true);
             second.Channels = "101";
             second.Bits = 12;
-            try
+            first.Start();
+            Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
+            Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
+            second.Start();
+            WaitFor(first, VexaSessionEventKind.Connected);
+            WaitFor(second, VexaSessionEventKind.Connected);
+            Check.True(first.Session.Handle != second.Session.Handle, "a session each");
+            Check.True(first.Stop(EventTimeoutMs), "first worker ended");
+            Check.Equal(VexaDeviceWorker.ReasonEnded, WaitFor(first, VexaSessionEventKind.Disconnected).Reason,
+                        "reason of the stop");
+            Check.True(first.Session == null, "no session once ended");
+            for (int i = 0; i < 4; i++)
             {
-                first.Start();
-                Check.Equal(20, used.NextDelayMs(), "Start resets the back-off");
-                Check.Throws<InvalidOperationException>(first.Start, "the same worker again");
-                second.Start();
-                WaitFor(first, VexaSessionEventKind.Connected);
-                WaitFor(second, VexaSessionEventKind.Connected);
-                Check.True(first.Session.Handle != second.Session.Handle, "a session each");
-                Check.True(first.Stop(EventTimeoutMs), "first worker ended");
-                Check.Equal(VexaDeviceWorker.ReasonEnded, WaitFor(first, VexaSessionEventKind.Disconnected).Reason,
-                            "reason of the stop");
-                Check.True(first.Session == null, "no session once ended");
-                for (int i = 0; i < 4; i++)
-                {
-                    VexaSessionEvent input = WaitFor(second, VexaSessionEventKind.DigitalInput);
-                    long phase = input.Tick % 4;
-                    Check.Equal("2 " + input.Tick + " 0 " + (phase == 1 || phase == 2),
-                                input.ClockSource + " " + input.ClockValue + " " + input.Input + " " + input.State,
-                                "digital input at tick " + input.Tick);
-                    Check.True(input.Time > 0 && input.Time <= VexaClock.Now, "its time " + input.Time);
-                }
-                // Halted by whoever holds the session: the worker ends, even
-                // with AutoReconnect.
-                second.Session.Halt();
-                Check.Equal(VexaDeviceWorker.ReasonEnded, WaitFor(second, VexaSessionEventKind.Disconnected).Reason,
-                            "reason of the holder's halt");
-                Check.True(second.WaitUntilEnded(EventTimeoutMs), "second worker ended by itself");
+                VexaSessionEvent input = WaitFor(second, VexaSessionEventKind.DigitalInput);
+                long phase = input.Tick % 4;
+                Check.Equal("2 " + input.Tick + " 0 " + (phase == 1 || phase == 2),
+                            input.ClockSource + " " + input.ClockValue + " " + input.Input + " " + input.State,
+                            "digital input at tick " + input.Tick);
+                Check.True(input.Time > 0 && input.Time <= VexaClock.Now, "its time " + input.Time);
             }
-            finally
-            {
-                first.Stop(-1);
-                second.Stop(-1);
-            }
+            // Halted by whoever holds the session: the worker ends, even
+            // with AutoReconnect.
+            second.Session.Halt();
+            Check.Equal(VexaDeviceWorker.ReasonEnded, WaitFor(second, VexaSessionEventKind.Disconnected).Reason,
+                        "reason of the holder's halt");
+            Check.True(second.WaitUntilEnded(EventTimeoutMs), "second worker ended by itself");
         }
 
         private static void ScanFallback()
@@ -122,27 +114,21 @@ namespace Vexa.Tests
                 VexaDeviceWorker worker = Worker("SCAN", false);
                 worker.ScanDomain = "USB";
                 worker.FallbackToSimulator = fallback;
-                try
+                worker.Start();
+                if (fallback)
                 {
-                    worker.Start();
-                    if (fallback)
-                    {
-                        Check.Equal("Connected(SIM, tessarimodular, battery 96)",
-                                    WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
-                        continue;
-                    }
-                    WaitFor(worker, VexaSessionEventKind.Failure);
-                    Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
-                    Check.Equal(VexaWorkerState.Idle, worker.State, "state at the end");
-                    worker.DrainEvents(Backlog(worker));
-                    Check.True(Backlog(worker).TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
-                               "only failures: " + string.Join(", ", Backlog(worker)));
-                    Check.True(!VexaDevice.IsConnected, "nothing connected");
-                }
-                finally
-                {
+                    Check.Equal("Connected(SIM, tessarimodular, battery 96)",
+                                WaitFor(worker, VexaSessionEventKind.Connected).ToString(), "fallback device");
                     worker.Stop(-1);
+                    continue;
                 }
+                WaitFor(worker, VexaSessionEventKind.Failure);
+                Check.True(worker.WaitUntilEnded(EventTimeoutMs), "worker ended by itself");
+                Check.Equal(VexaWorkerState.Idle, worker.State, "state at the end");
+                worker.DrainEvents(Backlog(worker));
+                Check.True(Backlog(worker).TrueForAll(e => e.Kind == VexaSessionEventKind.Failure),
+                           "only failures: " + string.Join(", ", Backlog(worker)));
+                Check.True(!VexaDevice.IsConnected, "nothing connected");
             }
         }
 
@@ -152,40 +138,33 @@ namespace Vexa.Tests
             VexaSource[] sources = { ExportTests.Source(2, 1, 16, 1), ExportTests.Source(3, 1, 16, 1) };
             VexaReconnectBackoff backoff = new VexaReconnectBackoff(20, 80);
             VexaDeviceWorker worker = Worker(null, true, backoff);
-            try
+            using (Simulator first = new Simulator())
             {
-                using (Simulator first = new Simulator())
-                {
-                    worker.Port = first.Path;
-                    worker.Start();
-                    Check.Equal(first.Path, WaitFor(worker, VexaSessionEventKind.Connected).Path, "first path");
-                    CheckFreshInstants(worker, sources);
-                }
-                // The device went away while the loop ran.
-                Check.Equal(21, WaitFor(worker, VexaSessionEventKind.Failure).Code, "the loop's failure");
-                VexaSessionEvent lost = WaitFor(worker, VexaSessionEventKind.Disconnected);
-                Check.Equal(VexaDeviceWorker.ReasonFailure, lost.Reason, "reason of the lost link");
-                VexaDevice.ClearQueues();
-                // Attempts on the vanished port fail until a device is back.
-                Check.Equal(VexaNative.ErrLink, WaitFor(worker, VexaSessionEventKind.Failure).Code, "failed attempt");
-                using (Simulator second = new Simulator("--family", "current", "--description", "FernlitVexa"))
-                {
-                    worker.Port = second.Path;
-                    VexaSessionEvent back = WaitFor(worker, VexaSessionEventKind.Connected);
-                    Check.Equal(second.Path + " FernlitVexa", back.Path + " " + back.DeviceType, "reconnected");
-                    Check.Equal(VexaWorkerState.Acquiring, worker.State, "acquiring again");
-                    CheckFreshInstants(worker, sources);
-                    Check.True(worker.Stop(EventTimeoutMs), "worker ended");
-                }
-                VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
-                Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
-                Check.Equal(20, backoff.NextDelayMs(), "back-off reset by the session that worked");
-                Check.True(worker.Session == null, "session closed");
+                worker.Port = first.Path;
+                worker.Start();
+                Check.Equal(first.Path, WaitFor(worker, VexaSessionEventKind.Connected).Path, "first path");
+                CheckFreshInstants(worker, sources);
             }
-            finally
+            // The device went away while the loop ran.
+            Check.Equal(21, WaitFor(worker, VexaSessionEventKind.Failure).Code, "the loop's failure");
+            VexaSessionEvent lost = WaitFor(worker, VexaSessionEventKind.Disconnected);
+            Check.Equal(VexaDeviceWorker.ReasonFailure, lost.Reason, "reason of the lost link");
+            VexaDevice.ClearQueues();
+            // Attempts on the vanished port fail until a device is back.
+            Check.Equal(VexaNative.ErrLink, WaitFor(worker, VexaSessionEventKind.Failure).Code, "failed attempt");
+            using (Simulator second = new Simulator("--family", "current", "--description", "FernlitVexa"))
             {
-                worker.Stop(-1);
+                worker.Port = second.Path;
+                VexaSessionEvent back = WaitFor(worker, VexaSessionEventKind.Connected);
+                Check.Equal(second.Path + " FernlitVexa", back.Path + " " + back.DeviceType, "reconnected");
+                Check.Equal(VexaWorkerState.Acquiring, worker.State, "acquiring again");
+                CheckFreshInstants(worker, sources);
+                Check.True(worker.Stop(EventTimeoutMs), "worker ended");
             }
+            VexaSessionEvent end = WaitFor(worker, VexaSessionEventKind.Disconnected);
+            Check.Equal(VexaDeviceWorker.ReasonEnded, end.Reason, "reason of the stop");
+            Check.Equal(20, backoff.NextDelayMs(), "back-off reset by the session that worked");
+            Check.True(worker.Session == null, "session closed");
         }
 
         private static void Component()
