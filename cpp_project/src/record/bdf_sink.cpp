@@ -1,7 +1,10 @@
 // BDF+ (24-bit, continuous) writer: one signal per channel at its own rate
-// and a "BDF Annotations" signal. Every data record is written and flushed
-// as soon as it is complete, and the header's record count follows it, so a
-// copy of the file taken at any moment between records is a valid file.
+// and a "BDF Annotations" signal. A complete data record is written and
+// flushed once the tick after it comes (or at the end), and the header's
+// record count follows it, so a copy of the file taken at any moment between
+// records is a valid file. Holding the newest record back keeps it open to
+// the notes of its own last tick: the record that ends the data is always
+// written as the last one, with the room the markers accepted are sure of.
 //
 // The file holds exactly the ticks it was given, rounded up to whole
 // records. Notes wait for room in the annotation areas of the records that
@@ -37,8 +40,8 @@ namespace {
 
 constexpr long kRecordCountOffset = 236;
 // Room kept in the last record for the note that summarises the notes left,
-// and kept free in every record so that the last one, written again at the
-// end, still has room for the summaries and that note.
+// and kept free in every record before it: a margin, beyond the onsets'
+// slack, for an area written again on another base.
 constexpr size_t kSummaryRoom = 160;
 constexpr size_t kReserve = 480;
 // What a TAL's onset may grow by on another base: a fraction of a second
@@ -129,27 +132,17 @@ class BdfSink : public Sink {
 
   void finish() override {
     const bool moved = settleStart();
-    bool lastGrew = false;
     if (position_ > 0 || (records_ == 0 && !queue_.empty())) {
-      // The last record is completed with the last values (zeros when
-      // there were none); the span is marked as no data.
+      // The record held back or the one begun is the last: one begun is
+      // completed with the last values (zeros when there were none), the
+      // span marked as no data.
       final_ = true;
       end_ = t0_ + written_;
       padding_ = plan_.ticksPerRecord - position_;
-      do {
-        put(last_.data());
-      } while (position_ > 0);
-    } else if (!queue_.empty()) {
-      // The data ended with a record: what waits joins that record's area.
-      final_ = true;
-      fillList(records_ - 1, lastUsed_);
-      lastGrew = true;
+      while (position_ < plan_.ticksPerRecord) put(last_.data());
+      writeRecord();
     }
-    if (moved) {
-      rewriteAreas(0);
-    } else if (lastGrew) {
-      rewriteAreas(records_ - 1);
-    }
+    if (moved) rewriteAreas(0);
     writeCount();
     closeFile();
   }
@@ -250,6 +243,7 @@ class BdfSink : public Sink {
   }
 
   void put(const int32_t* samples) {
+    if (position_ == plan_.ticksPerRecord) writeRecord();  // the record held back
     for (size_t i = 0; i < divisors_.size(); ++i) {
       if (position_ % divisors_[i] != 0) continue;
       const int32_t v = std::clamp<int32_t>(samples[i], -8388608, 8388607);
@@ -259,14 +253,14 @@ class BdfSink : public Sink {
       p[2] = static_cast<uint8_t>(v >> 16);
     }
     ++written_;
-    if (++position_ == plan_.ticksPerRecord) writeRecord();
+    ++position_;
   }
 
   // Places the waiting notes that fit, in order, in the record whose list
   // takes `used` bytes so far, each counted with the room its onset may
-  // need on another base; returns the bytes then used. In the last record,
-  // the rest becomes one summary note and the closing notes follow.
-  size_t fillList(int64_t record, size_t used) {
+  // need on another base. In the last record, the rest becomes one summary
+  // note and the closing notes follow.
+  void fillList(int64_t record, size_t used) {
     auto place = [&](int64_t tick, int64_t duration, std::string text) {
       used += tal(tick, duration, text).size() + kOnsetSlack;
       placed_.push_back({record, tick, duration, std::move(text)});
@@ -309,13 +303,12 @@ class BdfSink : public Sink {
       place(end_, padding_, "BAD_padding");
       place(end_, 0, "Recording ends");
     }
-    return used;
   }
 
   void writeRecord() {
     if (records_ == 0) settleStart();
     size_t cursor = placed_.size();
-    lastUsed_ = fillList(records_, timeKeeping(records_).size() + kOnsetSlack);
+    fillList(records_, timeKeeping(records_).size() + kOnsetSlack);
     const std::string list = listOf(records_, cursor);
     uint8_t* area = &record_[annotationOffset_];
     std::memset(area, 0, kAnnotationBytes);
@@ -397,13 +390,12 @@ class BdfSink : public Sink {
   std::deque<QueuedNote> queue_;
   std::vector<PlacedNote> placed_;     // every note in the records, in record order
   std::vector<uint16_t> listBytes_;    // per record: the bytes its list took when last written
-  size_t lastUsed_ = 0;  // room the last record's list takes, slack included
   bool final_ = false;   // the next record written is the last
   int64_t end_ = 0;      // the tick after the data, once final_
   int64_t padding_ = 0;  // ticks that complete the last record, once final_
   int64_t t0_ = 0;
   int64_t written_ = 0;   // ticks put into records so far
-  int64_t position_ = 0;  // tick within the current record
+  int64_t position_ = 0;  // tick within the current record; a full one is held back
   int64_t records_ = 0;
   RecordingInfo info_;
   const Clock clock_;
