@@ -28,6 +28,7 @@
 #include <ctime>
 #include <mutex>
 #include <deque>
+#include <limits>
 #include <vector>
 
 #include "record/bdf_layout.h"
@@ -124,6 +125,22 @@ class BdfSink : public Sink {
     summary ? queue_.push_front(std::move(note)) : queue_.push_back(std::move(note));
   }
 
+  void restate(int64_t tick, const std::string& before, const std::string& after) override {
+    for (QueuedNote& n : queue_) {
+      if (n.tick == tick && n.text == before) {
+        n.text = after;
+        return;
+      }
+    }
+    for (PlacedNote& n : placed_) {
+      if (n.tick == tick && n.text == before) {
+        n.text = after;
+        restated_ = n.record;  // its area is written again
+        return;
+      }
+    }
+  }
+
   // Counted from the first instant, as readers show onsets, so that a text
   // written before the start settles stays true.
   std::string secondsAt(int64_t tick) const override { return formatSeconds(unitsFor(tick - t0_)); }
@@ -142,7 +159,11 @@ class BdfSink : public Sink {
       while (position_ < plan_.ticksPerRecord) put(last_.data());
       writeRecord();
     }
-    if (moved) rewriteAreas(0);
+    if (moved) {
+      rewriteAreas(0, records_);
+    } else if (restated_ < records_) {
+      rewriteAreas(restated_, restated_ + 1);
+    }
     writeCount();
     closeFile();
   }
@@ -192,13 +213,13 @@ class BdfSink : public Sink {
     return true;
   }
 
-  // Writes the annotation areas of the records from `first` on again, on
-  // the start's base as it is now.
-  void rewriteAreas(int64_t first) {
+  // Writes the annotation areas of the records from `first` to before `end`
+  // again, on the start's base as it is now.
+  void rewriteAreas(int64_t first, int64_t end) {
     const uint64_t recordBytes = record_.size();
     size_t cursor = 0;
     while (cursor < placed_.size() && placed_[cursor].record < first) ++cursor;
-    for (int64_t r = first; r < records_; ++r) {
+    for (int64_t r = first; r < end; ++r) {
       std::string list = listOf(r, cursor);
       // Covers what the area held before; the rest of it is zeros already.
       list.resize(std::max<size_t>(list.size(), listBytes_[static_cast<size_t>(r)]), '\0');
@@ -397,6 +418,7 @@ class BdfSink : public Sink {
   int64_t written_ = 0;   // ticks put into records so far
   int64_t position_ = 0;  // tick within the current record; a full one is held back
   int64_t records_ = 0;
+  int64_t restated_ = std::numeric_limits<int64_t>::max();  // the written record whose note was restated
   RecordingInfo info_;
   const Clock clock_;
   bool startSettled_ = false;

@@ -578,7 +578,8 @@ TEST(RecorderClock, StartAndNotesOnTheHostClock) {
 // A fit fed by hand moves after the first record is written: the first
 // arrivals came 0.8 s late, or none had come yet. At close the header's
 // start with the first record's fraction is the settled fit's time of the
-// first instant, and every note keeps its place counted from it, also where
+// first instant, the first host-time note reads the settled fit too, and
+// every note keeps its place counted from it, also where
 // areas full of notes grow by a fraction on the new base. Markers
 // placed by host time go to their instants; in a CSV file one up to a
 // second old still finds its own row, an older one names its tick.
@@ -639,6 +640,12 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
           {14100000, -1, "Marker: edge"},
           {25000000, 5000000, "BAD_padding"}, {25000000, -1, "Recording ends"}, {3700000, -1, "Marker: early"}};
       for (Annotation& a : expected) a.onset += from;
+      // The first (here only) host-time note, written early, reads the settled fit.
+      double noted = 0;
+      EXPECT_EQ(std::count_if(r.annotations.begin(), r.annotations.end(), [&](const Annotation& a) {
+                  return std::sscanf(a.text.c_str(), "host time %lf", &noted) == 1 &&
+                         std::abs(noted - fit.timeOf((a.onset - from) / 100000)) < 1e-6;
+                }), 1);
       r.annotations.erase(std::remove_if(r.annotations.begin(), r.annotations.end(), [&](const Annotation& a) {
                             return a == m || a.text.rfind("host time ", 0) == 0;
                           }), r.annotations.end());
@@ -651,8 +658,12 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
     std::istringstream lines(slurp(csv));
     std::vector<std::pair<std::string, std::string>> marked;
     for (std::string line; std::getline(lines, line);) {
-      const std::string marker = line.substr(line.rfind(',') + 1);
-      if (marker != "\r" && marker != "marker\r" && marker.rfind("host time ", 0)) marked.push_back({line.substr(0, line.find(',')), marker});
+      const std::string marker = line.substr(line.rfind(',') + 1), tick = line.substr(0, line.find(','));
+      if (marker.rfind("host time ", 0) == 0) {
+        EXPECT_NEAR(std::stod(marker.substr(10)), fit.timeOf(std::stoll(tick)), 1e-6) << line;
+      } else if (marker != "\r" && marker != "marker\r") {
+        marked.push_back({tick, marker});
+      }
     }
     EXPECT_EQ(marked, (std::vector<std::pair<std::string, std::string>>{
                           {"141", "Marker: edge\r"}, {"200", "Marker: back\r"},
