@@ -111,7 +111,9 @@ struct RecorderOptions {
   /// record's onset, every onset counted from it) as the fit places that
   /// instant when the file is closed (a copy taken while recording has the
   /// start the fit gave at its first record), a note "host time S" gives
-  /// the fitted host time of an instant every 10 s, a CSV file has a
+  /// the fitted host time of an instant every 10 s (the first one written
+  /// again at close with the settled fit, in the same number of
+  /// characters), a CSV file has a
   /// host_time column, and
   /// Recorder::addMarkerAt() places notes by host time. It must outlive the
   /// recorder; only its const members are used, from any thread.

@@ -1,7 +1,10 @@
 // BDF+ (24-bit, continuous) writer: one signal per channel at its own rate
-// and a "BDF Annotations" signal. Every data record is written and flushed
-// as soon as it is complete, and the header's record count follows it, so a
-// copy of the file taken at any moment between records is a valid file.
+// and a "BDF Annotations" signal. A complete data record is written and
+// flushed once the tick after it comes (or at the end), and the header's
+// record count follows it, so a copy of the file taken at any moment between
+// records is a valid file. Holding the newest record back keeps it open to
+// the notes of its own last tick: the record that ends the data is always
+// written as the last one, with the room the markers accepted are sure of.
 //
 // The file holds exactly the ticks it was given, rounded up to whole
 // records. Notes wait for room in the annotation areas of the records that
@@ -25,6 +28,7 @@
 #include <ctime>
 #include <mutex>
 #include <deque>
+#include <limits>
 #include <vector>
 
 #include "record/bdf_layout.h"
@@ -37,8 +41,8 @@ namespace {
 
 constexpr long kRecordCountOffset = 236;
 // Room kept in the last record for the note that summarises the notes left,
-// and kept free in every record so that the last one, written again at the
-// end, still has room for the summaries and that note.
+// and kept free in every record before it: a margin, beyond the onsets'
+// slack, for an area written again on another base.
 constexpr size_t kSummaryRoom = 160;
 constexpr size_t kReserve = 480;
 // What a TAL's onset may grow by on another base: a fraction of a second
@@ -121,6 +125,22 @@ class BdfSink : public Sink {
     summary ? queue_.push_front(std::move(note)) : queue_.push_back(std::move(note));
   }
 
+  void restate(int64_t tick, const std::string& before, const std::string& after) override {
+    for (QueuedNote& n : queue_) {
+      if (n.tick == tick && n.text == before) {
+        n.text = after;
+        return;
+      }
+    }
+    for (PlacedNote& n : placed_) {
+      if (n.tick == tick && n.text == before) {
+        n.text = after;
+        restated_ = n.record;  // its area is written again
+        return;
+      }
+    }
+  }
+
   // Counted from the first instant, as readers show onsets, so that a text
   // written before the start settles stays true.
   std::string secondsAt(int64_t tick) const override { return formatSeconds(unitsFor(tick - t0_)); }
@@ -129,26 +149,20 @@ class BdfSink : public Sink {
 
   void finish() override {
     const bool moved = settleStart();
-    bool lastGrew = false;
     if (position_ > 0 || (records_ == 0 && !queue_.empty())) {
-      // The last record is completed with the last values (zeros when
-      // there were none); the span is marked as no data.
+      // The record held back or the one begun is the last: one begun is
+      // completed with the last values (zeros when there were none), the
+      // span marked as no data.
       final_ = true;
       end_ = t0_ + written_;
       padding_ = plan_.ticksPerRecord - position_;
-      do {
-        put(last_.data());
-      } while (position_ > 0);
-    } else if (!queue_.empty()) {
-      // The data ended with a record: what waits joins that record's area.
-      final_ = true;
-      fillList(records_ - 1, lastUsed_);
-      lastGrew = true;
+      while (position_ < plan_.ticksPerRecord) put(last_.data());
+      writeRecord();
     }
     if (moved) {
-      rewriteAreas(0);
-    } else if (lastGrew) {
-      rewriteAreas(records_ - 1);
+      rewriteAreas(0, records_);
+    } else if (restated_ < records_) {
+      rewriteAreas(restated_, restated_ + 1);
     }
     writeCount();
     closeFile();
@@ -199,13 +213,13 @@ class BdfSink : public Sink {
     return true;
   }
 
-  // Writes the annotation areas of the records from `first` on again, on
-  // the start's base as it is now.
-  void rewriteAreas(int64_t first) {
+  // Writes the annotation areas of the records from `first` to before `end`
+  // again, on the start's base as it is now.
+  void rewriteAreas(int64_t first, int64_t end) {
     const uint64_t recordBytes = record_.size();
     size_t cursor = 0;
     while (cursor < placed_.size() && placed_[cursor].record < first) ++cursor;
-    for (int64_t r = first; r < records_; ++r) {
+    for (int64_t r = first; r < end; ++r) {
       std::string list = listOf(r, cursor);
       // Covers what the area held before; the rest of it is zeros already.
       list.resize(std::max<size_t>(list.size(), listBytes_[static_cast<size_t>(r)]), '\0');
@@ -250,6 +264,7 @@ class BdfSink : public Sink {
   }
 
   void put(const int32_t* samples) {
+    if (position_ == plan_.ticksPerRecord) writeRecord();  // the record held back
     for (size_t i = 0; i < divisors_.size(); ++i) {
       if (position_ % divisors_[i] != 0) continue;
       const int32_t v = std::clamp<int32_t>(samples[i], -8388608, 8388607);
@@ -259,14 +274,14 @@ class BdfSink : public Sink {
       p[2] = static_cast<uint8_t>(v >> 16);
     }
     ++written_;
-    if (++position_ == plan_.ticksPerRecord) writeRecord();
+    ++position_;
   }
 
   // Places the waiting notes that fit, in order, in the record whose list
   // takes `used` bytes so far, each counted with the room its onset may
-  // need on another base; returns the bytes then used. In the last record,
-  // the rest becomes one summary note and the closing notes follow.
-  size_t fillList(int64_t record, size_t used) {
+  // need on another base. In the last record, the rest becomes one summary
+  // note and the closing notes follow.
+  void fillList(int64_t record, size_t used) {
     auto place = [&](int64_t tick, int64_t duration, std::string text) {
       used += tal(tick, duration, text).size() + kOnsetSlack;
       placed_.push_back({record, tick, duration, std::move(text)});
@@ -309,13 +324,12 @@ class BdfSink : public Sink {
       place(end_, padding_, "BAD_padding");
       place(end_, 0, "Recording ends");
     }
-    return used;
   }
 
   void writeRecord() {
     if (records_ == 0) settleStart();
     size_t cursor = placed_.size();
-    lastUsed_ = fillList(records_, timeKeeping(records_).size() + kOnsetSlack);
+    fillList(records_, timeKeeping(records_).size() + kOnsetSlack);
     const std::string list = listOf(records_, cursor);
     uint8_t* area = &record_[annotationOffset_];
     std::memset(area, 0, kAnnotationBytes);
@@ -397,14 +411,14 @@ class BdfSink : public Sink {
   std::deque<QueuedNote> queue_;
   std::vector<PlacedNote> placed_;     // every note in the records, in record order
   std::vector<uint16_t> listBytes_;    // per record: the bytes its list took when last written
-  size_t lastUsed_ = 0;  // room the last record's list takes, slack included
   bool final_ = false;   // the next record written is the last
   int64_t end_ = 0;      // the tick after the data, once final_
   int64_t padding_ = 0;  // ticks that complete the last record, once final_
   int64_t t0_ = 0;
   int64_t written_ = 0;   // ticks put into records so far
-  int64_t position_ = 0;  // tick within the current record
+  int64_t position_ = 0;  // tick within the current record; a full one is held back
   int64_t records_ = 0;
+  int64_t restated_ = std::numeric_limits<int64_t>::max();  // the written record whose note was restated
   RecordingInfo info_;
   const Clock clock_;
   bool startSettled_ = false;

@@ -11,7 +11,9 @@
 // note for an instant up to that old (a marker placed by an earlier host
 // time) still joins its own row. A note for a row already written joins
 // the newest row and names its own tick: "(tick N)". close() writes every
-// row held; a failed write loses them with the rest of the file's end.
+// row held; a failed write loses them with the rest of the file's end. A
+// note can be restated in as many characters while its row is held, or in
+// the file in the first row written with notes (the first host-time note).
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -38,6 +40,18 @@ std::string csvField(const std::string& text) {
     out += ch;
   }
   return out + "\"";
+}
+
+// Where a whole note starts among a row's notes joined by " | ".
+size_t findNote(const std::string& notes, const std::string& note) {
+  for (size_t at = notes.find(note); at != std::string::npos; at = notes.find(note, at + 1)) {
+    const size_t end = at + note.size();
+    if ((at == 0 || (at >= 3 && notes.compare(at - 3, 3, " | ") == 0)) &&
+        (end == notes.size() || notes.compare(end, 3, " | ") == 0)) {
+      return at;
+    }
+  }
+  return std::string::npos;
 }
 
 struct RowNote {
@@ -100,6 +114,27 @@ class CsvSink : public Sink {
       ahead_.push_back({tick, text});
     }
     noted(kind, text);
+  }
+
+  void restate(int64_t tick, const std::string& before, const std::string& after) override {
+    std::string* notes = nullptr;
+    if (count_ > 0 && tick >= row(0).tick && tick <= newest().tick) {
+      notes = &row(static_cast<size_t>(tick - row(0).tick)).notes;
+    } else if (firstNoted_.offset > 0 && tick == firstNoted_.tick) {
+      notes = &firstNoted_.notes;
+    }
+    const size_t at = notes ? findNote(*notes, before) : std::string::npos;
+    if (at == std::string::npos) return;
+    notes->replace(at, before.size(), after);
+    if (notes != &firstNoted_.notes) return;
+    // Written already: the field as it went to the file, quoted where it
+    // needed it, is written again over itself.
+    const std::string field = csvField(*notes);
+    if (!seekTo(file_.get(), firstNoted_.offset) ||
+        std::fwrite(field.data(), 1, field.size(), file_.get()) != field.size() ||
+        std::fseek(file_.get(), 0, SEEK_END) != 0) {
+      fail();
+    }
   }
 
   std::string secondsAt(int64_t tick) const override {
@@ -178,6 +213,7 @@ class CsvSink : public Sink {
   void writeOldest() {
     HeldRow& r = row(0);
     write(r.fields);
+    if (firstNoted_.offset == 0 && !r.notes.empty()) firstNoted_ = {r.tick, bytesWritten() + 1, r.notes};
     write("," + csvField(r.notes) + "\r\n");
     oldest_ = (oldest_ + 1) % held_.size();
     --count_;
@@ -200,6 +236,13 @@ class CsvSink : public Sink {
   std::vector<HeldRow> held_;  // a ring of rows not yet written, by tick
   size_t oldest_ = 0, count_ = 0;
   std::vector<RowNote> ahead_;  // notes for rows not yet begun
+  // The first row written with notes, and where its notes field starts in
+  // the file (0: none yet), so that a note there can still be restated.
+  struct {
+    int64_t tick = 0;
+    uint64_t offset = 0;
+    std::string notes;
+  } firstNoted_;
 };
 
 }  // namespace

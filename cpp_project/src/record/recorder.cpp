@@ -145,6 +145,19 @@ double wallMinusHost() {
 
 constexpr double kHostNoteSeconds = 10;
 
+// "host time S" in exactly `width` characters (S with as many decimals as
+// that leaves, at most 9), or "" when no precision gives that width.
+std::string hostTimeText(double host, size_t width) {
+  char text[64];
+  for (int decimals = 6, tries = 0; tries < 3 && decimals >= 0 && decimals <= 9; ++tries) {
+    const int n = std::snprintf(text, sizeof text, "host time %.*f", decimals, host);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof text) return "";
+    if (static_cast<size_t>(n) == width) return text;
+    decimals += static_cast<int>(width) - n;  // one more digit before the point takes one after it
+  }
+  return "";
+}
+
 // Notes folded into one: how many, and the span they cover.
 struct Fold {
   uint64_t count = 0, parts = 0;
@@ -309,6 +322,7 @@ class Recorder::Impl {
           drain();
           if (stop) {
             finishTail();
+            restateFirstHostTime();
             sink_->finish();
           } else {
             sink_->flush();
@@ -396,11 +410,24 @@ class Recorder::Impl {
   void noteHostTime(int64_t tick) {
     const double host = clock_.hostTimeOf(tick);
     if (!std::isfinite(host)) return;
-    char text[64];
-    std::snprintf(text, sizeof text, "host time %.6f", host);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "host time %.6f", host);
+    const std::string text = buffer;
+    if (firstHostNote_.empty()) {
+      firstHostNote_ = text;
+      firstHostTick_ = tick;
+    }
     ++notes_[record::NoteKind::kSystem];
     sink_->annotation(tick, 0, text);
     while (nextHostNote_ <= tick) nextHostNote_ += hostNoteTicks_;
+  }
+
+  // The first host-time note was written with the fit's early estimate: at
+  // the end it takes the settled one, in as many characters, in its place.
+  void restateFirstHostTime() {
+    if (firstHostNote_.empty()) return;
+    const std::string settled = hostTimeText(clock_.hostTimeOf(firstHostTick_), firstHostNote_.size());
+    if (!settled.empty() && settled != firstHostNote_) sink_->restate(firstHostTick_, firstHostNote_, settled);
   }
 
   // Turns the folded digital-input changes into one note once there is
@@ -494,6 +521,8 @@ class Recorder::Impl {
   record::Clock clock_;
   const int64_t hostNoteTicks_;
   int64_t nextHostNote_ = 0;  // writer thread
+  std::string firstHostNote_;  // as written, to be restated at the end
+  int64_t firstHostTick_ = 0;
   std::unique_ptr<record::Sink> sink_;
 
   // Producer side (the loop thread).

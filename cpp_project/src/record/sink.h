@@ -68,6 +68,10 @@ class Sink {
   // still waiting for room.
   virtual void annotation(int64_t tick, int64_t durationTicks, const std::string& text,
                           NoteKind kind = NoteKind::kSystem, bool summary = false) = 0;
+  // Before finish(): the note `before` at tick, wherever it is by now (in
+  // the file or waiting), reads `after` instead, of the same length, so
+  // that nothing else in the file moves. Left as it is when not found.
+  virtual void restate(int64_t tick, const std::string& before, const std::string& after) = 0;
   // A time as the file's notes name it, in seconds ("12.5").
   virtual std::string secondsAt(int64_t tick) const = 0;
   // Pushes what is buffered to the file.

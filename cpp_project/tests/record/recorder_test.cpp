@@ -300,17 +300,21 @@ TEST(RecorderBdf, NotesNeverLengthenTheFile) {
     // No note reaches the file before the first record completes at tick
     // 999, so the bounds are met exactly: markers as many as the last
     // record could still write (1100 bytes at 24 more than their text).
-    for (int i = 0; i < 2000; ++i) accepted += rec.addMarker("m" + std::to_string(i));
+    auto burst = [&] {
+      for (int i = 0; i < 2000; ++i) accepted += rec.addMarker("m" + std::to_string(i));
+    };
+    burst();
     const Vexa::Events::DigitalInput in{{Vexa::Event::kDigitalInput}, 0, 0, 0, false};
     for (int i = 0; i < 1500; ++i) rec.addEvent(in);
     feed(rec, info, 100, 2000);
-    // Written with the first record, the markers free their room.
-    ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten >= 1000; }));
-    EXPECT_TRUE(eventually([&] { return rec.addMarker("again"); }));
+    // Written with the first record, the markers free their room; the
+    // second burst waits for the data's last record, full of inputs.
+    ASSERT_TRUE(eventually([&] { return rec.counters().instantsWritten == 2000; }));
+    burst();
     rec.close();
     counters = rec.counters();
   }
-  EXPECT_EQ(accepted, 10 + 21);
+  EXPECT_EQ(accepted, 2 * (10 + 21));
   EXPECT_EQ(counters.notesSummarised, 1500u - 256);
   {
     // A CSV row takes its notes at once, which frees their places.
@@ -346,8 +350,11 @@ TEST(RecorderBdf, NotesNeverLengthenTheFile) {
         left += n;
       }
     }
-    EXPECT_EQ(markers, 31u);
-    EXPECT_EQ(alone + left, 256u);
+    EXPECT_EQ(markers, 62u);
+    // Beside the first burst 2 fit, beside the second and the fold 5: each
+    // note is counted with the 9 bytes its onset may grow by on a new base.
+    EXPECT_EQ(alone, 7u);
+    EXPECT_EQ(left, 256u - 7);
     r = read(after);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.records * r.recordDuration, 30000000);
@@ -571,7 +578,8 @@ TEST(RecorderClock, StartAndNotesOnTheHostClock) {
 // A fit fed by hand moves after the first record is written: the first
 // arrivals came 0.8 s late, or none had come yet. At close the header's
 // start with the first record's fraction is the settled fit's time of the
-// first instant, and every note keeps its place counted from it, also where
+// first instant, the first host-time note reads the settled fit too, and
+// every note keeps its place counted from it, also where
 // areas full of notes grow by a fraction on the new base. Markers
 // placed by host time go to their instants; in a CSV file one up to a
 // second old still finds its own row, an older one names its tick.
@@ -632,6 +640,12 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
           {14100000, -1, "Marker: edge"},
           {25000000, 5000000, "BAD_padding"}, {25000000, -1, "Recording ends"}, {3700000, -1, "Marker: early"}};
       for (Annotation& a : expected) a.onset += from;
+      // The first (here only) host-time note, written early, reads the settled fit.
+      double noted = 0;
+      EXPECT_EQ(std::count_if(r.annotations.begin(), r.annotations.end(), [&](const Annotation& a) {
+                  return std::sscanf(a.text.c_str(), "host time %lf", &noted) == 1 &&
+                         std::abs(noted - fit.timeOf((a.onset - from) / 100000)) < 1e-6;
+                }), 1);
       r.annotations.erase(std::remove_if(r.annotations.begin(), r.annotations.end(), [&](const Annotation& a) {
                             return a == m || a.text.rfind("host time ", 0) == 0;
                           }), r.annotations.end());
@@ -644,8 +658,12 @@ TEST(RecorderClock, StartFollowsTheSettledFitAtClose) {
     std::istringstream lines(slurp(csv));
     std::vector<std::pair<std::string, std::string>> marked;
     for (std::string line; std::getline(lines, line);) {
-      const std::string marker = line.substr(line.rfind(',') + 1);
-      if (marker != "\r" && marker != "marker\r" && marker.rfind("host time ", 0)) marked.push_back({line.substr(0, line.find(',')), marker});
+      const std::string marker = line.substr(line.rfind(',') + 1), tick = line.substr(0, line.find(','));
+      if (marker.rfind("host time ", 0) == 0) {
+        EXPECT_NEAR(std::stod(marker.substr(10)), fit.timeOf(std::stoll(tick)), 1e-6) << line;
+      } else if (marker != "\r" && marker != "marker\r") {
+        marked.push_back({tick, marker});
+      }
     }
     EXPECT_EQ(marked, (std::vector<std::pair<std::string, std::string>>{
                           {"141", "Marker: edge\r"}, {"200", "Marker: back\r"},
