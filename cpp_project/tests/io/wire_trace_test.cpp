@@ -95,6 +95,12 @@ TEST(WireTrace, StoppedBeforeTheFamilyIsKnown) {
   std::filesystem::remove(path);
 
   EXPECT_THROW(Vexa::WireTrace(tracePath("no/such/dir/x.txt"), "serial"), Vexa::Error::InvalidParameter);
+  if (std::filesystem::exists("/dev/full")) {  // a disk that takes nothing: stop() says so
+    Vexa::WireTrace full("/dev/full", "usb");
+    const Bytes reply{0x5a, 0x01};
+    full.record(Vexa::WireDirection::kIn, reply.data(), 2);
+    EXPECT_THROW(full.stop(), Vexa::NotifException);
+  }
 }
 
 }  // namespace
