@@ -50,6 +50,9 @@ class IO {
   virtual const char* linkKind() const { return "sim"; }
   /// Hands every later recv and send to trace; null detaches. Any thread.
   void attachTrace(std::shared_ptr<WireTrace> trace);
+  /// Attaches trace only when none is attached; false, leaving the one
+  /// attached, otherwise. Any thread.
+  bool attachTraceIfNone(std::shared_ptr<WireTrace> trace);
   /// The attached trace, or null.
   std::shared_ptr<WireTrace> trace() const;
 

@@ -39,7 +39,10 @@ void BaseDev::startTrace(const std::string& path, uint64_t byteLimit) {
   if (x->io->trace()) VEXA_THROW_DETAIL(Error::InvalidOperation, "A wire trace runs already.", 0);
   auto trace = std::make_shared<WireTrace>(path, x->io->linkKind(), byteLimit);
   trace->setFamily(x->family);
-  x->io->attachTrace(std::move(trace));
+  // Two threads may both pass the check above; only one trace is attached.
+  if (!x->io->attachTraceIfNone(trace)) {
+    VEXA_THROW_DETAIL(Error::InvalidOperation, "A wire trace runs already.", 0);
+  }
 }
 
 bool BaseDev::stopTrace() {

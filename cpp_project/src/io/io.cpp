@@ -31,6 +31,14 @@ void IO::attachTrace(std::shared_ptr<WireTrace> trace) {
   // A last owner's release closes the file: not under the lock a call takes.
 }
 
+bool IO::attachTraceIfNone(std::shared_ptr<WireTrace> trace) {
+  std::lock_guard<std::mutex> hold(traceLock_);
+  if (trace_) return false;
+  traced_.store(trace != nullptr, std::memory_order_release);
+  trace_ = std::move(trace);
+  return true;
+}
+
 std::shared_ptr<WireTrace> IO::trace() const {
   std::lock_guard<std::mutex> hold(traceLock_);
   return trace_;
