@@ -243,6 +243,24 @@ TEST_F(Sessions, FullEventQueueKeepsTheNewestAndCountsTheRest) {
   EXPECT_EQ(VexaExtClose(s), 0);
 }
 
+// What a call returned when made from another session's handler, at the
+// end of that session's loop.
+std::function<int()> fromHandler;
+std::atomic<int> handlerResult{1};
+void callFromHandler(const VexaExtEvent* e) {
+  if (e->kind == VEXA_EXT_EVENT_LOOP_ENDED) handlerResult = fromHandler();
+}
+int fromOtherSession(std::function<int()> call) {
+  Stream other({{1, 1, 16, 0x1}});
+  if (openAndStart(other) != 0) return 1;
+  fromHandler = std::move(call);
+  VexaExtSetEventHandler(other.handle, callFromHandler);
+  VexaExtRun(other.handle);
+  VexaExtHalt(other.handle);
+  VexaExtClose(other.handle);
+  return handlerResult;
+}
+
 // Each misuse is refused with its code and touches nothing: the session
 // used for the table streams on unharmed.
 TEST_F(Sessions, MisuseIsRefusedWithItsCode) {
@@ -294,6 +312,10 @@ TEST_F(Sessions, MisuseIsRefusedWithItsCode) {
       {"run", [&] { return VexaExtRun(live.handle); }, 0},
       {"run twice", [&] { return VexaExtRun(live.handle); }, VEXA_EXT_ERR_STATE},
       {"battery while the loop runs", [&] { return VexaExtGetSessionBattery(live.handle); }, VEXA_EXT_ERR_STATE},
+      // Its handler might be closing that other session in turn: waiting
+      // could hang both.
+      {"close from another loop's handler", [&] { return fromOtherSession([&] { return VexaExtClose(live.handle); }); },
+       VEXA_EXT_ERR_STATE},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(), c.code) << c.what << ": " << VexaExtGetLastErrorDetail();
