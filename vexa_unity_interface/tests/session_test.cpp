@@ -243,18 +243,15 @@ TEST_F(Sessions, FullEventQueueKeepsTheNewestAndCountsTheRest) {
   EXPECT_EQ(VexaExtClose(s), 0);
 }
 
-// What a call returned when made from another session's handler, at the
-// end of that session's loop.
+// A call made from another session's handler, as that session's loop ends.
 std::function<int()> fromHandler;
 std::atomic<int> handlerResult{1};
-void callFromHandler(const VexaExtEvent* e) {
-  if (e->kind == VEXA_EXT_EVENT_LOOP_ENDED) handlerResult = fromHandler();
-}
 int fromOtherSession(std::function<int()> call) {
   Stream other({{1, 1, 16, 0x1}});
-  if (openAndStart(other) != 0) return 1;
   fromHandler = std::move(call);
-  VexaExtSetEventHandler(other.handle, callFromHandler);
+  VexaExtSetEventHandler(openAndStart(other) == 0 ? other.handle : 0, [](const VexaExtEvent* e) {
+    if (e->kind == VEXA_EXT_EVENT_LOOP_ENDED) handlerResult = fromHandler();
+  });
   VexaExtRun(other.handle);
   VexaExtHalt(other.handle);
   VexaExtClose(other.handle);
