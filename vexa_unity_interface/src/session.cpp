@@ -22,7 +22,10 @@ namespace {
 // calls in).
 thread_local bool onSomeLoop = false;
 
-std::string closedText(int handle) { return "Session " + std::to_string(handle) + " is closed."; }
+// Handle 0 is the interface's current device, "closed" while none is connected.
+std::string closedText(int handle) {
+  return handle == 0 ? "No device is connected." : "Session " + std::to_string(handle) + " is closed.";
+}
 
 }  // namespace
 
