@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -206,15 +207,19 @@ int Session::mayWaitForLoop() const {
 
 bool Session::replaceDevice(std::unique_ptr<BaseDevUnity> next) {
   if (next != nullptr) next->setLinkDelay(linkDelay());
+  // Before control_: a handler calling in holds its device's lock, which
+  // a holder of control_ may be waiting for to interrupt that loop.
+  if (mayWaitForLoop() != 0) return false;
   std::unique_ptr<BaseDevUnity> earlier;
   {
     std::lock_guard<std::mutex> l(control_);
-    if (dev_ != nullptr && mayWaitForLoop() != 0) return false;
     endLoop(kHalted);
     std::unique_lock<std::shared_mutex> w(devLock_);
+    std::unique_lock<std::mutex> b(borrowLock_);
     earlier = std::move(dev_);
     dev_ = std::move(next);
     vexaDev = dev_.get();
+    returned_.wait(b, [this] { return borrowers_ == 0; });
   }
   // earlier is destroyed here, with no lock held: its destructor may talk
   // to the device for a while.
@@ -258,22 +263,32 @@ void Session::interruptLoop() {
   // From inside the loop's own callbacks there is no waiting loop to wake.
   if (onOwnThread()) return;
   for (;;) {
+    // Borrowed, not locked: the interrupt waits for the device's own lock,
+    // which the loop holds while a handler may call in. A replacement of
+    // the device waits until this attempt is over.
+    BaseDevUnity* dev;
     {
-      // A replacement of the device waits until this attempt is over.
-      std::shared_lock<std::shared_mutex> r(devLock_);
-      if (dev_ == nullptr) return;
-      try {
-        dev_->interrupt(nullptr);
-        return;
-      } catch (const Error::InvalidOperation&) {
-        // The loop is handling a message and takes an interrupt only while
-        // it waits for the next: dropping the request would leave a
-        // streaming loop running.
-        if (!looping_) return;
-      } catch (...) {
-        return;  // the link is gone: the loop ends on its own failure
-      }
+      std::lock_guard<std::mutex> b(borrowLock_);
+      dev = dev_.get();
+      if (dev == nullptr) return;
+      ++borrowers_;
     }
+    bool again = false;
+    try {
+      dev->interrupt(nullptr);
+    } catch (const Error::InvalidOperation&) {
+      // The loop is handling a message and takes an interrupt only while
+      // it waits for the next: dropping the request would leave a
+      // streaming loop running.
+      again = looping_;
+    } catch (...) {
+      // The link is gone: the loop ends on its own failure.
+    }
+    {
+      std::lock_guard<std::mutex> b(borrowLock_);
+      if (--borrowers_ == 0) returned_.notify_all();
+    }
+    if (!again) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
 }
@@ -287,7 +302,7 @@ double Session::instantTime() {
 }
 
 bool Session::communicationFlag() {
-  std::shared_lock<std::shared_mutex> r(devLock_);
+  std::lock_guard<std::mutex> b(borrowLock_);
   return dev_ != nullptr && dev_->communicationFlag;
 }
 
@@ -312,14 +327,12 @@ int Session::command(Body&& body) {
 }
 
 int Session::close() {
-  if (onOwnThread()) {
-    return refuse(VEXA_EXT_ERR_OWN_THREAD, "A session cannot be closed from its own handler: it would wait for itself.");
-  }
+  // Checked before control_, as in replaceDevice().
+  if (const int refused = mayWaitForLoop()) return refused;
   std::unique_ptr<BaseDevUnity> gone;
   {
     std::lock_guard<std::mutex> l(control_);
     if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
-    if (const int refused = mayWaitForLoop()) return refused;
     closed_ = true;
     endLoop(kHalted);
     recording_.end(*dev_, "the session was closed");
@@ -329,7 +342,9 @@ int Session::close() {
       // A device that no longer answers is let go all the same.
     }
     std::unique_lock<std::shared_mutex> w(devLock_);
+    std::unique_lock<std::mutex> b(borrowLock_);
     gone = std::move(dev_);
+    returned_.wait(b, [this] { return borrowers_ == 0; });
   }
   return 0;  // gone disconnects here, with no lock held
 }
@@ -361,9 +376,9 @@ int Session::stop() {
     }
     return result;
   }
+  if (const int refused = mayWaitForLoop()) return refused;
   std::lock_guard<std::mutex> l(control_);
   if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
-  if (const int refused = mayWaitForLoop()) return refused;
   endLoop(kStopped);
   return outcomeOf([this] {
     dev_->stopAcquisition();
@@ -428,9 +443,9 @@ int Session::halt() {
   if (onOwnThread()) {
     return refuse(VEXA_EXT_ERR_OWN_THREAD, "A session's loop cannot be halted from its own handler: it would wait for itself.");
   }
+  if (const int refused = mayWaitForLoop()) return refused;
   std::lock_guard<std::mutex> l(control_);
   if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
-  if (const int refused = mayWaitForLoop()) return refused;
   endLoop(kHalted);
   return 0;
 }

@@ -8,6 +8,7 @@
 #define VEXA_UNITY_SESSION_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -162,6 +163,11 @@ class Session {
   // Shared by the calls that read the device while it may be closed or
   // replaced; the close and the replacement take it alone.
   std::shared_mutex devLock_;
+  // Guards dev_'s pointer for the calls that borrow the device without
+  // devLock_ (an interrupt), counted in borrowers_.
+  std::mutex borrowLock_;
+  std::condition_variable returned_;
+  int borrowers_ = 0;
   // Serialises the calls that change the session's state.
   std::mutex control_;
   bool closed_ = false;
