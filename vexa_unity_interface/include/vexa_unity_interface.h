@@ -543,7 +543,13 @@ VEXA_UNITY_API int VexaExtStopTrace(void);
  * finds it closed returns VEXA_EXT_ERR_SESSION. The commands that talk to
  * the device (starts, stop, parameter, battery) are refused with
  * VEXA_EXT_ERR_STATE while the loop runs, except from the session's own
- * handler; VexaExtStop ends the loop first.
+ * handler; VexaExtStop ends the loop first. The calls that wait for a
+ * loop to end (VexaExtClose, VexaExtHalt, VexaExtStop, and the interface's
+ * VexaDevUnity, DisconnectVexaDevUnity and StopAcquisition) are refused,
+ * VEXA_EXT_ERR_STATE here, when made from another loop's handler (another
+ * session's, or the interface's in StartLoop) while that loop runs: its
+ * handler could be waiting for the caller's loop in turn, and both would
+ * hang.
  *
  * **Results.** Every call returns 0 (or its result) or one of the negative
  * codes VEXA_EXT_ERR_*, with the cause as the calling thread's last failure
@@ -575,7 +581,8 @@ VEXA_UNITY_API int VexaExtOpen(const char* path);
  * disconnects, in that order, and forgets the handle. Waits for the loop's
  * thread.
  * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_OWN_THREAD (from its own
- * handler; the session stays open). */
+ * handler; the session stays open), VEXA_EXT_ERR_STATE (from another loop's
+ * handler while this loop runs; the session stays open). */
 VEXA_UNITY_API int VexaExtClose(int session);
 /** Starts the ports whose bits are set in channelMask (bit 0: port 1), one
  * channel each, as StartAcquisitionByNbr does. Empties the ring and ends a
@@ -592,7 +599,8 @@ VEXA_UNITY_API int VexaExtStartBySources(int session, int baseFreq, const VexaSo
  * recording and stops the acquisition. From the session's own handler the
  * loop ends once the handler returns.
  * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (no acquisition
- * runs), VEXA_EXT_ERR_DEVICE, VEXA_EXT_ERR_LINK. */
+ * runs; from another loop's handler while this loop runs),
+ * VEXA_EXT_ERR_DEVICE, VEXA_EXT_ERR_LINK. */
 VEXA_UNITY_API int VexaExtStop(int session);
 /** Runs the session's loop on a thread of the library until VexaExtHalt,
  * VexaExtStop, a lost link (a disconnect, 2 s without data, a failure) or
@@ -604,7 +612,8 @@ VEXA_UNITY_API int VexaExtRun(int session);
 /** Ends the session's loop and waits for its thread; 0 also when no loop
  * runs.
  * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_OWN_THREAD (from its own
- * handler, where it would wait for itself). */
+ * handler, where it would wait for itself), VEXA_EXT_ERR_STATE (from
+ * another loop's handler while this loop runs). */
 VEXA_UNITY_API int VexaExtHalt(int session);
 /** Writes a sensor parameter, with SetParameter's data forms.
  * @return 0, VEXA_EXT_ERR_SESSION, VEXA_EXT_ERR_STATE (the loop runs),

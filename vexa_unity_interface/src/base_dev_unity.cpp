@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "current_device.h"
 #include "host_handlers.h"
-#include "loop_mark.h"
 #include "recording.h"
 #include "report.h"
 #include "sample_ring.h"
@@ -14,12 +14,6 @@ namespace Vexa {
 
 using Unity::callHandler;
 using Unity::handlers;
-
-BaseDevUnity::BaseDevUnity(const std::string& path)
-    : SignalsDev(path), ring_(Unity::sampleRing()), recording_(Unity::recording()) {}
-
-BaseDevUnity::BaseDevUnity(const std::string& path, std::unique_ptr<IO> io)
-    : SignalsDev(path, std::move(io)), ring_(Unity::sampleRing()), recording_(Unity::recording()) {}
 
 BaseDevUnity::BaseDevUnity(const std::string& path, Unity::SampleRing& ring, Unity::Recording& recording)
     : SignalsDev(path), ring_(ring), recording_(recording) {}
@@ -43,7 +37,9 @@ void BaseDevUnity::stopAcquisition() {
   stop();
 }
 
-bool BaseDevUnity::onOwnLoopThread() const { return Unity::onLoopThread(); }
+// Only the current device is a plain BaseDevUnity; sessions' own devices
+// override this.
+bool BaseDevUnity::onOwnLoopThread() const { return Unity::currentSession().onOwnThread(); }
 
 void BaseDevUnity::reportFailure(int code, const char* text) const { callHandler(handlers().exceptionRaised, code, text); }
 

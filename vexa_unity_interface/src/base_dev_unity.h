@@ -21,11 +21,8 @@ class SampleRing;
 
 class BaseDevUnity : public SignalsDev {
  public:
-  // Feeding the plug-in's one ring and recording.
-  explicit BaseDevUnity(const std::string& path);
-  // On a transport opened by the caller (the built-in simulated device).
-  BaseDevUnity(const std::string& path, std::unique_ptr<IO> io);
-  // Feeding a ring and a recording of the caller's, which outlive it.
+  // Feeding a ring and a recording of its session's, which outlive it; io
+  // is a transport opened by the caller (the built-in simulated device).
   BaseDevUnity(const std::string& path, Unity::SampleRing& ring, Unity::Recording& recording);
   BaseDevUnity(const std::string& path, std::unique_ptr<IO> io, Unity::SampleRing& ring,
                Unity::Recording& recording);

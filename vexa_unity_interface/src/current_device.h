@@ -1,36 +1,29 @@
-// The exported pointer to the current device, as the plug-in's own code and
-// its tests see it, and how it changes while other host threads may use it.
+// The interface's current device: the session the exports without a handle
+// address, and the exported pointer to its device object.
 #ifndef VEXA_UNITY_CURRENT_DEVICE_H_
 #define VEXA_UNITY_CURRENT_DEVICE_H_
 
 #include "base_dev_unity.h"
+#include "session.h"
 #include "vexa_unity_interface.h"
 
 extern "C" {
+// The current session's device, null while it has none; changed only by
+// Session::replaceDevice.
 extern VEXA_UNITY_API Vexa::BaseDevUnity* vexaDev;
 }
 
 namespace Vexa {
 namespace Unity {
 
-// Makes next the current device and destroys the earlier one, once no
-// borrower still uses it.
-void replaceCurrentDevice(BaseDevUnity* next);
+// The session of the interface's current device, never destroyed: a
+// recording still running when the process ends is left as it is.
+Session& currentSession();
 
-// The current device, kept alive for as long as this object lives, for the
-// exports that any host thread may call at any time (InterruptAcquisition,
-// GetCommunicationFlag). Null when there is none.
-class BorrowedDevice {
- public:
-  BorrowedDevice();
-  ~BorrowedDevice();
-  BorrowedDevice(const BorrowedDevice&) = delete;
-  BorrowedDevice& operator=(const BorrowedDevice&) = delete;
-  BaseDevUnity* get() const { return dev_; }
-
- private:
-  BaseDevUnity* dev_;
-};
+// The current device's object; throws Error::InvalidInstance, naming
+// function, while none is connected. For the exports that the host calls
+// from one thread at a time.
+BaseDevUnity& currentDevice(const char* function);
 
 }  // namespace Unity
 }  // namespace Vexa

@@ -3,7 +3,6 @@
 // the link's constant delay.
 #include <atomic>
 #include <cmath>
-#include <limits>
 
 #include "current_device.h"
 #include "link_delay.h"
@@ -27,14 +26,7 @@ extern "C" {
 
 VEXA_UNITY_API double VexaExtGetHostTime(void) { return Vexa::hostTime(); }
 
-VEXA_UNITY_API double VexaExtGetInstantTime(void) {
-  const Vexa::Unity::BorrowedDevice borrowed;
-  const Vexa::BaseDevUnity* dev = borrowed.get();
-  if (dev == nullptr) return std::numeric_limits<double>::quiet_NaN();
-  const int64_t tick = dev->instantTick.load(std::memory_order_relaxed);
-  if (tick == Vexa::BaseDevUnity::kNoInstant) return std::numeric_limits<double>::quiet_NaN();
-  return dev->tickTimes().timeOf(tick);
-}
+VEXA_UNITY_API double VexaExtGetInstantTime(void) { return Vexa::Unity::currentSession().instantTime(); }
 
 VEXA_UNITY_API int VexaExtSetLinkDelay(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) {
@@ -42,8 +34,7 @@ VEXA_UNITY_API int VexaExtSetLinkDelay(double seconds) {
     return VEXA_EXT_ERR_ARGUMENT;
   }
   Vexa::Unity::linkDelay() = seconds;
-  const Vexa::Unity::BorrowedDevice borrowed;
-  if (borrowed.get() != nullptr) borrowed.get()->setLinkDelay(seconds);
+  Vexa::Unity::currentSession().setLinkDelay(seconds);
   for (const auto& session : Vexa::Unity::openSessions()) session->setLinkDelay(seconds);
   return 0;
 }

@@ -26,6 +26,8 @@ int outcome(Body&& body) {
   return -1;
 }
 
+Vexa::Unity::Recording& recording() { return Vexa::Unity::currentSession().recording(); }
+
 }  // namespace
 
 extern "C" {
@@ -38,12 +40,12 @@ VEXA_UNITY_API int VexaExtStartRecording(const char* path) {
     if (vexaDev == nullptr) {
       VEXA_THROW_DETAIL(Vexa::Error::InvalidInstance, "No device is connected.");
     }
-    Vexa::Unity::recording().start(*vexaDev, path);
+    Vexa::Unity::currentSession().recording().start(*vexaDev, path);
   });
 }
 
 VEXA_UNITY_API int VexaExtStopRecording(void) {
-  return outcome([] { Vexa::Unity::recording().stop(); });
+  return outcome([] { recording().stop(); });
 }
 
 VEXA_UNITY_API int VexaExtDescribeRecordingChannel(int position, const char* label, const char* unit,
@@ -54,12 +56,12 @@ VEXA_UNITY_API int VexaExtDescribeRecordingChannel(int position, const char* lab
     d.unit = unit ? unit : "";
     d.physicalMin = physicalMin;
     d.physicalMax = physicalMax;
-    Vexa::Unity::recording().describeChannel(position, d);
+    recording().describeChannel(position, d);
   });
 }
 
 VEXA_UNITY_API int VexaExtDescribeRecording(const char* subject, const char* note) {
-  return outcome([=] { Vexa::Unity::recording().describe(subject ? subject : "", note ? note : ""); });
+  return outcome([=] { recording().describe(subject ? subject : "", note ? note : ""); });
 }
 
 VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
@@ -67,7 +69,7 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text) {
     if (text == nullptr) {
       VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The marker needs a text.");
     }
-    Vexa::Unity::recording().marker(text);
+    recording().marker(text);
   });
 }
 
@@ -76,7 +78,7 @@ VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime) {
     if (text == nullptr) {
       VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The marker needs a text.");
     }
-    Vexa::Unity::recording().markerAt(text, hostTime);
+    recording().markerAt(text, hostTime);
   });
 }
 

@@ -2,7 +2,6 @@
 // in batches instead of taking one handler call per instant, and learns the
 // layout they were packed with.
 #include <algorithm>
-#include <limits>
 #include <string>
 
 #include "current_device.h"
@@ -11,24 +10,22 @@
 #include "session_table.h"
 #include "vexa_unity_interface.h"
 
-using Vexa::Unity::sampleRing;
-
 namespace {
 
 using Vexa::Unity::refuse;
 
 std::string unknownSession(int session) { return "Session " + std::to_string(session) + " is not open."; }
 
-// Each instant's time from the fit as it stands now, which gets better as
-// the acquisition goes on; NaN where none is known (no device, or one
-// connected anew whose acquisition has not delivered yet).
-void fillCurrentTimes(const long long* ticks, double* times, int count) {
-  const Vexa::Unity::BorrowedDevice borrowed;
-  for (int i = 0; i < count; ++i) {
-    times[i] = borrowed.get() != nullptr ? borrowed.get()->tickTimes().timeOf(ticks[i])
-                                         : std::numeric_limits<double>::quiet_NaN();
-  }
+// The session of this handle, held for the call so that a close meanwhile
+// leaves its ring in place; 0 is the interface's current device.
+std::shared_ptr<Vexa::Unity::Session> heldSession(int session) {
+  if (session != 0) return Vexa::Unity::findSession(session);
+  static const std::shared_ptr<Vexa::Unity::Session> current(&Vexa::Unity::currentSession(),
+                                                              [](Vexa::Unity::Session*) {});
+  return current;
 }
+
+Vexa::Unity::SampleRing& sampleRing() { return Vexa::Unity::currentSession().ring(); }
 
 }  // namespace
 
@@ -55,12 +52,9 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
     return refuse(VEXA_EXT_ERR_ARGUMENT, "The sizes must not be negative: maxInstants " + std::to_string(maxInstants) +
                                              ", maxSamples " + std::to_string(maxSamples) + ".");
   }
-  // Session 0 is the interface's current device; a session is held for the
-  // read, so that a close meanwhile leaves its ring in place.
-  const std::shared_ptr<Vexa::Unity::Session> held = session != 0 ? Vexa::Unity::findSession(session) : nullptr;
-  if (session != 0 && held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
-  Vexa::Unity::SampleRing& ring = held != nullptr ? held->ring() : sampleRing();
-  const auto block = ring.readBlock(ticks, maxInstants, samples, maxSamples);
+  const std::shared_ptr<Vexa::Unity::Session> held = heldSession(session);
+  if (held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  const auto block = held->ring().readBlock(ticks, maxInstants, samples, maxSamples);
   using Outcome = Vexa::Unity::SampleRing::Outcome;
   if (block.outcome == Outcome::kOff) {
     return refuse(VEXA_EXT_ERR_STATE, "The sample ring is off: turn it on with VexaExtEnableSampleRing.");
@@ -74,13 +68,7 @@ VEXA_UNITY_API int VexaExtReadBlock(int session, long long* ticks, double* times
                       " samples; one instant of acquisition " + std::to_string(block.acquisition) + " needs " +
                       std::to_string(block.channels) + " samples.");
   }
-  if (times != nullptr) {
-    if (held != nullptr) {
-      held->fillTimes(ticks, times, block.instants);
-    } else {
-      fillCurrentTimes(ticks, times, block.instants);
-    }
-  }
+  if (times != nullptr) held->fillTimes(ticks, times, block.instants);
   return block.instants;
 }
 
@@ -90,9 +78,9 @@ VEXA_UNITY_API int VexaExtGetAcquisitionLayout(int session, VexaExtChannelLayout
     return refuse(VEXA_EXT_ERR_ARGUMENT, "maxChannels must be 0 or more, with a layout buffer of that many entries: " +
                                              std::to_string(maxChannels) + ".");
   }
-  const std::shared_ptr<Vexa::Unity::Session> held = session != 0 ? Vexa::Unity::findSession(session) : nullptr;
-  if (session != 0 && held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
-  const auto started = (held != nullptr ? held->ring() : sampleRing()).acquisition();
+  const std::shared_ptr<Vexa::Unity::Session> held = heldSession(session);
+  if (held == nullptr) return refuse(VEXA_EXT_ERR_SESSION, unknownSession(session));
+  const auto started = held->ring().acquisition();
   const int count = static_cast<int>(started.channels.size());
   for (int i = 0; i < std::min(count, maxChannels); ++i) {
     const Vexa::RecordedChannel& c = started.channels[i];

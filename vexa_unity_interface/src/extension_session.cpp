@@ -10,6 +10,7 @@
 #include <string>
 
 #include "cancellable_call.h"
+#include "current_device.h"
 #include "recording.h"
 #include "session_table.h"
 #include "vexa_unity_interface.h"
@@ -96,16 +97,19 @@ VEXA_UNITY_API int VexaExtClose(int session) {
     std::lock_guard<std::mutex> l(Vexa::Unity::table().lock);
     const auto it = Vexa::Unity::table().open.find(session);
     if (it == Vexa::Unity::table().open.end()) return refuse(VEXA_EXT_ERR_SESSION, Vexa::Unity::notOpen(session));
-    // From its own handler the close would wait for itself: the session
+    // From a handler whose loop the close cannot wait for, the session
     // stays open.
-    if (it->second->onOwnThread()) {
-      return refuse(VEXA_EXT_ERR_OWN_THREAD,
-                    "A session cannot be closed from its own handler: it would wait for itself.");
-    }
-    s = std::move(it->second);
+    if (const int refused = it->second->mayWaitForLoop()) return refused;
+    s = it->second;
     Vexa::Unity::table().open.erase(it);
   }
-  return s->close();
+  const int closed = s->close();
+  if (closed == VEXA_EXT_ERR_STATE || closed == VEXA_EXT_ERR_OWN_THREAD) {
+    // Its loop started meanwhile from a handler that cannot wait: still open.
+    std::lock_guard<std::mutex> l(Vexa::Unity::table().lock);
+    Vexa::Unity::table().open.emplace(session, std::move(s));
+  }
+  return closed;
 }
 
 VEXA_UNITY_API int VexaExtStartByMask(int session, int baseFreq, int channelMask, int nBits) {
@@ -177,12 +181,8 @@ VEXA_UNITY_API int VexaExtAddSessionMarker(int session, const char* text, double
     if (outcome == 0) ++marked;
     else if (result == 0) result = outcome;
   };
-  if (Vexa::Unity::recording().running()) {
-    mark(outcomeOf([&] {
-      Vexa::Unity::recording().markerAt(text, hostTime);
-      return 0;
-    }));
-  }
+  Session& current = Vexa::Unity::currentSession();
+  if (current.recording().running()) mark(current.addMarker(text, hostTime));
   for (const auto& s : Vexa::Unity::openSessions()) {
     if (s->recording().running()) mark(s->addMarker(text, hostTime));
   }

@@ -305,10 +305,5 @@ void Recording::markerAt(const std::string& text, double hostTime) {
   }
 }
 
-Recording& recording() {
-  static Recording one;
-  return one;
-}
-
 }  // namespace Unity
 }  // namespace Vexa

@@ -115,9 +115,6 @@ class Recording {
   std::string endFailure_;
 };
 
-// The plug-in's one recording.
-Recording& recording();
-
 }  // namespace Unity
 }  // namespace Vexa
 

@@ -164,10 +164,5 @@ SampleRing::Acquisition SampleRing::acquisition() {
   return Acquisition{acquisition_, layout_};
 }
 
-SampleRing& sampleRing() {
-  static SampleRing ring;
-  return ring;
-}
-
 }  // namespace Unity
 }  // namespace Vexa

@@ -134,9 +134,6 @@ class SampleRing {
   bool overflowReported_ = false;  // under producerLock_
 };
 
-// The plug-in's one ring, for the loop's callback and the exports.
-SampleRing& sampleRing();
-
 constexpr int kSampleRingOverflowCode = VEXA_EXT_SAMPLE_RING_OVERFLOW;
 extern const char kSampleRingOverflowText[];
 

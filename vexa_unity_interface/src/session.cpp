@@ -1,14 +1,14 @@
 #include "session.h"
 
-#include "cancellable_call.h"
-
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <stdexcept>
 
 #include "cancellable_call.h"
+#include "current_device.h"
 #include "host_calls.h"
 #include "link_delay.h"
 #include "report.h"
@@ -17,6 +17,18 @@
 
 namespace Vexa {
 namespace Unity {
+namespace {
+
+// Whether the calling thread runs some session's loop (a handler of it
+// calls in).
+thread_local bool onSomeLoop = false;
+
+// Handle 0 is the interface's current device, "closed" while none is connected.
+std::string closedText(int handle) {
+  return handle == 0 ? "No device is connected." : "Session " + std::to_string(handle) + " is closed.";
+}
+
+}  // namespace
 
 int refuse(int code, const std::string& why) {
   rememberFailure(why);
@@ -179,6 +191,121 @@ Session::Session(int handle, const std::string& path) : handle_(handle), events_
   dev_->setLinkDelay(linkDelay());
 }
 
+Session::Session() : handle_(0), events_(0) {}
+
+int Session::mayWaitForLoop() const {
+  if (onOwnThread()) {
+    return refuse(VEXA_EXT_ERR_OWN_THREAD, "Called from the session's own handler, where it would wait for itself.");
+  }
+  if (onSomeLoop && loopAlive()) {
+    return refuse(VEXA_EXT_ERR_STATE,
+                  "Called from another loop's handler while this loop runs: each could wait for the other. Halt it "
+                  "from a thread that runs no loop.");
+  }
+  return 0;
+}
+
+bool Session::replaceDevice(std::unique_ptr<BaseDevUnity> next) {
+  if (next != nullptr) next->setLinkDelay(linkDelay());
+  // Before control_: a handler calling in holds its device's lock, which
+  // a holder of control_ may be waiting for to interrupt that loop.
+  if (mayWaitForLoop() != 0) return false;
+  std::unique_ptr<BaseDevUnity> earlier;
+  {
+    std::lock_guard<std::mutex> l(control_);
+    endLoop(kHalted);
+    std::unique_lock<std::shared_mutex> w(devLock_);
+    std::unique_lock<std::mutex> b(borrowLock_);
+    earlier = std::move(dev_);
+    dev_ = std::move(next);
+    vexaDev = dev_.get();
+    returned_.wait(b, [this] { return borrowers_ == 0; });
+  }
+  // earlier is destroyed here, with no lock held: its destructor may talk
+  // to the device for a while.
+  return true;
+}
+
+void Session::loopBegins() {
+  loopThread_ = std::this_thread::get_id();
+}
+
+void Session::loopEnded() {
+  looping_ = false;
+  loopThread_ = std::thread::id();
+}
+
+void Session::loopHere(const char* function) {
+  BaseDevUnity* dev;
+  {
+    std::lock_guard<std::mutex> l(control_);
+    if (dev_ == nullptr) VEXA_THROW_AT(Error::InvalidInstance, function);
+    if (looping_) VEXA_THROW(Error::InvalidOperation, 0);
+    looping_ = true;
+    loopBegins();
+    dev = dev_.get();
+  }
+  // The claim ends before the caller reports a failure, so that a host may
+  // disconnect from its exception handler.
+  struct Claim {
+    Session& session;
+    const bool outer = onSomeLoop;
+    ~Claim() {
+      onSomeLoop = outer;
+      session.loopEnded();
+    }
+  } claim{*this};
+  onSomeLoop = true;
+  dev->loop();
+}
+
+void Session::interruptLoop() {
+  // From inside the loop's own callbacks there is no waiting loop to wake.
+  if (onOwnThread()) return;
+  for (;;) {
+    // Borrowed, not locked: the interrupt waits for the device's own lock,
+    // which the loop holds while a handler may call in. A replacement of
+    // the device waits until this attempt is over.
+    BaseDevUnity* dev;
+    {
+      std::lock_guard<std::mutex> b(borrowLock_);
+      dev = dev_.get();
+      if (dev == nullptr) return;
+      ++borrowers_;
+    }
+    bool again = false;
+    try {
+      dev->interrupt(nullptr);
+    } catch (const Error::InvalidOperation&) {
+      // The loop is handling a message and takes an interrupt only while
+      // it waits for the next: dropping the request would leave a
+      // streaming loop running.
+      again = looping_;
+    } catch (...) {
+      // The link is gone: the loop ends on its own failure.
+    }
+    {
+      std::lock_guard<std::mutex> b(borrowLock_);
+      if (--borrowers_ == 0) returned_.notify_all();
+    }
+    if (!again) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+double Session::instantTime() {
+  std::shared_lock<std::shared_mutex> r(devLock_);
+  if (dev_ == nullptr) return std::numeric_limits<double>::quiet_NaN();
+  const int64_t tick = dev_->instantTick.load(std::memory_order_relaxed);
+  if (tick == BaseDevUnity::kNoInstant) return std::numeric_limits<double>::quiet_NaN();
+  return dev_->tickTimes().timeOf(tick);
+}
+
+bool Session::communicationFlag() {
+  std::lock_guard<std::mutex> b(borrowLock_);
+  return dev_ != nullptr && dev_->communicationFlag;
+}
+
 Session::~Session() {
   // The last reference goes after a close, never on the loop's thread.
   if (!closed_ && dev_ != nullptr) close();
@@ -190,7 +317,7 @@ int Session::command(Body&& body) {
   // holding control_ may be waiting for this very loop.
   if (onOwnThread()) return outcomeOf([&] { return body(*dev_); });
   std::lock_guard<std::mutex> l(control_);
-  if (closed_) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   // The loop reads the link and would take the device's replies.
   if (looping_) {
     return refuse(VEXA_EXT_ERR_STATE,
@@ -200,15 +327,12 @@ int Session::command(Body&& body) {
 }
 
 int Session::close() {
-  if (onOwnThread()) {
-    return refuse(VEXA_EXT_ERR_OWN_THREAD, "A session cannot be closed from its own handler: it would wait for itself.");
-  }
-  std::unique_ptr<Device> gone;
+  // Checked before control_, as in replaceDevice().
+  if (const int refused = mayWaitForLoop()) return refused;
+  std::unique_ptr<BaseDevUnity> gone;
   {
     std::lock_guard<std::mutex> l(control_);
-    if (closed_ || dev_ == nullptr) {
-      return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
-    }
+    if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
     closed_ = true;
     endLoop(kHalted);
     recording_.end(*dev_, "the session was closed");
@@ -218,20 +342,22 @@ int Session::close() {
       // A device that no longer answers is let go all the same.
     }
     std::unique_lock<std::shared_mutex> w(devLock_);
+    std::unique_lock<std::mutex> b(borrowLock_);
     gone = std::move(dev_);
+    returned_.wait(b, [this] { return borrowers_ == 0; });
   }
   return 0;  // gone disconnects here, with no lock held
 }
 
 int Session::startByMask(int baseFreq, int channelMask, int nBits) {
-  return command([=](Device& dev) {
+  return command([=](BaseDevUnity& dev) {
     Unity::startByMask(dev, baseFreq, channelMask, nBits);
     return 0;
   });
 }
 
 int Session::startBySources(int baseFreq, const VexaSource* sources, int nSources) {
-  return command([=](Device& dev) {
+  return command([=](BaseDevUnity& dev) {
     Unity::startBySources(dev, baseFreq, sources, nSources, "VexaExtStartBySources");
     return 0;
   });
@@ -250,8 +376,9 @@ int Session::stop() {
     }
     return result;
   }
+  if (const int refused = mayWaitForLoop()) return refused;
   std::lock_guard<std::mutex> l(control_);
-  if (closed_) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   endLoop(kStopped);
   return outcomeOf([this] {
     dev_->stopAcquisition();
@@ -262,7 +389,7 @@ int Session::stop() {
 int Session::run() {
   if (onOwnThread()) return refuse(VEXA_EXT_ERR_OWN_THREAD, "The session's loop runs on this very thread.");
   std::lock_guard<std::mutex> l(control_);
-  if (closed_) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   if (looping_) return refuse(VEXA_EXT_ERR_STATE, "The session's loop runs already.");
   if (dev_->channelCount() <= 0) {
     return refuse(VEXA_EXT_ERR_STATE, "No acquisition runs: start one before running the loop.");
@@ -282,7 +409,8 @@ int Session::run() {
 }
 
 void Session::runLoop() {
-  loopThread_ = std::this_thread::get_id();
+  loopBegins();
+  onSomeLoop = true;
   try {
     dev_->loop();
   } catch (const Exception& e) {
@@ -297,39 +425,33 @@ void Session::runLoop() {
   }
   looping_ = false;
   events_.post(events_.make(VEXA_EXT_EVENT_LOOP_ENDED, loopEnd_));
-  loopThread_ = std::thread::id();
+  loopEnded();
 }
 
 void Session::endLoop(LoopEnd why) {
-  if (!loop_.joinable()) return;
   haltReason_ = why;
-  while (looping_) {
-    try {
-      dev_->interrupt(nullptr);
-      break;
-    } catch (const Error::InvalidOperation&) {
-      // The loop is handling a message, or ending: try again until it
-      // waits or has ended.
-    } catch (...) {
-      break;  // the link is gone: the loop ends on its own failure
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (looping_) interruptLoop();
+  if (loop_.joinable()) {
+    loop_.join();
+    return;
   }
-  loop_.join();
+  // A loop on a host's thread: it ends once its callback returns.
+  while (looping_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 int Session::halt() {
   if (onOwnThread()) {
     return refuse(VEXA_EXT_ERR_OWN_THREAD, "A session's loop cannot be halted from its own handler: it would wait for itself.");
   }
+  if (const int refused = mayWaitForLoop()) return refused;
   std::lock_guard<std::mutex> l(control_);
-  if (closed_) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   endLoop(kHalted);
   return 0;
 }
 
 int Session::setParameter(int port, int index, const int* data, int dataType) {
-  return command([=](Device& dev) {
+  return command([=](BaseDevUnity& dev) {
     const ParameterBytes p = parameterBytes(index, data, dataType, "VexaExtSetSessionParameter");
     dev.setParameter(port, index, p.bytes, p.length);
     return 0;
@@ -337,7 +459,7 @@ int Session::setParameter(int port, int index, const int* data, int dataType) {
 }
 
 int Session::battery() {
-  return command([](Device& dev) {
+  return command([](BaseDevUnity& dev) {
     const float charge = dev.getBattery();
     if (charge < 0) VEXA_THROW_DETAIL(Error::NotSupported, "The device has no battery reading.");
     return static_cast<int>(charge);
@@ -347,7 +469,7 @@ int Session::battery() {
 int Session::productId(int* productId) {
   if (productId == nullptr) return refuse(VEXA_EXT_ERR_ARGUMENT, "productId must not be null.");
   std::shared_lock<std::shared_mutex> r(devLock_);
-  if (dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   return outcomeOf([&] {
     *productId = dev_->getProperties()["productID"].asInt();
     return 0;
@@ -357,7 +479,7 @@ int Session::productId(int* productId) {
 int Session::deviceType(const char** type) {
   if (type == nullptr) return refuse(VEXA_EXT_ERR_ARGUMENT, "type must not be null.");
   std::shared_lock<std::shared_mutex> r(devLock_);
-  if (dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   return outcomeOf([&] {
     const Properties props = dev_->getProperties();
     const auto it = props.find("description");
@@ -375,7 +497,7 @@ int Session::startRecording(const char* path) {
   if (onOwnThread()) return outcomeOf(start);
   // Not while a close ends the recording and lets the device go.
   std::lock_guard<std::mutex> l(control_);
-  if (closed_) return refuse(VEXA_EXT_ERR_SESSION, "Session " + std::to_string(handle_) + " is closed.");
+  if (closed_ || dev_ == nullptr) return refuse(VEXA_EXT_ERR_SESSION, closedText(handle_));
   return outcomeOf(start);
 }
 

@@ -1,11 +1,14 @@
 // A session: one connected device with everything that belongs to it (its
-// sample ring, always on, its recording, its time fit, its events and the
-// thread its loop runs on), so that a host can acquire from several
-// devices at once, each on a thread the library owns.
+// sample ring, its recording, its time fit, its events and the thread its
+// loop runs on), so that a host can acquire from several devices at once.
+// The interface's current device is a session too: the one the exports
+// without a handle address, whose device the host replaces, whose loop runs
+// on the host's thread and whose callbacks go to the host's handlers.
 #ifndef VEXA_UNITY_SESSION_H_
 #define VEXA_UNITY_SESSION_H_
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -14,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "base_dev_unity.h"
 #include "recording.h"
 #include "sample_ring.h"
 #include "vexa_unity_interface.h"
@@ -65,9 +69,12 @@ class SessionEvents {
 
 class Session {
  public:
-  // Connects to path; throws what the connection throws, leaving nothing
-  // open.
+  // Connects to path, with its ring on; throws what the connection throws,
+  // leaving nothing open.
   Session(int handle, const std::string& path);
+  // The interface's current device (handle 0): no device yet, the ring off
+  // until the host turns it on.
+  Session();
   // Closes.
   ~Session();
   Session(const Session&) = delete;
@@ -76,6 +83,32 @@ class Session {
   int handle() const { return handle_; }
   // Whether the calling thread is this session's loop (its handler).
   bool onOwnThread() const { return loopThread_.load() == std::this_thread::get_id(); }
+  // Whether a loop of this session runs, or its thread is still ending.
+  bool loopAlive() const { return looping_ || loopThread_.load() != std::thread::id(); }
+  // 0 when the calling thread may wait for this session's loop to end;
+  // VEXA_EXT_ERR_OWN_THREAD from its own handler (it would wait for
+  // itself), VEXA_EXT_ERR_STATE from another loop's handler while this
+  // loop runs (its handler might be waiting for that loop in turn), with
+  // the detail kept.
+  int mayWaitForLoop() const;
+
+  // The current device's: makes next the device (null: none), once a loop
+  // on another thread has ended, and destroys the earlier one. False, with
+  // nothing changed, when the calling thread may not wait for the loop.
+  bool replaceDevice(std::unique_ptr<BaseDevUnity> next);
+  // The current device's: runs the loop on the calling thread until it
+  // ends. Throws Error::InvalidInstance (naming function) without a
+  // device, Error::InvalidOperation while a loop runs, and what the loop
+  // throws.
+  void loopHere(const char* function);
+  // Asks a running loop to end without waiting for it: retried while the
+  // loop handles a message, until it waits for the next or has ended.
+  void interruptLoop();
+  // The time of the instant being handed to the host (after it, the last
+  // one delivered); NaN before the acquisition's first or without device.
+  double instantTime();
+  // The device's communication flag; false without device.
+  bool communicationFlag();
 
   // Each returns 0 (or its result) or a negative code, with the cause as
   // the thread's last failure detail.
@@ -115,18 +148,26 @@ class Session {
   template <class Body>
   int command(Body&& body);
   void runLoop();
-  // Ends a running loop, giving why as its end, and waits for its thread.
-  // Under control_, not on the loop's thread.
+  // Ends a running loop, giving why as its end, and waits for it to end.
+  // Under control_, only where mayWaitForLoop() allows.
   void endLoop(LoopEnd why);
+  // The loop's bounds on the thread that runs it.
+  void loopBegins();
+  void loopEnded();
 
   const int handle_;
   SampleRing ring_;
   Recording recording_;
   SessionEvents events_;
-  std::unique_ptr<Device> dev_;
-  // Shared by the calls that read the device while it may be closed; the
-  // close takes it alone to disconnect.
+  std::unique_ptr<BaseDevUnity> dev_;
+  // Shared by the calls that read the device while it may be closed or
+  // replaced; the close and the replacement take it alone.
   std::shared_mutex devLock_;
+  // Guards dev_'s pointer for the calls that borrow the device without
+  // devLock_ (an interrupt), counted in borrowers_.
+  std::mutex borrowLock_;
+  std::condition_variable returned_;
+  int borrowers_ = 0;
   // Serialises the calls that change the session's state.
   std::mutex control_;
   bool closed_ = false;

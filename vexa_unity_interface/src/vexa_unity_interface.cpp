@@ -3,15 +3,12 @@
 // a safe value: no failure ever leaves as a fault into the host.
 #include "vexa_unity_interface.h"
 
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base_dev_unity.h"
@@ -19,17 +16,13 @@
 #include "current_device.h"
 #include "host_calls.h"
 #include "host_handlers.h"
-#include "loop_mark.h"
 #include "recording.h"
 #include "report.h"
 
 using Vexa::BaseDevUnity;
-using Vexa::Unity::BorrowedDevice;
 using Vexa::Unity::callHandler;
 using Vexa::Unity::ExportCodes;
 using Vexa::Unity::handlers;
-using Vexa::Unity::loopRunning;
-using Vexa::Unity::onLoopThread;
 using Vexa::Unity::reported;
 using Vexa::Unity::requireArgument;
 
@@ -60,36 +53,22 @@ constexpr ExportCodes kProductId = {30, 791, 31, 797, 32, 803, 815};
 constexpr ExportCodes kDeviceType = {34, 862, 35, 868, 36, 874, 886};
 constexpr ExportCodes kSetParameter = {38, 928, 39, 934, 40, 940, 952};
 
-// The current device, or Error::InvalidInstance for the wrapper to report.
-BaseDevUnity& current(const char* function) {
-  if (vexaDev == nullptr) VEXA_THROW_AT(Vexa::Error::InvalidInstance, function);
-  return *vexaDev;
-}
+using Vexa::Unity::currentDevice;
+using Vexa::Unity::currentSession;
 
 // The current device, for an export that exchanges commands with it. A loop
 // on another thread reads the same link and would take the replies, so the
 // export is refused there; the loop's own handlers may talk to the device.
 BaseDevUnity& deviceForCommands(const char* function) {
-  BaseDevUnity& dev = current(function);
-  if (loopRunning() && !onLoopThread()) VEXA_THROW_AT(Vexa::Error::InvalidOperation, function, 0);
+  BaseDevUnity& dev = currentDevice(function);
+  if (currentSession().loopAlive() && !currentSession().onOwnThread()) {
+    VEXA_THROW_AT(Vexa::Error::InvalidOperation, function, 0);
+  }
   return dev;
 }
 
 void startSources(BaseDevUnity& dev, int baseFreq, const std::vector<Vexa::Source>& sources) {
   dev.start(static_cast<float>(baseFreq), sources);
-}
-
-// A device is released, or stopped, only once no loop uses it: a loop
-// running on another thread is interrupted and awaited first. False when
-// the caller is the loop itself (a handler), which must not release its own
-// device.
-bool endLoopElsewhere() {
-  if (onLoopThread()) return false;
-  while (loopRunning()) {
-    InterruptAcquisition();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
 }
 
 // An export that may wait long, run as a cancellable call: a cancel from
@@ -108,15 +87,6 @@ void reportedUnlessCancelled(const ExportCodes& codes, Body&& body) {
   });
 }
 
-// StartLoop's body. The claim on the loop ends before any report, so a host
-// that disconnects from its exception handler may do so.
-void runLoop() {
-  BaseDevUnity& dev = current("StartLoop");
-  const Vexa::Unity::LoopMark mark;
-  if (!mark.owner()) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
-  dev.loop();
-}
-
 }  // namespace
 
 extern "C" {
@@ -129,20 +99,19 @@ VEXA_UNITY_API int WelcomeFunction(void) {
 VEXA_UNITY_API void VexaDevUnity(const char* path) {
   reportedUnlessCancelled(kConnect, [path](const Vexa::Unity::CancellableCall& call) {
     requireArgument(path != nullptr, "VexaDevUnity");
-    auto dev = Vexa::Unity::connectDevice<BaseDevUnity>(path);
+    auto dev = Vexa::Unity::connectDevice<BaseDevUnity>(path, currentSession().ring(), currentSession().recording());
     // A cancel that came as the connect ended still keeps the earlier device.
     call.throwIfCancelled();
     // The earlier device goes only once the new one is connected, so a
-    // failed connection leaves the host's current device in place.
-    if (vexaDev != nullptr && !endLoopElsewhere()) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
-    Vexa::Unity::replaceCurrentDevice(dev.release());
+    // failed connection leaves the host's current device in place. Its loop
+    // ends first; from a loop's handler that cannot be waited for.
+    if (!currentSession().replaceDevice(std::move(dev))) VEXA_THROW(Vexa::Error::InvalidOperation, 0);
   });
 }
 
-VEXA_UNITY_API void DisconnectVexaDevUnity(void) {
-  if (vexaDev == nullptr || !endLoopElsewhere()) return;
-  Vexa::Unity::replaceCurrentDevice(nullptr);
-}
+// From a loop's handler that cannot wait for the current device's loop,
+// nothing happens.
+VEXA_UNITY_API void DisconnectVexaDevUnity(void) { currentSession().replaceDevice(nullptr); }
 
 VEXA_UNITY_API void SetNewDeviceFoundHandler(VexaNewDeviceFoundHandler handler) { handlers().newDeviceFound = handler; }
 VEXA_UNITY_API void SetOnRawDataHandler(VexaRawDataHandler handler) { handlers().rawData = handler; }
@@ -207,7 +176,7 @@ VEXA_UNITY_API void StartAcquisitionStrandelo(int baseFreq, int, int nBits, int 
 VEXA_UNITY_API void StartLoop(void) {
   try {
     Vexa::Unity::injectFailure();
-    runLoop();
+    currentSession().loopHere("StartLoop");
   } catch (const Vexa::Exception& e) {
     Vexa::Unity::reportBare(kStartLoop.notification, e);
   } catch (const std::exception& e) {
@@ -217,42 +186,12 @@ VEXA_UNITY_API void StartLoop(void) {
   }
 }
 
-VEXA_UNITY_API void InterruptAcquisition(void) {
-  // From inside the loop's own callbacks there is no waiting loop to wake.
-  if (onLoopThread()) return;
-  for (;;) {
-    {
-      // Another host thread may release the device meanwhile: it waits
-      // until this attempt is over.
-      const BorrowedDevice dev;
-      if (dev.get() == nullptr) return;
-      try {
-        dev.get()->interrupt(nullptr);
-        return;
-      } catch (const Vexa::Error::InvalidOperation&) {
-        // The loop is handling a message and takes an interrupt only while
-        // it waits for the next: try again until it waits, or until it has
-        // ended. Dropping the request would leave a streaming loop running.
-        if (!loopRunning()) return;
-      } catch (...) {
-        return;  // the link is gone: the loop ends on its own failure
-      }
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
+VEXA_UNITY_API void InterruptAcquisition(void) { currentSession().interruptLoop(); }
 
-VEXA_UNITY_API void StopAcquisition(void) {
-  try {
-    if (vexaDev == nullptr) return;
-    // The stop's reply comes on the link a loop on another thread reads:
-    // that loop ends first, as nothing is left for it to deliver.
-    endLoopElsewhere();
-    vexaDev->stopAcquisition();
-  } catch (...) {
-    // Nothing runs, or the device no longer answers: nothing left to stop.
-  }
-}
+// The stop's reply comes on the link a loop on another thread reads: that
+// loop ends first, as nothing is left for it to deliver. Without a device,
+// or where that loop cannot be waited for, there is nothing to stop.
+VEXA_UNITY_API void StopAcquisition(void) { currentSession().stop(); }
 
 VEXA_UNITY_API void GetDetectableDevices(const char* domain) {
   reportedUnlessCancelled(kDetect, [domain](const Vexa::Unity::CancellableCall& call) {
@@ -279,7 +218,7 @@ VEXA_UNITY_API void GetAllDetectableDevices(void) {
 VEXA_UNITY_API int GetProductId(void) {
   int productId = 0;
   reported(kProductId, [&productId] {
-    BaseDevUnity& dev = current("GetProductId");
+    BaseDevUnity& dev = currentDevice("GetProductId");
     productId = dev.getProperties()["productID"].asInt();
   });
   return productId;
@@ -288,7 +227,7 @@ VEXA_UNITY_API int GetProductId(void) {
 VEXA_UNITY_API const char* GetDeviceType(void) {
   const char* type = "";
   reported(kDeviceType, [&type] {
-    BaseDevUnity& dev = current("GetDeviceType");
+    BaseDevUnity& dev = currentDevice("GetDeviceType");
     Vexa::Properties props = dev.getProperties();
     auto it = props.find("description");
     if (it == props.end()) {
@@ -321,10 +260,7 @@ VEXA_UNITY_API int GetNbrChannels(void) {
 }
 
 // Any host thread may ask, while another releases the device.
-VEXA_UNITY_API bool GetCommunicationFlag(void) {
-  const BorrowedDevice dev;
-  return dev.get() != nullptr && dev.get()->communicationFlag;
-}
+VEXA_UNITY_API bool GetCommunicationFlag(void) { return currentSession().communicationFlag(); }
 
 VEXA_UNITY_API void SetParameter(int port, int index, const int* data, int dataType) {
   reported(kSetParameter, [=] {

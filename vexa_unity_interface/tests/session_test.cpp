@@ -243,6 +243,21 @@ TEST_F(Sessions, FullEventQueueKeepsTheNewestAndCountsTheRest) {
   EXPECT_EQ(VexaExtClose(s), 0);
 }
 
+// A call made from another session's handler, as that session's loop ends.
+std::function<int()> fromHandler;
+std::atomic<int> handlerResult{1};
+int fromOtherSession(std::function<int()> call) {
+  Stream other({{1, 1, 16, 0x1}});
+  fromHandler = std::move(call);
+  VexaExtSetEventHandler(openAndStart(other) == 0 ? other.handle : 0, [](const VexaExtEvent* e) {
+    if (e->kind == VEXA_EXT_EVENT_LOOP_ENDED) handlerResult = fromHandler();
+  });
+  VexaExtRun(other.handle);
+  VexaExtHalt(other.handle);
+  VexaExtClose(other.handle);
+  return handlerResult;
+}
+
 // Each misuse is refused with its code and touches nothing: the session
 // used for the table streams on unharmed.
 TEST_F(Sessions, MisuseIsRefusedWithItsCode) {
@@ -294,6 +309,10 @@ TEST_F(Sessions, MisuseIsRefusedWithItsCode) {
       {"run", [&] { return VexaExtRun(live.handle); }, 0},
       {"run twice", [&] { return VexaExtRun(live.handle); }, VEXA_EXT_ERR_STATE},
       {"battery while the loop runs", [&] { return VexaExtGetSessionBattery(live.handle); }, VEXA_EXT_ERR_STATE},
+      // Its handler might be closing that other session in turn: waiting
+      // could hang both.
+      {"close from another loop's handler", [&] { return fromOtherSession([&] { return VexaExtClose(live.handle); }); },
+       VEXA_EXT_ERR_STATE},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.call(), c.code) << c.what << ": " << VexaExtGetLastErrorDetail();
