@@ -47,7 +47,8 @@ TEST_F(Dispatch, LengthRules) {
 }
 
 TEST_F(Dispatch, RecordFields) {
-  check = [](const Event& ev) {
+  std::string valueFlags;  // value, f when the flag came, the flag as + or -
+  check = [&valueFlags](const Event& ev) {
     switch (ev.type) {
       case Event::kClockStampList: {
         auto& e = static_cast<const Events::ClockStampList&>(ev);
@@ -68,6 +69,11 @@ TEST_F(Dispatch, RecordFields) {
         EXPECT_NEAR(e.percentage, 96.9f, 0.05);
         break;
       }
+      case Event::kValueFlag: {
+        auto& e = static_cast<const Events::ValueFlag&>(ev);
+        valueFlags += std::to_string(e.value) + (e.hasFlag ? "f" : "") + (e.flag ? "+ " : "- ");
+        break;
+      }
     }
   };
   dispatch(3, {2, 1, 2, 3, 0xF4, 9});
@@ -76,24 +82,12 @@ TEST_F(Dispatch, RecordFields) {
   dispatch(7, {1, 2, 3, 4, 0xFE, 0xFF, 0, 0, 0, 0, 0, 0, 1, 2});
   dispatch(9, {0x80});
   dispatch(10, {0xA4, 0x06});  // 1700
+  for (const Bytes& payload : {Bytes{7}, Bytes{9, 1}, Bytes{6, 0}}) dispatch(11, payload);
   dispatch(14, {0x11, 0x22, 0x33});
   dispatch(127, {0});
-  EXPECT_EQ(dev->eventTypes, (std::vector<int>{3, 4, 5, 7, 9, 10, 14, 112}));
+  EXPECT_EQ(dev->eventTypes, (std::vector<int>{3, 4, 5, 7, 9, 10, 11, 11, 11, 14, 112}));
+  EXPECT_EQ(valueFlags, "7- 9f+ 6f- ");
   EXPECT_EQ(dev->inputs, std::vector<std::string>{"0=1@2:4093837825"});
-}
-
-TEST_F(Dispatch, ValueFlag) {
-  // payload, value, flag present, flag
-  const std::tuple<Bytes, int, bool, bool> rows[] = {
-      {{7}, 7, false, false}, {{9, 1}, 9, true, true}, {{7, 0}, 7, true, false}};
-  for (const auto& row : rows) {
-    check = [&row](const Event& ev) {
-      auto& e = static_cast<const Events::ValueFlag&>(ev);
-      EXPECT_EQ(std::make_tuple(e.value, e.hasFlag, e.flag),
-                std::make_tuple(std::get<1>(row), std::get<2>(row), std::get<3>(row)));
-    };
-    dispatch(11, std::get<0>(row));
-  }
 }
 
 TEST_F(Dispatch, DisconnectEndsTheAcquisitionEvenWhenMalformed) {

@@ -90,33 +90,24 @@ TEST(BthSearch, StartsEmptyMergesNotificationsAndOrdersByAddress) {
   state.nameless.insert(0x98);
   FakeRadio radio;
   // 0x10 is named later in the same inquiry, the later name of 0x30 wins,
-  // 0x05 is asked for its name afterwards; family names count in any case,
-  // anywhere in the name.
+  // 0x05 is asked for its name afterwards and tells it at the 200th and
+  // last try, 0x01 never does, the query for 0x02 fails (no retry); family
+  // names count in any case, anywhere in the name.
   radio.inRange = {{0x30, Name("Vexa C")},   {0x10, std::nullopt},              {0x20, Name("Headset vex a")},
                    {0x10, Name("my vExA")}, {0x30, Name("Vexa C renamed")}, {0x05, std::nullopt},
-                   {0x05, std::nullopt}};
-  radio.answers[0x05] = {Name(""), Name("new qUILLBOX")};
+                   {0x05, std::nullopt},    {0x01, std::nullopt},           {0x02, std::nullopt}};
+  radio.answers[0x02] = {std::nullopt};
+  radio.answers[0x05] = std::deque<Name>(199, Name(""));
+  radio.answers[0x05].push_back(Name("new qUILLBOX"));
   EXPECT_EQ(listing(searchOn(radio, state)),
             (std::vector<std::string>{"BTH00:00:00:00:00:05=new qUILLBOX", "BTH00:00:00:00:00:10=my vExA",
                                       "BTH00:00:00:00:00:30=Vexa C renamed"}));
-  // Only the device that never brought its name along was asked, once a
-  // try, with a pause between.
-  EXPECT_EQ(radio.queried, (std::vector<uint64_t>{0x05, 0x05}));
-  EXPECT_EQ(radio.pauses, std::vector<int>{50});
-}
-
-TEST(BthSearch, NamelessDevicesAreAskedAtMost200Times) {
-  FakeRadio radio;
-  radio.inRange = {{0x01, std::nullopt}, {0x02, std::nullopt}, {0x03, std::nullopt}};
-  radio.answers[0x02] = {std::nullopt};  // the query itself fails: no retry
-  radio.answers[0x03] = std::deque<Name>(199, Name(""));
-  radio.answers[0x03].push_back(Name("Vexa late"));
-  SearchState state;
-  EXPECT_EQ(listing(searchOn(radio, state)), std::vector<std::string>{"BTH00:00:00:00:00:03=Vexa late"});
-  int asked[4] = {};
+  // Only the devices that never brought their names along were asked, with
+  // a pause between two tries of one device.
+  std::map<uint64_t, int> asked;
   for (uint64_t address : radio.queried) ++asked[address];
-  EXPECT_EQ((std::vector<int>{asked[1], asked[2], asked[3]}), (std::vector<int>{200, 1, 200}));
-  EXPECT_EQ(radio.pauses.size(), 199u + 199u);
+  EXPECT_EQ(asked, (std::map<uint64_t, int>{{0x01, 200}, {0x02, 1}, {0x05, 200}}));
+  EXPECT_EQ(radio.pauses, std::vector<int>(199 + 199, 50));
 }
 
 TEST(BthSearch, OneSearchAtATime) {
@@ -327,11 +318,18 @@ struct Connected : Opened {
   std::unique_ptr<vexa_test::RecordingDev> dev;
 };
 
-TEST(BthSend, FamilyTwoTakesTwoBytesAtATime) {
+// Family 2 is written two bytes at a time, a compact board after a pause.
+TEST(BthSend, FamilyTwoInPairsAndCompactBoardsAfterAPause) {
+  const uint8_t data[5] = {0x0B, 0x3C, 0xA5, 0x7E, 0x91};
+  {  // one link to the address at a time
+    Connected board(std::make_unique<vexa_sim::QuillboxModel>());
+    board.io().send(data, 1);
+    EXPECT_EQ(board.record->pauses, std::vector<int>{200});
+    EXPECT_EQ(board.record->transmitSizes, std::vector<int>{1});
+  }
   vexa_sim::CurrentDeviceConfig config;
   config.productId = 0x020A;
   Connected c(std::make_unique<vexa_sim::CurrentDeviceModel>(config));
-  const uint8_t data[5] = {1, 2, 3, 4, 5};
   c.io().send(data, 5);
   EXPECT_EQ(c.record->transmitSizes, (std::vector<int>{2, 2, 1}));
   EXPECT_EQ(c.record->pauses, (std::vector<int>{5, 5, 5}));
@@ -346,14 +344,6 @@ TEST(BthSend, FamilyTwoTakesTwoBytesAtATime) {
   EXPECT_NO_THROW(c.dev->getBattery());
   const auto& model = dynamic_cast<vexa_sim::CurrentDeviceModel&>(*c.record->device);
   EXPECT_EQ(model.receivedCommands().back(), (std::vector<uint8_t>{0x04, 0x00}));
-}
-
-TEST(BthSend, CompactBoardsGetAPauseBeforeEachWrite) {
-  Connected c(std::make_unique<vexa_sim::QuillboxModel>());
-  const uint8_t data[3] = {0x0B, 0, 0};
-  c.io().send(data, 3);
-  EXPECT_EQ(c.record->pauses, std::vector<int>{200});
-  EXPECT_EQ(c.record->transmitSizes, std::vector<int>{3});
 }
 
 }  // namespace
