@@ -30,8 +30,8 @@ COM::~COM() = default;
 
 void COM::applyReadTimeout(int) {}
 
-int COM::recv(void* buf, int len) { return port_->backend->recv(buf, len); }
+int COM::doRecv(void* buf, int len) { return port_->backend->recv(buf, len); }
 
-void COM::send(const void* buf, int len) { port_->backend->send(buf, len); }
+void COM::doSend(const void* buf, int len) { port_->backend->send(buf, len); }
 
 }  // namespace Vexa

@@ -72,7 +72,7 @@ class FuzzIO : public Vexa::IO {
 
   void setRcvTimeout(int ms) override { rcvTimeout = ms; }
 
-  int recv(void* buf, int len) override {
+  int doRecv(void* buf, int len) override {
     if (len <= 0) return 0;
     if (beforeRecv) beforeRecv();
     auto* out = static_cast<uint8_t*>(buf);
@@ -98,7 +98,7 @@ class FuzzIO : public Vexa::IO {
     return static_cast<int>(in_.take(out, static_cast<size_t>(n)));
   }
 
-  void send(const void* buf, int len) override {
+  void doSend(const void* buf, int len) override {
     const auto* p = static_cast<const uint8_t*>(buf);
     const Bytes chunk(p, p + std::max(len, 0));
     sent.insert(sent.end(), chunk.begin(), chunk.end());

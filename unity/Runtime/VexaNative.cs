@@ -224,6 +224,17 @@ namespace Vexa
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
         public static extern int VexaExtAddMarkerAt(byte[] text, double hostTime);
 
+        // --- Extension (VexaExt): the wire trace of the current device's
+        // link. Each returns 0 or an Err* code (-1 for a file not written in
+        // full), with the cause as the calling thread's last error detail.
+
+        // path: NUL-terminated UTF-8.
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStartTrace(byte[] path);
+
+        [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]
+        public static extern int VexaExtStopTrace();
+
         // --- Extension (VexaExt): the host clock every instant and marker is
         // timed on, in seconds from an unspecified origin. Any thread.
         [DllImport(Library, CallingConvention = CallingConvention.Cdecl)]

@@ -487,6 +487,44 @@ VEXA_UNITY_API int VexaExtAddMarkerAt(const char* text, double hostTime);
 
 /** @} */
 
+/** @name Extension: the wire trace
+ * Writes the bytes the current device's link carries (the device protocol
+ * itself, whatever the link) to a text file while the device is used, for
+ * finding faults: a header, then one line per chunk with its time in
+ * seconds since the trace started, "out" (to the device) or "in" (from it)
+ * and the bytes in hexadecimal:
+ *
+ *     # vexa wire trace 1
+ *     # link: serial
+ *     # family: current
+ *     # library: 1.1.0
+ *     # start: 2026-12-07T12:00:00.123Z
+ *     0.000412 out aa020300e8
+ *     0.003150 in 00
+ *
+ * The link kind is one of "serial", "bluetooth", "ble", "usb", "sim"; the
+ * family one of "oldest", "current", "current-paced", "compact-board",
+ * "current-scaled". A thread of the library writes the file, so the loop
+ * never waits for the disk. After 64 MiB of traced bytes the line
+ * "# limit reached: 67108864 bytes; nothing more is traced" ends it (also
+ * in the debug log). A trace ends with VexaExtStopTrace or with its device
+ * (DisconnectVexaDevUnity, a new VexaDevUnity), which closes the file. Any
+ * thread. */
+/** @{ */
+
+/** Starts tracing the current device's link to path (UTF-8; an existing
+ * file is replaced).
+ * @return 0, or VEXA_EXT_ERR_ARGUMENT (a null or empty path, a file that
+ * cannot be created) or VEXA_EXT_ERR_STATE (no device, a trace already
+ * running), with the cause as the calling thread's last failure detail. */
+VEXA_UNITY_API int VexaExtStartTrace(const char* path);
+/** Ends the trace: writes what waits and closes the file.
+ * @return 0, VEXA_EXT_ERR_STATE (no trace runs on the current device), or
+ * -1 when the file could not be written in full (the detail says why). */
+VEXA_UNITY_API int VexaExtStopTrace(void);
+
+/** @} */
+
 /** @name Extension: sessions
  * A session is one connected device with everything that belongs to it: its
  * acquisition, its sample ring (always on, sized as the default ring: 10 s

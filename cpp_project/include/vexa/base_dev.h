@@ -10,6 +10,7 @@
 
 #include "vexa/dev_info.h"
 #include "vexa/device_family.h"
+#include "vexa/wire_trace.h"
 #include "vexa/event.h"
 #include "vexa/property_value.h"
 
@@ -94,6 +95,16 @@ class BaseDev {
   /// called. Applies from the loop's next wait.
   /// @throws Error::InvalidInstance as getProperties().
   void setTimeout(int ms);
+
+  /// Writes every byte the link carries from now on to a wire trace file
+  /// at the UTF-8 path (see vexa/wire_trace.h), until stopTrace() or the
+  /// object's end. Any thread.
+  /// @throws Error::InvalidOperation when a trace runs already.
+  /// @throws Error::InvalidParameter when the file cannot be created.
+  void startTrace(const std::string& path, uint64_t byteLimit = WireTrace::kDefaultByteLimit);
+  /// Ends the trace, its file written and closed. False when none ran.
+  /// @throws NotifException when the file could not be written in full.
+  bool stopTrace();
 
   /// Runs the device loop on the calling thread: receives what the device
   /// sends and turns it into callbacks until one of them returns true.

@@ -207,4 +207,8 @@ E withDetail(E e, std::string detail) {
 /// The same as VEXA_THROW, with the cause as the system gave it.
 #define VEXA_THROW_DETAIL(Type, detail, ...) throw ::Vexa::withDetail(Type(VEXA_HERE, ##__VA_ARGS__), detail)
 
+/// The same, naming function instead.
+#define VEXA_THROW_DETAIL_AT(Type, function, detail, ...) \
+  throw ::Vexa::withDetail(Type(::Vexa::formatLocation(__FILE__, __LINE__, function), ##__VA_ARGS__), detail)
+
 #endif  // VEXA_EXCEPTIONS_H_

@@ -5,12 +5,17 @@
 #ifndef VEXA_IO_H_
 #define VEXA_IO_H_
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
+#include <memory>
+#include <mutex>
 
 #include "vexa/base_dev.h"
 
 namespace Vexa {
+
+class WireTrace;
 
 /// One open link: connected from the end of its constructor until it is
 /// destroyed, which closes it. A constructor that cannot open the link
@@ -30,14 +35,23 @@ class IO {
   /// without limit.
   virtual void setRcvTimeout(int ms) = 0;
   /// Reads 1..len bytes into buf, or returns 0 when the time-out passed
-  /// with nothing; never a negative number.
+  /// with nothing; never a negative number. What it returns goes to the
+  /// attached trace.
   /// @throws Notification::ContactingDevice when the link is broken.
-  virtual int recv(void* buf, int len) = 0;
-  /// Writes all len bytes of buf. One send from a second thread may overlap
-  /// a blocked recv.
+  int recv(void* buf, int len);
+  /// Writes all len bytes of buf, handing them to the attached trace first.
+  /// One send from a second thread may overlap a blocked recv.
   /// @throws Notification::ContactingDevice on any failure, a short write
   ///   included.
-  virtual void send(const void* buf, int len) = 0;
+  void send(const void* buf, int len);
+
+  /// What kind of link this is, as a wire trace names it: "serial",
+  /// "bluetooth", "ble", "usb", or "sim" for in-process links.
+  virtual const char* linkKind() const { return "sim"; }
+  /// Hands every later recv and send to trace; null detaches. Any thread.
+  void attachTrace(std::shared_ptr<WireTrace> trace);
+  /// The attached trace, or null.
+  std::shared_ptr<WireTrace> trace() const;
 
   /// Fills exactly len bytes of buf, first from the put-back buffer, then
   /// from recv. The time-out applies to each recv, not to the whole read.
@@ -56,6 +70,19 @@ class IO {
  protected:
   /// For the concrete transports, which open the link.
   IO() = default;
+
+  /// The link's own read, as recv promises it.
+  virtual int doRecv(void* buf, int len) = 0;
+  /// The link's own write, as send promises it.
+  virtual void doSend(const void* buf, int len) = 0;
+
+ private:
+  void tap(bool fromDevice, const void* data, int len);
+
+  // Set while a trace is attached: the one load a call pays without one.
+  std::atomic<bool> traced_{false};
+  mutable std::mutex traceLock_;
+  std::shared_ptr<WireTrace> trace_;
 };
 
 }  // namespace Vexa

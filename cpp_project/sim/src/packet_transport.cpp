@@ -12,24 +12,24 @@ PacketTransport::~PacketTransport() { wires_.close(); }
 
 void PacketTransport::setRcvTimeout(int ms) { rcvTimeout = ms; }
 
-int PacketTransport::recv(void* buf, int len) {
+int PacketTransport::doRecv(void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter);
+    VEXA_THROW_AT(Vexa::Error::InvalidParameter, "vexa_sim::PacketTransport::recv");
   }
   if (len == 0) return 0;
   std::optional<std::chrono::milliseconds> timeout;
   if (rcvTimeout >= 0) timeout = std::chrono::milliseconds(rcvTimeout);
   int n = wires_.deviceToHost->read(static_cast<uint8_t*>(buf), len, timeout);
-  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice);
+  if (n < 0) VEXA_THROW_AT(Vexa::Notification::ContactingDevice, "vexa_sim::PacketTransport::recv");
   return n;
 }
 
-void PacketTransport::send(const void* buf, int len) {
+void PacketTransport::doSend(const void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter);
+    VEXA_THROW_AT(Vexa::Error::InvalidParameter, "vexa_sim::PacketTransport::send");
   }
   if (!wires_.hostToDevice->write(static_cast<const uint8_t*>(buf), static_cast<size_t>(len))) {
-    VEXA_THROW(Vexa::Notification::ContactingDevice);
+    VEXA_THROW_AT(Vexa::Notification::ContactingDevice, "vexa_sim::PacketTransport::send");
   }
 }
 

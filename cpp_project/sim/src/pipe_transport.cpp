@@ -10,25 +10,25 @@ PipeTransport::~PipeTransport() { channels_.close(); }
 
 void PipeTransport::setRcvTimeout(int ms) { rcvTimeout = ms; }
 
-int PipeTransport::recv(void* buf, int len) {
+int PipeTransport::doRecv(void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter);
+    VEXA_THROW_AT(Vexa::Error::InvalidParameter, "vexa_sim::PipeTransport::recv");
   }
   if (len == 0) return 0;
   std::optional<std::chrono::milliseconds> timeout;
   if (rcvTimeout >= 0) timeout = std::chrono::milliseconds(rcvTimeout);
   int n = channels_.deviceToHost->read(static_cast<uint8_t*>(buf), len, timeout);
-  if (n < 0) VEXA_THROW(Vexa::Notification::ContactingDevice);
+  if (n < 0) VEXA_THROW_AT(Vexa::Notification::ContactingDevice, "vexa_sim::PipeTransport::recv");
   return n;
 }
 
-void PipeTransport::send(const void* buf, int len) {
+void PipeTransport::doSend(const void* buf, int len) {
   if (len < 0 || (len > 0 && buf == nullptr)) {
-    VEXA_THROW(Vexa::Error::InvalidParameter);
+    VEXA_THROW_AT(Vexa::Error::InvalidParameter, "vexa_sim::PipeTransport::send");
   }
   // A closed device end refuses even an empty write: the link is broken.
   if (!channels_.hostToDevice->write(static_cast<const uint8_t*>(buf), static_cast<size_t>(len))) {
-    VEXA_THROW(Vexa::Notification::ContactingDevice);
+    VEXA_THROW_AT(Vexa::Notification::ContactingDevice, "vexa_sim::PipeTransport::send");
   }
 }
 

@@ -26,7 +26,7 @@ class SimulatedDeviceIO : public Vexa::IO {
     host_->setRcvTimeout(ms);
     rcvTimeout = host_->rcvTimeout;
   }
-  int recv(void* buf, int len) override {
+  int doRecv(void* buf, int len) override {
     try {
       return host_->recv(buf, len);
     } catch (const Vexa::Exception&) {
@@ -34,7 +34,7 @@ class SimulatedDeviceIO : public Vexa::IO {
       throw;
     }
   }
-  void send(const void* buf, int len) override {
+  void doSend(const void* buf, int len) override {
     try {
       host_->send(buf, len);
     } catch (const Vexa::Exception&) {

@@ -2,6 +2,7 @@
 
 #include "base/x.h"
 #include "vexa/exceptions.h"
+#include "vexa/io.h"
 
 namespace Vexa {
 
@@ -31,6 +32,23 @@ DeviceFamily BaseDev::family() const {
 void BaseDev::setTimeout(int ms) {
   if (!x) VEXA_THROW(Error::InvalidInstance);
   x->loopTimeout = ms;
+}
+
+void BaseDev::startTrace(const std::string& path, uint64_t byteLimit) {
+  if (!x) VEXA_THROW(Error::InvalidInstance);
+  if (x->io->trace()) VEXA_THROW_DETAIL(Error::InvalidOperation, "A wire trace runs already.", 0);
+  auto trace = std::make_shared<WireTrace>(path, x->io->linkKind(), byteLimit);
+  trace->setFamily(x->family);
+  x->io->attachTrace(std::move(trace));
+}
+
+bool BaseDev::stopTrace() {
+  if (!x) VEXA_THROW(Error::InvalidInstance);
+  std::shared_ptr<WireTrace> trace = x->io->trace();
+  if (!trace) return false;
+  x->io->attachTrace(nullptr);
+  trace->stop();
+  return true;
 }
 
 }  // namespace Vexa

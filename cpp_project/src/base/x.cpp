@@ -8,6 +8,7 @@
 #include "io/usb/usb.h"
 #include "signals/signals_x.h"
 #include "vexa/exceptions.h"
+#include "vexa/wire_trace.h"
 
 namespace Vexa {
 namespace {
@@ -72,6 +73,8 @@ void BaseDev::X::connect(const std::string& path) {
   insertProperty("path", PropertyValue(path));
   // A failing handshake unwinds through the members, closing the transport.
   getVersion();
+  // A trace attached before the handshake has waited for the family.
+  if (const std::shared_ptr<WireTrace> trace = io->trace()) trace->setFamily(family);
 }
 
 void BaseDev::X::insertProperty(const std::string& key, PropertyValue value) {

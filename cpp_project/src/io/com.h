@@ -24,8 +24,11 @@ class COM : public IO {
   // Stores timeout > 0 unchanged, 0 as 1 (a 1 ms poll) and any negative
   // value as 0 (no limit); an unchanged value is skipped.
   void setRcvTimeout(int timeout) override;
-  int recv(void* buf, int len) override;
-  void send(const void* buf, int len) override;
+  const char* linkKind() const override { return "serial"; }
+
+ protected:
+  int doRecv(void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   struct Port;  // platform handles

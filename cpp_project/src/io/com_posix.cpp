@@ -130,7 +130,7 @@ COM::~COM() = default;
 // poll() takes the time-out on every wait, so there is nothing to program.
 void COM::applyReadTimeout(int) {}
 
-int COM::recv(void* buf, int len) {
+int COM::doRecv(void* buf, int len) {
   if (len <= 0) return 0;
   Port& p = *port_;
   if (p.aheadPos == p.aheadEnd) {
@@ -150,7 +150,7 @@ int COM::recv(void* buf, int len) {
       pollfd pfd{p.fd, POLLIN, 0};
       int ready = poll(&pfd, 1, slice);
       if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) VEXA_THROW_DETAIL(Notification::ContactingDevice, "poll: " + errnoText(errno));
+      if (ready < 0) VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::recv", "poll: " + errnoText(errno));
       if (ready == 0 && slice != wait) continue;
       if (ready == 0) return 0;
       ssize_t n = read(p.fd, p.ahead, kReadAhead);
@@ -161,7 +161,7 @@ int COM::recv(void* buf, int len) {
       }
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
       // End of file or an error (EIO once the other end hung up).
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, n == 0 ? std::string("the port was closed") : "read: " + errnoText(errno));
+      VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::recv", n == 0 ? std::string("the port was closed") : "read: " + errnoText(errno));
     }
   }
   size_t take = std::min(static_cast<size_t>(len), p.aheadEnd - p.aheadPos);
@@ -170,7 +170,7 @@ int COM::recv(void* buf, int len) {
   return static_cast<int>(take);
 }
 
-void COM::send(const void* buf, int len) {
+void COM::doSend(const void* buf, int len) {
   if (len <= 0) return;
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(kWriteTimeoutMs);
@@ -185,13 +185,13 @@ void COM::send(const void* buf, int len) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) {
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, "write: " + errnoText(errno));
+      VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::send", "write: " + errnoText(errno));
     }
     // The output queue is full: wait for room until the write time-out.
     auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd pfd{port_->fd, POLLOUT, 0};
     if (wait <= 0 || poll(&pfd, 1, static_cast<int>(wait)) <= 0) {
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, "the port took no data for 5 s");
+      VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::send", "the port took no data for 5 s");
     }
   }
 }

@@ -201,8 +201,8 @@ void COM::applyReadTimeout(int stored) {
   }
 }
 
-int COM::recv(void* buf, int len) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter);
+int COM::doRecv(void* buf, int len) {
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW_AT(Error::InvalidParameter, "Vexa::COM::recv");
   if (len == 0) return 0;
 
   Channel& ch = port_->reader;
@@ -210,18 +210,18 @@ int COM::recv(void* buf, int len) {
   prepare(ch.ov);
   if (!ReadFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW_DETAIL(Notification::ContactingDevice, "ReadFile: " + windowsErrorText(GetLastError()));
+    VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::recv", "ReadFile: " + windowsErrorText(GetLastError()));
 
   // A time-out is not a failure: the read completes with what arrived,
   // possibly nothing.
   DWORD got = 0;
   if (!finish(port_->file.get(), ch.ov, got))
-    VEXA_THROW(Notification::ContactingDevice);
+    VEXA_THROW_AT(Notification::ContactingDevice, "Vexa::COM::recv");
   return static_cast<int>(got);
 }
 
-void COM::send(const void* buf, int len) {
-  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW(Error::InvalidParameter);
+void COM::doSend(const void* buf, int len) {
+  if (len < 0 || (len > 0 && buf == nullptr)) VEXA_THROW_AT(Error::InvalidParameter, "Vexa::COM::send");
   if (len == 0) return;
 
   Channel& ch = port_->writer;
@@ -229,13 +229,13 @@ void COM::send(const void* buf, int len) {
   prepare(ch.ov);
   if (!WriteFile(port_->file.get(), buf, static_cast<DWORD>(len), nullptr, &ch.ov) &&
       GetLastError() != ERROR_IO_PENDING)
-    VEXA_THROW_DETAIL(Notification::ContactingDevice, "WriteFile: " + windowsErrorText(GetLastError()));
+    VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::COM::send", "WriteFile: " + windowsErrorText(GetLastError()));
 
   // A write that ran into the write time-out ends short; the device would
   // see a truncated command, so that is a failure as well.
   DWORD sent = 0;
   if (!finish(port_->file.get(), ch.ov, sent) || sent != static_cast<DWORD>(len))
-    VEXA_THROW(Notification::ContactingDevice);
+    VEXA_THROW_AT(Notification::ContactingDevice, "Vexa::COM::send");
 }
 
 }  // namespace Vexa

@@ -168,12 +168,12 @@ constexpr int kPauseMs = kReadMs / 2;
 class ScriptedLink : public Vexa::COM_BLE {
  public:
   using COM_BLE::COM_BLE;
-  int recv(void* buf, int len) override {
+  int doRecv(void* buf, int len) override {
     if (!chunks.empty() && chunks.front().empty()) {
       chunks.pop_front();
       if (rcvTimeout > 0 && rcvTimeout < kPauseMs) return 0;
     }
-    if (chunks.empty()) return COM::recv(buf, len);
+    if (chunks.empty()) return COM::doRecv(buf, len);
     Bytes& chunk = chunks.front();
     const int n = std::min(len, static_cast<int>(chunk.size()));
     std::copy_n(chunk.begin(), n, static_cast<uint8_t*>(buf));

@@ -31,7 +31,7 @@ class FakeIO : public Vexa::IO {
     rcvTimeout = ms;
   }
 
-  int recv(void* buf, int len) override {
+  int doRecv(void* buf, int len) override {
     ++recvCalls;
     if (beforeRecv) beforeRecv(*this);
     if (broken) VEXA_THROW(Vexa::Notification::ContactingDevice);
@@ -48,7 +48,7 @@ class FakeIO : public Vexa::IO {
     return n;
   }
 
-  void send(const void* buf, int len) override {
+  void doSend(const void* buf, int len) override {
     const auto* p = static_cast<const uint8_t*>(buf);
     Bytes chunk(p, p + len);
     sent.insert(sent.end(), chunk.begin(), chunk.end());

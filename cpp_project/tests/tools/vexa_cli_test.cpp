@@ -119,7 +119,7 @@ void expectPattern(const vexa_test::ReadBack& r, size_t signals, long long n) {
 }
 
 TEST(VexaCli, ExitStatusAndMessage) {
-  const std::string bdf = tempPath("refused.bdf");
+  const std::string bdf = tempPath("refused.bdf"), trace = tempPath("wire.txt");
   // arguments, exit status, part of standard error, part of standard output
   const std::tuple<std::vector<std::string>, int, const char*, const char*> cases[] = {
       {{}, 2, "A subcommand is required", ""},
@@ -159,6 +159,9 @@ TEST(VexaCli, ExitStatusAndMessage) {
       {{"info", "SIMx"}, 1, "vexa info: Invalid parameter.", ""},  // a Bluetooth address, not the simulator
       {{"info", "sim:current --description FernlitVexa --product 0x0502 --battery 1600"}, 0, "",
        "type: FernlitVexa\nproduct: 1282 (0x0502)\nfirmware: 3.4\n"},
+      {{"info", "SIM", "--trace", "/nonexistent/t.txt"}, 1, "vexa info: Invalid parameter. (create /nonexistent/t.txt", ""},
+      {{"record", "SIM", "SIM", "--rate", "1000", "--channels", "1", "--trace", trace, "-o", bdf}, 2, "takes one PATH", ""},
+      {{"info", "SIM:quillbox", "--trace", trace}, 0, "", "type: Quillbox"},
   };
   for (const auto& [args, status, err, out] : cases) {
     const Result r = vexa(args);
@@ -168,6 +171,10 @@ TEST(VexaCli, ExitStatusAndMessage) {
     EXPECT_NE(r.out.find(out), std::string::npos);
   }
   EXPECT_FALSE(std::filesystem::exists(bdf)) << "a refused start leaves no file";
+  const std::string traced = vexa_test::slurp(trace);
+  EXPECT_NE(traced.find("# link: sim\n# family: compact-board\n"), std::string::npos) << traced;
+  EXPECT_NE(traced.find(" out 07\n"), std::string::npos) << traced;
+  std::filesystem::remove(trace);
 }
 
 TEST(VexaCli, ExistingFileIsKeptUnlessForced) {

@@ -6,19 +6,31 @@
 #include <memory>
 #include <string>
 
+#include "vexa/base_dev.h"
 #include "vexa/exceptions.h"
+#include "vexa/io.h"
 #include "vexa_sim/simulated_device.h"
 
 namespace vexa_cli {
 
+// The link to path, the in-process simulator's for "SIM" and "SIM:…";
+// with a non-empty tracePath its bytes go to that wire trace file from the
+// first one on.
+std::unique_ptr<Vexa::IO> openLink(const std::string& path, const std::string& tracePath);
+
 // "SIM" and "SIM:…" open the in-process simulated device; every other path
-// goes to the device library as it stands. D is a SignalsDev with both of
-// its constructors.
+// goes to the device library as it stands. With a tracePath the handshake
+// and everything after it is traced. D is a SignalsDev with both of its
+// constructors.
 template <class D>
-std::unique_ptr<D> connect(const std::string& path) {
-  if (vexa_sim::isSimulatedDevicePath(path)) return std::make_unique<D>(path, vexa_sim::openSimulatedDevice(path));
-  return std::make_unique<D>(path);
+std::unique_ptr<D> connect(const std::string& path, const std::string& tracePath = "") {
+  if (tracePath.empty() && !vexa_sim::isSimulatedDevicePath(path)) return std::make_unique<D>(path);
+  return std::make_unique<D>(path, openLink(path, tracePath));
 }
+
+// Ends dev's wire trace, if any; a trace file not written in full is
+// reported as "vexa COMMAND: ..." and gives kFailure.
+int endTrace(Vexa::BaseDev& dev, const std::string& command);
 
 // "vexa COMMAND: the library's description (the system's detail)" on
 // standard error; returns kFailure.

@@ -25,9 +25,9 @@ std::string battery(InfoDev& dev) {
   }
 }
 
-int run(const std::string& path) {
+int run(const std::string& path, const std::string& tracePath) {
   try {
-    std::unique_ptr<InfoDev> dev = connect<InfoDev>(path);
+    std::unique_ptr<InfoDev> dev = connect<InfoDev>(path, tracePath);
     Vexa::Properties p = dev->getProperties();
     const int product = p["productID"].asInt();
     char hex[8];
@@ -37,7 +37,7 @@ int run(const std::string& path) {
     if (p.count("hwVersion")) std::cout << "hardware: " << versionText(p["hwVersion"].asInt()) << "\n";
     if (p.count("uid")) std::cout << "uid: " << p["uid"].asString() << "\n";
     std::cout << "battery: " << battery(*dev) << std::endl;
-    return kOk;
+    return endTrace(*dev, "info");
   } catch (const Vexa::Exception& e) {
     return reportFailure("info", e);
   }
@@ -47,9 +47,12 @@ int run(const std::string& path) {
 
 void addInfo(CLI::App& app, int& status) {
   auto path = std::make_shared<std::string>();
+  auto trace = std::make_shared<std::string>();
   CLI::App* info = app.add_subcommand("info", "Connect and show the device's type, product, firmware and battery");
   info->add_option("PATH", *path, "Connection path (COM…, BTH…, BLE…, USB…, SIM or SIM:…)")->required();
-  info->callback([path, &status] { status = run(*path); });
+  info->add_option("--trace", *trace, "Write the bytes exchanged with the device to FILE, as a wire trace")
+      ->type_name("FILE");
+  info->callback([path, trace, &status] { status = run(*path, *trace); });
 }
 
 }  // namespace vexa_cli

@@ -234,7 +234,7 @@ bool claimOutput(const std::string& output, bool force) {
 bool prepare(Take& t, const RecordOptions& o, const std::vector<Vexa::Source>& sources) {
   t.replayed = replayedRecording(t.path);
   try {
-    t.dev = connect<RecordingDev>(t.path);
+    t.dev = connect<RecordingDev>(t.path, o.trace);
     // Checked before anything is sized by the rate.
     if (const std::string why = rateRefusal(t.dev->family(), o.rate); !why.empty()) {
       std::cerr << "vexa record: " << t.tag << t.dev->getProperties()["description"].asString()
@@ -297,6 +297,7 @@ int finish(Take& t) {
       status = reportFailure(t.tag.empty() ? "record" : "record: " + t.path, e);
     }
   }
+  status = std::max(status, endTrace(*t.dev, "record"));
   const Vexa::RecorderCounters c = t.recorder->counters();
   std::cerr << "vexa record: " << c.instantsWritten << " instants, " << c.lostTicks << " lost ticks, "
             << c.bytesWritten << " bytes in " << t.output << "\n";
@@ -456,8 +457,11 @@ void addRecord(CLI::App& app, int& status) {
                      "File to write: .bdf or .csv; with several paths the folder of their .bdf files, DIR/")
       ->required()
       ->type_name("FILE|DIR/");
+  record->add_option("--trace", o->trace, "Write the bytes exchanged with the device to FILE, as a wire trace")
+      ->type_name("FILE");
   record->callback([o, &status] {
     o->path = o->paths.front();
+    if (!o->trace.empty() && o->paths.size() > 1) throw CLI::ValidationError("--trace", "takes one PATH");
     if (o->paths.size() == 1) {
       std::string ext = o->output.size() >= 4 ? o->output.substr(o->output.size() - 4) : "";
       for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

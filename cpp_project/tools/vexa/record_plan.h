@@ -16,6 +16,7 @@ namespace vexa_cli {
 
 struct RecordOptions {
   std::string path, output;
+  std::string trace;                 // --trace: the wire trace file, one path only
   std::vector<std::string> paths;    // every PATH given; path is the first
   std::string channels;              // --channels: one character per port from port 1
   std::vector<std::string> sources;  // --source PORT:MASK[:DIVISOR]

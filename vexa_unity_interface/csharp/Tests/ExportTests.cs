@@ -69,6 +69,9 @@ namespace Vexa.Tests
                                             "type 1 with no value");
             Check.Throws<ArgumentNullException>(() => VexaDevice.Scan(null), "null domain");
             Check.Throws<ArgumentOutOfRangeException>(() => VexaDevice.MaxQueuedFrames = 0, "no room for frames");
+            Check.Throws<ArgumentNullException>(() => VexaWireTrace.Start(null), "null trace path");
+            VexaException trace = Check.Throws<VexaException>(() => VexaWireTrace.Start("t.trace"), "no device");
+            Check.Equal(-5 + " No device is connected.", trace.Code + " " + trace.Detail, "trace refused");
         }
 
         // After a scan, as before it: found devices are queued as events.

@@ -40,9 +40,9 @@ class PacketTransport : public Vexa::IO {
   // The next packet, or as much of it as fits in len (the rest comes with
   // the next call); 0 when the time-out passed. Throws
   // Notification::ContactingDevice once the device end is gone.
-  int recv(void* buf, int len) override;
+  int doRecv(void* buf, int len) override;
   // All len bytes, or Notification::ContactingDevice when the link is broken.
-  void send(const void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   PacketWires wires_;

@@ -24,9 +24,9 @@ class PipeTransport : public Vexa::IO {
   void setRcvTimeout(int ms) override;
   // 1..len bytes, or 0 when the time-out passed; throws
   // Notification::ContactingDevice once the device end is gone.
-  int recv(void* buf, int len) override;
+  int doRecv(void* buf, int len) override;
   // All len bytes, or Notification::ContactingDevice when the link is broken.
-  void send(const void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   ChannelPair channels_;

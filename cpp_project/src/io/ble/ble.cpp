@@ -85,11 +85,11 @@ void BLE::hangUp(bool connected) noexcept {
 
 void BLE::setRcvTimeout(int ms) { link_.setRcvTimeout(ms); }
 
-int BLE::recv(void* buf, int len) { return link_.receiveValue(static_cast<uint8_t*>(buf), len); }
+int BLE::doRecv(void* buf, int len) { return link_.receiveValue(static_cast<uint8_t*>(buf), len); }
 
-void BLE::send(const void* buf, int len) {
+void BLE::doSend(const void* buf, int len) {
   if (len <= 0) return;
-  if (buf == nullptr) VEXA_THROW(Error::InvalidParameter);
+  if (buf == nullptr) VEXA_THROW_AT(Error::InvalidParameter, "Vexa::BLE::send");
   std::lock_guard<std::mutex> one(sending_);
   link_.setRcvTimeout(link_.timings().linkTimeoutMs);  // and it stays so
   const GattHandles h = link_.handles();

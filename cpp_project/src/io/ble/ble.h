@@ -32,8 +32,11 @@ class BLE : public IO {
   static std::vector<DevInfo> findDevices(const BleTimings& timings);
 
   void setRcvTimeout(int ms) override;
-  int recv(void* buf, int len) override;
-  void send(const void* buf, int len) override;
+  const char* linkKind() const override { return "ble"; }
+
+ protected:
+  int doRecv(void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   void connect();

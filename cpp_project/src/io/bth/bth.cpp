@@ -80,7 +80,7 @@ void BTH::setRcvTimeout(int timeout) {
   rcvTimeout = timeout;
 }
 
-int BTH::recv(void* buf, int len) {
+int BTH::doRecv(void* buf, int len) {
   checkBuffer(buf, len, "BTH::recv");
   if (len == 0) return 0;
   using Clock = std::chrono::steady_clock;
@@ -102,7 +102,7 @@ int BTH::recv(void* buf, int len) {
         if (slice != wait) continue;
         return 0;
       case bth::WaitResult::kFailed:
-        VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
+        VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::BTH::recv", link_->lastError());
       case bth::WaitResult::kReadable:
         readable = true;
         break;
@@ -110,11 +110,11 @@ int BTH::recv(void* buf, int len) {
   }
   const int n = link_->receive(static_cast<uint8_t*>(buf), len);
   // 0: the device closed the link.
-  if (n <= 0) VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
+  if (n <= 0) VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::BTH::recv", link_->lastError());
   return n;
 }
 
-void BTH::send(const void* buf, int len) {
+void BTH::doSend(const void* buf, int len) {
   checkBuffer(buf, len, "BTH::send");
   const auto* data = static_cast<const uint8_t*>(buf);
   // Before the handshake has run there is no family: the plain case.
@@ -126,7 +126,7 @@ void BTH::send(const void* buf, int len) {
   if (family == DeviceFamily::kCompactBoard) link_->pause(kSettlingPause);
   if (!sendWhole(data, len)) {
     logMessage(LogLevel::kWarning, "[BTHWIN] ERROR in write: " + link_->lastError());
-    VEXA_THROW_DETAIL(Notification::ContactingDevice, link_->lastError());
+    VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::BTH::send", link_->lastError());
   }
 }
 

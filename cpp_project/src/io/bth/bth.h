@@ -32,8 +32,11 @@ class BTH : public IO {
   static std::vector<DevInfo> findDevices();
 
   void setRcvTimeout(int timeout) override;
-  int recv(void* buf, int len) override;
-  void send(const void* buf, int len) override;
+  const char* linkKind() const override { return "bluetooth"; }
+
+ protected:
+  int doRecv(void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   // Sends all len bytes, however many socket sends that takes; false when

@@ -202,7 +202,7 @@ void USB::probe() {
   }
 }
 
-int USB::recv(void* buf, int len) {
+int USB::doRecv(void* buf, int len) {
   checkBuffer(buf, len, "USB::recv");
   if (len == 0) return 0;
   using Clock = std::chrono::steady_clock;
@@ -249,11 +249,11 @@ int USB::recv(void* buf, int len) {
       case RxEvent::Wait::kFailed:
         break;
     }
-    VEXA_THROW(Notification::ContactingDevice);
+    VEXA_THROW_AT(Notification::ContactingDevice, "Vexa::USB::recv");
   }
 }
 
-void USB::send(const void* buf, int len) {
+void USB::doSend(const void* buf, int len) {
   checkBuffer(buf, len, "USB::send");
   const auto* data = static_cast<const uint8_t*>(buf);
   // One write per call; a buffer beyond the library's 16-bit length goes
@@ -264,10 +264,10 @@ void USB::send(const void* buf, int len) {
     std::lock_guard<std::mutex> lock(adapter_->calls);
     const ftdi::Status status = adapter_->ft4222->spiSlaveWrite(adapter_->handle, data, piece, &written);
     if (status != ftdi::kOk) {
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, failed("FT4222_SPISlave_Write", status));
+      VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::USB::send", failed("FT4222_SPISlave_Write", status));
     }
     if (written != piece) {
-      VEXA_THROW_DETAIL(Notification::ContactingDevice, "FT4222_SPISlave_Write took " + std::to_string(written) + " of " + std::to_string(piece) +
+      VEXA_THROW_DETAIL_AT(Notification::ContactingDevice, "Vexa::USB::send", "FT4222_SPISlave_Write took " + std::to_string(written) + " of " + std::to_string(piece) +
                             " bytes");
     }
     data += piece;

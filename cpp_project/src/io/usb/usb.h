@@ -34,8 +34,11 @@ class USB : public IO {
   static std::vector<DevInfo> findDevices(FtdiLibraries& libraries);
 
   void setRcvTimeout(int timeout) override;
-  int recv(void* buf, int len) override;
-  void send(const void* buf, int len) override;
+  const char* linkKind() const override { return "usb"; }
+
+ protected:
+  int doRecv(void* buf, int len) override;
+  void doSend(const void* buf, int len) override;
 
  private:
   struct Adapter;
