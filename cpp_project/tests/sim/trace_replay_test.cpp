@@ -1,5 +1,6 @@
 // Playing a wire trace back: its parser, the model's matching and timing,
-// and a mismatch reaching the host as a broken link that says why.
+// a mismatch reaching the host as a broken link that says why, and a
+// captured session played back.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,8 +8,11 @@
 #include <fstream>
 
 #include "hand_built.h"
+#include "vexa/event.h"
 #include "vexa/exceptions.h"
 #include "vexa/io.h"
+#include "vexa/signals_dev.h"
+#include "vexa/wire_trace.h"
 #include "vexa_sim/simulated_device.h"
 #include "vexa_sim/trace_model.h"
 #include "vexa_sim/wire_trace_file.h"
@@ -123,6 +127,72 @@ TEST(TraceModelTest, SimulatedDeviceBreaksTheLinkOnAMismatchSayingWhy) {
   } catch (const Vexa::Notification::OpeningPort& e) {
     EXPECT_NE(e.detail().find("cannot read the trace"), std::string::npos) << e.detail();
   }
+}
+
+// Keeps every instant and event in the order delivered; ends its loop
+// after kInstants.
+class Session : public Vexa::SignalsDev {
+ public:
+  static constexpr int kInstants = 120;
+  using SignalsDev::SignalsDev;
+  bool onRawFrame(int tick, const int data[]) override {
+    log.push_back("t" + std::to_string(tick));
+    for (int i = 0; i < channelCount(); ++i) log.back() += " " + std::to_string(data[i]);
+    return ++instants == kInstants;
+  }
+  bool onEvent(const Vexa::Event& ev) override {
+    log.push_back("e" + std::to_string(ev.type));
+    if (ev.type == Vexa::Event::kDigitalInput) {
+      const auto& in = static_cast<const Vexa::Events::DigitalInput&>(ev);
+      log.back() += " " + std::to_string(in.input) + "=" + std::to_string(in.state) + "@" +
+                    std::to_string(in.clockValue);
+    }
+    return false;
+  }
+  bool onTimeout() override {
+    log.push_back("time-out");
+    return true;
+  }
+
+  std::vector<std::string> acquire(float rate, int bits) {
+    setTimeout(2000);
+    startByMask(rate, 0x5, bits);
+    loop();
+    stop();
+    return log;
+  }
+
+  std::vector<std::string> log;
+  int instants = 0;
+};
+
+TEST(TraceReplayTest, CapturedSessionReplaysWithTheSameInstantsAndEvents) {
+  const struct {
+    const char* path;
+    float rate;
+    int bits;
+  } kCases[] = {
+      {"SIM:cadrium --digital-inputs 0,1,1,0,1", 250, 12},
+      {"SIM:quillbox --digital-inputs 8,0,9,1", 100, 8},
+      {"SIM:current --ticks-per-frame 3", 500, 16},
+  };
+  const std::string file = (std::filesystem::temp_directory_path() / "vexa_captured.trace").string();
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.path);
+    std::unique_ptr<Vexa::IO> io = openSimulatedDevice(c.path);
+    auto trace = std::make_shared<Vexa::WireTrace>(file, io->linkKind());
+    io->attachTrace(trace);
+    Session captured(c.path, std::move(io));
+    const std::vector<std::string> log = captured.acquire(c.rate, c.bits);
+    trace->stop();
+    ASSERT_EQ(captured.instants, Session::kInstants);
+
+    Session replayed("SIM:trace:" + file, openSimulatedDevice("SIM:trace:" + file));
+    EXPECT_EQ(replayed.getProperties()["description"].asString(),
+              captured.getProperties()["description"].asString());
+    EXPECT_EQ(replayed.acquire(c.rate, c.bits), log);
+  }
+  std::filesystem::remove(file);
 }
 
 }  // namespace
