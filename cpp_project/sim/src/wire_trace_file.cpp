@@ -21,14 +21,6 @@ int hexDigit(char c) {
   return -1;
 }
 
-// "# key: value" -> value, when the line holds that key.
-bool headerField(const std::string& line, const std::string& key, std::string& value) {
-  const std::string stem = "# " + key + ": ";
-  if (line.rfind(stem, 0) != 0) return false;
-  value = line.substr(stem.size());
-  return true;
-}
-
 }  // namespace
 
 std::string hexOf(const std::vector<uint8_t>& bytes) {
@@ -61,8 +53,7 @@ WireTrace parseWireTrace(const std::string& text, const std::string& name) {
       headed = true;
       continue;
     }
-    if (line[0] == '#') {
-      if (!headerField(line, "link", trace.link)) headerField(line, "family", trace.family);
+    if (line[0] == '#') {  // the header's fields name what the bytes tell anyway
       if (line.rfind(kLimitLine, 0) == 0) trace.cut = true;
       continue;
     }

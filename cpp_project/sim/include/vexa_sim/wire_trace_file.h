@@ -18,8 +18,6 @@ struct TraceChunk {
 };
 
 struct WireTrace {
-  std::string link;    // the header's fields, empty when missing
-  std::string family;
   std::vector<TraceChunk> chunks;  // in file order, times never going back
   bool cut = false;    // the writer's byte limit ended it early
 };
