@@ -4,13 +4,17 @@
 #include <sys/select.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
+#include <string>
+#include <system_error>
 
 #include "vexa_sim/cli_options.h"
 #include "vexa_sim/pty_simulator.h"
+#include "vexa_sim/unique_fd.h"
 
 namespace vexa_tools {
 namespace {
@@ -18,15 +22,18 @@ namespace {
 // Does nothing: its only job is to make pselect() return with EINTR.
 extern "C" void onStopSignal(int) {}
 
-// Returns on end of input or a stop signal; input itself is discarded.
-void waitForEnd(const sigset_t& waitMask) {
+// Returns on end of input, a stop signal or a byte on failed (the device
+// failed); input itself is discarded.
+void waitForEnd(const sigset_t& waitMask, int failed) {
   for (;;) {
     fd_set in;
     FD_ZERO(&in);
     FD_SET(STDIN_FILENO, &in);
-    if (pselect(STDIN_FILENO + 1, &in, nullptr, nullptr, nullptr, &waitMask) < 0) {
+    FD_SET(failed, &in);
+    if (pselect(std::max(STDIN_FILENO, failed) + 1, &in, nullptr, nullptr, nullptr, &waitMask) < 0) {
       return;  // EINTR: a stop signal; anything else: no usable input either
     }
+    if (FD_ISSET(failed, &in)) return;
     char sink[256];
     ssize_t n = read(STDIN_FILENO, sink, sizeof sink);
     if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) return;
@@ -67,12 +74,26 @@ int serveSimulator(const std::vector<std::string>& args, const std::string& prog
 
   try {
     vexa_sim::PtySimulator simulator(vexa_sim::makeModel(options));
+    // The device's failure (a host that departs from a played trace) wakes
+    // the wait through a pipe, written on the engine's thread.
+    int ends[2];
+    if (pipe(ends) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+    const vexa_sim::UniqueFd failedRead(ends[0]);
+    const vexa_sim::UniqueFd failedWrite(ends[1]);
+    simulator.engine().onFailure([fd = failedWrite.get()] {
+      const char byte = 1;
+      (void)!write(fd, &byte, 1);
+    });
     std::cout << simulator.comPath() << std::endl;
     if (!std::cout) {
       std::cerr << program << ": cannot write the port path to standard output\n";
       return 1;
     }
-    waitForEnd(waitMask);
+    waitForEnd(waitMask, failedRead.get());
+    if (std::string why = simulator.engine().failure(); !why.empty()) {
+      std::cerr << program << ": " << why << "\n";
+      return 1;
+    }
   } catch (const std::exception& e) {
     std::cerr << program << ": " << e.what() << "\n";
     return 1;

@@ -12,7 +12,8 @@ namespace vexa_tools {
 
 // args are the simulator's options (vexa_sim::parseCliOptions); program
 // names the command in messages. Returns the exit status: 0 served, 1 the
-// simulator could not run, 2 bad options.
+// simulator could not run or its device failed (a played trace the host
+// departed from; the reason goes to standard error), 2 bad options.
 int serveSimulator(const std::vector<std::string>& args, const std::string& program);
 
 }  // namespace vexa_tools

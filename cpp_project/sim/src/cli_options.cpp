@@ -12,6 +12,8 @@
 #include "vexa_sim/message_codec.h"
 #include "vexa_sim/quillbox_model.h"
 #include "vexa_sim/replay_model.h"
+#include "vexa_sim/trace_model.h"
+#include "vexa_sim/wire_trace_file.h"
 
 namespace vexa_sim {
 namespace {
@@ -30,6 +32,7 @@ const std::map<std::string, std::set<Family>> kOptions = {
     {"--firmware", {Family::kCadrium}},
     {"--digital-inputs", {Family::kCadrium, Family::kQuillbox}},
     {"--replay", {Family::kCurrent}},
+    {"--play-trace", {Family::kCurrent, Family::kCadrium, Family::kQuillbox}},
     {"--clock-ppm", {Family::kCurrent}},
     {"--jitter-ms", {Family::kCurrent}},
     {"--seed", {Family::kCurrent}},
@@ -151,6 +154,9 @@ void apply(CliOptions& options, const std::string& name, const std::string& valu
   } else if (name == "--replay") {
     if (value.empty()) fail("--replay needs a file");
     options.replay = value;
+  } else if (name == "--play-trace") {
+    if (value.empty()) fail("--play-trace needs a file");
+    options.playTrace = value;
   } else if (name == "--version-line") {
     if (value.empty()) fail("--version-line needs text");
     // The host reads the line up to its line feed.
@@ -195,11 +201,16 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
   for (const char* named : {"--description", "--product"}) {
     if (options.replay && seen.count(named)) fail(std::string(named) + " does not apply with --replay: the recording names the device");
   }
+  // The trace holds the whole device: its family, replies and timing.
+  for (const std::string& name : seen) {
+    if (options.playTrace && name != "--play-trace") fail(name + " does not apply with --play-trace: the trace names the device");
+  }
   if (options.replay && seen.count("--pattern")) fail("--pattern does not apply with --replay: the recording gives the samples");
   return options;
 }
 
 std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
+  if (options.playTrace) return std::make_unique<TraceModel>(readWireTrace(*options.playTrace));
   switch (options.family) {
     case Family::kCadrium: {
       CadriumConfig config = options.cadrium;
@@ -242,6 +253,9 @@ std::string cliUsage(const std::string& program) {
          "                        e.g. 0,1,1 (quillbox: 0 to 15, bit 3 is input 0)\n"
          "  --replay FILE.bdf     current: play a recording made by the recorder, at its\n"
          "                        rate, named as in its header; ends with a disconnect\n"
+         "  --play-trace FILE     play the device side of a wire trace: the host must send\n"
+         "                        what the trace holds; a mismatch is printed and ends\n"
+         "                        the simulator with status 1. Takes no other option\n"
          "  --clock-ppm N         current: the device's clock runs N ppm fast, negative\n"
          "                        slow (default 0, at most 10000 either way)\n"
          "  --jitter-ms N         current: each message waits 0 to N ms (uniformly, never\n"

@@ -63,8 +63,25 @@ void Engine::run() {
     if (n > 0) model_->onHostBytes(buf.data(), static_cast<size_t>(n), now);
     if (auto wake = model_->nextWake(); wake && *wake <= now) model_->onWake(now);
     flushLocked();
+    if (!model_->failure().empty()) {
+      link_->breakLink();
+      if (failureHandler_) failureHandler_();
+      progress_.notify_all();
+      return;
+    }
     progress_.notify_all();
   }
+}
+
+std::string Engine::failure() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_->failure();
+}
+
+void Engine::onFailure(std::function<void()> handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  failureHandler_ = std::move(handler);
+  if (!model_->failure().empty() && failureHandler_) failureHandler_();
 }
 
 void Engine::flushLocked() {

@@ -26,17 +26,43 @@ class SimulatedDeviceIO : public Vexa::IO {
     host_->setRcvTimeout(ms);
     rcvTimeout = host_->rcvTimeout;
   }
-  int doRecv(void* buf, int len) override { return host_->recv(buf, len); }
-  void doSend(const void* buf, int len) override { host_->send(buf, len); }
+  int doRecv(void* buf, int len) override {
+    try {
+      return host_->recv(buf, len);
+    } catch (const Vexa::Exception&) {
+      throwFailure();
+      throw;
+    }
+  }
+  void doSend(const void* buf, int len) override {
+    try {
+      host_->send(buf, len);
+    } catch (const Vexa::Exception&) {
+      throwFailure();
+      throw;
+    }
+  }
 
  private:
+  // A device that failed broke the link: the host learns why.
+  void throwFailure() {
+    if (std::string why = sim_->engine().failure(); !why.empty()) {
+      VEXA_THROW_DETAIL(Vexa::Notification::ContactingDevice, "simulated device: " + why);
+    }
+  }
+
   std::unique_ptr<InProcessSimulator> sim_;
   // Declared last: closed first, which ends the simulator's thread.
   std::unique_ptr<Vexa::IO> host_;
 };
 
+constexpr char kTraceForm[] = "trace:";
+
 // The vexa-sim options that the text after "SIM:" stands for.
 std::vector<std::string> optionsOf(const std::string& path) {
+  // "SIM:trace:FILE": all the rest is the file, colons and blanks included.
+  const std::string rest = path.substr(kPrefixLength + 1);
+  if (rest.rfind(kTraceForm, 0) == 0) return {"--play-trace", rest.substr(sizeof kTraceForm - 1)};
   std::vector<std::string> args;
   std::istringstream words(path.substr(kPrefixLength + 1));
   for (std::string word; words >> word;) {

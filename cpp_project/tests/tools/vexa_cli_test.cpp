@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -410,6 +414,80 @@ TEST(VexaCli, SeveralDevicesRecordTogetherIntoOneFolder) {
     EXPECT_EQ(markers, 1) << file;
   }
   std::filesystem::remove_all(folder);
+}
+
+// The recording's CSV without its host times, which differ run to run, as
+// a 64-bit FNV-1a in hex: ticks, samples and digital-input events.
+std::string samplesChecksum(const std::string& csv) {
+  std::ifstream in(csv);
+  uint64_t hash = 14695981039346656037ull;
+  for (std::string line; std::getline(in, line);) {
+    const size_t second = line.find(',', line.find(',') + 1);
+    line.erase(second, line.find(',', second + 1) - second);  // the host_time column
+    line = std::regex_replace(line, std::regex("host time [0-9.]+"), "host time") + "\n";
+    for (char c : line) hash = (hash ^ static_cast<uint8_t>(c)) * 1099511628211ull;
+  }
+  std::ostringstream hex;
+  hex << std::hex << std::setw(16) << std::setfill('0') << hash;
+  return hex.str();
+}
+
+// vexa sim --play-trace on a pseudo-terminal while host(port) runs; its
+// exit status and what it printed after the port.
+Result playOnPty(const std::string& trace, const std::function<void(const std::string&)>& host) {
+  const std::string fifo = tempPath("sim.out");
+  EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Its standard input is ours to close: it serves until then or a mismatch.
+  FILE* sim = popen(("exec '" VEXA_CLI "' sim --play-trace '" + trace + "' > '" + fifo + "' 2>&1").c_str(), "w");
+  std::ifstream out(fifo);  // opens once the simulator opened it
+  std::string port;
+  std::getline(out, port);
+  host(port);
+  Result r;
+  const int status = pclose(sim);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.err.assign(std::istreambuf_iterator<char>(out), {});
+  std::remove(fifo.c_str());
+  return r;
+}
+
+TEST(VexaCli, KeptTracesReplayAsExpected) {
+  const std::string csv = tempPath("replayed.csv");
+  int cases = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(VEXA_TRACES)) {
+    if (entry.path().extension() != ".expect") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    ++cases;
+    std::map<std::string, std::string> expect;
+    std::ifstream file(entry.path());
+    for (std::string line; std::getline(file, line);) {
+      const size_t colon = line.find(": ");
+      if (line.rfind('#', 0) != 0 && colon != std::string::npos) expect[line.substr(0, colon)] = line.substr(colon + 2);
+    }
+    const auto trace = entry.path().parent_path() /
+                       (expect.count("trace") ? expect["trace"] : entry.path().stem().string() + ".trace");
+    const bool departs = expect["outcome"] == "mismatch";
+    const auto replay = [&](const std::string& path) {
+      std::vector<std::string> args = {"record", path, "-o", csv, "--force"};
+      std::istringstream words(expect["args"]);
+      for (std::string word; words >> word;) args.push_back(word);
+      const Result r = vexa(args);
+      EXPECT_EQ(r.status, departs ? 1 : 0) << r.err;
+      if (!departs) {
+        EXPECT_EQ(std::to_string(instantsOf(r.err)) + " " + samplesChecksum(csv),
+                  expect["instants"] + " " + expect["samples"]) << r.err;
+      }
+      return r.err;
+    };
+    // In-process the host tells the mismatch; over the pseudo-terminal the simulator does.
+    const std::string mismatch = "trace mismatch at line";
+    EXPECT_EQ(replay("SIM:trace:" + trace.string()).find(mismatch) != std::string::npos, departs);
+    const Result sim = playOnPty(trace.string(), replay);
+    EXPECT_EQ(sim.status, departs ? 1 : 0) << sim.err;
+    EXPECT_EQ(sim.err.find(mismatch) != std::string::npos, departs) << sim.err;
+  }
+  EXPECT_GE(cases, 4);
+  std::remove(csv.c_str());
 }
 
 }  // namespace

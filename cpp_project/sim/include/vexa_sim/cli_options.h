@@ -21,6 +21,7 @@ struct CliOptions {
   Family family = Family::kCurrent;
   CurrentDeviceConfig current;             // family current
   std::optional<std::string> replay;       // family current: a BDF+ recording to play
+  std::optional<std::string> playTrace;    // a wire trace to play; names the device itself
   std::optional<std::string> versionLine;  // legacy families; ends in '\n'
   CadriumConfig cadrium;                   // family cadrium, but the line
   QuillboxConfig quillbox;                 // family quillbox, but the line
@@ -31,7 +32,8 @@ struct CliOptions {
 // out-of-range option, or one that does not apply to the chosen family.
 CliOptions parseCliOptions(const std::vector<std::string>& args);
 
-// Throws std::invalid_argument, saying why, for a recording it cannot play.
+// Throws std::invalid_argument, saying why, for a recording or trace it
+// cannot play.
 std::unique_ptr<DeviceModel> makeModel(const CliOptions& options);
 
 std::string cliUsage(const std::string& program);

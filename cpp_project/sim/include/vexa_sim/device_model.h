@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace vexa_sim {
@@ -31,13 +33,22 @@ class DeviceModel {
   // Hands over everything emitted since the last call, in order.
   std::vector<uint8_t> takeOutput();
 
+  // Why the model cannot go on (the host did what it cannot answer); empty
+  // while it plays. The engine stops serving and breaks the link on it.
+  const std::string& failure() const { return failure_; }
+
  protected:
   DeviceModel() = default;
   void emit(const uint8_t* data, size_t len);
   void emit(const std::vector<uint8_t>& bytes) { emit(bytes.data(), bytes.size()); }
+  // Records the first failure; later ones would only describe its echoes.
+  void fail(std::string why) {
+    if (failure_.empty()) failure_ = std::move(why);
+  }
 
  private:
   std::vector<uint8_t> outbox_;
+  std::string failure_;
 };
 
 }  // namespace vexa_sim

@@ -7,8 +7,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -34,6 +36,13 @@ class Engine {
   bool linkClosed() const;
   // Waits until linkClosed(); false if it is still open after timeout.
   bool waitForLinkClosed(std::chrono::milliseconds timeout);
+
+  // The model's failure, empty while it plays. Once it failed the engine
+  // serves no more and has broken the link.
+  std::string failure() const;
+  // Called once, on the engine's thread, when the model fails; at once if it
+  // has failed already. Must not call back into the engine.
+  void onFailure(std::function<void()> handler);
 
   // Runs f(model) under the engine's lock, then writes what f emitted.
   // M is the model's concrete type (std::bad_cast if it is another).
@@ -73,6 +82,7 @@ class Engine {
   std::condition_variable progress_;
   std::atomic<bool> stopping_{false};
   bool linkClosed_ = false;  // guarded by mutex_
+  std::function<void()> failureHandler_;  // guarded by mutex_
   std::mutex joinMutex_;     // serialises stop()
   std::thread thread_;       // last: starts once everything above exists
 };

@@ -24,6 +24,10 @@ class Link {
   // Makes a read in progress, or else the next one, return 0 at once. Safe
   // from any thread; lets the engine re-plan its wait or shut down.
   virtual void wakeReader() = 0;
+  // Breaks the link: the host reads what was written before, then finds it
+  // broken. Called by the engine's thread when the model fails; a link whose
+  // host notices otherwise (its process ends) may leave it as it is.
+  virtual void breakLink() {}
 
  protected:
   Link() = default;

@@ -58,6 +58,7 @@ class PacketLink : public Link {
   // Cuts the bytes into packets of kPacketSize, the last one shorter.
   void write(const uint8_t* data, size_t len) override;
   void wakeReader() override;
+  void breakLink() override { wires_.close(); }
 
  private:
   PacketWires wires_;

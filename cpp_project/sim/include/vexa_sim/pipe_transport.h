@@ -41,6 +41,7 @@ class PipeLink : public Link {
   int read(uint8_t* buf, int len, std::chrono::milliseconds timeout) override;
   void write(const uint8_t* data, size_t len) override;
   void wakeReader() override;
+  void breakLink() override { channels_.close(); }
 
  private:
   ChannelPair channels_;
