@@ -41,16 +41,17 @@ VEXA_UNITY_API int VexaExtStartTrace(const char* path) {
     if (path == nullptr || *path == '\0') {
       VEXA_THROW_DETAIL(Vexa::Error::InvalidParameter, "The wire trace needs a file path.");
     }
-    const Vexa::Unity::BorrowedDevice borrowed;
-    if (borrowed.get() == nullptr) VEXA_THROW_DETAIL(Vexa::Error::InvalidOperation, "No device is connected.", 0);
-    borrowed.get()->startTrace(path);
+    const bool connected =
+        Vexa::Unity::currentSession().withDevice([path](Vexa::BaseDevUnity& dev) { dev.startTrace(path); });
+    if (!connected) VEXA_THROW_DETAIL(Vexa::Error::InvalidOperation, "No device is connected.", 0);
   });
 }
 
 VEXA_UNITY_API int VexaExtStopTrace(void) {
   return outcome([] {
-    const Vexa::Unity::BorrowedDevice borrowed;
-    if (borrowed.get() == nullptr || !borrowed.get()->stopTrace()) {
+    bool stopped = false;
+    Vexa::Unity::currentSession().withDevice([&stopped](Vexa::BaseDevUnity& dev) { stopped = dev.stopTrace(); });
+    if (!stopped) {
       VEXA_THROW_DETAIL(Vexa::Error::InvalidOperation, "No wire trace runs.", 0);
     }
   });

@@ -109,6 +109,16 @@ class Session {
   double instantTime();
   // The device's communication flag; false without device.
   bool communicationFlag();
+  // body(device) under the shared device lock, from any thread while a loop
+  // runs on another (for what the device does safely beside its loop, such
+  // as its wire trace); false, body not run, without device.
+  template <class Body>
+  bool withDevice(Body&& body) {
+    std::shared_lock<std::shared_mutex> r(devLock_);
+    if (dev_ == nullptr) return false;
+    body(*dev_);
+    return true;
+  }
 
   // Each returns 0 (or its result) or a negative code, with the cause as
   // the thread's last failure detail.
