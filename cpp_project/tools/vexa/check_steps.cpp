@@ -32,6 +32,8 @@ constexpr double kAheadSlackSeconds = 0.005;
 // Instants later than this behind the host's clock: the link held them up.
 constexpr double kMaxBehindSeconds = 1;
 constexpr double kMinAcquireSeconds = 0.4, kMaxAcquireSeconds = 3;
+// The longest any loop of the check runs.
+constexpr double kLoopLimitSeconds = kMaxAcquireSeconds + 2;
 // Instants an acquisition delivers before the check interrupts it.
 constexpr int64_t kInstantsBeforeInterrupt = 20;
 
@@ -135,11 +137,16 @@ class CheckDev : public Vexa::SignalsDev {
     meter_ = meter;
     end = End::kNone;
     instants = 0;
+    deadline_ = Vexa::hostTime() + kLoopLimitSeconds;
   }
 
   bool onRawFrame(int, const int[]) override {
     instants.fetch_add(1);
-    return meter_ && meter_->add(deliveredTick(), Vexa::hostTime()) && finish(End::kMeasured);
+    const double now = Vexa::hostTime();
+    // A streaming device never lets the loop time out: the deadline ends
+    // it should nothing else.
+    if (now > deadline_) return finish(End::kNone);
+    return meter_ && meter_->add(deliveredTick(), now) && finish(End::kMeasured);
   }
   bool onEvent(const Vexa::Event& ev) override {
     if (ev.type != Vexa::Event::kDisconnect) return false;
@@ -163,6 +170,7 @@ class CheckDev : public Vexa::SignalsDev {
     return true;
   }
   RateMeter* meter_ = nullptr;
+  double deadline_ = 0;
 };
 
 // Calls interrupt() from a thread of its own once ready() holds, again
