@@ -144,8 +144,8 @@ class CheckDev : public Vexa::SignalsDev {
     instants.fetch_add(1);
     const double now = Vexa::hostTime();
     // A streaming device never lets the loop time out: the deadline ends
-    // it should nothing else.
-    if (now > deadline_) return finish(End::kNone);
+    // an unmeasured loop should nothing else (a meter has its own).
+    if (!meter_ && now > deadline_) return finish(End::kNone);
     return meter_ && meter_->add(deliveredTick(), now) && finish(End::kMeasured);
   }
   bool onEvent(const Vexa::Event& ev) override {
