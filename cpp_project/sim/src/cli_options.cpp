@@ -9,6 +9,7 @@
 
 #include "vexa_sim/cadrium_model.h"
 #include "vexa_sim/current_device_model.h"
+#include "vexa_sim/fault_model.h"
 #include "vexa_sim/message_codec.h"
 #include "vexa_sim/quillbox_model.h"
 #include "vexa_sim/replay_model.h"
@@ -37,6 +38,8 @@ const std::map<std::string, std::set<Family>> kOptions = {
     {"--jitter-ms", {Family::kCurrent}},
     {"--seed", {Family::kCurrent}},
     {"--pattern", {Family::kCurrent}},
+    {"--silent", {Family::kCurrent, Family::kCadrium, Family::kQuillbox}},
+    {"--stray-bytes", {Family::kCurrent, Family::kCadrium, Family::kQuillbox}},
 };
 
 std::string familyName(Family family) {
@@ -151,6 +154,8 @@ void apply(CliOptions& options, const std::string& name, const std::string& valu
     c.seed = parseNumber(name, value, 0xFFFFFFFF);
   } else if (name == "--pattern") {
     c.signal = parseSignal(value);
+  } else if (name == "--stray-bytes") {
+    options.faults.strayBytes = static_cast<int>(parseNumber(name, value, 0xFFFF));
   } else if (name == "--replay") {
     if (value.empty()) fail("--replay needs a file");
     options.replay = value;
@@ -180,6 +185,11 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
     if (arg.rfind("--", 0) != 0) fail("unexpected argument '" + arg + "'");
     std::string name = arg;
     std::string value;
+    if (arg == "--silent") {  // a flag: takes no value
+      if (!seen.insert(name).second) fail(name + " given twice");
+      options.faults.silent = true;
+      continue;
+    }
     if (size_t eq = arg.find('='); eq != std::string::npos) {
       name = arg.substr(0, eq);
       value = arg.substr(eq + 1);
@@ -209,7 +219,9 @@ CliOptions parseCliOptions(const std::vector<std::string>& args) {
   return options;
 }
 
-std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
+namespace {
+
+std::unique_ptr<DeviceModel> makeDeviceModel(const CliOptions& options) {
   if (options.playTrace) return std::make_unique<TraceModel>(readWireTrace(*options.playTrace));
   switch (options.family) {
     case Family::kCadrium: {
@@ -227,6 +239,16 @@ std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
   }
   if (options.replay) return std::make_unique<ReplayModel>(options.current, *options.replay);
   return std::make_unique<CurrentDeviceModel>(options.current);
+}
+
+}  // namespace
+
+std::unique_ptr<DeviceModel> makeModel(const CliOptions& options) {
+  std::unique_ptr<DeviceModel> model = makeDeviceModel(options);
+  // Only a faulty link gets the wrapper, so the plain models stay reachable
+  // by their own type.
+  if (!options.faults.silent && options.faults.strayBytes == 0) return model;
+  return std::make_unique<FaultModel>(std::move(model), options.faults);
 }
 
 std::string cliUsage(const std::string& program) {
@@ -267,6 +289,9 @@ std::string cliUsage(const std::string& program) {
          "                        (16-bit) the low and high 16 bits of the microseconds,\n"
          "                        on the host's monotonic clock, at which each instant\n"
          "                        was due (default standard)\n"
+         "  --silent              the device takes commands and never answers\n"
+         "  --stray-bytes N       N bytes that belong to no message are sent once, just\n"
+         "                        before the first data frame (default 0)\n"
          "  --help                show this text\n"
          "Numbers are decimal or hexadecimal with 0x.\n";
 }

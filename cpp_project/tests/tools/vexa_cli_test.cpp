@@ -1,7 +1,7 @@
 // The vexa tool as a user runs it: exit statuses and messages, recordings
 // from the in-process simulated device read back, existing files kept,
 // markers from standard input, a failed write, a clean end on SIGINT and
-// the replay of a recording.
+// the replay of a recording, the check of a device.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -488,6 +488,80 @@ TEST(VexaCli, KeptTracesReplayAsExpected) {
   }
   EXPECT_GE(cases, 4);
   std::remove(csv.c_str());
+}
+
+
+// vexa sim serving on a pseudo-terminal until its standard input closes.
+struct PtySim {
+  pid_t pid = -1;
+  int input = -1;
+  std::string path;  // the port path it printed
+  ~PtySim() {
+    close(input);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
+void startSim(PtySim& sim, const char* family) {
+  int in[2], out[2];
+  ASSERT_EQ(pipe2(in, O_CLOEXEC), 0);
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  sim.pid = fork();
+  if (sim.pid == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    execl(VEXA_CLI, VEXA_CLI, "sim", "--family", family, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  sim.input = in[1];
+  char c;
+  while (read(out[0], &c, 1) == 1 && c != '\n') sim.path += c;
+  close(out[0]);
+}
+
+// Every simulated family passes; a fault fails the step it shows in, with
+// its figure; a device that never answers cannot be used.
+TEST(VexaCli, CheckReportsEveryStep) {
+  const std::string bdf = tempPath("checked.bdf"), trace = tempPath("checked.trace");
+  ASSERT_EQ(vexa({"record", "SIM", "--rate", "500", "--source", "2:0x5", "--seconds", "1", "-o", bdf}).status, 0);
+  PtySim pty;
+  startSim(pty, "quillbox");
+  ASSERT_EQ(pty.path.rfind("COM/dev/", 0), 0u) << pty.path;
+  // arguments, exit status, parts of standard output (standard error for
+  // an unusable device)
+  const std::tuple<std::vector<std::string>, int, std::vector<std::string>> cases[] = {
+      {{"check", "SIM"}, 0, {"battery  pass  97 %", "drift ", "interrupt while acquiring  pass", "reconnect  pass"}},
+      {{"check", "SIM:cadrium", "--trace", trace}, 0, {"battery  not applicable", "acquire 250 Hz ports 1,2 (8 bits)  pass  0 ticks"}},
+      {{"check", pty.path, "--json"}, 0,
+       {"\"link\":\"serial port /dev/", "{\"name\":\"acquire 100 Hz ports 1,2 (16 bits)\",\"result\":\"pass\"",
+        "\"passed\":true,\"exit\":0}\n"}},
+      {{"check", "SIM:" + bdf}, 0,
+       {"acquire 1000 Hz 1:0x1 (16 bits)  not applicable", "acquire 500 Hz 2:0x5 (16 bits)  pass  0 ticks lost"}},
+      {{"check", "SIM:current --clock-ppm -9000"}, 3,
+       {"acquire 2000 Hz 1:0x3 2:0x1/2 (16/8 bits)  fail  0 ticks lost, 198", "the rate is off by -0.9"}},
+      {{"check", "SIM:current --stray-bytes 300"}, 3, {"fail  0 ticks lost", "instants came up to "}},
+      {{"check", "SIM:quillbox --silent"}, 1, {"vexa check: cannot use the device at SIM:quillbox --silent: "}},
+      {{"check"}, 2, {"PATH is required"}},
+      {{"--version"}, 0, {"vexa 1.", " (built with "}},
+  };
+  for (const auto& [args, status, parts] : cases) {
+    const Result r = vexa(args);
+    SCOPED_TRACE(::testing::PrintToString(args) + "\n" + r.out + r.err);
+    EXPECT_EQ(r.status, status);
+    // The text's columns, two blanks apart whatever the names' widths.
+    const std::string text = std::regex_replace(r.out + r.err, std::regex("   +"), "  ");
+    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << part;
+  }
+  // One file for the check's links, the reconnect's included.
+  std::ifstream traced(trace);
+  const std::string lines((std::istreambuf_iterator<char>(traced)), {});
+  EXPECT_EQ(lines.rfind("# vexa wire trace 1\n# link: sim\n# family: oldest\n", 0), 0u) << lines.substr(0, 200);
+  const std::regex handshake(" out 07\n");  // the first byte each connection sends
+  EXPECT_EQ(std::distance(std::sregex_iterator(lines.begin(), lines.end(), handshake), std::sregex_iterator()), 2);
+  std::remove(bdf.c_str());
+  std::remove(trace.c_str());
 }
 
 }  // namespace

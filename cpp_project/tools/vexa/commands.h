@@ -3,16 +3,24 @@
 #ifndef VEXA_TOOLS_VEXA_COMMANDS_H_
 #define VEXA_TOOLS_VEXA_COMMANDS_H_
 
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 namespace vexa_cli {
 
-enum ExitStatus { kOk = 0, kFailure = 1, kUsage = 2 };
+// kStepFailed: vexa check ran, and a step of it failed.
+enum ExitStatus { kOk = 0, kFailure = 1, kUsage = 2, kStepFailed = 3 };
 
 void addScan(CLI::App& app, int& status);
 void addInfo(CLI::App& app, int& status);
 void addRecord(CLI::App& app, int& status);
 void addSim(CLI::App& app, int& status);
+void addCheck(CLI::App& app, int& status);
+
+// The library's version and how this program was built (compiler,
+// platform, date), for --version and reports.
+std::string buildText();
 
 }  // namespace vexa_cli
 

@@ -10,6 +10,7 @@
 #include "vexa_sim/cadrium_model.h"
 #include "vexa_sim/current_device_config.h"
 #include "vexa_sim/device_model.h"
+#include "vexa_sim/fault_model.h"
 #include "vexa_sim/quillbox_model.h"
 
 namespace vexa_sim {
@@ -25,6 +26,7 @@ struct CliOptions {
   std::optional<std::string> versionLine;  // legacy families; ends in '\n'
   CadriumConfig cadrium;                   // family cadrium, but the line
   QuillboxConfig quillbox;                 // family quillbox, but the line
+  LinkFaults faults;                       // every family
 };
 
 // args excludes the program name. Throws std::invalid_argument with a
