@@ -90,6 +90,7 @@ TEST_F(Clock, InstantTimesMarkersAndLinkDelayAgainstTheSimulatedClock) {
   // A marked row's own clock signal says when its instant was due; its
   // host_time column is the fitted time.
   const std::string text = vexa_test::slurp(path);
+  EXPECT_EQ(text.rfind("tick,seconds,host_time,", 0), 0u) << text.substr(0, 80);
   for (const auto& marker : {std::make_pair("now", stamp), std::make_pair("later", stamp + 0.2)}) {
     std::istringstream csv(text);
     std::string row, marked;

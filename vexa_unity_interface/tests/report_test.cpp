@@ -7,13 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
 #include "host.h"
+#include "record/read_back.h"
 #include "report.h"
 
 namespace vexa_unity_test {
@@ -116,13 +115,6 @@ const char kOpeningPort[] =
     "VEXA Notification Exception at line number 384 in file vexa_unity_interface.cpp (v20220517): "
     "The communication port does not exist or it is already being used.\n";
 
-std::string readFile(const char* path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // WelcomeFunction takes over standard output, and the permission check
 // needs an ordinary user: body runs in a child process inside a fresh
 // directory; the child exits 0 when every check held.
@@ -142,11 +134,11 @@ void inChild(Body body) {
 TEST(LogFile, WelcomeOpensAnEmptyLogAndReportsLandInIt) {
   inChild([] {
     int value = WelcomeFunction();
-    if (value < 0 || value > 99 || readFile("vexa_logs_file.txt") != "") return false;
+    if (value < 0 || value > 99 || vexa_test::slurp("vexa_logs_file.txt") != "") return false;
     VexaDevUnity("COM/dev/nonexistent");
-    if (readFile("vexa_logs_file.txt") != kOpeningPort) return false;
+    if (vexa_test::slurp("vexa_logs_file.txt") != kOpeningPort) return false;
     WelcomeFunction();
-    return readFile("vexa_logs_file.txt").empty();
+    return vexa_test::slurp("vexa_logs_file.txt").empty();
   });
 }
 
