@@ -101,18 +101,6 @@ std::vector<Setup> setupsFor(Vexa::DeviceFamily family) {
   }
 }
 
-// The recording a "SIM:…" path replays (a word ending in ".bdf"), if any.
-std::optional<Vexa::RecordingInfo> replayedRecording(const std::string& path) {
-  if (!vexa_sim::isSimulatedDevicePath(path) || path.size() < 4) return std::nullopt;
-  std::istringstream words(path.substr(4));
-  for (std::string word; words >> word;) {
-    std::string tail = word.size() > 4 ? word.substr(word.size() - 4) : "";
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (tail == ".bdf") return Vexa::BdfReader(word).recordingInfo();
-  }
-  return std::nullopt;
-}
-
 // The recording's own rate and channels: one source per port, in the
 // order the recording first names each.
 Setup recordedSetup(const Vexa::RecordingInfo& recording) {
@@ -279,12 +267,7 @@ class Checker {
     step("identify", [this](CheckStep& s) { identify(s); });
     step("battery", [this](CheckStep& s) { battery(s); });
     std::vector<Setup> setups = setupsFor(dev_->family());
-    std::optional<Vexa::RecordingInfo> recording;
-    try {
-      recording = replayedRecording(path_);
-    } catch (const Vexa::Exception&) {
-      // The simulator read it when it connected; nothing better to do here.
-    }
+    const std::optional<Vexa::RecordingInfo> recording = replayedRecording(path_);
     const std::optional<Setup> own = recording ? std::optional<Setup>(recordedSetup(*recording)) : std::nullopt;
     replay_ = own.has_value();
     for (const Setup& setup : setups) {

@@ -1,6 +1,8 @@
 #include "device.h"
 
+#include <cctype>
 #include <iostream>
+#include <sstream>
 
 #include "base/x.h"
 #include "commands.h"
@@ -13,6 +15,22 @@ std::unique_ptr<Vexa::IO> openLink(const std::string& path, const std::string& t
       vexa_sim::isSimulatedDevicePath(path) ? vexa_sim::openSimulatedDevice(path) : Vexa::openTransport(path);
   if (!tracePath.empty()) io->attachTrace(std::make_shared<Vexa::WireTrace>(tracePath, io->linkKind()));
   return io;
+}
+
+std::optional<Vexa::RecordingInfo> replayedRecording(const std::string& path) {
+  if (!vexa_sim::isSimulatedDevicePath(path) || path.size() < 4) return std::nullopt;
+  std::istringstream words(path.substr(4));
+  for (std::string word; words >> word;) {
+    std::string tail = word.size() > 4 ? word.substr(word.size() - 4) : "";
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (tail != ".bdf") continue;
+    try {
+      return Vexa::BdfReader(word).recordingInfo();
+    } catch (const Vexa::Exception&) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
 }
 
 int endTrace(Vexa::BaseDev& dev, const std::string& command) {

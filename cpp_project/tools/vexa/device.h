@@ -4,9 +4,11 @@
 #define VEXA_TOOLS_VEXA_DEVICE_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "vexa/base_dev.h"
+#include "vexa/bdf_reader.h"
 #include "vexa/exceptions.h"
 #include "vexa/io.h"
 #include "vexa_sim/simulated_device.h"
@@ -27,6 +29,11 @@ std::unique_ptr<D> connect(const std::string& path, const std::string& tracePath
   if (tracePath.empty() && !vexa_sim::isSimulatedDevicePath(path)) return std::make_unique<D>(path);
   return std::make_unique<D>(path, openLink(path, tracePath));
 }
+
+// The recording that a "SIM:…" path replays (a word ending in ".bdf", as
+// the simulator takes it), for its descriptions and to explain a refused
+// start; empty for other paths or a file that cannot be read.
+std::optional<Vexa::RecordingInfo> replayedRecording(const std::string& path);
 
 // Ends dev's wire trace, if any; a trace file not written in full is
 // reported as "vexa COMMAND: ..." and gives kFailure.

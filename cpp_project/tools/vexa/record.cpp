@@ -43,25 +43,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kSilenceMs = 2000;  // a device quiet for this long has failed
 
-// The recording that a "SIM:…" path replays (a word ending in ".bdf", as
-// the simulator takes it), for its descriptions and to explain a refused
-// start; empty for other paths or a file that cannot be read.
-std::optional<Vexa::RecordingInfo> replayedRecording(const std::string& path) {
-  if (!vexa_sim::isSimulatedDevicePath(path) || path.size() < 4) return std::nullopt;
-  std::istringstream words(path.substr(4));
-  for (std::string word; words >> word;) {
-    std::string tail = word.size() > 4 ? word.substr(word.size() - 4) : "";
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (tail != ".bdf") continue;
-    try {
-      return Vexa::BdfReader(word).recordingInfo();
-    } catch (const Vexa::Exception&) {
-      return std::nullopt;
-    }
-  }
-  return std::nullopt;
-}
-
 Vexa::RecordingInfo describe(RecordingDev& dev, const RecordOptions& o, const std::vector<Vexa::Source>& sources,
                              const Vexa::RecordingInfo* replayed) {
   Vexa::Properties p = dev.getProperties();
