@@ -2,6 +2,7 @@
 // write, put-back bytes once, the byte limit, a handshake that never ended.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -48,6 +49,7 @@ std::vector<std::string> chunks(const std::vector<std::string>& all, size_t from
 TEST(WireTrace, TapsEachCallOnceUntilTheLimit) {
   const std::string path = tracePath("tap.txt");
   FakeIO io;
+  const std::time_t began = std::time(nullptr);
   auto trace = std::make_shared<Vexa::WireTrace>(path, io.linkKind(), 13);
   io.attachTrace(trace);
   Vexa::setLogHandler(keepLog, Vexa::LogLevel::kWarning);
@@ -74,6 +76,16 @@ TEST(WireTrace, TapsEachCallOnceUntilTheLimit) {
             (std::vector<std::string>{"# vexa wire trace 1", "# link: sim", "# family: compact-board",
                                       "# library: " VEXA_VERSION_STRING}));
   EXPECT_TRUE(std::regex_match(all[4], std::regex(R"(# start: \d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)"))) << all[4];
+  // The start's date and time, UTC, as the C library tells them: within a
+  // few seconds of when the trace was made, even on a loaded machine.
+  const std::string start = all[4].substr(9, 19);
+  bool known = false;
+  for (std::time_t t = began; t < began + 5; ++t) {
+    char when[24];
+    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", std::gmtime(&t));
+    known = known || start == when;
+  }
+  EXPECT_TRUE(known) << all[4];
   EXPECT_EQ(chunks(all, 5), (std::vector<std::string>{"out 56", "in 000e", "in a406", "out aa020300e8107fc1"}));
   EXPECT_EQ(all.back(), "# limit reached: 13 bytes; nothing more is traced");
   EXPECT_EQ(all.size(), 10u);
