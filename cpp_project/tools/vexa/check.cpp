@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "check_report.h"
 #include "check_steps.h"
 #include "commands.h"

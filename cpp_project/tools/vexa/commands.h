@@ -5,7 +5,11 @@
 
 #include <string>
 
-#include <CLI/CLI.hpp>
+// CLI11 is header-only and costs seconds per file that includes it: only
+// the files that add a subcommand do.
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace vexa_cli {
 

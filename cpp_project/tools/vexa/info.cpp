@@ -4,6 +4,8 @@
 #include <iostream>
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 #include "commands.h"
 #include "device.h"
 #include "vexa/signals_dev.h"

@@ -5,6 +5,8 @@
 #include <exception>
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
 #include "commands.h"
 
 int main(int argc, char** argv) {

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "commands.h"
 #include "device.h"
 #include "record_plan.h"

@@ -1,4 +1,6 @@
 // vexa sim …: the simulator on a pseudo-terminal, with vexa-sim's options.
+#include <CLI/CLI.hpp>
+
 #include "../sim_serve.h"
 #include "commands.h"
 
