@@ -29,7 +29,7 @@ double truthOf(int low, int high, double near) {
   return carried + wrap * std::round((near - carried) / wrap);
 }
 
-constexpr int kFreq = 1000, kTicks = 3000, kSettledTicks = 1000;
+constexpr int kRate = 1000, kTicks = 3000, kSettledTicks = 1000;
 std::atomic<int> delivered{0}, mismatched{0}, late{0};
 std::vector<double> errors;  // loop thread only, until it ends
 
@@ -61,7 +61,7 @@ TEST_F(Clock, InstantTimesMarkersAndLinkDelayAgainstTheSimulatedClock) {
   VexaExtEnableSampleRing(0);
   VexaDevUnity("SIM:current --clock-ppm 150 --jitter-ms 5 --pattern clock");
   const VexaSource clockPort[] = {{1, 1, 16, 0x3}};
-  StartAcquisitionBySources(kFreq, clockPort, 1);
+  StartAcquisitionBySources(kRate, clockPort, 1);
   const std::string path = vexa_test::tempPath("clock.csv");
   ASSERT_EQ(VexaExtStartRecording(path.c_str()), 0) << VexaExtGetLastErrorDetail();
   std::thread loop([] { StartLoop(); });
