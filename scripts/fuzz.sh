@@ -37,34 +37,45 @@ fi
 # after free within it; the default's constant fresh pages cost a third of
 # the speed.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16}"
+# Fuzzes target $1; its one-line result goes to its findings folder's
+# result file, "ok ..." when it passed.
+fuzz_one() {
+  local t=$1
+  local exe="$bin_dir/vexa_fuzz_$t"
+  local work="$build_dir/corpus/$t"
+  local findings="$build_dir/findings/$t"
+  mkdir -p "$work" "$findings"
+  # Every input that once failed must pass now.
+  local regressions
+  mapfile -t regressions < <(find "$fuzz_dir/regressions/$t" -type f 2>/dev/null | sort)
+  if [ ${#regressions[@]} -gt 0 ] && ! "$exe" "${regressions[@]}" >"$findings/replay.log" 2>&1; then
+    echo "vexa_fuzz_$t: a regression input fails again (see $findings/replay.log)" >"$findings/result"
+    return
+  fi
+  local runs=()
+  [ -n "${VEXA_FUZZ_RUNS:-}" ] && runs=(-runs="$VEXA_FUZZ_RUNS")
+  if ! "$exe" "$work" "$fuzz_dir/corpus/$t" -max_total_time="$seconds" "${runs[@]}" \
+      -max_len=512 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$findings/" >"$findings/fuzz.log" 2>&1; then
+    echo "vexa_fuzz_$t: finding in $findings (see $findings/fuzz.log)" >"$findings/result"
+    return
+  fi
+  echo "ok vexa_fuzz_$t: $(grep -E '^#[0-9]+.*DONE' "$findings/fuzz.log" | tail -1)" >"$findings/result"
+}
+
+# One target per core at a time: each runs on one thread.
+for t in "${targets[@]}"; do
+  rm -f "$build_dir/findings/$t/result"
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+  fuzz_one "$t" &
+done
+wait
 passed=0
 failed=0
 for t in "${targets[@]}"; do
-  exe="$bin_dir/vexa_fuzz_$t"
-  work="$build_dir/corpus/$t"
-  findings="$build_dir/findings/$t"
-  mkdir -p "$work" "$findings"
-  ok=1
-  # Every input that once failed must pass now.
-  mapfile -t regressions < <(find "$fuzz_dir/regressions/$t" -type f 2>/dev/null | sort)
-  if [ ${#regressions[@]} -gt 0 ] && ! "$exe" "${regressions[@]}" >"$findings/replay.log" 2>&1; then
-    echo "vexa_fuzz_$t: a regression input fails again (see $findings/replay.log)"
-    ok=0
-  fi
-  runs=()
-  [ -n "${VEXA_FUZZ_RUNS:-}" ] && runs=(-runs="$VEXA_FUZZ_RUNS")
-  if [ $ok -eq 1 ] && ! "$exe" "$work" "$fuzz_dir/corpus/$t" -max_total_time="$seconds" "${runs[@]}" \
-      -max_len=512 -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$findings/" >"$findings/fuzz.log" 2>&1; then
-    echo "vexa_fuzz_$t: finding in $findings (see $findings/fuzz.log)"
-    ok=0
-  fi
-  if [ $ok -eq 1 ]; then
-    echo "vexa_fuzz_$t: $(grep -E '^#[0-9]+.*DONE' "$findings/fuzz.log" | tail -1)"
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-  fi
+  result=$(cat "$build_dir/findings/$t/result" 2>/dev/null || echo "vexa_fuzz_$t: did not finish")
+  echo "${result#ok }"
+  if [ "${result#ok }" != "$result" ]; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 done
 echo "fuzz: $passed passed, $failed failed"
 [ $failed -eq 0 ]
