@@ -14,7 +14,9 @@ ensure_packages() {
     "${sudo[@]}" apt-get update -q
     export VEXA_APT_UPDATED=1
   fi
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q "${missing[@]}"
+  # Recommended packages are left out: Wine's alone are some 80 (codecs,
+  # graphics drivers) that nothing here uses.
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
 # What every native build needs.

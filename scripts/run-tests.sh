@@ -9,10 +9,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages "${VEXA_BUILD_PACKAGES[@]}" libedf-dev g++-mingw-w64-x86-64 mono-mcs mono-runtime wine64 clang \
+ensure_packages "${VEXA_BUILD_PACKAGES[@]}" libedf-dev g++-mingw-w64-x86-64 mono-mcs mono-runtime wine wine64 clang \
   libclang-rt-14-dev
 
-step() { printf '\n=== %s\n' "$*"; }
+# Each step's heading says how long the run has taken so far.
+step() { printf '\n=== %s (at %d:%02d)\n' "$*" $((SECONDS / 60)) $((SECONDS % 60)); }
 # The tests spend their time waiting on simulated devices' clocks, not
 # computing: four run at once per core.
 test_jobs=$((4 * $(nproc)))

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/ensure-packages.sh
-ensure_packages wine64
+ensure_packages wine wine64
 
 windows=${1:-build/windows}
 native=${2:-build/default}
