@@ -140,10 +140,10 @@ TEST(FindDongle, TakesTheFirstFreePortElseSaysWhy) {
 
 TEST(BlePath, TheAddressWithOrWithoutPrefixInAnyCaseAndNothingElse) {
   for (const char* path :
-       {"BLE00:07:80:4C:1E:01", "00:07:80:4c:1e:01", "ble0:7:80:4C:1E:1", "Ble 0x00: 7:80:4C:1E:101"}) {
+       {"BLE00:97:A0:4C:F9:01", "00:97:a0:4c:f9:01", "ble0:97:A0:4C:F9:1", "Ble 0x00: 97:A0:4C:F9:101"}) {
     Vexa::bgapi::Address address{};
     EXPECT_TRUE(Vexa::bgapi::parsePath(path, address)) << path;
-    EXPECT_EQ(Vexa::bgapi::pathOf(address), "BLE00:07:80:4C:1E:01") << path;
+    EXPECT_EQ(Vexa::bgapi::pathOf(address), "BLE00:97:A0:4C:F9:01") << path;
   }
   for (const char* path :
        {"BLE00:07:80:4C:1E:01x", "BLE00:07:80:4C:1E:01 ", "BLE00:07:80:4C:1E", "BLE00:07:80:4C:1E:01:02", "", "BLE",
@@ -342,7 +342,7 @@ struct DongleSim {
 
 const Bytes kReset = {0x00, 0x01, 0x00, 0x00, 0x00};
 const Bytes kEndProcedure = {0x00, 0x00, 0x06, 0x04};
-const Bytes kDisconnect = {0x00, 0x01, 0x03, 0x00, 0x00};
+const Bytes kDisconnect = {0x00, 0x01, 0x03, 0x00, 0x03};  // connection 3, the simulated dongle's
 const Bytes kScanParameters = {0x00, 0x05, 0x06, 0x07, 0x00, 0x32, 0x00, 0x19, 0x01};
 const Bytes kDiscover = {0x00, 0x01, 0x06, 0x02, 0x01};
 
@@ -440,10 +440,10 @@ TEST(BleConnect, SendsTheConnectionSequenceAndClosesIt) {
   std::vector<Bytes> sequence = {
       kReset,  // then connect, find the service and its attributes, write both configurations
       message(0, 6, 3, {0x01, 0x1E, 0x4C, 0x80, 0x07, 0x00, 0x00, 0x06, 0x00, 0x06, 0x00, 0x32, 0x00, 0x00, 0x00}),
-      message(0, 4, 1, {0x00, 0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x28}),
-      message(0, 4, 3, {0x00, 0x04, 0x00, 0x0A, 0x00}),
-      message(0, 4, 5, {0x00, 0x07, 0x00, 0x02, 0x02, 0x00}),
-      message(0, 4, 5, {0x00, 0x0A, 0x00, 0x02, 0x01, 0x00}),
+      message(0, 4, 1, {0x03, 0x01, 0x00, 0xFF, 0xFF, 0x02, 0x00, 0x28}),
+      message(0, 4, 3, {0x03, 0x04, 0x00, 0x0A, 0x00}),
+      message(0, 4, 5, {0x03, 0x07, 0x00, 0x02, 0x02, 0x00}),
+      message(0, 4, 5, {0x03, 0x0A, 0x00, 0x02, 0x01, 0x00}),
   };
   {
     Vexa::BLE ble(kDevicePath, fastTimings());

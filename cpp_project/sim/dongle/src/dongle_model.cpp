@@ -13,7 +13,9 @@ constexpr uint8_t kClassSystem = 0;
 constexpr uint8_t kClassConnection = 3;
 constexpr uint8_t kClassAttClient = 4;
 constexpr uint8_t kClassGap = 6;
-constexpr uint8_t kConnection = 0;  // the one connection handle handed out
+// The one connection handle handed out; not 0, so that a host that reads a
+// neighbouring byte for it, or sends 0 regardless, shows.
+constexpr uint8_t kConnection = 3;
 constexpr uint16_t kLocalHostTerminated = 0x0216;
 
 }  // namespace
