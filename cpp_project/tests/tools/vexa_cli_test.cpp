@@ -136,6 +136,7 @@ TEST(VexaCli, ExitStatusAndMessage) {
       {{"record", "SIM", "--rate", "1000", "--channels", "1", "--source", "1:1", "-o", bdf}, 2, "excludes", ""},
       {{"record", "SIM", "--rate", "1000", "--source", "1:0x10000", "-o", bdf}, 2, "not PORT:MASK[:DIVISOR]", ""},
       {{"record", "SIM", "--rate", "1000", "--source", "2:3:0", "-o", bdf}, 2, "not PORT:MASK[:DIVISOR]", ""},
+      {{"record", "SIM", "--rate", "1000", "--source", "1x2:3", "-o", bdf}, 2, "not PORT:MASK[:DIVISOR]", ""},
       {{"record", "SIM", "--rate", "1000", "--source", "1:0x8001", "--label", "3=x", "-o", bdf}, 2,
        "--label: channel 3 is not recorded: 2 channels are, from 1", ""},
       {{"record", "SIM", "--rate", "1000", "--channels", "1", "--unit", "0=uV", "-o", bdf}, 2, "not N=TEXT", ""},
