@@ -399,8 +399,9 @@ VEXA_UNITY_API int VexaExtAddMarker(const char* text);
  * be null; otherwise times[i] gets the moment the device sampled instant i,
  * in seconds on the host's clock (VexaExtGetHostTime), from the device's
  * time fit as it stands at this read (it settles over the first seconds of
- * an acquisition), or NaN when the device that acquired it is gone or its
- * fit has no arrival yet. Copies at most maxInstants instants and at most
+ * an acquisition, so a read's first time may lie a little before the
+ * previous read's last), or NaN when the device that acquired it is gone
+ * or its fit has no arrival yet. Copies at most maxInstants instants and at most
  * maxSamples / channels.
  *
  * Writes *channels and *acquisition (either may be null): the channel count
