@@ -66,7 +66,8 @@ fuzz_one() {
 # One target per core at a time: each runs on one thread.
 for t in "${targets[@]}"; do
   rm -f "$build_dir/findings/$t/result"
-  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n; done
+  # A target that died without a result is reported below, not here.
+  while [ "$(jobs -rp | wc -l)" -ge "$(nproc)" ]; do wait -n || true; done
   fuzz_one "$t" &
 done
 wait

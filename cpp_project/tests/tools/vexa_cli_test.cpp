@@ -500,6 +500,7 @@ struct PtySim {
   int input = -1;
   std::string path;  // the port path it printed
   ~PtySim() {
+    if (pid <= 0) return;  // never started: waitpid(-1) would wait for any child
     close(input);
     waitpid(pid, nullptr, 0);
   }
@@ -525,7 +526,7 @@ void startSim(PtySim& sim, const char* family) {
 }
 
 // Every simulated family passes; a fault fails the step it shows in, with
-// its figure; a device that never answers cannot be used.
+// its figure; a device that never answers cannot be used. Each case:
 // arguments ("{pty}", "{bdf}" and "{trace}" stand for a simulator on a
 // pseudo-terminal, a recording and a trace file), exit status, parts of
 // standard output (standard error for an unusable device). One ctest case
