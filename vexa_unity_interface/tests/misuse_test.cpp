@@ -135,7 +135,9 @@ class Misuse : public HostTest, public ::testing::WithParamInterface<std::tuple<
     const bool noDevice = state == State::kNoDevice || state == State::kDisconnected;
     if (noDevice && (e.use == kReads || e.use == kTalks || e.use == kLoops)) return e.codes[1];
     if (state == State::kLoopElsewhere && (e.use == kTalks || e.use == kLoops)) return e.codes[1];
-    if (inLoopHandler() && e.use == kLoops) return e.codes[1];
+    // A loop's handler can neither start another loop nor wait for its own
+    // to end for a new connection.
+    if (inLoopHandler() && (e.use == kLoops || e.use == kEndsLoop)) return e.codes[1];
     if (state == State::kLinkLost && e.use == kLoops) return e.codes[0];
     return 0;
   }

@@ -23,7 +23,7 @@ using std::chrono::milliseconds;
 const std::string kHead = "# vexa wire trace 1\n";
 // A split host command answered in two pieces 10 and 20 ms apart, then a
 // second exchange answered 1 ms after it.
-const std::string kTrace = kHead + "# family: current\r\n\n0.100000 out 56\n0.100900 out 0A\n0.110900 in 1122\n" +
+const std::string kTrace = kHead + "# family: current\r\n\n0.100000 out 56\n0.100900 out AF\n0.110900 in 1122\n" +
                            "0.130900 in 33\n0.140000 out 44\n0.141000 in 55\n# limit reached: 9 bytes\n";
 
 TEST(WireTraceFileTest, RefusesBadLinesNamingThem) {
@@ -51,7 +51,7 @@ TEST(TraceModelTest, AnswersJoinedHostBytesAtTheRecordedPausesInOrderAndReportsM
     return m.takeOutput();
   };
   EXPECT_EQ(talk({0x56}, 200), Bytes{});
-  EXPECT_EQ(talk({0x0A}, 300), Bytes{});
+  EXPECT_EQ(talk({0xAF}, 300), Bytes{});
   EXPECT_EQ(m.nextWake(), t0 + milliseconds(310));  // counted from the completing bytes
   EXPECT_EQ(wake(310), (Bytes{0x11, 0x22}));
   EXPECT_EQ(m.nextWake(), t0 + milliseconds(330));
@@ -64,7 +64,7 @@ TEST(TraceModelTest, AnswersJoinedHostBytesAtTheRecordedPausesInOrderAndReportsM
   EXPECT_EQ(m.failure(), "trace mismatch after the trace's end (cut at its byte limit): expected nothing got 0102");
 
   TraceModel departed(parseWireTrace(kTrace, "t"), t0);
-  departed.onHostBytes(Bytes{0x56, 0x0A, 0x45, 0x46}.data(), 4, t0);
+  departed.onHostBytes(Bytes{0x56, 0xAF, 0x45, 0x46}.data(), 4, t0);
   EXPECT_EQ(departed.failure(), "trace mismatch at line 8: expected 44 got 4546");
   EXPECT_EQ(departed.nextWake(), std::nullopt);  // nothing more is played
 }
