@@ -15,17 +15,25 @@ namespace Vexa {
 /// delay after its last instant was sampled; a delay is never negative and
 /// jitter, bursts and late messages only add to it, so the line follows the
 /// lower edge of the arrival times, not their middle. The arrivals of the
-/// last minute are kept as the earliest one (against the line) of each
-/// quarter of a second. The slope, which follows the device clock's drift
-/// from the host's, comes from the lower convex hull of those lows: the
-/// hull's heights at a quarter and at three quarters of the window, half a
-/// window apart, so that neither a late low at the window's end nor a short
-/// hull edge tilts it. The hull lies above the lower edge by about as much
-/// as the spacing of the lows near it, so the slope is drawn towards the
-/// nominal rate in proportion as that makes it less certain than a
-/// crystal's tolerance (always at the start). The line then runs through
-/// the earliest low of the last 15 s, so a late message never lifts it and
-/// an early one lowers it at once. Lost instants (a jump in tick) need
+/// last minute are kept as the earliest and the latest one (against the
+/// line) of each quarter of a second. The slope, which follows the device
+/// clock's drift from the host's, comes from both edges of those: the lower
+/// convex hull of the lows and the upper one of the highs, each read at a
+/// quarter and at three quarters of the window, half a window apart, so
+/// that neither a point at the window's end nor a short hull edge tilts it.
+/// The upper edge is the link's longest usual delay: a high that a burst
+/// lifted above its neighbours' is left out of it. With much jitter early
+/// arrivals are rare and the upper edge is the sharper one, but it only
+/// holds while that longest delay stays the same: it counts from two
+/// seconds on and while the two edges agree, and a link whose longest delay
+/// grows or shrinks steadily still tilts the slope until the lows can tell
+/// (10 to 15 s with 30 ms of jitter). A hull lies off its edge by about as
+/// much as the spacing of the points near it; each edge's slope counts in
+/// proportion as that makes it certain, and the nominal rate counts as a
+/// crystal's tolerance, so the slope starts at the nominal rate and leaves
+/// it as the edges sharpen. The line then runs through the
+/// earliest low of the last 15 s, so a late message never lifts it and an
+/// early one lowers it at once. Lost instants (a jump in tick) need
 /// nothing: the line gives their times.
 ///
 /// Threads: start() and addArrival() from one thread at a time (the
@@ -38,8 +46,9 @@ class TickTimeFit {
   struct Health {
     /// How fast the device's clock runs against the host's, in parts per
     /// million (positive: fast, its instants come early); 0 until the
-    /// arrivals measure it to within about 50 ppm: a second without jitter,
-    /// longer with it (with 30 ms of jitter, often more than 10 s).
+    /// arrivals measure it to within about 50 ppm and it has held there for
+    /// two seconds: about 3 s without jitter, 5 s with 5 ms of it, 8 to 10 s
+    /// with 30 ms.
     double driftPpm = 0;
     /// The largest delay above the lower edge among the arrivals of the
     /// last 10 s, in seconds: how much arrival stamping would err.
@@ -85,13 +94,18 @@ class TickTimeFit {
 
  private:
   // The arrivals of one stretch of kBlockSeconds of ticks: the earliest
-  // against the line (relative to the origin), how many, and the largest
-  // delay above the line among them.
+  // (x, y) and the latest (highX, highY) against the line (relative to the
+  // origin), how many, and the largest delay above the line among them.
   struct Block {
     int64_t index = 0;
     double x = 0, y = 0;
+    double highX = 0, highY = 0;
     int64_t count = 0;
     double maxResidual = 0;
+  };
+  // One edge's slope, seconds per tick, and how far it may be off.
+  struct EdgeSlope {
+    double slope = 0, spread = 0;
   };
   // The fit as readers see it.
   struct Line {
@@ -113,8 +127,14 @@ class TickTimeFit {
   // Files the current block and fits the slope and anchor anew.
   void closeBlock(int64_t nextIndex);
   void fitSlope();
+  // The slope of the lower hull of the first n points of edgeX_/edgeY_ (in
+  // the order of x) between nearX and farX.
+  EdgeSlope edgeSlope(int n, double nearX, double farX);
   // The lower hull's height at x (relative to the origin).
   double hullAt(double x) const;
+  // Whether the i-th oldest closed block's high stands out from its
+  // neighbours' in highHeights_.
+  bool liftedByBurst(int i) const;
   const Block& closedBlock(int age) const;  // 0: the newest
   void publish(const Line& line);
   Line snapshot() const;
@@ -122,8 +142,9 @@ class TickTimeFit {
   // Written by the feeding thread only.
   double nominalRate_ = 0;
   double slope_ = 0;  // seconds per tick in force
-  bool slopeFitted_ = false;
-  double slopeSpread_ = 0;  // the slope's uncertainty, seconds per tick
+  // The slope from which the fits since have not strayed, and how many.
+  double steadySlope_ = 0;
+  int steadyFits_ = 0;
   int64_t blockTicks_ = 1;
   int64_t originTick_ = 0;
   double originTime_ = 0;
@@ -133,9 +154,13 @@ class TickTimeFit {
   int closedCount_ = 0;
   int closedNewest_ = -1;  // slot of the newest closed block
   Block current_{};
-  std::array<int, kWindowBlocks> hull_{};  // ages of the lower hull's lows, oldest first
+  // Scratch for the slope: an edge's points, oldest first, the indices of
+  // their lower hull, and the points' heights above it.
+  std::array<double, kWindowBlocks> edgeX_{}, edgeY_{};
+  std::array<int, kWindowBlocks> hull_{};
   int hullCount_ = 0;
-  std::array<double, kWindowBlocks> heights_{};  // the lows' heights above the hull
+  std::array<double, kWindowBlocks> heights_{};
+  std::array<double, kWindowBlocks> highHeights_{};  // the highs against the line, oldest first
   // The earliest low, against the line, of the last kAnchorBlocks closed.
   bool hasClosedAnchor_ = false;
   double closedAnchorX_ = 0, closedAnchorY_ = 0;

@@ -14,10 +14,24 @@ namespace {
 constexpr double kCrystalTolerance = 200e-6;
 // Fewer closed blocks than this give the slope no measure of its spread.
 constexpr int kMinSlopeBlocks = 4;
+// The upper edge counts from two seconds on: a second or two of highs can
+// look sure of a slope that the next burst changes.
+constexpr int kMinUpperBlocks = 8;
 // No crystal is this far off its nominal rate.
 constexpr double kImplausibleDrift = 1000e-6;
-// The drift is shown once the slope is known to within this.
+// The drift is shown once the slope is known to within this and has stayed
+// within it of where it was for this many blocks.
 constexpr double kDriftShownSpread = 50e-6;
+constexpr int kDriftShownFits = 8;
+// No edge is trusted closer than this (a line without jitter is exact).
+constexpr double kSpreadFloor = 1e-9;
+// A block's high is a burst's when it lies this far above the median of
+// its own and kBurstNeighbours' on either side.
+constexpr double kBurstMargin = 1e-3;
+constexpr int kBurstNeighbours = 4;
+// The edges' slopes agree when they lie within this many of their combined
+// spreads.
+constexpr double kEdgesAgree = 3;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -35,8 +49,7 @@ void TickTimeFit::start(double nominalRate) {
 void TickTimeFit::reset(double nominalRate) {
   nominalRate_ = nominalRate;
   slope_ = 1.0 / nominalRate;
-  slopeFitted_ = false;
-  slopeSpread_ = kCrystalTolerance * slope_;
+  steadyFits_ = 0;
   blockTicks_ = std::max<int64_t>(1, std::llround(nominalRate * kBlockSeconds));
   arrivals_ = 0;
   closedCount_ = 0;
@@ -73,6 +86,10 @@ void TickTimeFit::addArrival(int64_t tick, double arrival) {
     current_.x = x;
     current_.y = y;
   }
+  if (current_.count == 0 || y - slope_ * x > current_.highY - slope_ * current_.highX) {
+    current_.highX = x;
+    current_.highY = y;
+  }
   ++current_.count;
   lastTick_ = tick;
   ++arrivals_;
@@ -87,7 +104,7 @@ void TickTimeFit::addArrival(int64_t tick, double arrival) {
   line_.anchorTick = originTick_ + static_cast<int64_t>(anchorX);
   line_.anchorTime = originTime_ + anchorY;
   line_.secondsPerTick = slope_;
-  line_.fitted = slopeFitted_ && slopeSpread_ < kDriftShownSpread * slope_;
+  line_.fitted = steadyFits_ >= kDriftShownFits;
   const double residual = (y - anchorY) - slope_ * (x - anchorX);
   current_.maxResidual = std::max(current_.maxResidual, residual);
   line_.jitter = std::max(closedJitter_, current_.maxResidual);
@@ -123,56 +140,110 @@ void TickTimeFit::closeBlock(int64_t nextIndex) {
 
 void TickTimeFit::fitSlope() {
   if (closedCount_ < kMinSlopeBlocks) return;  // too few: the slope stays
-  // The lower convex hull of the blocks' lows: no low lies under it, and
-  // since no arrival comes before its instant, it lies on or above the
-  // lower edge, closest where early arrivals are near.
-  hullCount_ = 0;
-  for (int age = closedCount_ - 1; age >= 0; --age) {
-    const Block& c = closedBlock(age);
-    while (hullCount_ >= 2) {
-      const Block& a = closedBlock(hull_[hullCount_ - 2]);
-      const Block& b = closedBlock(hull_[hullCount_ - 1]);
-      // b is dropped when it lies on or above the chord from a to c.
-      if ((b.y - a.y) * (c.x - a.x) < (c.y - a.y) * (b.x - a.x)) break;
-      --hullCount_;
-    }
-    hull_[hullCount_++] = age;
-  }
   const double firstX = closedBlock(closedCount_ - 1).x, lastX = closedBlock(0).x;
   const double span = lastX - firstX;
   const double nearX = firstX + span * 0.25, farX = firstX + span * 0.75;
-  const double hullSlope = (hullAt(farX) - hullAt(nearX)) / (farX - nearX);
-  // How far the hull may lie above the edge: if r lows lie within q of it,
-  // about r / q lows come per second of height, and the lowest of the
-  // half window's lows lies about 2 q / r above the edge. The lows on the
-  // hull are left out of r: they are how the hull was drawn.
-  for (int age = 0; age < closedCount_; ++age) {
-    const Block& b = closedBlock(age);
-    heights_[age] = b.y - hullAt(b.x);
-  }
-  const int rank = std::min(closedCount_ - 1, hullCount_ + std::max(1, closedCount_ / 8));
-  std::nth_element(heights_.begin(), heights_.begin() + rank, heights_.begin() + closedCount_);
-  const double pointError = 2 * heights_[rank] / std::max(1, rank - hullCount_ + 1);
-  // Both ends may err so; doubled, since leaning on the nominal rate
-  // costs less than trusting a tilted hull.
-  const double spread = 2 * std::sqrt(2.0) * pointError / (farX - nearX);
   const double nominal = 1.0 / nominalRate_;
   const double prior = kCrystalTolerance * nominal;
-  // A slope further off than any crystal runs comes from a misled hull (a
-  // backlog of late messages at the start): the nominal rate stands.
-  const bool plausible = std::abs(hullSlope - nominal) <= kImplausibleDrift * nominal;
-  const double trust = plausible ? prior * prior / (prior * prior + spread * spread) : 0;
-  slope_ = nominal + (hullSlope - nominal) * trust;
-  slopeSpread_ = prior * std::sqrt(1 - trust);
-  slopeFitted_ = true;
+  // Each estimate counts by the inverse of its variance; the nominal rate,
+  // known to a crystal's tolerance, is one of them.
+  double weight = 1 / (prior * prior), weighted = 0;
+  const auto count = [&](const EdgeSlope& edge) {
+    // A slope further off than any crystal runs comes from a misled hull (a
+    // backlog of late messages at the start): it does not count.
+    if (std::abs(edge.slope - nominal) > kImplausibleDrift * nominal) return;
+    const double spread = std::max(edge.spread, kSpreadFloor * nominal);
+    weight += 1 / (spread * spread);
+    weighted += (edge.slope - nominal) / (spread * spread);
+  };
+
+  // The lows: since no arrival comes before its instant, their lower hull
+  // lies on or above the lower edge, closest where early arrivals are near.
+  for (int age = closedCount_ - 1, i = 0; age >= 0; --age, ++i) {
+    edgeX_[i] = closedBlock(age).x;
+    edgeY_[i] = closedBlock(age).y;
+  }
+  EdgeSlope lower = edgeSlope(closedCount_, nearX, farX);
+  // Doubled: with much jitter early lows are rare, and leaning on the
+  // nominal rate costs less than trusting a hull that one of them tilts.
+  lower.spread *= 2;
+  count(lower);
+
+  // The highs, upside down, so that their upper hull is a lower one.
+  for (int age = closedCount_ - 1, i = 0; age >= 0; --age, ++i) {
+    highHeights_[i] = closedBlock(age).highY - slope_ * closedBlock(age).highX;
+  }
+  int kept = 0;
+  for (int age = closedCount_ - 1, i = 0; age >= 0; --age, ++i) {
+    if (liftedByBurst(i)) continue;
+    edgeX_[kept] = closedBlock(age).highX;
+    edgeY_[kept++] = -closedBlock(age).highY;
+  }
+  if (kept >= kMinUpperBlocks) {
+    EdgeSlope upper = edgeSlope(kept, nearX, farX);
+    upper.slope = -upper.slope;
+    // Edges that disagree tell of a longest delay that changes (a link
+    // whose worst case grows or shrinks): only the lower edge is sure.
+    const double apart = std::abs(upper.slope - lower.slope);
+    if (apart <= kEdgesAgree * std::hypot(upper.spread, lower.spread)) count(upper);
+  }
+
+  slope_ = nominal + weighted / weight;
+  // The drift is shown once the slope is sure and has held still for a
+  // while: a slope that a single early arrival moves is not yet measured.
+  const double shown = kDriftShownSpread * nominal;
+  if (std::sqrt(1 / weight) < shown && std::abs(slope_ - steadySlope_) < shown) {
+    ++steadyFits_;
+  } else {
+    steadySlope_ = slope_;
+    steadyFits_ = 0;
+  }
+}
+
+bool TickTimeFit::liftedByBurst(int i) const {
+  // Against the median of the high and its neighbours on either side: a
+  // burst lifts the highs of one block or two, the link's longest usual
+  // delay those of most.
+  std::array<double, 2 * kBurstNeighbours + 1> near{};
+  int n = 0;
+  for (int j = std::max(0, i - kBurstNeighbours); j <= std::min(closedCount_ - 1, i + kBurstNeighbours); ++j) {
+    near[n++] = highHeights_[j];
+  }
+  std::nth_element(near.begin(), near.begin() + n / 2, near.begin() + n);
+  return highHeights_[i] > near[n / 2] + kBurstMargin;
+}
+
+TickTimeFit::EdgeSlope TickTimeFit::edgeSlope(int n, double nearX, double farX) {
+  hullCount_ = 0;
+  for (int c = 0; c < n; ++c) {
+    while (hullCount_ >= 2) {
+      const int a = hull_[hullCount_ - 2], b = hull_[hullCount_ - 1];
+      // b is dropped when it lies on or above the chord from a to c.
+      if ((edgeY_[b] - edgeY_[a]) * (edgeX_[c] - edgeX_[a]) < (edgeY_[c] - edgeY_[a]) * (edgeX_[b] - edgeX_[a])) break;
+      --hullCount_;
+    }
+    hull_[hullCount_++] = c;
+  }
+  EdgeSlope edge;
+  edge.slope = (hullAt(farX) - hullAt(nearX)) / (farX - nearX);
+  // How far the hull may lie off the edge: if r points lie within q of it,
+  // about r / q points come per second of height, and the lowest of the
+  // half window's points lies about 2 q / r off the edge. The points on the
+  // hull are left out of r: they are how the hull was drawn.
+  for (int i = 0; i < n; ++i) heights_[i] = edgeY_[i] - hullAt(edgeX_[i]);
+  const int rank = std::min(n - 1, hullCount_ + std::max(1, n / 8));
+  std::nth_element(heights_.begin(), heights_.begin() + rank, heights_.begin() + n);
+  const double pointError = 2 * heights_[rank] / std::max(1, rank - hullCount_ + 1);
+  // Both ends may err so.
+  edge.spread = std::sqrt(2.0) * pointError / (farX - nearX);
+  return edge;
 }
 
 double TickTimeFit::hullAt(double x) const {
   int i = 1;
-  while (i < hullCount_ - 1 && closedBlock(hull_[i]).x < x) ++i;
-  const Block& a = closedBlock(hull_[i - 1]);
-  const Block& b = closedBlock(hull_[i]);
-  return a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
+  while (i < hullCount_ - 1 && edgeX_[hull_[i]] < x) ++i;
+  const int a = hull_[i - 1], b = hull_[i];
+  return edgeY_[a] + (edgeY_[b] - edgeY_[a]) * (x - edgeX_[a]) / (edgeX_[b] - edgeX_[a]);
 }
 
 void TickTimeFit::publish(const Line& line) {

@@ -64,11 +64,12 @@ struct Case {
 TEST(TickTimeFitTest, FollowsTheLowerEdgeOfArrivals) {
   const Case cases[] = {
       {"no jitter, fast clock", {1000, 200, 0, 0, 10}, 12, 1e-6, 0.1},
-      // Early arrivals are rare here: each message waits for the ones before.
-      {"30 ms jitter and bursts, fast clock", {1000, 200, 30e-3, 30e-3, 10}, 15, 1.5e-3, -100},
-      {"30 ms jitter and bursts, slow clock, 10 kHz", {10000, -200, 30e-3, 30e-3, 63}, 15, 1.3e-3, -100},
-      {"5 ms jitter, 3 s of ticks lost", {1000, 150, 5e-3, 5e-3, 10}, 15, 0.3e-3, 20, 0, 7000, 3000},
-      {"fixed delay taken off", {2000, -80, 5e-3, 0, 20}, 10, 0.3e-3, 20, 0.4e-3},
+      // Early arrivals are rare here (each message waits for the ones
+      // before): the upper edge gives the slope.
+      {"30 ms jitter and bursts, fast clock", {1000, 200, 30e-3, 30e-3, 10}, 15, 0.5e-3, 20},
+      {"30 ms jitter and bursts, slow clock, 10 kHz", {10000, -200, 30e-3, 30e-3, 63}, 15, 1e-3, 20},
+      {"5 ms jitter, 3 s of ticks lost", {1000, 150, 5e-3, 5e-3, 10}, 15, 40e-6, 20, 0, 7000, 3000},
+      {"fixed delay taken off", {2000, -80, 5e-3, 0, 20}, 10, 40e-6, 20, 0.4e-3},
       {"restart at another rate", {500, 120, 10e-3, 10e-3, 5}, 16, 1e-3, 50, 0, -1, 0, 4000, 250},
       {"device counts anew without a start", {1000, -150, 10e-3, 0, 10}, 16, 1e-3, 50, 0, -1, 0, 5000},
   };
@@ -84,7 +85,7 @@ TEST(TickTimeFitTest, FollowsTheLowerEdgeOfArrivals) {
     int64_t offset = 0;  // device tick = tick - offset after a restart
     bool restarted = false;
     double worst = 0, worstTick = 0;
-    bool earlyDriftSeen = false;
+    double worstShownDrift = 0;
     for (int64_t tick = s.ticksPerMessage - 1; tick < last; tick += s.ticksPerMessage) {
       if (tick >= c.gapFrom && tick < c.gapFrom + c.gapTicks) continue;
       if (c.restartAt >= 0 && tick >= c.restartAt && !restarted) {
@@ -99,12 +100,9 @@ TEST(TickTimeFitTest, FollowsTheLowerEdgeOfArrivals) {
       }
       const int64_t deviceTick = tick - offset;
       fit.addArrival(deviceTick, s.arrival(deviceTick));
-      // Two seconds in, the drift is either not shown yet or already right.
-      if (!earlyDriftSeen && deviceTick >= 2 * s.rate) {
-        earlyDriftSeen = true;
-        const double early = fit.health().driftPpm;
-        if (early != 0) EXPECT_NEAR(early, s.ppm, 100);
-      }
+      // The drift is either not shown yet or right.
+      const double drift = fit.health().driftPpm;
+      if (drift != 0) worstShownDrift = std::max(worstShownDrift, std::abs(drift - s.ppm));
       // Settled: 5 s into the acquisition.
       if (deviceTick < 5 * s.rate) continue;
       const double expected = s.truth(deviceTick) + s.floor - c.fixedDelay;
@@ -118,8 +116,9 @@ TEST(TickTimeFitTest, FollowsTheLowerEdgeOfArrivals) {
     }
     EXPECT_LT(worst, c.bound);
     EXPECT_LT(worstTick, c.bound * s.rate);
+    EXPECT_LT(worstShownDrift, 60);
     const TickTimeFit::Health h = fit.health();
-    if (c.driftBound > 0 || h.driftPpm != 0) EXPECT_NEAR(h.driftPpm, s.ppm, std::abs(c.driftBound));
+    if (c.driftBound > 0 || h.driftPpm != 0) { EXPECT_NEAR(h.driftPpm, s.ppm, std::abs(c.driftBound)); }
     EXPECT_GE(h.jitterSeconds, 0.8 * s.jitter);
     EXPECT_LE(h.jitterSeconds, 2 * std::max(s.jitter, s.stall) + 1e-3);
   }
