@@ -4,9 +4,12 @@
 // plus a uniform delay of 0 to J ms, never before the message ahead of it,
 // and every 2 s held for J ms and released at once. Each case runs over
 // many seeds in seconds, so an idea for the fit is scored without the
-// simulator; the simulator's own run is vexa_clock_bench.
+// simulator; the simulator's own run is vexa_clock_bench. Other shapes of
+// delay show what the fit assumes: "tail" draws it from an exponential of
+// mean J/4 (no longest delay), "growing" lets the uniform one's bound grow
+// by 0.5 % of itself each second.
 //
-//   vexa_clock_fit_synth [seconds per run = 12] [seeds = 20] [rates = 1000,10000] [jitters = 0,5,30]
+//   vexa_clock_fit_synth [seconds per run = 12] [seeds = 20] [rates = 1000,10000] [jitters = 0,5,30] [shape = uniform]
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -46,7 +49,9 @@ struct Run {
   double p99 = 0, max = 0, settle = 0, drift2s = 0, driftEnd = 0;
 };
 
-Run runOnce(int rate, double jitter, double ppm, double seconds, uint64_t seed) {
+enum class Shape { kUniform, kTail, kGrowing };
+
+Run runOnce(int rate, double jitter, double ppm, double seconds, uint64_t seed, Shape shape) {
   const int ticksPerMessage = rate >= 10000 ? 63 : std::max(1, rate / 100);
   const double secondsPerTick = 1.0 / (rate * (1 + ppm * 1e-6));
   const double t0 = 50.0 + 0.37 * static_cast<double>(seed);
@@ -62,7 +67,10 @@ Run runOnce(int rate, double jitter, double ppm, double seconds, uint64_t seed) 
     const int64_t last = first + ticksPerMessage - 1;
     const double ready = t0 + static_cast<double>(last) * secondsPerTick;
     if (ready - t0 > seconds) break;
-    double release = std::max(lastRelease, ready + jitter * random.uniform());
+    double delay = jitter * random.uniform();
+    if (shape == Shape::kTail) delay = -jitter / 4 * std::log(1 - random.uniform());
+    if (shape == Shape::kGrowing) delay *= 1 + 0.005 * (ready - t0);
+    double release = std::max(lastRelease, ready + delay);
     const double sinceStart = release - t0;
     const double stallStart = t0 + std::floor(sinceStart / kStallPeriod) * kStallPeriod;
     if (sinceStart >= kStallPeriod && release < stallStart + jitter) release = stallStart + jitter;
@@ -104,6 +112,8 @@ int main(int argc, char** argv) {
   std::vector<int> jitters;
   std::istringstream jitterList(argc > 4 ? argv[4] : "0,5,30");
   for (std::string j; std::getline(jitterList, j, ',');) jitters.push_back(std::atoi(j.c_str()));
+  const std::string shapeName = argc > 5 ? argv[5] : "uniform";
+  const Shape shape = shapeName == "tail" ? Shape::kTail : shapeName == "growing" ? Shape::kGrowing : Shape::kUniform;
 
   std::printf("| Rate | Jitter | Drift | p99 median | p99 worst | max worst | Runs met | Within 1 ms after (median) | "
               "Drift at 2 s (runs shown, worst) | Drift at end (worst) | Edge-bound p99 median, worst |\n");
@@ -113,7 +123,7 @@ int main(int argc, char** argv) {
     for (int jitter : jitters) {
       for (int ppm : {-200, 0, 200}) {
         std::vector<Run> all;
-        for (int seed = 1; seed <= seeds; ++seed) all.push_back(runOnce(rate, jitter * 1e-3, ppm, seconds, seed));
+        for (int seed = 1; seed <= seeds; ++seed) all.push_back(runOnce(rate, jitter * 1e-3, ppm, seconds, seed, shape));
         std::vector<double> p99s, settles, oracles;
         double worstMax = 0, worstDrift2s = ppm, worstDriftEnd = ppm;
         int drift2sShown = 0;

@@ -31,7 +31,7 @@ constexpr double kBurstMargin = 1e-3;
 constexpr int kBurstNeighbours = 4;
 // The edges' slopes agree when they lie within this many of their combined
 // spreads.
-constexpr double kEdgesAgree = 3;
+constexpr double kEdgesAgree = 4;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
