@@ -457,10 +457,11 @@ VEXA_UNITY_API void VexaExtCancel(void);
  * on Linux), from an unspecified origin, the same for every thread and
  * process. An instant's time is the moment the device sampled it, estimated
  * from the arrival times of the device's messages: a line whose slope
- * follows the device clock's drift and which runs along the earliest
- * arrivals, so the link's varying delay, bursts and late messages do not
- * move it. It restarts at every start; lost instants get times on the same
- * line. */
+ * follows the device clock's drift (measured along the earliest arrivals
+ * and, while the link's longest usual delay holds still, along the latest)
+ * and which runs through the earliest arrivals, so the link's varying
+ * delay, bursts and late messages do not move it. It restarts at every
+ * start; lost instants get times on the same line. */
 /** @{ */
 
 /** Seconds on the host's clock, now. Any thread. */
