@@ -31,10 +31,10 @@ namespace Vexa {
 /// much as the spacing of the points near it; each edge's slope counts in
 /// proportion as that makes it certain, and the nominal rate counts as a
 /// crystal's tolerance, so the slope starts at the nominal rate and leaves
-/// it as the edges sharpen. The line then runs through the
-/// earliest low of the last 15 s, so a late message never lifts it and an
-/// early one lowers it at once. Lost instants (a jump in tick) need
-/// nothing: the line gives their times.
+/// it as the edges sharpen. The line then runs through the earliest low of
+/// the last 15 s, so a late message never lifts it and an early one lowers
+/// it at once. Lost instants (a jump in tick) need nothing: the line gives
+/// their times.
 ///
 /// Threads: start() and addArrival() from one thread at a time (the
 /// acquisition loop's); every other member from any thread, at any time,
