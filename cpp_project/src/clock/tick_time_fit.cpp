@@ -184,8 +184,10 @@ void TickTimeFit::fitSlope() {
     upper.slope = -upper.slope;
     // Edges that disagree tell of a longest delay that changes (a link
     // whose worst case grows or shrinks): only the lower edge is sure.
+    // (std::hypot would need a newer glibc than the library's floor.)
     const double apart = std::abs(upper.slope - lower.slope);
-    if (apart <= kEdgesAgree * std::hypot(upper.spread, lower.spread)) count(upper);
+    const double spread = std::sqrt(upper.spread * upper.spread + lower.spread * lower.spread);
+    if (apart <= kEdgesAgree * spread) count(upper);
   }
 
   slope_ = nominal + weighted / weight;
