@@ -49,6 +49,7 @@ void TickTimeFit::start(double nominalRate) {
 void TickTimeFit::reset(double nominalRate) {
   nominalRate_ = nominalRate;
   slope_ = 1.0 / nominalRate;
+  steadySlope_ = slope_;
   steadyFits_ = 0;
   blockTicks_ = std::max<int64_t>(1, std::llround(nominalRate * kBlockSeconds));
   arrivals_ = 0;
